@@ -1,0 +1,78 @@
+#include "core/repl_options.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "core/ini_file.h"
+#include "core/paths.h"
+#include "text/encoding.h"
+
+namespace tamaril::core {
+
+namespace {
+
+constexpr const char* kPathsSection = "PATHS";
+constexpr const char* kSettingsSection = "SETTINGS";
+
+// The folder that holds the default folders, as Windows-1250 text.
+std::string DataFolder() {
+  const char* home = std::getenv("HOME");
+  const std::string base = (home != nullptr && *home != '\0') ? std::string(home) : ProgramFolder();
+  return text::Utf8ToAnsi(IncludeTrailingDelimiter(base) + "ZRTdata/Tamaril/");
+}
+
+}  // namespace
+
+TReplOptions& ReplOptions() {
+  static TReplOptions options{DefaultExportFolder(), DefaultImportFolder(), DefaultLogFilePath(), DefaultDoLog()};
+  return options;
+}
+
+std::string DefaultExportFolder() { return DataFolder() + "EXPORTS"; }
+
+std::string DefaultImportFolder() { return DataFolder() + "IMPORTS"; }
+
+std::string DefaultLogFilePath() { return DataFolder() + "kelmlog.txt"; }
+
+bool DefaultDoLog() { return false; }
+
+std::string ReplOptionsFileName() { return IncludeTrailingDelimiter(ProgramFolder()) + "tamaril.ini"; }
+
+void SetDefaultReplOptions() {
+  auto& options = ReplOptions();
+  options.ExportFolder = DefaultExportFolder();
+  options.ImportFolder = DefaultImportFolder();
+  options.LogFilePath = DefaultLogFilePath();
+  options.DoLog = DefaultDoLog();
+}
+
+void LoadReplOptions() {
+  SetDefaultReplOptions();
+  auto& options = ReplOptions();
+  const TQVMIniFile ini(ReplOptionsFileName());
+  options.ExportFolder = ini.ReadString(kPathsSection, "EXPFLDR", options.ExportFolder);
+  options.ImportFolder = ini.ReadString(kPathsSection, "IMPFLDR", options.ImportFolder);
+  options.LogFilePath = ini.ReadString(kPathsSection, "LOGFILE", options.LogFilePath);
+  options.DoLog = ini.ReadBool(kSettingsSection, "DOLOG", false);
+}
+
+void SaveReplOptions() {
+  const auto& options = ReplOptions();
+  TQVMIniFile ini(ReplOptionsFileName());
+  ini.WriteString(kPathsSection, "EXPFLDR", options.ExportFolder);
+  ini.WriteString(kPathsSection, "IMPFLDR", options.ImportFolder);
+  ini.WriteString(kPathsSection, "LOGFILE", options.LogFilePath);
+  ini.WriteBool(kSettingsSection, "DOLOG", options.DoLog);
+  if (ini.Modified()) ini.UpdateFile();
+}
+
+void InitializeReplOptions() {
+  // A folder that cannot be created is not fatal here: the run that needs it reports it.
+  std::error_code ignored;
+  std::filesystem::create_directories(text::AnsiToUtf8(DefaultExportFolder()), ignored);
+  std::filesystem::create_directories(text::AnsiToUtf8(DefaultImportFolder()), ignored);
+  LoadReplOptions();
+  SaveReplOptions();
+}
+
+}  // namespace tamaril::core

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <compare>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace tamaril::dbaccess {
+
+/// A calendar date and time of day with milliseconds, in local time, as databases keep it.
+struct DateTime {
+  int year = 1899;
+  int month = 12;
+  int day = 30;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int millisecond = 0;
+
+  auto operator<=>(const DateTime&) const = default;
+};
+
+/// "YYYY-MM-DD HH:MM:SS.mmm", the form SQLite databases keep date-times in.
+std::string FormatDateTimeText(const DateTime& value);
+
+/// Parses "YYYY-MM-DD[ HH:MM[:SS[.fff]]]" (also with "T" between date and time, and "YYYY/MM/DD");
+/// nothing when the text is not such a date or names an impossible day.
+std::optional<DateTime> ParseDateTimeText(std::string_view text);
+
+/// The kinds of value a parameter or a column can hold.
+enum class ValueKind { Null, Text, Integer, Double, Boolean, DateTime, Guid, Bytes };
+
+/// One parameter or column value. Texts are Windows-1250 byte strings; a GUID is its text in
+/// braces, upper case ("{6F9619FF-8B86-D011-B42D-00C04FC964FF}"); bytes are raw.
+class Value {
+ public:
+  Value() = default;  ///< NULL
+
+  static Value Null() { return {}; }
+  static Value Text(std::string ansi) { return Value(ValueKind::Text, std::move(ansi)); }
+  static Value Integer(std::int64_t v) { return Value(ValueKind::Integer, v); }
+  static Value Double(double v) { return Value(ValueKind::Double, v); }
+  static Value Boolean(bool v) { return Value(ValueKind::Boolean, v); }
+  static Value FromDateTime(const DateTime& v) { return Value(ValueKind::DateTime, v); }
+  static Value Guid(std::string text) { return Value(ValueKind::Guid, std::move(text)); }
+  static Value Bytes(std::string bytes) { return Value(ValueKind::Bytes, std::move(bytes)); }
+
+  ValueKind kind() const noexcept { return kind_; }
+  bool IsNull() const noexcept { return kind_ == ValueKind::Null; }
+
+  /// The value as text: numbers with a full stop, booleans "1"/"0", date-times in
+  /// `FormatDateTimeText` form, bytes as they are; NULL gives the empty text.
+  std::string AsString() const;
+  /// The value as an integer (doubles truncated, texts parsed); throws DatabaseError when the
+  /// value has no integer reading. NULL gives 0.
+  std::int64_t AsInteger() const;
+  /// The value as a double; throws DatabaseError when it has no numeric reading. NULL gives 0.
+  double AsDouble() const;
+  /// Non-zero numbers and the texts "1", "true", "T", "Y" (any case) are true. NULL gives false.
+  bool AsBoolean() const;
+  /// The value as a date-time (texts parsed); throws DatabaseError otherwise. NULL gives the
+  /// default `DateTime`.
+  DateTime AsDateTime() const;
+
+  bool operator==(const Value&) const = default;
+
+ private:
+  using Storage = std::variant<std::monostate, std::string, std::int64_t, double, bool, DateTime>;
+  template <typename T>
+  Value(ValueKind kind, T v) : kind_(kind), storage_(std::move(v)) {}
+
+  ValueKind kind_ = ValueKind::Null;
+  Storage storage_;
+};
+
+/// Name of a kind for messages and dumps ("Null", "Text", ...).
+std::string_view ValueKindName(ValueKind kind);
+
+}  // namespace tamaril::dbaccess

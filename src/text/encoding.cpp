@@ -1,0 +1,84 @@
+#include "text/encoding.h"
+
+#include <unicode/ucnv.h>
+#include <unicode/unistr.h>
+
+#include <memory>
+#include <stdexcept>
+
+namespace tamaril::text {
+namespace {
+
+struct ConverterCloser {
+  void operator()(UConverter* converter) const { ucnv_close(converter); }
+};
+using ConverterPtr = std::unique_ptr<UConverter, ConverterCloser>;
+
+// One converter per thread: ICU converters keep state and are not thread-safe.
+UConverter& Windows1250() {
+  thread_local ConverterPtr converter = [] {
+    UErrorCode status = U_ZERO_ERROR;
+    ConverterPtr c(ucnv_open("windows-1250", &status));
+    if (U_FAILURE(status)) throw std::runtime_error("ICU has no windows-1250 converter");
+    status = U_ZERO_ERROR;
+    ucnv_setSubstChars(c.get(), "?", 1, &status);
+    return c;
+  }();
+  return *converter;
+}
+
+icu::UnicodeString FromAnsi(std::string_view ansi) {
+  UConverter& cnv = Windows1250();
+  icu::UnicodeString result;
+  const auto length = static_cast<int32_t>(ansi.size());
+  UChar* buffer = result.getBuffer(length == 0 ? 1 : length);  // single-byte code page: one unit per byte
+  UErrorCode status = U_ZERO_ERROR;
+  const int32_t written = ucnv_toUChars(&cnv, buffer, result.getCapacity(), ansi.data(), length, &status);
+  result.releaseBuffer(U_SUCCESS(status) ? written : 0);
+  return result;
+}
+
+std::string ToAnsi(const icu::UnicodeString& text) {
+  UConverter& cnv = Windows1250();
+  std::string result(static_cast<std::size_t>(text.length()) * 2 + 1, '\0');
+  UErrorCode status = U_ZERO_ERROR;
+  const int32_t written = ucnv_fromUChars(&cnv, result.data(), static_cast<int32_t>(result.size()),
+                                          text.getBuffer(), text.length(), &status);
+  result.resize(U_SUCCESS(status) ? static_cast<std::size_t>(written) : 0);
+  return result;
+}
+
+}  // namespace
+
+std::string AnsiToUtf8(std::string_view ansi) {
+  std::string out;
+  FromAnsi(ansi).toUTF8String(out);
+  return out;
+}
+
+std::string Utf8ToAnsi(std::string_view utf8) {
+  return ToAnsi(icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size()))));
+}
+
+std::u16string AnsiToUtf16(std::string_view ansi) {
+  const icu::UnicodeString s = FromAnsi(ansi);
+  return std::u16string(s.getBuffer(), static_cast<std::size_t>(s.length()));
+}
+
+std::string Utf16ToAnsi(std::u16string_view utf16) {
+  return ToAnsi(icu::UnicodeString(utf16.data(), static_cast<int32_t>(utf16.size())));
+}
+
+std::u16string Utf8ToUtf16(std::string_view utf8) {
+  const icu::UnicodeString s =
+      icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
+  return std::u16string(s.getBuffer(), static_cast<std::size_t>(s.length()));
+}
+
+std::string Utf16ToUtf8(std::u16string_view utf16) {
+  std::string out;
+  icu::UnicodeString(utf16.data(), static_cast<int32_t>(utf16.size())).toUTF8String(out);
+  return out;
+}
+
+}  // namespace tamaril::text

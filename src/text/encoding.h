@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tamaril::text {
+
+// Inside the engine every text is a Windows-1250 ("ANSI") byte string. These functions are
+// the only place where it meets UTF-8 (terminal, files names, SQLite) and UTF-16 (ODBC, Qt).
+// A character that Windows-1250 cannot hold becomes '?'; malformed input bytes become the
+// replacement character (UTF-8/16 side) or '?' (ANSI side). None of them throws on bad text.
+
+/// Windows-1250 bytes to UTF-8.
+std::string AnsiToUtf8(std::string_view ansi);
+
+/// UTF-8 to Windows-1250 bytes.
+std::string Utf8ToAnsi(std::string_view utf8);
+
+/// Windows-1250 bytes to UTF-16.
+std::u16string AnsiToUtf16(std::string_view ansi);
+
+/// UTF-16 to Windows-1250 bytes.
+std::string Utf16ToAnsi(std::u16string_view utf16);
+
+/// UTF-8 to UTF-16.
+std::u16string Utf8ToUtf16(std::string_view utf8);
+
+/// UTF-16 to UTF-8.
+std::string Utf16ToUtf8(std::u16string_view utf16);
+
+}  // namespace tamaril::text

@@ -1,0 +1,56 @@
+#include "text/encoding.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace tamaril::text {
+namespace {
+
+// Every Czech letter, lower and upper case, with its Windows-1250 byte.
+struct CzechLetter {
+  const char* utf8;
+  unsigned char ansi;
+};
+
+constexpr CzechLetter kCzechLetters[] = {
+    {"á", 0xE1}, {"č", 0xE8}, {"ď", 0xEF}, {"é", 0xE9}, {"ě", 0xEC}, {"í", 0xED}, {"ň", 0xF2},
+    {"ó", 0xF3}, {"ř", 0xF8}, {"š", 0x9A}, {"ť", 0x9D}, {"ú", 0xFA}, {"ů", 0xF9}, {"ý", 0xFD},
+    {"ž", 0x9E}, {"Á", 0xC1}, {"Č", 0xC8}, {"Ď", 0xCF}, {"É", 0xC9}, {"Ě", 0xCC}, {"Í", 0xCD},
+    {"Ň", 0xD2}, {"Ó", 0xD3}, {"Ř", 0xD8}, {"Š", 0x8A}, {"Ť", 0x8D}, {"Ú", 0xDA}, {"Ů", 0xD9},
+    {"Ý", 0xDD}, {"Ž", 0x8E}};
+
+TEST(Encoding, CzechLettersMapToTheirWindows1250BytesAndBack) {
+  for (const CzechLetter& letter : kCzechLetters) {
+    SCOPED_TRACE(letter.utf8);
+    const std::string ansi = Utf8ToAnsi(letter.utf8);
+    ASSERT_EQ(ansi, std::string(1, static_cast<char>(letter.ansi)));
+    EXPECT_EQ(AnsiToUtf8(ansi), letter.utf8);
+    EXPECT_EQ(Utf16ToAnsi(AnsiToUtf16(ansi)), ansi);
+    EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(letter.utf8)), letter.utf8);
+  }
+}
+
+TEST(Encoding, SentenceSurvivesEveryRoundTrip) {
+  const std::string utf8 = "Příliš žluťoučký kůň úpěl ďábelské ódy";
+  EXPECT_EQ(AnsiToUtf8(Utf8ToAnsi(utf8)), utf8);
+  EXPECT_EQ(Utf16ToUtf8(AnsiToUtf16(Utf8ToAnsi(utf8))), utf8);
+  EXPECT_EQ(Utf8ToAnsi(utf8).size(), 38u);
+}
+
+TEST(Encoding, CharacterOutsideWindows1250BecomesQuestionMark) {
+  EXPECT_EQ(Utf8ToAnsi("a€b"), "a\x80" "b");  // the euro sign is in the code page
+  EXPECT_EQ(Utf8ToAnsi("a→b"), "a?b");
+  EXPECT_EQ(Utf8ToAnsi("Ω😀"), "??");
+  EXPECT_EQ(Utf16ToAnsi(u"x\u00F1y"), "x?y");
+}
+
+TEST(Encoding, EmptyAndEmbeddedZeroBytesAreKept) {
+  EXPECT_EQ(AnsiToUtf8(""), "");
+  EXPECT_EQ(Utf8ToAnsi(""), "");
+  const std::string with_zero("a\0b", 3);
+  EXPECT_EQ(Utf8ToAnsi(AnsiToUtf8(with_zero)), with_zero);
+}
+
+}  // namespace
+}  // namespace tamaril::text

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Tamaril needs to build and test, when they are missing.
+# Idempotent and quiet when everything is there; runs as root (or through sudo).
+set -euo pipefail
+
+packages=(
+  # build
+  g++ cmake ninja-build pkg-config
+  libicu-dev zlib1g-dev libsqlite3-dev unixodbc-dev libfmt-dev libcli11-dev
+  # database drivers: SQL Server through FreeTDS, and the drivers the tests use
+  unixodbc tdsodbc odbc-postgresql libsqliteodbc
+  # tests: GoogleTest, a PostgreSQL server for the ODBC suites, clang for the sanitizer runs
+  libgtest-dev libgmock-dev postgresql clang libclang-rt-14-dev
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$package")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+sudo=()
+[[ $(id -u) -eq 0 ]] || sudo=(sudo)
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

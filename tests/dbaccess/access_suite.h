@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "dbaccess/connection.h"
@@ -34,6 +35,9 @@ class AccessSuite : public ::testing::TestWithParam<AccessTarget> {
 
   std::unique_ptr<dbaccess::Connection> connection_;
 };
+
+/// Shows a target by its name in gtest's messages.
+inline void PrintTo(const AccessTarget& target, std::ostream* out) { *out << target.name; }
 
 /// Names the instantiated tests after their target.
 inline std::string AccessTargetName(const ::testing::TestParamInfo<AccessTarget>& info) {

@@ -7,8 +7,6 @@
 namespace tamaril::core {
 namespace {
 
-char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 // The value of the first "name=value" item of that name; items are split at every ";" and
 // nothing is trimmed or unquoted, as the login items have always been read.
 std::string LoginItem(std::string_view text, std::string_view name) {
@@ -53,7 +51,7 @@ bool ParseConnectionLogin(std::string_view connection_string, std::string& user_
   user_name = LoginItem(connection_string, "User ID");
   password = LoginItem(connection_string, "Password");
   if (persist.empty()) return false;
-  const char first = FoldAscii(persist.front());
+  const char first = text::UpperAscii(persist.front());
   return first == 'T' || first == 'A';
 }
 

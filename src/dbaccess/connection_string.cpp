@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "dbaccess/errors.h"
+#include "dbaccess/odbc_support.h"
 #include "text/ascii.h"
 #include "text/encoding.h"
 
@@ -13,20 +14,6 @@ using text::TrimBlanks;
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && text::EqualsIgnoreCaseAscii(text.substr(0, prefix.size()), prefix);
-}
-
-// An ODBC attribute value, braced when it holds a character that would end or confuse it.
-std::string OdbcValue(std::string_view value) {
-  if (value.find_first_of(";{}=") == std::string_view::npos && TrimBlanks(value) == value) {
-    return std::string(value);
-  }
-  std::string braced = "{";
-  for (const char c : value) {
-    braced += c;
-    if (c == '}') braced += '}';
-  }
-  braced += '}';
-  return braced;
 }
 
 std::string& ConfiguredDriver() {
@@ -46,9 +33,9 @@ std::string SqlServerAddress(std::string_view data_source) {
   }
   std::string host_text(host);
   if (host_text.empty() || host_text == "." || text::EqualsIgnoreCaseAscii(host_text, "(local)")) host_text = "localhost";
-  std::string result = "Server=" + OdbcValue(host_text);
+  std::string result = "Server=" + odbc::QuoteOdbcValue(host_text);
   if (!port.empty()) {
-    result += ";Port=" + OdbcValue(port);
+    result += ";Port=" + odbc::QuoteOdbcValue(port);
   } else if (host_text.find('\\') == std::string::npos) {
     result += ";Port=1433";
   }
@@ -117,8 +104,8 @@ ResolvedConnection ResolveConnectionString(std::string_view text) {
   if (StartsWithIgnoringCase(*provider, "SQLOLEDB") || StartsWithIgnoringCase(*provider, "SQLNCLI") ||
       StartsWithIgnoringCase(*provider, "MSOLEDBSQL")) {
     result.kind = BackendKind::ODBC;
-    result.odbc = "Driver=" + OdbcValue(SqlServerOdbcDriver()) + ";" + SqlServerAddress(data_source);
-    if (!result.initial_catalog.empty()) result.odbc += ";Database=" + OdbcValue(result.initial_catalog);
+    result.odbc = "Driver=" + odbc::QuoteOdbcValue(SqlServerOdbcDriver()) + ";" + SqlServerAddress(data_source);
+    if (!result.initial_catalog.empty()) result.odbc += ";Database=" + odbc::QuoteOdbcValue(result.initial_catalog);
     const auto integrated = FindConnectionStringValue(items, "Integrated Security");
     if (integrated && (text::EqualsIgnoreCaseAscii(*integrated, "SSPI") || text::EqualsIgnoreCaseAscii(*integrated, "true"))) {
       result.odbc += ";Trusted_Connection=Yes";

@@ -21,6 +21,7 @@
 #include "dbaccess/errors.h"
 #include "dbaccess/odbc_support.h"
 #include "dbaccess/sqlite_types.h"
+#include "text/ascii.h"
 #include "text/encoding.h"
 
 namespace tamaril::dbaccess {
@@ -40,23 +41,11 @@ SQLWCHAR* Wide(std::u16string& text) { return reinterpret_cast<SQLWCHAR*>(text.d
 
 bool Succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
 
-char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return FoldAscii(x) == FoldAscii(y); });
-}
-
 bool LessIgnoringCase(const std::string& a, const std::string& b) {
   const bool less = std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                                 [](char x, char y) { return FoldAscii(x) < FoldAscii(y); });
-  if (less || !EqualsIgnoringCase(a, b)) return less;
+                                                 [](char x, char y) { return text::UpperAscii(x) < text::UpperAscii(y); });
+  if (less || !text::EqualsIgnoreCaseAscii(a, b)) return less;
   return a < b;
-}
-
-std::string ToUpperAscii(std::string text) {
-  for (char& c : text) c = FoldAscii(c);
-  return text;
 }
 
 struct Diagnostics {
@@ -504,7 +493,7 @@ std::optional<T> ReadFixed(StatementCore& core, SQLUSMALLINT column, SQLSMALLINT
 }
 
 std::string GuidText(std::string text) {
-  text = ToUpperAscii(std::move(text));
+  text = text::UpperCaseAscii(text);
   if (!text.empty() && text.front() != '{') text = "{" + text + "}";
   return text;
 }
@@ -715,8 +704,8 @@ struct TableEntry {
 };
 
 bool IsSystemSchema(std::string_view schema) {
-  return EqualsIgnoringCase(schema, "sys") || EqualsIgnoringCase(schema, "INFORMATION_SCHEMA") ||
-         EqualsIgnoringCase(schema, "pg_catalog");
+  return text::EqualsIgnoreCaseAscii(schema, "sys") || text::EqualsIgnoreCaseAscii(schema, "INFORMATION_SCHEMA") ||
+         text::EqualsIgnoreCaseAscii(schema, "pg_catalog");
 }
 
 // A catalogue argument: the text, or no filter at all when it is empty.
@@ -768,7 +757,7 @@ class OdbcConnection : public BackendConnection {
                                             static_cast<SQLINTEGER>(wide.size() * sizeof(char16_t)));
     if (Succeeded(rc)) {
       // Some drivers (psqlodbc, the SQLite driver) accept the attribute and stay where they are.
-      if (EqualsIgnoringCase(CurrentDatabase(), name)) return;
+      if (text::EqualsIgnoreCaseAscii(CurrentDatabase(), name)) return;
     } else {
       const Diagnostics diagnostics = ReadDiagnostics(SQL_HANDLE_DBC, session_->dbc());
       if (!IsNotSupported(diagnostics.sqlstate)) {
@@ -1065,9 +1054,9 @@ class OdbcConnection : public BackendConnection {
       for (std::size_t i = 0; i < constraints.foreign_keys.size(); ++i) {
         const auto& clause = constraints.foreign_keys[i];
         const bool has_column = std::any_of(clause.columns.begin(), clause.columns.end(), [&](const std::string& c) {
-          return EqualsIgnoringCase(c, row.FK_COLUMN_NAME);
+          return text::EqualsIgnoreCaseAscii(c, row.FK_COLUMN_NAME);
         });
-        if (has_column && EqualsIgnoringCase(clause.parent, row.PK_TABLE_NAME)) {
+        if (has_column && text::EqualsIgnoreCaseAscii(clause.parent, row.PK_TABLE_NAME)) {
           row.FK_NAME = names[i];
           break;
         }
@@ -1080,7 +1069,7 @@ class OdbcConnection : public BackendConnection {
   }
 
   static bool IsAutoIncrementTypeName(std::string_view type_name) {
-    const std::string upper = ToUpperAscii(std::string(type_name));
+    const std::string upper = text::UpperCaseAscii(type_name);
     return upper.find("IDENTITY") != std::string::npos || upper == "SERIAL" || upper == "BIGSERIAL";
   }
 
@@ -1122,7 +1111,7 @@ class OdbcConnection : public BackendConnection {
     OdbcCursor cursor(core, nullptr, traits_.postgres);
     while (cursor.Next()) {
       TableEntry entry{cursor.Get(1).AsString(), cursor.Get(2).AsString(),
-                       EqualsIgnoringCase(cursor.Get(3).AsString(), "VIEW")};
+                       text::EqualsIgnoreCaseAscii(cursor.Get(3).AsString(), "VIEW")};
       if (IsSystemSchema(entry.schema)) continue;
       if (traits_.sqlite && entry.name.starts_with("sqlite_")) continue;
       tables.push_back(std::move(entry));
@@ -1141,7 +1130,7 @@ class OdbcConnection : public BackendConnection {
       if (table.name == name) return table;
     }
     for (const auto& table : tables) {
-      if (EqualsIgnoringCase(table.name, name)) return table;
+      if (text::EqualsIgnoreCaseAscii(table.name, name)) return table;
     }
     return TableEntry{{}, std::string(name), false};
   }
@@ -1202,7 +1191,7 @@ std::string FullConnectionString(const std::string& odbc, std::string_view user,
   if (!user.empty()) result = odbc::WithOdbcAttribute(result, "UID", user);
   if (!password.empty()) result = odbc::WithOdbcAttribute(result, "PWD", password);
   // psqlodbc reports booleans as texts unless told otherwise.
-  const std::string driver = ToUpperAscii(odbc::FindOdbcAttribute(result, "Driver"));
+  const std::string driver = text::UpperCaseAscii(odbc::FindOdbcAttribute(result, "Driver"));
   if (driver.find("POSTGRES") != std::string::npos && odbc::FindOdbcAttribute(result, "BoolsAsChar").empty()) {
     result = odbc::WithOdbcAttribute(result, "BoolsAsChar", "0");
   }

@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "text/ascii.h"
+
 namespace tamaril::dbaccess::odbc {
 namespace {
 
@@ -17,28 +19,12 @@ constexpr int kSqlServerDateTimeOffset = -155;
 // The largest varchar/varbinary that is not a (max) type.
 constexpr long long kLargestShortColumn = 8000;
 
-char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  }
-  return true;
-}
-
 bool ContainsIgnoringCase(std::string_view text, std::string_view part) {
   if (part.size() > text.size()) return false;
   for (std::size_t i = 0; i + part.size() <= text.size(); ++i) {
-    if (EqualsIgnoringCase(text.substr(i, part.size()), part)) return true;
+    if (text::EqualsIgnoreCaseAscii(text.substr(i, part.size()), part)) return true;
   }
   return false;
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
 }
 
 struct OdbcItem {
@@ -56,13 +42,13 @@ std::vector<OdbcItem> SplitItems(std::string_view text) {
     const std::size_t equals = text.find_first_of("=;", pos);
     if (equals == std::string_view::npos || text[equals] == ';') {
       const std::size_t end = equals == std::string_view::npos ? text.size() : equals;
-      if (!Trim(text.substr(start, end - start)).empty()) {
-        items.push_back({Trim(text.substr(start, end - start)), text.substr(start, end - start), {}});
+      if (!text::TrimBlanks(text.substr(start, end - start)).empty()) {
+        items.push_back({text::TrimBlanks(text.substr(start, end - start)), text.substr(start, end - start), {}});
       }
       pos = end + 1;
       continue;
     }
-    OdbcItem item{Trim(text.substr(start, equals - start)), {}, {}};
+    OdbcItem item{text::TrimBlanks(text.substr(start, equals - start)), {}, {}};
     pos = equals + 1;
     while (pos < text.size() && text[pos] == ' ') ++pos;
     if (pos < text.size() && text[pos] == '{') {
@@ -84,7 +70,7 @@ std::vector<OdbcItem> SplitItems(std::string_view text) {
     } else {
       const std::size_t end = text.find(';', pos);
       const std::size_t stop = end == std::string_view::npos ? text.size() : end;
-      item.value = std::string(Trim(text.substr(pos, stop - pos)));
+      item.value = std::string(text::TrimBlanks(text.substr(pos, stop - pos)));
       pos = stop;
     }
     item.raw = text.substr(start, pos - start);
@@ -109,7 +95,7 @@ bool IsTextType(int sql_type) {
 }  // namespace
 
 std::string QuoteOdbcValue(std::string_view value) {
-  if (value.find_first_of(";{}=") == std::string_view::npos && Trim(value) == value) return std::string(value);
+  if (value.find_first_of(";{}=") == std::string_view::npos && text::TrimBlanks(value) == value) return std::string(value);
   std::string braced = "{";
   for (const char c : value) {
     braced += c;
@@ -122,7 +108,7 @@ std::string QuoteOdbcValue(std::string_view value) {
 std::string WithOdbcAttribute(std::string_view connection, std::string_view name, std::string_view value) {
   std::string result;
   for (const auto& item : SplitItems(connection)) {
-    if (EqualsIgnoringCase(item.name, name)) continue;
+    if (text::EqualsIgnoreCaseAscii(item.name, name)) continue;
     result.append(item.raw);
     result += ';';
   }
@@ -134,7 +120,7 @@ std::string WithOdbcAttribute(std::string_view connection, std::string_view name
 
 std::string FindOdbcAttribute(std::string_view connection, std::string_view name) {
   for (const auto& item : SplitItems(connection)) {
-    if (EqualsIgnoringCase(item.name, name)) return item.value;
+    if (text::EqualsIgnoreCaseAscii(item.name, name)) return item.value;
   }
   return {};
 }
@@ -142,7 +128,7 @@ std::string FindOdbcAttribute(std::string_view connection, std::string_view name
 dataset::FieldType OdbcFieldType(int sql_type, std::string_view type_name, long long size, bool auto_unique) {
   const bool unlimited = size <= 0 || size > kLargestShortColumn;
   // Drivers without a GUID type of their own still name the column's declared type.
-  if (EqualsIgnoringCase(type_name, "uniqueidentifier") || EqualsIgnoringCase(type_name, "uuid")) {
+  if (text::EqualsIgnoreCaseAscii(type_name, "uniqueidentifier") || text::EqualsIgnoreCaseAscii(type_name, "uuid")) {
     return FieldType::Guid;
   }
   // varchar(max) and its kin report no size or a huge one: they are memos.

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "dbaccess/errors.h"
+#include "text/ascii.h"
 
 namespace tamaril::dbaccess {
 namespace {
@@ -40,12 +41,6 @@ bool Expect(std::string_view text, std::size_t& pos, char c) {
   return false;
 }
 
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
-  return text;
-}
-
 [[noreturn]] void NotConvertible(const Value& value, std::string_view wanted) {
   throw DatabaseError(fmt::format("Value '{}' of kind {} cannot be read as {}", value.AsString(),
                                   ValueKindName(value.kind()), wanted));
@@ -59,7 +54,7 @@ std::string FormatDateTimeText(const DateTime& v) {
 }
 
 std::optional<DateTime> ParseDateTimeText(std::string_view text) {
-  text = Trimmed(text);
+  text = text::TrimBlanks(text);
   std::size_t pos = 0;
   DateTime v;
   const auto year = Digits(text, pos, 4);
@@ -151,7 +146,7 @@ std::int64_t Value::AsInteger() const {
       return static_cast<std::int64_t>(d);
     }
     case ValueKind::Text: {
-      const std::string_view text = Trimmed(std::get<std::string>(storage_));
+      const std::string_view text = text::TrimBlanks(std::get<std::string>(storage_));
       std::int64_t result = 0;
       const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), result);
       if (error == std::errc() && end == text.data() + text.size() && !text.empty()) return result;
@@ -168,7 +163,7 @@ double Value::AsDouble() const {
     case ValueKind::Integer: return static_cast<double>(std::get<std::int64_t>(storage_));
     case ValueKind::Boolean: return std::get<bool>(storage_) ? 1.0 : 0.0;
     case ValueKind::Text: {
-      const std::string_view text = Trimmed(std::get<std::string>(storage_));
+      const std::string_view text = text::TrimBlanks(std::get<std::string>(storage_));
       double result = 0;
       const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), result);
       if (error == std::errc() && end == text.data() + text.size() && !text.empty()) return result;
@@ -185,7 +180,7 @@ bool Value::AsBoolean() const {
     case ValueKind::Integer: return std::get<std::int64_t>(storage_) != 0;
     case ValueKind::Double: return std::get<double>(storage_) != 0.0;
     case ValueKind::Text: {
-      const std::string_view text = Trimmed(std::get<std::string>(storage_));
+      const std::string_view text = text::TrimBlanks(std::get<std::string>(storage_));
       if (text.empty()) return false;
       const char first = static_cast<char>(std::toupper(static_cast<unsigned char>(text.front())));
       if (first == 'T' || first == 'Y') return true;

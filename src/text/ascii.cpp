@@ -23,4 +23,10 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
+std::string UpperCaseAscii(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) c = UpperAscii(c);
+  return result;
+}
+
 }  // namespace tamaril::text

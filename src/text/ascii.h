@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace tamaril::text {
@@ -9,6 +10,12 @@ namespace tamaril::text {
 
 /// True when `a` and `b` are equal, ignoring the case of the ASCII letters only.
 bool EqualsIgnoreCaseAscii(std::string_view a, std::string_view b);
+
+/// The ASCII letter in upper case; every other byte as it is.
+inline char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+/// `text` with its ASCII letters in upper case.
+std::string UpperCaseAscii(std::string_view text);
 
 /// `text` without the leading and trailing blanks (spaces and control characters, bytes up to 0x20).
 std::string_view TrimBlanks(std::string_view text);

@@ -85,9 +85,7 @@ int RunSettings(const std::vector<std::string>& assignments) {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   CLI::App app{"Tamaril – replikace databází mezi místy bez trvalého spojení", "tamaril-cli"};
   app.set_version_flag("--version",
                        std::to_string(core::AppVersionMajor) + "." + std::to_string(core::AppVersionMinor) + "." +
@@ -136,4 +134,17 @@ int main(int argc, char** argv) {
     std::cerr << "tamaril-cli: " << ToTerminal(e.what()) << '\n';
     return kFailure;
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tamaril-cli: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "tamaril-cli: unexpected failure\n");
+  }
+  return kFailure;
 }

@@ -35,7 +35,7 @@ void Statement::SetParameter(std::size_t index, Value value) {
   parameters_[index].value = std::move(value);
 }
 
-void Statement::SetParameter(std::string_view name, Value value) {
+void Statement::SetParameter(std::string_view name, const Value& value) {
   bool found = false;
   for (auto& parameter : parameters_) {
     if (text::EqualsIgnoreCaseAscii(parameter.name, name)) {

@@ -43,7 +43,7 @@ class Statement {
   /// Sets the parameter at a position (0-based); throws std::out_of_range.
   void SetParameter(std::size_t index, Value value);
   /// Sets every parameter of that name (ignoring case); throws DatabaseError when none has it.
-  void SetParameter(std::string_view name, Value value);
+  void SetParameter(std::string_view name, const Value& value);
   /// Sets every parameter back to NULL.
   void ClearParameters();
 

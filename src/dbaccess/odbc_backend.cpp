@@ -753,8 +753,9 @@ class OdbcConnection : public BackendConnection {
   void SetCurrentDatabase(std::string_view name) override {
     if (name == CurrentDatabase()) return;
     std::u16string wide = text::AnsiToUtf16(name);
-    const SQLRETURN rc = SQLSetConnectAttrW(session_->dbc(), SQL_ATTR_CURRENT_CATALOG, Wide(wide),
-                                            static_cast<SQLINTEGER>(wide.size() * sizeof(char16_t)));
+    // Terminated rather than counted: the driver manager miscounts the length when it converts
+    // the name for a driver without wide functions.
+    const SQLRETURN rc = SQLSetConnectAttrW(session_->dbc(), SQL_ATTR_CURRENT_CATALOG, Wide(wide), SQL_NTS);
     if (Succeeded(rc)) {
       // Some drivers (psqlodbc, the SQLite driver) accept the attribute and stay where they are.
       if (text::EqualsIgnoreCaseAscii(CurrentDatabase(), name)) return;
@@ -935,6 +936,7 @@ class OdbcConnection : public BackendConnection {
     std::stable_sort(columns.begin(), columns.end(),
                      [](const Ordered& a, const Ordered& b) { return a.position < b.position; });
     std::vector<ColumnInfo> result;
+    result.reserve(columns.size());
     for (auto& column : columns) result.push_back(std::move(column.info));
     return result;
   }
@@ -1064,7 +1066,7 @@ class OdbcConnection : public BackendConnection {
     }
   }
 
-  static std::string OrDatabase(std::string catalog, const std::string& database) {
+  static std::string OrDatabase(const std::string& catalog, const std::string& database) {
     return catalog.empty() ? database : catalog;
   }
 

@@ -40,7 +40,7 @@ class Terminal {
     if (restore) {
       termios quiet = saved;
       quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-      ::tcsetattr(fd_, TCSAFLUSH, &quiet);
+      ::tcsetattr(fd_, TCSANOW, &quiet);  // keeps what was typed ahead
     }
     std::string line;
     bool got_any = false;
@@ -51,7 +51,7 @@ class Terminal {
       if (c != '\r') line += c;
     }
     if (restore) {
-      ::tcsetattr(fd_, TCSAFLUSH, &saved);
+      ::tcsetattr(fd_, TCSANOW, &saved);
       Write("\n");
     }
     if (!got_any) return std::nullopt;

@@ -1,0 +1,64 @@
+#include "dataset/date_codec.h"
+
+#include <cmath>
+#include <limits>
+
+#include "dataset/errors.h"
+
+namespace tamaril::dataset {
+namespace {
+
+/// Day number of 1 January 1970, where the civil-date arithmetic counts from.
+constexpr std::int64_t kDayNumberOfEpoch = 719163;
+
+}  // namespace
+
+TimeStamp DateTimeToTimeStamp(double days) {
+  constexpr double kLimit = 2147483647.0 - kDayNumberOf30Dec1899 - 1;
+  if (!std::isfinite(days) || days > kLimit || days < -kLimit) {
+    throw DatasetError("Invalid date-time value");
+  }
+  double whole = std::trunc(days);
+  auto ms = static_cast<std::int64_t>(std::llround(std::fabs(days - whole) * kMillisecondsPerDay));
+  if (ms >= kMillisecondsPerDay) {  // rounded up to the next midnight
+    ms -= kMillisecondsPerDay;
+    whole += days < 0 ? -1 : 1;
+  }
+  return TimeStamp{static_cast<std::int32_t>(whole) + kDayNumberOf30Dec1899, static_cast<std::int32_t>(ms)};
+}
+
+double TimeStampToDateTime(TimeStamp stamp) {
+  const double days = static_cast<double>(stamp.date) - kDayNumberOf30Dec1899;
+  const double fraction = static_cast<double>(stamp.time) / kMillisecondsPerDay;
+  return days < 0 ? days - fraction : days + fraction;
+}
+
+// Civil-date arithmetic after H. Hinnant's days_from_civil / civil_from_days.
+CivilDate CivilFromDayNumber(std::int64_t day_number) {
+  const std::int64_t z = day_number - kDayNumberOfEpoch + 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  return CivilDate{yoe + era * 400 + (month <= 2 ? 1 : 0), month, day};
+}
+
+std::int64_t DayNumberFromCivil(std::int64_t year, int month, int day) {
+  year += (month - 1) / 12;
+  month = (month - 1) % 12 + 1;
+  if (month <= 0) {
+    month += 12;
+    --year;
+  }
+  year -= month <= 2 ? 1 : 0;
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const std::int64_t yoe = year - era * 400;
+  const std::int64_t doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468 + kDayNumberOfEpoch;
+}
+
+}  // namespace tamaril::dataset

@@ -1,0 +1,92 @@
+#include "dataset/field_layout.h"
+
+#include <gtest/gtest.h>
+
+#include "dataset/errors.h"
+#include "dataset/record.h"
+#include "text/encoding.h"
+
+namespace tamaril::dataset {
+namespace {
+
+std::string LayoutError(std::string_view layout) {
+  try {
+    ParseFieldLayout(layout, nullptr, false);
+  } catch (const DatasetError& error) {
+    return error.what();
+  }
+  return "no error";
+}
+
+TEST(FieldLayout, ParsesShortTypesSizesAndRecordGeometry) {
+  TFieldDefs defs;
+  EXPECT_EQ(ParseFieldLayout("A;C;10;0;B;N;0;0", &defs, false), 15);
+  ASSERT_EQ(defs.size(), 2u);
+  EXPECT_EQ(defs[0].Name, "A");
+  EXPECT_EQ(defs[0].DataType, FieldType::String);
+  EXPECT_EQ(defs[0].Size, 10);
+  EXPECT_EQ(defs[1].DataType, FieldType::Integer);
+  TFieldDescs descs;
+  EXPECT_EQ(BuildFieldDescs(defs, descs), 15);
+  EXPECT_EQ(descs[0].DataSize, 11);
+  EXPECT_EQ(descs[1].Offset, 11);
+  EXPECT_EQ(descs[1].DataSize, 4);
+  TQVMRecord record(descs);
+  EXPECT_EQ(record.DataSize(), 15);
+  EXPECT_EQ(record.BufferSize(), 16);
+}
+
+TEST(FieldLayout, TokenRulesNamesAndBcdPrecision) {
+  TFieldDefs defs;
+  ParseFieldLayout(" A ;\tmemo ;5;7;;Integer;0;258;;BCD;0;2;18;D;L;0", &defs, true);
+  ASSERT_EQ(defs.size(), 3u);  // the incomplete fourth field is not defined
+  EXPECT_EQ(defs[0].Name, "A ");
+  EXPECT_EQ(defs[0].DataType, FieldType::Memo);
+  EXPECT_EQ(defs[0].Attributes, 7);
+  EXPECT_EQ(defs[1].Name, "FIELD2");
+  EXPECT_EQ(defs[1].Attributes, 2);  // low 8 bits
+  EXPECT_EQ(defs[2].Name, "FIELD3");
+  EXPECT_EQ(defs[2].Precision, 18);
+  EXPECT_EQ(BuildFieldLayout(defs), "A ;Memo;5;7;FIELD2;Integer;0;2;FIELD3;BCD;0;2;18");
+
+  ParseFieldLayout("W;WideString;4;0", &defs, true);
+  EXPECT_EQ(defs[0].DataType, FieldType::String);
+  ParseFieldLayout("W;WideString;4;0", &defs, false);
+  EXPECT_EQ(defs[0].DataType, FieldType::WideString);
+}
+
+TEST(FieldLayout, RejectsUnsupportedTypesJunkNumbersAndOversizedRecords) {
+  EXPECT_EQ(LayoutError("A;ftMemo;0;0"), text::Utf8ToAnsi("Nepodporovaný typ pole: ftUnknown"));
+  EXPECT_EQ(LayoutError("A;Variant;0;0"), text::Utf8ToAnsi("Nepodporovaný typ pole: ftVariant"));
+  EXPECT_EQ(LayoutError("A;X;0;0"), text::Utf8ToAnsi("Nepodporovaný typ pole: ftUnknown"));
+  EXPECT_EQ(LayoutError("A;C;10 ;0"), "'10 ' is not a valid integer value");
+  EXPECT_EQ(LayoutError("A;C;1x;0"), "'1x' is not a valid integer value");
+  EXPECT_EQ(LayoutError("A;C;99999999999;0"), "'99999999999' is not a valid integer value");
+  EXPECT_EQ(LayoutError("A;C;-1;0"), "Invalid size -1 of a ftString field");
+  EXPECT_EQ(LayoutError("A;C;65535;0"), "Invalid size 65535 of a ftString field");
+  EXPECT_EQ(LayoutError("A;C;40000;0;B;C;25533;0"), "Field layout too large: a record may hold at most 65535 bytes");
+  EXPECT_EQ(LayoutError("A;C;40000;0;B;C;25532;0"), "no error");
+}
+
+TEST(FieldLayout, NineFieldsUseTwoBitmapBytes) {
+  TFieldDefs defs;
+  ParseFieldLayout("a;N;0;0;b;N;0;0;c;N;0;0;d;N;0;0;e;N;0;0;f;N;0;0;g;N;0;0;h;N;0;0;i;N;0;0", &defs, false);
+  TFieldDescs descs;
+  BuildFieldDescs(defs, descs);
+  TQVMRecord record(descs);
+  EXPECT_EQ(record.BufferSize(), 36 + 2);
+  record.SetNull(9, false);
+  EXPECT_EQ(record.Buffer()[36], std::byte{0});
+  EXPECT_EQ(record.Buffer()[37], std::byte{1});
+  EXPECT_FALSE(record.IsNull(9));
+  EXPECT_TRUE(record.IsNull(8));
+}
+
+TEST(SplitToList, DropsEmptyItemsAndKeepsBlanks) {
+  EXPECT_EQ(SplitToList(";;a; b ;;c;"), (std::vector<std::string>{"a", " b ", "c"}));
+  EXPECT_EQ(SplitToList("x,y;z", ",;"), (std::vector<std::string>{"x", "y", "z"}));
+  EXPECT_TRUE(SplitToList(";;").empty());
+}
+
+}  // namespace
+}  // namespace tamaril::dataset

@@ -6,12 +6,18 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <map>
+#include <optional>
 #include <string>
 
 #include "core/common_info.h"
 #include "core/ini_file.h"
+#include "core/maindata.h"
 #include "core/paths.h"
 #include "core/repl_options.h"
+#include "core/terminal_login.h"
+#include "dataset/errors.h"
+#include "dataset/memory_table_file.h"
 #include "text/encoding.h"
 
 namespace {
@@ -85,6 +91,115 @@ int RunSettings(const std::vector<std::string>& assignments) {
   return 0;
 }
 
+// What the defs commands were given.
+struct DefinitionOptions {
+  bool export_list = false;
+  bool import_list = false;
+  std::string signature;
+  std::optional<std::string> partner;
+  std::optional<std::string> connection;
+  std::optional<std::string> database;
+  std::optional<std::string> note;
+};
+
+dataset::TQVMStoredMemoryDataSet& ChosenList(core::TMaindata& data, const DefinitionOptions& options) {
+  if (options.export_list == options.import_list) throw CliError("Uveďte právě jedno z --export a --import");
+  return data.DefinitionList(options.import_list);
+}
+
+std::string PartnerField(const DefinitionOptions& options) {
+  return options.import_list ? "ClientName" : "CenterName";
+}
+
+// Moves the list to the definition of the signature; an error when there is none.
+void GoToDefinition(dataset::TQVMStoredMemoryDataSet& list, const std::string& signature) {
+  const std::string key = text::Utf8ToAnsi(signature);
+  if (!list.Locate("Signature", dataset::Variant::String(key))) {
+    throw CliError("Definice " + signature + " v seznamu není");
+  }
+}
+
+// Writes a value typed on the command line into a text field of the row being edited,
+// refusing what the field cannot hold rather than cutting it.
+void SetTextField(dataset::TQVMStoredMemoryDataSet& list, const std::string& name, const std::string& utf8,
+                  bool through_text_handler) {
+  dataset::TField& field = list.FieldByName(name);
+  const std::string value = text::Utf8ToAnsi(utf8);
+  if (field.DataType() != dataset::FieldType::Memo && static_cast<int>(value.size()) > field.Size) {
+    throw CliError("Hodnota pole " + name + " je delší než " + std::to_string(field.Size) + " znaků");
+  }
+  if (value.empty()) {
+    field.Clear();  // an empty text is no value: a required field then refuses the post
+  } else if (through_text_handler) {
+    field.SetText(value);
+  } else {
+    field.SetAsString(value);
+  }
+}
+
+void FillDefinition(dataset::TQVMStoredMemoryDataSet& list, const DefinitionOptions& options) {
+  SetTextField(list, "Signature", options.signature, false);
+  if (options.partner) SetTextField(list, PartnerField(options), *options.partner, false);
+  if (options.connection) SetTextField(list, "ConnectionString", *options.connection, true);
+  if (options.database) SetTextField(list, "DatabaseName", *options.database, false);
+  if (options.note) SetTextField(list, "Pozn", *options.note, false);
+}
+
+// Posts the edited row and writes the list's file; a refused post leaves the file alone.
+void PostAndStore(dataset::TQVMStoredMemoryDataSet& list) {
+  try {
+    list.Post();
+  } catch (...) {
+    list.Cancel();
+    throw;
+  }
+  list.Store();
+}
+
+int RunDefs(const std::string& action, const DefinitionOptions& options) {
+  core::TerminalLoginPrompt prompt;
+  core::TMaindata data(prompt);
+  auto& list = ChosenList(data, options);
+  const std::string partner = PartnerField(options);
+  if (action == "list") {
+    for (list.First(); !list.Eof(); list.Next()) {
+      std::cout << ToTerminal(list.FieldByName("Signature").AsString()) << '\t'
+                << ToTerminal(list.FieldByName(partner).AsString()) << '\t'
+                << ToTerminal(list.FieldByName("DatabaseName").AsString()) << '\n';
+    }
+  } else if (action == "show") {
+    GoToDefinition(list, options.signature);
+    for (const char* name : {"Signature", partner.c_str(), "ConnectionString", "DatabaseName", "Pozn"}) {
+      std::cout << name << '=' << ToTerminal(list.FieldByName(name).Text()) << '\n';
+    }
+  } else if (action == "add") {
+    list.Append();
+    FillDefinition(list, options);
+    PostAndStore(list);
+  } else if (action == "edit") {
+    GoToDefinition(list, options.signature);
+    list.Edit();
+    FillDefinition(list, options);
+    PostAndStore(list);
+  } else if (action == "remove") {
+    GoToDefinition(list, options.signature);
+    list.Delete();
+    list.Store();
+  }
+  return 0;
+}
+
+int RunMemtableDump(const std::string& file) {
+  std::string partial;
+  try {
+    std::cout << dataset::DumpMemoryTableFile(file, &partial);
+  } catch (...) {
+    std::cout << partial;
+    throw;
+  }
+  return 0;
+}
+
 int Run(int argc, char** argv) {
   CLI::App app{"Tamaril – replikace databází mezi místy bez trvalého spojení", "tamaril-cli"};
   app.set_version_flag("--version",
@@ -101,10 +216,50 @@ int Run(int argc, char** argv) {
   std::vector<std::string> assignments;
   settings->add_option("--set", assignments, "KLÍČ=HODNOTA: EXPFLDR, IMPFLDR, LOGFILE nebo DOLOG");
 
+  auto* defs = app.add_subcommand("defs", "Seznamy definic exportů a importů (EXPORT.DAT, IMPORT.DAT)");
+  defs->require_subcommand(1);
+  DefinitionOptions definition;
+  std::string defs_action;
+  const auto add_list_flags = [&](CLI::App* command) {
+    command->add_flag("--export", definition.export_list, "Seznam definic exportů");
+    command->add_flag("--import", definition.import_list, "Seznam definic importů");
+  };
+  const auto add_signature = [&](CLI::App* command) {
+    command->add_option("--signature", definition.signature, "Identifikace přenosu")->required();
+  };
+  const auto add_values = [&](CLI::App* command) {
+    command->add_option("--partner", definition.partner, "Název centra (export) nebo klienta (import)");
+    command->add_option("--connection", definition.connection, "Připojovací řetězec");
+    command->add_option("--database", definition.database, "Databáze");
+    command->add_option("--note", definition.note, "Poznámka");
+  };
+  for (const char* name : {"list", "show", "add", "edit", "remove"}) {
+    static const std::map<std::string, std::string> help = {
+        {"list", "Vypíše definice: identifikace, partner, databáze"},
+        {"show", "Vypíše všechna pole jedné definice"},
+        {"add", "Přidá definici"},
+        {"edit", "Změní definici vybranou podle --signature"},
+        {"remove", "Odstraní definici"}};
+    auto* command = defs->add_subcommand(name, help.at(name));
+    add_list_flags(command);
+    if (std::string(name) != "list") add_signature(command);
+    if (std::string(name) == "add" || std::string(name) == "edit") add_values(command);
+    command->callback([&defs_action, name] { defs_action = name; });
+  }
+  auto* add_command = defs->get_subcommand("add");
+  for (const char* required : {"--partner", "--connection", "--database"}) add_command->get_option(required)->required();
+
+  auto* memtable = app.add_subcommand("memtable", "Soubory paměťových tabulek");
+  memtable->require_subcommand(1);
+  std::string memtable_file;
+  auto* dump = memtable->add_subcommand("dump", "Vypíše obsah souboru paměťové tabulky");
+  dump->add_option("FILE", memtable_file, "Soubor")->required();
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return app.exit(e);
+    // Help and version are successes; every other parse error is a failure of the call.
+    return app.exit(e) == 0 ? 0 : kFailure;
   }
 
   try {
@@ -126,6 +281,8 @@ int Run(int argc, char** argv) {
     core::InitializeReplOptions();
 
     if (settings->parsed()) return RunSettings(assignments);
+    if (defs->parsed()) return RunDefs(defs_action, definition);
+    if (dump->parsed()) return RunMemtableDump(memtable_file);
     return kFailure;
   } catch (const CliError& e) {
     std::cerr << "tamaril-cli: " << e.what() << '\n';

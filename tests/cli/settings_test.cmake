@@ -1,6 +1,8 @@
 # Drives "tamaril-cli settings" as a user would, on an empty program folder.
 # Arguments: -DCLI=<program> -DWORK=<scratch folder>
 
+cmake_minimum_required(VERSION 3.25)
+
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}/user")
 set(ENV{HOME} "${WORK}/user")

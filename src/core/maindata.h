@@ -1,0 +1,61 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "core/login_cache.h"
+#include "dataset/memory_table.h"
+#include "dbaccess/connection.h"
+
+namespace tamaril::core {
+
+/// The two definition lists and the program's database connections: what the programs hold
+/// from start-up to exit. The lists are the memory tables EXPORT.DAT and IMPORT.DAT in the
+/// program's folder, read at creation and written by `StoreLists`.
+class TMaindata {
+ public:
+  /// Layout of EXPORT.DAT.
+  static constexpr std::string_view kExportLayout =
+      "Signature;String;10;0;CenterName;String;25;0;ConnectionString;String;250;0;DatabaseName;String;25;0;"
+      "Pozn;Memo;20;0";
+  /// Layout of IMPORT.DAT.
+  static constexpr std::string_view kImportLayout =
+      "Signature;String;10;0;ClientName;String;25;0;ConnectionString;String;250;0;DatabaseName;String;25;0;"
+      "Pozn;Memo;20;0";
+
+  /// Opens both lists from the program's folder (a missing file gives an empty list); throws
+  /// the list's DatasetError for a damaged file. `prompt` asks for SQL Server logins.
+  explicit TMaindata(LoginPrompt& prompt);
+  ~TMaindata();
+  TMaindata(const TMaindata&) = delete;
+  TMaindata& operator=(const TMaindata&) = delete;
+
+  dataset::TQVMStoredMemoryDataSet ExportDefTbl;
+  dataset::TQVMStoredMemoryDataSet ImportDefTbl;
+  dbaccess::Connection ADOConnection;
+  dbaccess::Connection MASTERConnection;
+
+  /// The list of the given kind.
+  dataset::TQVMStoredMemoryDataSet& DefinitionList(bool import) { return import ? ImportDefTbl : ExportDefTbl; }
+
+  /// Writes IMPORT.DAT, then EXPORT.DAT (each replaced whole); throws when a file cannot be written.
+  void StoreLists();
+
+  /// See LoginCache::ConnectDatabase.
+  void ConnectDatabase(dbaccess::Connection& connection, std::string_view connection_string,
+                       std::string_view database_name) {
+    logins_.ConnectDatabase(connection, connection_string, database_name);
+  }
+  bool GetConnectionLogin(const dbaccess::Connection& connection, std::string& user_name,
+                          std::string& password) const {
+    return logins_.GetConnectionLogin(connection, user_name, password);
+  }
+  const tLoginInfo* FindLoginInfo(std::string_view connection_string) const {
+    return logins_.FindLoginInfo(connection_string);
+  }
+
+ private:
+  LoginCache logins_;
+};
+
+}  // namespace tamaril::core

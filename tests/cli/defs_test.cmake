@@ -1,0 +1,79 @@
+# Drives "tamaril-cli defs" and "memtable dump" as a user would, on an empty program folder.
+# Arguments: -DCLI=<program> -DWORK=<scratch folder>
+
+cmake_minimum_required(VERSION 3.25)
+
+file(REMOVE_RECURSE "${WORK}")
+file(MAKE_DIRECTORY "${WORK}/user")
+set(ENV{HOME} "${WORK}/user")
+set(home "${WORK}/home")
+
+function(run expected_rc)
+  execute_process(COMMAND "${CLI}" --home "${home}" ${ARGN}
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL expected_rc)
+    message(FATAL_ERROR "'${ARGN}' ended with ${rc} instead of ${expected_rc}:\n${out}${err}")
+  endif()
+  set(out "${out}" PARENT_SCOPE)
+  set(err "${err}" PARENT_SCOPE)
+endfunction()
+
+function(expect_equal actual expected what)
+  if(NOT actual STREQUAL expected)
+    message(FATAL_ERROR "${what}: got\n${actual}\ninstead of\n${expected}")
+  endif()
+endfunction()
+
+# The semicolons are escaped so that CMake passes the connection string as one argument.
+set(plain_connection "Provider=SQLite;Data Source=${WORK}/db;Initial Catalog=shop")
+string(REPLACE ";" "\\;" connection "${plain_connection}")
+run(0 defs add --export --signature POBOCKA1 --partner "Centrála Praha" --connection "${connection}"
+      --database shop --note "Pobočka v Brně")
+run(0 defs add --export --signature POBOCKA2 --partner "Záložní centrum" --connection "${connection}" --database shop)
+# The same signature may stand once in each list.
+run(0 defs add --import --signature POBOCKA1 --partner "Brno" --connection "${connection}" --database center)
+
+run(0 defs list --export)
+expect_equal("${out}" "POBOCKA1\tCentrála Praha\tshop\nPOBOCKA2\tZáložní centrum\tshop\n" "defs list --export")
+run(0 defs list --import)
+expect_equal("${out}" "POBOCKA1\tBrno\tcenter\n" "defs list --import")
+
+# A second definition with the same signature in one list is refused, and nothing changes.
+file(READ "${home}/EXPORT.DAT" before HEX)
+run(1 defs add --export --signature POBOCKA1 --partner X --connection Y --database Z)
+expect_equal("${err}" "tamaril-cli: Duplicated field value in field Signature\n" "duplicate signature")
+file(READ "${home}/EXPORT.DAT" after HEX)
+expect_equal("${after}" "${before}" "EXPORT.DAT after a refused add")
+
+# The file keeps the connection string scrambled; show gives it plain.
+file(READ "${home}/EXPORT.DAT" raw)
+string(FIND "${raw}" "Data Source" plain_at)
+if(NOT plain_at EQUAL -1)
+  message(FATAL_ERROR "EXPORT.DAT holds the connection string in plain text")
+endif()
+run(0 defs show --export --signature POBOCKA1)
+expect_equal("${out}" "Signature=POBOCKA1\nCenterName=Centrála Praha\nConnectionString=${plain_connection}\nDatabaseName=shop\nPozn=Pobočka v Brně\n" "defs show")
+
+run(0 defs edit --export --signature POBOCKA2 --database archive)
+run(0 defs remove --export --signature POBOCKA1)
+run(0 defs list --export)
+expect_equal("${out}" "POBOCKA2\tZáložní centrum\tarchive\n" "after edit and remove")
+
+# Bad input: no such definition, a value too long for its field, neither or both lists, no signature.
+run(1 defs show --import --signature NENI)
+run(1 defs add --export --signature ABCDEFGHIJK --partner X --connection Y --database Z)
+run(1 defs list)
+run(1 defs list --export --import)
+run(1 defs add --export --signature= --partner X --connection Y --database Z)
+
+# The list file as a memory table.
+run(0 memtable dump "${home}/IMPORT.DAT")
+foreach(line "layout: Signature;String;10;0;ClientName;String;25;0;" "AutoIncValue: 0" "records: 1"
+             "  Signature=\"POBOCKA1\"" "  ClientName=\"Brno\"" "  Pozn=NULL")
+  string(FIND "${out}" "${line}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "memtable dump lacks '${line}':\n${out}")
+  endif()
+endforeach()
+file(WRITE "${WORK}/bad.dat" "memtbl....")
+run(1 memtable dump "${WORK}/bad.dat")

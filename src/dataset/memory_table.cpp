@@ -311,6 +311,9 @@ void TQVMmemDataSet::SetIndexFieldsText(const std::string& fields) {
       list.emplace_back(name, desc->FieldNo);
     }
   }
+  // The position number kept is the shown row's, wherever the cursor was left (BookmarkValid
+  // moves it).
+  if (Active() && HasRecord()) InternalSetToRecord(ActiveBuffer());
   index_field_list_ = std::move(list);
   index_fields_ = fields;
   SortRecords();
@@ -354,6 +357,7 @@ void TQVMClientMemoryDataSet::InternalLoad() {
       }
     } catch (...) {
       InternalWrite = false;
+      Records().Clear();
       if (!source_was_active_) source->Close();
       throw;
     }
@@ -385,7 +389,10 @@ void TQVMCustomStreamedMemoryDataSet::InternalLoad() {
       AutoIncValue = header.auto_inc_value;
       for (std::int32_t i = 0; i < header.record_count; ++i) NewRecord()->ReadFromStream(*stream);
     } catch (...) {
+      // The rows read before the damage must not stay behind a table that did not open: a
+      // later Store would write them over the file.
       InternalWrite = false;
+      Records().Clear();
       throw;
     }
     InternalWrite = false;

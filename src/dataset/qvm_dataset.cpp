@@ -509,6 +509,14 @@ bool TQVMDataset::Locate(const std::string& key_fields, const Variant& key_value
   const bool found = LocateRecord(key_fields, key_values, nullptr, true, options);
   if (found) {
     SaveCurrentBookmark();
+    // A row that OnFilterRecord or the master hides is not found: the cursor goes back to the
+    // row shown instead of failing with "Record not found".
+    const bool screened = (Filtered() && static_cast<bool>(OnFilterRecord)) ||
+                          (master_link_.DataSource() != nullptr && MasterMustBeQVM);
+    if (screened && GetRecord(TempBuffer(), GetMode::Current, false) != GetResult::Ok) {
+      if (HasRecord()) InternalSetToRecord(ActiveBuffer());
+      return false;
+    }
     Resync(true);
     DoAfterScroll();
     DataEvent(nullptr);
@@ -576,6 +584,19 @@ int TQVMDataset::CompareBookmarks(const std::string& first, const std::string& s
 }
 
 std::unique_ptr<TStream> TQVMDataset::CreateBlobStream(TField& field, BlobStreamMode mode) {
+  if (mode != BlobStreamMode::Read) {
+    // A writing stream empties the slot at once: it needs the same rights as SetFieldData, or
+    // the row shown in browse mode would lose its value without the record changing.
+    const DataSetState state = State();
+    if (state != DataSetState::Edit && state != DataSetState::Insert && state != DataSetState::SetKey &&
+        state != DataSetState::Filter && state != DataSetState::NewValue && state != DataSetState::InternalCalc) {
+      throw DatasetError("Dataset not in edit or insert mode");
+    }
+    if (field.FieldKind() == TFieldKind::Data && field.ReadOnly && state != DataSetState::SetKey &&
+        state != DataSetState::Filter && !InternalWrite) {
+      throw DatasetError("Field '" + field.DisplayName() + "' cannot be modified");
+    }
+  }
   return std::make_unique<TMyBlobStream>(*this, field, CurrentBuffer(), mode);
 }
 
@@ -645,7 +666,7 @@ TMyBlobStream::~TMyBlobStream() {
 
 std::int64_t TMyBlobStream::Read(void* buffer, std::int64_t count) {
   if (count < 0) throw DatasetError("TMyBlobStream.Read can't read negative byte count");
-  if (count == 0 || !slot_) return 0;
+  if (count == 0 || !slot_ || position_ < 0) return 0;
   const std::string* block = blob_slot::Get(slot_);
   if (!block || position_ >= static_cast<std::int64_t>(block->size())) return 0;
   const std::int64_t available = static_cast<std::int64_t>(block->size()) - position_;
@@ -659,6 +680,8 @@ std::int64_t TMyBlobStream::Write(const void* buffer, std::int64_t count) {
   if (count < 0) throw DatasetError("TMyBlobStream.Write can't write negative byte count");
   if (count == 0) return 0;
   if (!slot_) throw DatasetError("Dataset not in edit or insert mode");
+  // A position before the start (a seek back past it) writes nothing, as a memory stream does.
+  if (position_ < 0) return 0;
   const std::string* block = blob_slot::Get(slot_);
   std::string bytes = block ? *block : std::string();
   if (static_cast<std::int64_t>(bytes.size()) < position_ + count) bytes.resize(static_cast<std::size_t>(position_ + count));

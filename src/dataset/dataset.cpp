@@ -456,45 +456,28 @@ void TDataSet::Edit() {
   DoAfterEdit();
 }
 
-void TDataSet::Insert() {
-  CheckBrowseMode();
-  CheckCanModify();
-  DoBeforeInsert();
-  DoBeforeScroll();
-  UpdateCursorPos();
-  InternalInsert();
-  std::swap(active_, saved_);
-  saved_has_record_ = has_record_;
-  InternalInitRecord(active_.get());
-  active_[static_cast<std::size_t>(flag_offset_)] = static_cast<std::byte>(BookmarkFlag::Inserted);
-  state_ = DataSetState::Insert;
-  try {
-    DoOnNewRecord();
-  } catch (...) {
-    Cancel();
-    throw;
-  }
-  modified_ = false;
-  DataEvent(nullptr);
-  DoAfterInsert();
-  DoAfterScroll();
-}
+void TDataSet::Insert() { BeginInsert(false); }
 
-void TDataSet::Append() {
+void TDataSet::Append() { BeginInsert(true); }
+
+void TDataSet::BeginInsert(bool at_end) {
   CheckBrowseMode();
   CheckCanModify();
   DoBeforeInsert();
   DoBeforeScroll();
   UpdateCursorPos();
-  InternalLast();
-  cursor_synced_ = false;
+  if (at_end) {
+    InternalLast();
+    cursor_synced_ = false;
+  }
   InternalInsert();
   std::swap(active_, saved_);
   saved_has_record_ = has_record_;
   InternalInitRecord(active_.get());
-  active_[static_cast<std::size_t>(flag_offset_)] = static_cast<std::byte>(BookmarkFlag::Eof);
+  active_[static_cast<std::size_t>(flag_offset_)] =
+      static_cast<std::byte>(at_end ? BookmarkFlag::Eof : BookmarkFlag::Inserted);
   state_ = DataSetState::Insert;
-  eof_ = true;
+  if (at_end) eof_ = true;
   try {
     DoOnNewRecord();
   } catch (...) {

@@ -324,6 +324,8 @@ class TDataSet {
   void ClearBuffers();
   void FreeBuffers();
   void CheckRequiredFields();
+  // Insert and Append: a new row before the current one, or after the last.
+  void BeginInsert(bool at_end);
   void NotifyActiveChanged();
 
   DataSetState state_ = DataSetState::Inactive;

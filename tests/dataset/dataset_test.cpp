@@ -7,36 +7,15 @@
 #include "dataset/errors.h"
 #include "dataset/memory_table.h"
 #include "text/encoding.h"
+#include "table_fixtures.h"
 
 namespace tamaril::dataset {
 namespace {
 
-#define EXPECT_THROW_MSG(statement, message)                  \
-  try {                                                       \
-    statement;                                                \
-    ADD_FAILURE() << "no exception from " #statement;         \
-  } catch (const DatasetError& error) {                       \
-    EXPECT_EQ(std::string(error.what()), std::string(message)); \
-  }
+using fixtures::Fill;
+using fixtures::Nums;
 
 // A table of (Name String 10, Num Integer) rows, open, filled with the given numbers.
-void Fill(TQVMMemoryTable& table, const std::vector<int>& numbers, const std::string& layout = "Name;String;10;0;Num;Integer;0;0") {
-  table.SetFieldLayout(layout);
-  table.Open();
-  for (int n : numbers) {
-    table.Append();
-    table.FieldByName("Name").SetAsString("r" + std::to_string(n));
-    table.FieldByName("Num").SetAsInteger(n);
-    table.Post();
-  }
-}
-
-std::vector<int> Nums(TDataSet& dataset) {
-  std::vector<int> result;
-  for (dataset.First(); !dataset.Eof(); dataset.Next()) result.push_back(static_cast<int>(dataset.FieldByName("Num").AsInteger()));
-  return result;
-}
-
 TEST(QVMDataset, EmptyCursorOpensEmptyBeforeFirst) {
   TQVMMemoryTable table;
   Fill(table, {});

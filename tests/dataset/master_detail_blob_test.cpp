@@ -6,17 +6,10 @@
 
 #include "dataset/errors.h"
 #include "dataset/memory_table.h"
+#include "table_fixtures.h"
 
 namespace tamaril::dataset {
 namespace {
-
-#define EXPECT_THROW_MSG(statement, message)                    \
-  try {                                                         \
-    statement;                                                  \
-    ADD_FAILURE() << "no exception from " #statement;           \
-  } catch (const DatasetError& error) {                         \
-    EXPECT_EQ(std::string(error.what()), std::string(message)); \
-  }
 
 std::vector<int> Nums(TDataSet& dataset) {
   std::vector<int> result;

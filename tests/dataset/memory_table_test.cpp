@@ -6,17 +6,10 @@
 
 #include "dataset/errors.h"
 #include "support/temp_dir.h"
+#include "table_fixtures.h"
 
 namespace tamaril::dataset {
 namespace {
-
-#define EXPECT_THROW_MSG(statement, message)                    \
-  try {                                                         \
-    statement;                                                  \
-    ADD_FAILURE() << "no exception from " #statement;           \
-  } catch (const DatasetError& error) {                         \
-    EXPECT_EQ(std::string(error.what()), std::string(message)); \
-  }
 
 const std::string kListLayout =
     "Signature;String;10;0;CenterName;String;25;0;ConnectionString;String;250;0;DatabaseName;String;25;0;Pozn;Memo;20;0";

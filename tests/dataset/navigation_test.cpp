@@ -7,40 +7,19 @@
 #include "dataset/errors.h"
 #include "dataset/memory_table.h"
 #include "text/encoding.h"
+#include "table_fixtures.h"
 
 namespace tamaril::dataset {
 namespace {
 
-#define EXPECT_THROW_MSG(statement, message)                    \
-  try {                                                         \
-    statement;                                                  \
-    ADD_FAILURE() << "no exception from " #statement;           \
-  } catch (const DatasetError& error) {                         \
-    EXPECT_EQ(std::string(error.what()), std::string(message)); \
-  }
-
-void Open(TQVMMemoryTable& table, const std::vector<int>& numbers, const std::string& layout = "Name;String;10;0;Num;Integer;0;0") {
-  table.SetFieldLayout(layout);
-  table.Open();
-  for (int n : numbers) {
-    table.Append();
-    table.FieldByName("Name").SetAsString("r" + std::to_string(n));
-    table.FieldByName("Num").SetAsInteger(n);
-    table.Post();
-  }
-}
-
-std::vector<int> Nums(TDataSet& dataset) {
-  std::vector<int> result;
-  for (dataset.First(); !dataset.Eof(); dataset.Next()) result.push_back(static_cast<int>(dataset.FieldByName("Num").AsInteger()));
-  return result;
-}
+using fixtures::Fill;
+using fixtures::Nums;
 
 int Num(TDataSet& dataset) { return static_cast<int>(dataset.FieldByName("Num").AsInteger()); }
 
 TEST(Navigation, MovesPastBothEndsAndBack) {
   TQVMMemoryTable table;
-  Open(table, {1, 2, 3});
+  Fill(table, {1, 2, 3});
   table.Last();
   table.Next();
   EXPECT_TRUE(table.Eof());
@@ -63,7 +42,7 @@ TEST(Navigation, MovesPastBothEndsAndBack) {
 
 TEST(Navigation, DeletingFromTheEndDownToEmptyAndAppendingAgain) {
   TQVMMemoryTable table;
-  Open(table, {1, 2, 3});
+  Fill(table, {1, 2, 3});
   table.Last();
   table.Delete();
   EXPECT_EQ(Num(table), 2);  // the new last row
@@ -85,14 +64,14 @@ TEST(Navigation, DeletingFromTheEndDownToEmptyAndAppendingAgain) {
 
 TEST(Navigation, InsertAndEditEndEitherWay) {
   TQVMMemoryTable table;
-  Open(table, {});
+  Fill(table, {});
   table.Insert();
   table.FieldByName("Num").SetAsInteger(1);
   table.Cancel();
   EXPECT_TRUE(table.IsEmpty());
   EXPECT_EQ(table.State(), DataSetState::Browse);
   table.Close();
-  Open(table, {1, 2, 3});
+  Fill(table, {1, 2, 3});
   table.First();
   table.Next();
   table.Insert();  // without an index a new row goes after the others
@@ -119,7 +98,7 @@ TEST(Navigation, InsertAndEditEndEitherWay) {
 TEST(Navigation, ReadOnlyDatasetRefusesChangesUnlessWrittenInternally) {
   TQVMMemoryTable table;
   table.SetReadOnly(true);
-  Open(table, {});
+  Fill(table, {});
   EXPECT_FALSE(table.CanModify());
   EXPECT_THROW_MSG(table.Append(), "Cannot modify a read-only dataset");
   table.InternalWrite = true;
@@ -134,7 +113,7 @@ TEST(Navigation, ReadOnlyDatasetRefusesChangesUnlessWrittenInternally) {
 
 TEST(Fields, ValidationSeesTheNewValueAndRequiredUsesTheLabel) {
   TQVMMemoryTable table;
-  Open(table, {}, "Name;String;10;4;Num;Integer;0;0");
+  Fill(table, {}, "Name;String;10;4;Num;Integer;0;0");
   TField& num = table.FieldByName("Num");
   std::vector<std::string> seen;
   num.OnValidate = [&](TField& field) {
@@ -207,7 +186,7 @@ TEST(MemoryTableRules, AutoIncSkipsGivenValuesAndSurvivesRefusedPost) {
 
 TEST(MemoryTableRules, UniqueFieldWhileEditingComparesWithTheOtherRows) {
   TQVMMemoryTable table;
-  Open(table, {1, 2, 3});
+  Fill(table, {1, 2, 3});
   table.SetUniqueField("Num");
   table.First();
   table.Next();
@@ -226,7 +205,7 @@ TEST(MemoryTableRules, UniqueFieldWhileEditingComparesWithTheOtherRows) {
 
 TEST(MemoryTableRules, EmptyTableCancelsAnInsertAndLeavesNoRow) {
   TQVMMemoryTable table;
-  Open(table, {1, 2});
+  Fill(table, {1, 2});
   table.Insert();
   table.FieldByName("Num").SetAsInteger(3);
   table.EmptyTable();
@@ -242,7 +221,7 @@ TEST(MemoryTableRules, EmptyTableCancelsAnInsertAndLeavesNoRow) {
 
 TEST(Bookmarks, PositionsShiftWhenRowsAreDeletedOrInserted) {
   TQVMMemoryTable table;
-  Open(table, {1, 2, 3});
+  Fill(table, {1, 2, 3});
   table.First();
   const std::string first = table.GetBookmark();
   table.Next();
@@ -269,7 +248,7 @@ TEST(Bookmarks, PositionsShiftWhenRowsAreDeletedOrInserted) {
 
 TEST(Bookmarks, IndexChangeKeepsThePositionNumberOfTheShownRow) {
   TQVMMemoryTable table;
-  Open(table, {3, 1, 2});
+  Fill(table, {3, 1, 2});
   table.First();
   table.Last();
   const std::string last = table.GetBookmark();
@@ -325,7 +304,7 @@ TEST(Search, KeysBeyondTheIndexFindRowsThatABinarySearchWouldMiss) {
 
 TEST(Search, RepeatedLocateFindsTheRowAfterTheListChanged) {
   TQVMMemoryTable table;
-  Open(table, {5, 6, 7});
+  Fill(table, {5, 6, 7});
   table.SetIndexFields("Num");
   ASSERT_TRUE(table.Locate("Num", Variant::Integer(6)));
   EXPECT_EQ(table.RecNo(), 1);
@@ -339,7 +318,7 @@ TEST(Search, RepeatedLocateFindsTheRowAfterTheListChanged) {
 
 TEST(Search, LocateDoesNotLandOnARowTheFilterHides) {
   TQVMMemoryTable table;
-  Open(table, {1, 2, 3, 4});
+  Fill(table, {1, 2, 3, 4});
   table.OnFilterRecord = [](TDataSet& dataset, bool& accept) { accept = dataset.FieldByName("Num").AsInteger() % 2 == 0; };
   table.SetFiltered(true);
   table.Last();
@@ -353,7 +332,7 @@ TEST(Search, LocateDoesNotLandOnARowTheFilterHides) {
 
 TEST(Search, LookupReturnsSeveralFieldsAsAnArray) {
   TQVMMemoryTable table;
-  Open(table, {1, 2, 3}, "Name;String;10;0;Num;Integer;0;0;Note;Memo;10;0");
+  Fill(table, {1, 2, 3}, "Name;String;10;0;Num;Integer;0;0;Note;Memo;10;0");
   table.Last();
   table.Edit();
   table.FieldByName("Note").SetAsString("third");

@@ -9,17 +9,10 @@
 #include "dataset/errors.h"
 #include "dataset/memory_table.h"
 #include "support/temp_dir.h"
+#include "table_fixtures.h"
 
 namespace tamaril::dataset {
 namespace {
-
-#define EXPECT_THROW_MSG(statement, message)                    \
-  try {                                                         \
-    statement;                                                  \
-    ADD_FAILURE() << "no exception from " #statement;           \
-  } catch (const DatasetError& error) {                         \
-    EXPECT_EQ(std::string(error.what()), std::string(message)); \
-  }
 
 const std::string kLayout = "Code;String;8;0;Num;Integer;0;0;Note;Memo;10;0";
 

@@ -33,8 +33,9 @@ class Terminal {
     }
   }
 
-  /// One line without its line end; nothing at the end of input.
-  std::optional<std::string> ReadLine(bool echo) const {
+  /// Shows the prompt and reads one line without its line end; nothing at the end of input.
+  /// Without echo, echo is off before the prompt shows, so nothing typed after it is echoed.
+  std::optional<std::string> Ask(std::string_view prompt, bool echo) const {
     termios saved{};
     const bool restore = !echo && ::tcgetattr(fd_, &saved) == 0;
     if (restore) {
@@ -42,6 +43,7 @@ class Terminal {
       quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
       ::tcsetattr(fd_, TCSANOW, &quiet);  // keeps what was typed ahead
     }
+    Write(prompt);
     std::string line;
     bool got_any = false;
     char c = 0;
@@ -76,12 +78,10 @@ bool TerminalLoginPrompt::ShowLoginDialog(tLoginObject& login, std::string_view 
   // The remembered user name stands in brackets and is kept when the line is left empty.
   std::string prompt = "Uživatelské jméno";
   if (!login.UserName.empty()) prompt += " [" + text::AnsiToUtf8(login.UserName) + "]";
-  terminal.Write(prompt + ": ");
-  const auto entered_user = terminal.ReadLine(true);
+  const auto entered_user = terminal.Ask(prompt + ": ", true);
   if (!entered_user) return false;
   const std::string user = entered_user->empty() ? login.UserName : text::Utf8ToAnsi(*entered_user);
-  terminal.Write("Heslo: ");
-  auto entered_password = terminal.ReadLine(false);
+  const auto entered_password = terminal.Ask("Heslo: ", false);
   if (!entered_password) return false;
   login.UserName = user;
   login.Password = text::Utf8ToAnsi(*entered_password);

@@ -23,7 +23,7 @@ std::string TableMessage(const char* text, const std::string& table) {
 
 // ---- cursor ----
 
-tMemoryRecordset::tMemoryRecordset(TQVMmemDataSet& dataset, bool open) : TQVMRecordset(dataset, open), mem_(&dataset) {}
+tMemoryRecordset::tMemoryRecordset(TQVMmemDataSet& dataset) : TQVMRecordset(dataset), mem_(&dataset) {}
 
 TQVMRecord& tMemoryRecordset::Scratch() {
   if (!scratch_) scratch_ = std::make_unique<TQVMRecord>(mem_->FieldDescs());
@@ -198,8 +198,8 @@ TQVMmemDataSet::TQVMmemDataSet() = default;
 TQVMmemDataSet::~TQVMmemDataSet() { CloseForDestruction(); }
 
 TQVMRecordsetClass TQVMmemDataSet::GetRecordsetClass() {
-  return [](TQVMDataset& dataset, bool open) -> std::unique_ptr<TQVMRecordset> {
-    return std::make_unique<tMemoryRecordset>(static_cast<TQVMmemDataSet&>(dataset), open);
+  return [](TQVMDataset& dataset) -> std::unique_ptr<TQVMRecordset> {
+    return std::make_unique<tMemoryRecordset>(static_cast<TQVMmemDataSet&>(dataset));
   };
 }
 

@@ -44,7 +44,7 @@ class tMemRecords {
 /// The cursor of a memory dataset over its record list.
 class tMemoryRecordset : public TQVMRecordset {
  public:
-  tMemoryRecordset(TQVMmemDataSet& dataset, bool open);
+  explicit tMemoryRecordset(TQVMmemDataSet& dataset);
   int LastFound = -1;  ///< position of the last record found by Locate, −1 when none
 
   bool IsEmpty() override;

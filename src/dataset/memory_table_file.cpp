@@ -55,7 +55,13 @@ std::string Scaled4(std::int64_t scaled) {
   const std::uint64_t magnitude = negative ? ~static_cast<std::uint64_t>(scaled) + 1 : static_cast<std::uint64_t>(scaled);
   std::string decimals = std::to_string(magnitude % 10000 + 10000).substr(1);
   while (!decimals.empty() && decimals.back() == '0') decimals.pop_back();
-  return (negative ? "-" : "") + std::to_string(magnitude / 10000) + (decimals.empty() ? "" : "." + decimals);
+  std::string text = negative ? "-" : "";
+  text += std::to_string(magnitude / 10000);
+  if (!decimals.empty()) {
+    text += '.';
+    text += decimals;
+  }
+  return text;
 }
 
 std::string DateText(std::int64_t day_number) {
@@ -83,7 +89,12 @@ std::string FieldText(const TQVMRecord& record, const TFieldDesc& field) {
     const std::string* block = blob_slot::Get(slot);
     const std::string_view bytes = block != nullptr ? std::string_view(*block) : std::string_view();
     if (field.DataType == FieldType::Memo || field.DataType == FieldType::FmtMemo) return Quoted(bytes);
-    return std::to_string(bytes.size()) + " bytes:" + (bytes.empty() ? "" : " " + Hex(bytes));
+    std::string text = std::to_string(bytes.size()) + " bytes:";
+    if (!bytes.empty()) {
+      text += ' ';
+      text += Hex(bytes);
+    }
+    return text;
   }
   if (field.Kind == FieldKind::String) return Quoted(record.GetValue(field.FieldNo).AsString());
   std::int32_t number = 0;

@@ -16,11 +16,11 @@ bool IsBlobDesc(const TFieldDesc& desc) { return desc.Kind == FieldKind::Blob; }
 
 // ---- cursor base ----
 
-TQVMRecordset::TQVMRecordset(TQVMDataset& dataset, bool open) : dataset_(&dataset) {
-  if (open) {
-    Open();
-    opened_ = true;
-  }
+TQVMRecordset::TQVMRecordset(TQVMDataset& dataset) : dataset_(&dataset) {}
+
+void TQVMRecordset::OpenCursor() {
+  Open();
+  opened_ = true;
 }
 
 TQVMRecordset::~TQVMRecordset() = default;
@@ -73,7 +73,9 @@ void TQVMDataset::ResolveDetailFields() {
 }
 
 void TQVMDataset::CreateRecordset(std::unique_ptr<TQVMRecordset>& recordset, bool open) {
-  recordset = GetRecordsetClass()(*this, open);
+  recordset = GetRecordsetClass()(*this);
+  // Opened only once built: a constructor cannot reach the descendant's Open.
+  if (open) recordset->OpenCursor();
 }
 
 void TQVMDataset::FreeRecordset(std::unique_ptr<TQVMRecordset>& recordset) {

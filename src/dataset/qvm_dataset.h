@@ -19,14 +19,16 @@ class TQVMDataset;
 /// answers every question as an empty cursor.
 class TQVMRecordset {
  public:
-  /// A cursor of `dataset`, opened at once when `open`.
-  TQVMRecordset(TQVMDataset& dataset, bool open);
+  /// A cursor of `dataset`, not yet open.
+  explicit TQVMRecordset(TQVMDataset& dataset);
   virtual ~TQVMRecordset();
   TQVMRecordset(const TQVMRecordset&) = delete;
   TQVMRecordset& operator=(const TQVMRecordset&) = delete;
 
   TQVMDataset& DataSet() const noexcept { return *dataset_; }
   bool Opened() const noexcept { return opened_; }
+  /// Opens the cursor (its `Open`) and marks it opened.
+  void OpenCursor();
   bool AtEOF = false;
   bool AtBOF = false;
 
@@ -68,7 +70,7 @@ class TQVMRecordset {
 };
 
 /// Makes the cursor of a dataset (the "class" of its recordset).
-using TQVMRecordsetClass = std::function<std::unique_ptr<TQVMRecordset>(TQVMDataset&, bool open)>;
+using TQVMRecordsetClass = std::function<std::unique_ptr<TQVMRecordset>(TQVMDataset&)>;
 
 /// Where in a record buffer the cursor of a TQVMDataset stands: on a record, before the first,
 /// after the last.

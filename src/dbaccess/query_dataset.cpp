@@ -129,9 +129,8 @@ Variant ValueToFieldVariant(const Value& value, FieldType type) {
 /// row the server cursor stands on.
 class TQueryRecordset final : public dataset::TQVMRecordset {
  public:
-  TQueryRecordset(TQueryDataSet& dataset, bool open) : TQVMRecordset(dataset, open), query_(&dataset) {
-    if (open) Load();
-  }
+  explicit TQueryRecordset(TQueryDataSet& dataset) : TQVMRecordset(dataset), query_(&dataset) {}
+  void Open() override { Load(); }
   ~TQueryRecordset() override { Close(); }
 
   int RowCount() const noexcept { return static_cast<int>(rows_.size()); }
@@ -380,8 +379,8 @@ bool TQueryDataSet::BookmarkValid(const std::string& bookmark) {
 }
 
 dataset::TQVMRecordsetClass TQueryDataSet::GetRecordsetClass() {
-  return [](dataset::TQVMDataset& dataset, bool open) -> std::unique_ptr<dataset::TQVMRecordset> {
-    return std::make_unique<TQueryRecordset>(static_cast<TQueryDataSet&>(dataset), open);
+  return [](dataset::TQVMDataset& dataset) -> std::unique_ptr<dataset::TQVMRecordset> {
+    return std::make_unique<TQueryRecordset>(static_cast<TQueryDataSet&>(dataset));
   };
 }
 

@@ -3,6 +3,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -16,8 +18,15 @@
 #include "core/paths.h"
 #include "core/repl_options.h"
 #include "core/terminal_login.h"
+#include "dataset/date_codec.h"
 #include "dataset/errors.h"
+#include "dataset/memory_table.h"
 #include "dataset/memory_table_file.h"
+#include "dbstruct/comparison_hook.h"
+#include "expr/dataset_expression.h"
+#include "expr/disassembler.h"
+#include "expr/rule_lists.h"
+#include "expr/tracking_columns.h"
 #include "text/encoding.h"
 
 namespace {
@@ -200,6 +209,219 @@ int RunMemtableDump(const std::string& file) {
   return 0;
 }
 
+// What the eval command was given.
+struct EvalOptions {
+  std::string list = "export";
+  std::vector<std::string> fields;
+  std::vector<std::string> imported;
+  std::vector<std::string> deleted;
+  std::optional<std::string> signature;
+  std::optional<std::string> last_export;
+  std::optional<std::string> last_import;
+  std::optional<std::string> update_field;
+  bool program = false;
+  std::string rule;
+};
+
+// Reads the digits of `text` from `at` (exactly `width` of them) as a number.
+bool ReadDigits(std::string_view text, std::size_t& at, std::size_t width, int& value) {
+  if (at + width > text.size()) return false;
+  const char* first = text.data() + at;
+  const auto [end, error] = std::from_chars(first, first + width, value);
+  if (error != std::errc() || end != first + width) return false;
+  at += width;
+  return true;
+}
+
+// "HH:MM:SS[.mmm]" from `at` to the end, as a fraction of a day.
+std::optional<double> ParseTimeOfDay(std::string_view text, std::size_t at) {
+  int hour = 0, minute = 0, second = 0, millisecond = 0;
+  if (!ReadDigits(text, at, 2, hour) || at >= text.size() || text[at++] != ':' || !ReadDigits(text, at, 2, minute) ||
+      at >= text.size() || text[at++] != ':' || !ReadDigits(text, at, 2, second)) {
+    return std::nullopt;
+  }
+  if (at < text.size() && (text[at++] != '.' || !ReadDigits(text, at, 3, millisecond))) return std::nullopt;
+  if (at != text.size() || hour > 23 || minute > 59 || second > 59) return std::nullopt;
+  return ((hour * 60 + minute) * 60 + second + millisecond / 1000.0) / 86400.0;
+}
+
+// "YYYY-MM-DD[THH:MM:SS[.mmm]]" as days since 30 December 1899.
+double ParseDateTime(std::string_view text, const std::string& what) {
+  std::size_t at = 0;
+  int year = 0, month = 0, day = 0;
+  const bool date_read = ReadDigits(text, at, 4, year) && at < text.size() && text[at++] == '-' &&
+                         ReadDigits(text, at, 2, month) && at < text.size() && text[at++] == '-' &&
+                         ReadDigits(text, at, 2, day);
+  std::optional<double> time = 0.0;
+  if (date_read && at < text.size()) time = text[at] == 'T' ? ParseTimeOfDay(text, at + 1) : std::nullopt;
+  const std::int64_t day_number = dataset::DayNumberFromCivil(year, month, day);
+  const dataset::CivilDate check = dataset::CivilFromDayNumber(day_number);
+  if (!date_read || !time || month < 1 || month > 12 || check.month != month || check.day != day) {
+    throw CliError(what + ": očekávám RRRR-MM-DD[THH:MM:SS[.mmm]], ne '" + std::string(text) + "'");
+  }
+  return static_cast<double>(day_number - dataset::kDayNumberOf30Dec1899) + *time;
+}
+
+// A value typed on the command line for a field of `type` (never empty: that is NULL).
+dataset::Variant ParseFieldValue(dataset::FieldType type, const std::string& utf8, const std::string& what) {
+  using dataset::FieldType;
+  using dataset::Variant;
+  switch (type) {
+    case FieldType::String: case FieldType::FixedChar: case FieldType::WideString: case FieldType::Guid:
+    case FieldType::Memo: case FieldType::FmtMemo:
+      return Variant::String(text::Utf8ToAnsi(utf8));
+    case FieldType::Smallint: case FieldType::Integer: case FieldType::Word: case FieldType::AutoInc:
+    case FieldType::Largeint: {
+      std::int64_t value = 0;
+      const auto [end, error] = std::from_chars(utf8.data(), utf8.data() + utf8.size(), value);
+      if (error != std::errc() || end != utf8.data() + utf8.size()) throw CliError(what + ": očekávám celé číslo");
+      return Variant::Integer(value);
+    }
+    case FieldType::Float: case FieldType::Currency: case FieldType::BCD: {
+      double value = 0;
+      const auto [end, error] = std::from_chars(utf8.data(), utf8.data() + utf8.size(), value);
+      if (error != std::errc() || end != utf8.data() + utf8.size() || !std::isfinite(value)) {
+        throw CliError(what + ": očekávám číslo s desetinnou tečkou");
+      }
+      return type == FieldType::Currency ? Variant::Currency(value) : Variant::Double(value);
+    }
+    case FieldType::Boolean:
+      if (utf8 != "true" && utf8 != "false") throw CliError(what + ": očekávám true nebo false");
+      return Variant::Boolean(utf8 == "true");
+    case FieldType::Date: case FieldType::DateTime:
+      return Variant::DateTime(ParseDateTime(utf8, what));
+    case FieldType::Time:
+      if (const auto time = ParseTimeOfDay(utf8, 0)) return Variant::DateTime(*time);
+      throw CliError(what + ": očekávám HH:MM:SS[.mmm]");
+    default:
+      throw CliError(what + ": pole typu " + std::string(dataset::FieldTypeName(type)) + " nemůže mít hodnotu");
+  }
+}
+
+// Opens `table` with one row holding the fields of "NAME:TYPE=VALUE" specifications; a table
+// without specifications stays closed.
+void FillOneRowTable(dataset::TQVMMemoryTable& table, const std::vector<std::string>& specs) {
+  if (specs.empty()) return;
+  dataset::TFieldDefs defs;
+  std::vector<std::optional<dataset::Variant>> values;
+  for (const std::string& spec : specs) {
+    const auto equals = spec.find('=');
+    const auto colon = spec.rfind(':', equals);
+    if (equals == std::string::npos || colon == std::string::npos || colon == 0) {
+      throw CliError("Očekávám JMÉNO:TYP=HODNOTA, ne '" + spec + "'");
+    }
+    const std::string type_name = spec.substr(colon + 1, equals - colon - 1);
+    const auto type = dataset::FindFieldTypeByEnumName("ft" + type_name);
+    if (!type) throw CliError("Neznámý typ pole '" + type_name + "'");
+    dataset::TFieldDef def;
+    def.Name = text::Utf8ToAnsi(spec.substr(0, colon));
+    if (def.Name.find(';') != std::string::npos) throw CliError("Jméno pole nesmí obsahovat ';': " + spec);
+    def.DataType = *type;
+    const std::string value = spec.substr(equals + 1);
+    values.push_back(value.empty() ? std::nullopt : std::optional(ParseFieldValue(*type, value, spec)));
+    if (*type == dataset::FieldType::String || *type == dataset::FieldType::FixedChar ||
+        *type == dataset::FieldType::WideString) {
+      def.Size = std::max<int>(1, static_cast<int>(values.back() ? values.back()->AsString().size() : 1));
+    } else if (*type == dataset::FieldType::Guid) {
+      def.Size = 38;
+    }
+    defs.push_back(std::move(def));
+  }
+  table.SetFieldLayout(dataset::BuildFieldLayout(defs));
+  table.Open();
+  table.Append();
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (values[i]) table.Field(static_cast<int>(i)).SetAsVariant(*values[i]);
+  }
+  table.Post();
+}
+
+// The value as the one line eval prints; the compiled type decides the word.
+std::string ResultLine(expr::TypeCode type, const expr::Value& value) {
+  if (value.IsNull()) return "null";
+  switch (type) {
+    case expr::TypeCode::Number: {
+      char buffer[64];
+      const auto end = std::to_chars(buffer, buffer + sizeof buffer, value.raw_number()).ptr;
+      return "number " + std::string(buffer, end);
+    }
+    case expr::TypeCode::String: {
+      std::string quoted;
+      for (const char c : ToTerminal(value.raw_text())) {
+        quoted += c;
+        if (c == '"') quoted += '"';
+      }
+      return "string \"" + quoted + '"';
+    }
+    case expr::TypeCode::Date: {
+      const dataset::TimeStamp stamp = dataset::DateTimeToTimeStamp(value.raw_number());
+      const dataset::CivilDate date = dataset::CivilFromDayNumber(stamp.date);
+      char buffer[64];
+      std::snprintf(buffer, sizeof buffer, "date %04lld-%02d-%02dT%02d:%02d:%02d.%03d", static_cast<long long>(date.year),
+                    date.month, date.day, stamp.time / 3600000, stamp.time / 60000 % 60, stamp.time / 1000 % 60,
+                    stamp.time % 1000);
+      return buffer;
+    }
+    case expr::TypeCode::Boolean: return value.raw_number() != 0 ? "boolean true" : "boolean false";
+    case expr::TypeCode::None: break;
+  }
+  return "null";
+}
+
+int RunEval(const EvalOptions& options) {
+  static const std::map<std::string, expr::RuleKind> kinds = {
+      {"export", expr::RuleKind::Export}, {"append", expr::RuleKind::Append}, {"update", expr::RuleKind::Update},
+      {"updatefield", expr::RuleKind::UpdateField}, {"delete", expr::RuleKind::Delete}};
+  const auto kind = kinds.find(options.list);
+  if (kind == kinds.end()) throw CliError("Neznámý seznam '" + options.list + "' (export, append, update, updatefield, delete)");
+  const bool two_rows = kind->second == expr::RuleKind::Update || kind->second == expr::RuleKind::UpdateField ||
+                        kind->second == expr::RuleKind::Delete;
+  const bool deleting = kind->second == expr::RuleKind::Delete;
+  if (!options.imported.empty() && (!two_rows || deleting)) throw CliError("--imp patří k seznamům update a updatefield");
+  if (!options.deleted.empty() && !deleting) throw CliError("--del patří k seznamu delete");
+
+  expr::ReplicationValues& run = expr::RunValues();
+  if (options.signature) run.signature = text::Utf8ToAnsi(*options.signature);
+  if (options.last_export) run.last_export_date = ParseDateTime(*options.last_export, "--lastexport");
+  if (options.last_import) run.last_import_date = ParseDateTime(*options.last_import, "--lastimport");
+  if (options.update_field) run.update_field = text::Utf8ToAnsi(*options.update_field);
+
+  dataset::TQVMMemoryTable row, prefixed_row;
+  FillOneRowTable(row, options.fields);
+  FillOneRowTable(prefixed_row, deleting ? options.deleted : options.imported);
+  expr::FieldRegistry registry;
+  expr::DefinitionList list = const_cast<expr::OperationDef*>(expr::RuleList(kind->second));
+  std::unique_ptr<expr::TExpression> expression;
+  if (two_rows) {
+    const std::string prefix = deleting ? "@DEL_" : "@IMP_";
+    expr::RegisterTwoDatasetFields(false, registry, prefix, list, "", "", row, prefixed_row);
+    expression = std::make_unique<expr::tTwoDatasetExpression>(&prefixed_row, &row, prefix);
+  } else {
+    expr::RegisterDatasetFields(false, registry, list, "", row);
+    expression = std::make_unique<expr::tDatasetExpression>(&row);
+  }
+
+  expr::TCompiledExpression& engine = expression->Engine();
+  const int compile_code = engine.Compile(text::Utf8ToAnsi(options.rule), list);
+  if (options.program) std::cout << ToTerminal(expr::Disassemble(engine));
+  if (compile_code != 0) {
+    std::string message = ToTerminal(expr::CompileErrorMessage(compile_code, engine.ErrorText()));
+    for (char& c : message) {
+      if (c == '\r') c = '\n';
+    }
+    std::cout << "error " << compile_code << ": " << message << '\n';
+    return kFailure;
+  }
+  expr::Value value;
+  expression->Prepare();
+  if (const int code = expression->EvaluateWithCode(value); code != 0) {
+    std::cout << "error " << code << ": " << expr::EvaluationErrorMessage(code) << '\n';
+    return kFailure;
+  }
+  std::cout << ResultLine(expression->ResultType(), value) << '\n';
+  return 0;
+}
+
 int Run(int argc, char** argv) {
   CLI::App app{"Tamaril – replikace databází mezi místy bez trvalého spojení", "tamaril-cli"};
   app.set_version_flag("--version",
@@ -255,6 +477,19 @@ int Run(int argc, char** argv) {
   auto* dump = memtable->add_subcommand("dump", "Vypíše obsah souboru paměťové tabulky");
   dump->add_option("FILE", memtable_file, "Soubor")->required();
 
+  auto* eval = app.add_subcommand("eval", "Přeloží a vyhodnotí pravidlo nad jedním řádkem zadaným na příkazové řádce");
+  EvalOptions eval_options;
+  eval->add_option("--list", eval_options.list, "Seznam definic: export, append, update, updatefield nebo delete");
+  eval->add_option("--field", eval_options.fields, "JMÉNO:TYP=HODNOTA pole řádku (prázdná hodnota je NULL)");
+  eval->add_option("--imp", eval_options.imported, "JMÉNO:TYP=HODNOTA pole importovaného řádku (@IMP_)");
+  eval->add_option("--del", eval_options.deleted, "JMÉNO:TYP=HODNOTA pole smazaného řádku (@DEL_)");
+  eval->add_option("--signature", eval_options.signature, "Hodnota @SIGNATURE");
+  eval->add_option("--lastexport", eval_options.last_export, "Hodnota @LASTXPRT (RRRR-MM-DD[THH:MM:SS[.mmm]])");
+  eval->add_option("--lastimport", eval_options.last_import, "Hodnota @LASTIMPRT (RRRR-MM-DD[THH:MM:SS[.mmm]])");
+  eval->add_option("--updfld", eval_options.update_field, "Hodnota @UPDFLD");
+  eval->add_flag("--program", eval_options.program, "Vypíše nejdřív přeložený program");
+  eval->add_option("EXPR", eval_options.rule, "Pravidlo")->required();
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -271,6 +506,7 @@ int Run(int argc, char** argv) {
       }
       core::SetProgramFolder(home);
     }
+    if (eval->parsed()) return RunEval(eval_options);
     if (!common.empty()) {
       if (!std::filesystem::is_regular_file(common)) {
         throw CliError("Soubor společných hodnot " + common + " neexistuje");
@@ -278,6 +514,9 @@ int Run(int argc, char** argv) {
       core::SetCommonInfoFileName(common);
     }
     core::ReadCommonInfo();
+    // The rule lists, and the tracking columns left out whenever rows are compared.
+    expr::InitRuleLists();
+    dbstruct::IgnoreFieldInComparison = expr::IsTrackingColumn;
     core::InitializeReplOptions();
 
     if (settings->parsed()) return RunSettings(assignments);

@@ -1,0 +1,160 @@
+#include "dbstruct/structure.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include <fmt/printf.h>
+
+#include "dataset/date_codec.h"
+#include "dbstruct/errors.h"
+#include "text/locale.h"
+
+namespace tamaril::dbstruct {
+
+// ---- tTbl_Structure ----
+
+tTbl_Structure::tTbl_Structure() : masters_(this) {}
+
+tTbl_Structure::~tTbl_Structure() { NoteMasterLinksChanged(); }
+
+bool tTbl_Structure::DependsOn(const tTbl_Structure& other, bool direct_only) const {
+  if (direct_only) return masters_.FindByMaster(&other) != nullptr;
+  const unsigned long long generation = MasterLinksGeneration();
+  if (reach_generation_ != generation) {
+    // Every table reached over one or more master links, found once per change of the links.
+    reach_.clear();
+    std::vector<const tTbl_Structure*> pending{this};
+    std::vector<const tTbl_Structure*> seen;
+    std::unordered_set<const tTbl_Structure*> seen_set;
+    while (!pending.empty()) {
+      const tTbl_Structure* table = pending.back();
+      pending.pop_back();
+      for (int i = 0; i < table->masters_.Count(); ++i) {
+        const tTbl_Structure* master = table->masters_.Items(i).MasterTable;
+        if (!seen_set.insert(master).second) continue;
+        seen.push_back(master);
+        pending.push_back(master);
+      }
+    }
+    std::sort(seen.begin(), seen.end());
+    reach_ = std::move(seen);
+    reach_generation_ = generation;
+  }
+  return std::binary_search(reach_.begin(), reach_.end(), &other);
+}
+
+bool tTbl_Structure::TryFindExistingRecords(dataset::TDataSet& source, std::unique_ptr<tExistingRecords>& found) {
+  found = FindExistingRecords(source);
+  return found != nullptr;
+}
+
+bool tTbl_Structure::TryFindExistingByKey(const std::string& row_guid, std::int32_t id,
+                                          std::unique_ptr<tExistingRecords>& found) {
+  found = FindExistingByKey(row_guid, id);
+  return found != nullptr;
+}
+
+// ---- tDatabase_Structure ----
+
+tDatabase_Structure::tDatabase_Structure(dbaccess::Connection* connection) : connection_(connection) {}
+
+tDatabase_Structure::~tDatabase_Structure() = default;
+
+void tDatabase_Structure::ClearTables() {
+  tables_.clear();
+  name_index_valid_ = false;
+}
+
+void tDatabase_Structure::Scan() {
+  ClearTables();
+  std::vector<std::string> names;
+  GetTableNames(names);
+  const int count = static_cast<int>(names.size());
+  for (int i = 0; i < count; ++i) {
+    const std::string& name = names[static_cast<std::size_t>(i)];
+    if (OnProgress) OnProgress(*this, i + 1, name, count);
+    tables_.push_back(CreateTableStructure());
+    tTbl_Structure& table = *tables_.back();
+    table.database_ = this;
+    name_index_valid_ = false;
+    table.LoadStructure(name);
+    name_index_valid_ = false;
+  }
+  LoadForeignKeys();
+  SortMastersFirst();
+  CheckCircularLinks();
+}
+
+void tDatabase_Structure::CloseData() {
+  for (const auto& table : tables_) table->CloseData();
+}
+
+std::string tDatabase_Structure::FormatDateTimeLiteral(double date_time) const {
+  const dataset::TimeStamp stamp = dataset::DateTimeToTimeStamp(date_time);
+  const dataset::CivilDate date = dataset::CivilFromDayNumber(stamp.date);
+  const int ms = stamp.time;
+  return fmt::sprintf("%.4d-%.2d-%.2d %.2d:%.2d:%.2d.%.3d", date.year, date.month, date.day, ms / 3600000,
+                      ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
+}
+
+std::string tDatabase_Structure::FormatTimeLiteral(double time) const {
+  const int ms = dataset::DateTimeToTimeStamp(time).time;
+  return fmt::sprintf("%.2d:%.2d:%.2d.%.3d", ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
+}
+
+int tDatabase_Structure::IndexOf(const tTbl_Structure* table) const noexcept {
+  for (std::size_t i = 0; i < tables_.size(); ++i) {
+    if (tables_[i].get() == table) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+tTbl_Structure* tDatabase_Structure::FindTable(std::string_view name) const {
+  if (!name_index_valid_) {
+    name_index_.clear();
+    for (const auto& table : tables_) name_index_.emplace(text::UpperCase(table->GetTableName()), table.get());
+    name_index_valid_ = true;
+  }
+  const auto found = name_index_.find(text::UpperCase(name));
+  return found == name_index_.end() ? nullptr : found->second;
+}
+
+void tDatabase_Structure::AddForeignKey(std::string_view master_table, std::string_view detail_table,
+                                        std::string_view constraint_name, const std::string& master_column,
+                                        const std::string& detail_column) {
+  tTbl_Structure* master = FindTable(master_table);
+  tTbl_Structure* detail = FindTable(detail_table);
+  if (master == nullptr || detail == nullptr) return;
+  detail->Masters().AddMaster(master, constraint_name, master_column, detail_column);
+}
+
+void tDatabase_Structure::AddForeignKeyAndReorder(std::string_view master_table, std::string_view detail_table,
+                                                  std::string_view constraint_name, const std::string& master_column,
+                                                  const std::string& detail_column) {
+  AddForeignKey(master_table, detail_table, constraint_name, master_column, detail_column);
+  SortMastersFirst();
+  CheckCircularLinks();
+}
+
+void tDatabase_Structure::SortMastersFirst() {
+  const std::size_t count = tables_.size();
+  if (count < 2) return;
+  for (std::size_t p = 0; p + 1 < count; ++p) {
+    for (std::size_t q = count - 1; q > p; --q) {
+      if (tables_[p]->DependsOn(*tables_[q], false)) std::swap(tables_[p], tables_[q]);
+    }
+  }
+  name_index_valid_ = false;
+}
+
+void tDatabase_Structure::CheckCircularLinks() const {
+  for (std::size_t p = 0; p < tables_.size(); ++p) {
+    for (std::size_t q = p + 1; q < tables_.size(); ++q) {
+      if (tables_[p]->DependsOn(*tables_[q], false)) {
+        throw StructureError("Circular master detail links not allowed");
+      }
+    }
+  }
+}
+
+}  // namespace tamaril::dbstruct

@@ -506,6 +506,9 @@ int Run(int argc, char** argv) {
       }
       core::SetProgramFolder(home);
     }
+    // The rule lists, and the tracking columns left out whenever rows are compared.
+    expr::InitRuleLists();
+    dbstruct::IgnoreFieldInComparison = expr::IsTrackingColumn;
     if (eval->parsed()) return RunEval(eval_options);
     if (!common.empty()) {
       if (!std::filesystem::is_regular_file(common)) {
@@ -514,9 +517,6 @@ int Run(int argc, char** argv) {
       core::SetCommonInfoFileName(common);
     }
     core::ReadCommonInfo();
-    // The rule lists, and the tracking columns left out whenever rows are compared.
-    expr::InitRuleLists();
-    dbstruct::IgnoreFieldInComparison = expr::IsTrackingColumn;
     core::InitializeReplOptions();
 
     if (settings->parsed()) return RunSettings(assignments);

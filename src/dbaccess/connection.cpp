@@ -147,6 +147,13 @@ void Connection::Close() noexcept {
   backend_.reset();
 }
 
+void Connection::AttachBackend(std::unique_ptr<BackendConnection> backend, BackendKind kind) noexcept {
+  Close();
+  backend_ = std::move(backend);
+  kind_ = kind;
+  in_transaction_ = false;
+}
+
 std::string Connection::DefaultDatabase() const {
   return backend_ ? backend_->CurrentDatabase() : pending_database_;
 }

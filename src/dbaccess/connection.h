@@ -89,6 +89,9 @@ class Connection {
   void Open(std::string_view user = {}, std::string_view password = {});
   /// Disconnects; open transactions are rolled back. Never throws.
   void Close() noexcept;
+  /// Closes the connection and makes it use `backend` as if opened with a connection string of
+  /// `kind`: the way tests and tools give a connection a back end of their own. Never throws.
+  void AttachBackend(std::unique_ptr<BackendConnection> backend, BackendKind kind) noexcept;
   bool IsOpen() const noexcept { return backend_ != nullptr; }
 
   /// The current default database; while closed, the one to select at the next open.

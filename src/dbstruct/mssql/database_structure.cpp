@@ -1,0 +1,186 @@
+#include "dbstruct/mssql/database_structure.h"
+
+#include <fmt/printf.h>
+
+#include <fstream>
+
+#include "dataset/dataset.h"
+#include "dataset/date_codec.h"
+#include "dataset/field.h"
+#include "dbaccess/connection.h"
+#include "dbstruct/errors.h"
+#include "dbstruct/mssql/table_structure.h"
+#include "text/ascii.h"
+
+namespace tamaril::dbstruct {
+
+namespace {
+
+bool InList(const std::vector<std::string>* names, const std::string& name) {
+  if (names == nullptr) return false;
+  for (const auto& item : *names) {
+    if (text::EqualsIgnoreCaseAscii(item, name)) return true;
+  }
+  return false;
+}
+
+std::ofstream OpenForAppending(const std::string& file_name) {
+  std::ofstream file(file_name, std::ios::binary | std::ios::app);
+  if (!file) throw StructureError("Cannot open file " + file_name);
+  return file;
+}
+
+void CheckWritten(const std::ofstream& file, const std::string& file_name) {
+  if (!file) throw StructureError("Cannot write file " + file_name);
+}
+
+}  // namespace
+
+tADODatabase_Structure::tADODatabase_Structure(dbaccess::Connection& connection,
+                                               const ServerVersionReader& read_version)
+    : tDatabase_Structure(&connection) {
+  if (!read_version(connection.ConnectionString(), ServerVersionCode)) {
+    throw StructureError("Cannot determine SQL server version");
+  }
+  if (ServerVersionCode < 8) throw StructureError("SQL Server version at least 7.0 expected");
+  prop_accessor_ = std::make_unique<tMSSQLPropAccessor>(connection, ServerVersionCode);
+}
+
+tADODatabase_Structure::~tADODatabase_Structure() { ClearTables(); }
+
+void tADODatabase_Structure::GetTableNames(std::vector<std::string>& names) {
+  names = Connection()->Tables();
+}
+
+std::unique_ptr<tTbl_Structure> tADODatabase_Structure::CreateTableStructure() {
+  return std::make_unique<tADOTbl_Structure>(*this);
+}
+
+void tADODatabase_Structure::LoadForeignKeys() {
+  dbaccess::Connection& connection = *Connection();
+  const std::string database = connection.DefaultDatabase();
+  for (const auto& row : connection.ForeignKeys()) {
+    if (text::EqualsIgnoreCaseAscii(row.PK_TABLE_CATALOG, database) &&
+        text::EqualsIgnoreCaseAscii(row.FK_TABLE_CATALOG, database)) {
+      AddForeignKey(row.PK_TABLE_NAME, row.FK_TABLE_NAME, row.FK_NAME, row.PK_COLUMN_NAME,
+                    row.FK_COLUMN_NAME);
+    }
+  }
+  for (const auto& row : connection.PrimaryKeys()) {
+    if (!text::EqualsIgnoreCaseAscii(row.TABLE_CATALOG, database)) continue;
+    auto* table = dynamic_cast<tADOTbl_Structure*>(FindTable(row.TABLE_NAME));
+    if (table != nullptr && table->HasPrimaryKey) table->PrimaryKeyIndexName = row.PK_NAME;
+  }
+}
+
+void tADODatabase_Structure::Scan() {
+  dbaccess::Connection& connection = *Connection();
+  {
+    auto rows = connection.Query("select @@LANGID");
+    LanguageId =
+        rows->Next() && !rows->Get(0).IsNull() ? static_cast<std::int32_t>(rows->Get(0).AsInteger()) : 0;
+  }
+  {
+    auto rows = connection.CallProcedure("sp_helplanguage", {}, true);
+    while (rows != nullptr && rows->Next()) {
+      if (!rows->Get("langid").IsNull() && rows->Get("langid").AsInteger() == LanguageId) {
+        DateFormat = rows->Get("dateformat").AsString();
+        break;
+      }
+    }
+  }
+  tDatabase_Structure::Scan();
+  AliasPrefix = "_";
+  bool clash = true;
+  while (clash) {
+    AliasPrefix = "T" + AliasPrefix;
+    clash = false;
+    for (int i = 0; i < TableCount() && !clash; ++i) {
+      clash = text::UpperCaseAscii(Table(i).GetTableName()).starts_with(AliasPrefix);
+    }
+  }
+}
+
+void tADODatabase_Structure::CloseData() {
+  tDatabase_Structure::CloseData();
+  if (prop_accessor_) prop_accessor_->CloseQueries();
+}
+
+std::string tADODatabase_Structure::FormatDateTimeLiteral(double date_time) const {
+  const dataset::TimeStamp stamp = dataset::DateTimeToTimeStamp(date_time);
+  const dataset::CivilDate date = dataset::CivilFromDayNumber(stamp.date);
+  const int ms = stamp.time;
+  const int year = static_cast<int>(date.year);
+  const int h = ms / 3600000;
+  const int mi = ms / 60000 % 60;
+  const int s = ms / 1000 % 60;
+  const int z = ms % 1000;
+  const std::string order = text::UpperCaseAscii(DateFormat);
+  if (order == "MDY")
+    return fmt::sprintf("%.2d/%.2d/%.4d %.2d:%.2d:%.2d.%.3d", date.month, date.day, year, h, mi, s, z);
+  if (order == "DMY")
+    return fmt::sprintf("%.2d/%.2d/%.4d %.2d:%.2d:%.2d.%.3d", date.day, date.month, year, h, mi, s, z);
+  if (order == "YMD")
+    return fmt::sprintf("%.4d/%.2d/%.2d %.2d:%.2d:%.2d.%.3d", year, date.month, date.day, h, mi, s, z);
+  if (order == "YDM")
+    return fmt::sprintf("%.4d/%.2d/%.2d %.2d:%.2d:%.2d.%.3d", year, date.day, date.month, h, mi, s, z);
+  if (order == "MYD")
+    return fmt::sprintf("%.2d/%.4d/%.2d %.2d:%.2d:%.2d.%.3d", date.month, year, date.day, h, mi, s, z);
+  if (order == "DYM")
+    return fmt::sprintf("%.2d/%.4d/%.2d %.2d:%.2d:%.2d.%.3d", date.day, year, date.month, h, mi, s, z);
+  return fmt::sprintf("%.4d-%.2d-%.2d %.2d:%.2d:%.2d.%.3d", year, date.month, date.day, h, mi, s, z);
+}
+
+void tADODatabase_Structure::WriteDeleteTriggerScript(
+    const std::string& file_name, const std::vector<std::string>* ignore, const std::string& trigger_prefix,
+    const std::string& target_table, const std::string& table_name_column, const std::string& row_guid_column,
+    const std::string& id_column) const {
+  std::ofstream file = OpenForAppending(file_name);
+  file << "/* ------------------------------------------------------------------ */\r\n"
+       << "/* DELETE Triggery pro plneni tabulky identifikujici vymazane zaznamy */\r\n"
+       << "/* ------------------------------------------------------------------ */\r\n";
+  for (int i = 0; i < TableCount(); ++i) {
+    const auto* table = dynamic_cast<const tADOTbl_Structure*>(&Table(i));
+    if (table == nullptr || InList(ignore, table->TableName)) continue;
+    const std::string script = table->BuildDeleteTriggerScript(trigger_prefix, target_table,
+                                                               table_name_column, row_guid_column, id_column);
+    if (!script.empty()) file << script << "\r\n";
+  }
+  CheckWritten(file, file_name);
+}
+
+void tADODatabase_Structure::WriteTrackingColumnsScript(const std::string& file_name,
+                                                        const std::vector<std::string>* ignore,
+                                                        const std::string& trigger_prefix,
+                                                        const std::vector<std::string>& names,
+                                                        const std::vector<std::string>& types) const {
+  std::ofstream file = OpenForAppending(file_name);
+  file << "/* ------------------------------------------------------------------ */\r\n"
+       << "/* Zalozeni a administrace doplnkovych poli replikace                 */\r\n"
+       << "/* ------------------------------------------------------------------ */\r\n";
+  for (int i = 0; i < TableCount(); ++i) {
+    const auto* table = dynamic_cast<const tADOTbl_Structure*>(&Table(i));
+    if (table == nullptr || InList(ignore, table->TableName)) continue;
+    const std::string script = table->BuildInsertTriggerScript(trigger_prefix, names, types);
+    if (!script.empty()) file << script << "\r\n";
+  }
+  CheckWritten(file, file_name);
+}
+
+void LoadUserForeignKeys(tDatabase_Structure& database) {
+  tTbl_Structure* table = database.FindTable("rep_USERFK");
+  if (table == nullptr) return;
+  int count = 0;
+  std::unique_ptr<dataset::TDataSet> rows = table->OpenTableData({}, {}, count);
+  if (count <= 0) return;
+  rows->Open();
+  while (!rows->Eof()) {
+    database.AddForeignKeyAndReorder(
+        rows->FieldByName("PK_TableName").AsString(), rows->FieldByName("FK_TableName").AsString(),
+        rows->FieldByName("ConstraintName").AsString(), rows->FieldByName("PK_Field").AsString(),
+        rows->FieldByName("FK_Field").AsString());
+    rows->Next();
+  }
+}
+
+}  // namespace tamaril::dbstruct

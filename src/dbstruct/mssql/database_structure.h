@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dbstruct/mssql/prop_accessor.h"
+#include "dbstruct/mssql/server_version.h"
+#include "dbstruct/structure.h"
+
+namespace tamaril::dbstruct {
+
+/// Finds the release code of the server a connection string leads to; false when it cannot.
+using ServerVersionReader =
+    std::function<bool(const std::string& connection_string, std::uint8_t& version_code)>;
+
+/// A SQL Server database: its tables, the server's date order, the alias prefix of generated
+/// statements, and the writers of the setup script's generated sections.
+class tADODatabase_Structure : public tDatabase_Structure {
+ public:
+  /// Checks the server version of `connection` (not owned) with `read_version` and prepares the
+  /// property queries; throws StructureError "Cannot determine SQL server version" or "SQL
+  /// Server version at least 7.0 expected", DatabaseError from the server.
+  explicit tADODatabase_Structure(dbaccess::Connection& connection,
+                                  const ServerVersionReader& read_version = ReadServerVersion);
+  ~tADODatabase_Structure() override;
+
+  void GetTableNames(std::vector<std::string>& names) override;
+  std::unique_ptr<tTbl_Structure> CreateTableStructure() override;
+  /// Foreign keys and primary-key names of the current database from the catalogue.
+  void LoadForeignKeys() override;
+  /// Reads the login's date order, then the model, then picks the alias prefix; throws as the
+  /// base Scan and what the server throws.
+  void Scan() override;
+  /// Closes the data of every table and the property queries.
+  void CloseData() override;
+  /// A date-time in the date order of the login's language.
+  std::string FormatDateTimeLiteral(double date_time) const override;
+
+  /// Writes the DELETE trigger section to the end of `file_name` (created when missing); tables
+  /// named in `ignore` (letter case ignored; null = none) are left out. Throws StructureError
+  /// when the file cannot be written.
+  void WriteDeleteTriggerScript(const std::string& file_name, const std::vector<std::string>* ignore,
+                                const std::string& trigger_prefix, const std::string& target_table,
+                                const std::string& table_name_column, const std::string& row_guid_column,
+                                const std::string& id_column) const;
+  /// Writes the tracking-column and INSERT trigger section to the end of `file_name`; throws as
+  /// WriteDeleteTriggerScript.
+  void WriteTrackingColumnsScript(const std::string& file_name, const std::vector<std::string>* ignore,
+                                  const std::string& trigger_prefix, const std::vector<std::string>& names,
+                                  const std::vector<std::string>& types) const;
+
+  /// The property accessor on the structure's connection.
+  tMSSQLPropAccessor& PropAccessor() const { return *prop_accessor_; }
+
+  std::uint8_t ServerVersionCode = 0;
+  std::int32_t LanguageId = 0;
+  std::string DateFormat;   ///< "dmy", "ymd", … of the login's language
+  std::string AliasPrefix;  ///< table-alias prefix no table name begins with, e.g. "T_"
+
+ private:
+  std::unique_ptr<tMSSQLPropAccessor> prop_accessor_;
+};
+
+/// Adds the user-declared foreign keys of table "rep_USERFK" (when modelled) to `database`;
+/// throws StructureError "Circular master detail links not allowed" and what the server throws.
+void LoadUserForeignKeys(tDatabase_Structure& database);
+
+}  // namespace tamaril::dbstruct

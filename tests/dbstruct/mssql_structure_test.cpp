@@ -1,0 +1,481 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "dataset/field.h"
+#include "dataset/memory_table.h"
+#include "dbaccess/errors.h"
+#include "dbaccess/query_dataset.h"
+#include "dbstruct/errors.h"
+#include "dbstruct/mssql/database_structure.h"
+#include "dbstruct/mssql/table_structure.h"
+#include "mssql_scripted_backend.h"
+#include "support/temp_dir.h"
+
+namespace tamaril::dbstruct {
+namespace {
+
+using dataset::FieldType;
+using dbaccess::Value;
+using testing::ScriptedServer;
+using Texts = std::vector<std::string>;
+
+dbaccess::ColumnInfo Column(std::string name, FieldType type, bool nullable) {
+  dbaccess::ColumnInfo column;
+  column.name = std::move(name);
+  column.field_type = type;
+  column.nullable = nullable;
+  return column;
+}
+
+ServerVersionReader Version(std::uint8_t code, bool ok = true) {
+  return [code, ok](const std::string&, std::uint8_t& version) {
+    version = code;
+    return ok;
+  };
+}
+
+/// Orders (RowGuid RG, identity key Id, computed Total, a DELETE trigger) and its detail Lines,
+/// whose primary key is given by column number.
+struct Shop : ScriptedServer {
+  Shop() {
+    auto& b = *backend;
+    b.tables = {"Lines", "Orders"};
+    b.columns["Orders"] = {
+        Column("RG", FieldType::Guid, false),        Column("Id", FieldType::AutoInc, false),
+        Column("Name", FieldType::String, true),     Column("Created", FieldType::DateTime, false),
+        Column("Code", FieldType::FixedChar, false), Column("Total", FieldType::Float, true)};
+    b.indexes["Orders"] = {{"PK_Orders", "Id", true, true}, {"UQ_Orders_Name", "Name", false, true}};
+    b.columns["Lines"] = {Column("Id", FieldType::Integer, false),
+                          Column("OrderId", FieldType::Integer, true),
+                          Column("Qty", FieldType::Integer, true)};
+    b.indexes["Lines"] = {{"PK_Lines", "1", true, true}};
+    b.foreign_keys = {{"SHOP", "Orders", "Id", "SHOP", "Lines", "OrderId", "FK_Lines_Orders"},
+                      {"OTHER", "Orders", "Id", "SHOP", "Lines", "Qty", "FK_Elsewhere"}};
+    b.primary_keys = {
+        {"SHOP", "Orders", "PK_Orders"}, {"SHOP", "Lines", "PK_Lines"}, {"OTHER", "Lines", "PK_X"}};
+    b.object_properties = {{"Orders|TableHasRowGuidCol", 1},
+                           {"Orders|TableHasIdentity", 1},
+                           {"Orders|TableHasDeleteTrigger", 1}};
+    b.column_properties = {
+        {"Orders|RG|IsRowGuidCol", 1}, {"Orders|Id|IsIdentity", 1}, {"Orders|Total|IsComputed", 1}};
+    b.answers = {{"select IDENT_SEED('Orders')",
+                  testing::MakeRows({{"", FieldType::Integer}, {"", FieldType::Integer}},
+                                    {{Value::Integer(3), Value::Integer(10)}})},
+                 {"select MAX(IDENTITYCOL) from Orders", testing::Scalar(23)},
+                 {"select @@LANGID", testing::Scalar(5)}};
+    b.procedures["sp_helplanguage"] =
+        testing::MakeRows({{"langid", FieldType::Integer}, {"dateformat", FieldType::String}},
+                          {{Value::Integer(0), Value::Text("mdy")}, {Value::Integer(5), Value::Text("dmy")}});
+  }
+
+  tADODatabase_Structure& Scanned() {
+    database = std::make_unique<tADODatabase_Structure>(connection, Version(16));
+    database->Scan();
+    backend->sent.clear();
+    return *database;
+  }
+  tADOTbl_Structure& Table(const char* name) {
+    return dynamic_cast<tADOTbl_Structure&>(*database->FindTable(name));
+  }
+
+  std::unique_ptr<tADODatabase_Structure> database;
+};
+
+std::unique_ptr<dataset::TQVMMemoryTable> OrderRow(const std::string& name, bool with_created) {
+  auto row = std::make_unique<dataset::TQVMMemoryTable>();
+  row->SetFieldLayout(
+      "RG;Guid;38;0;Id;Integer;0;0;Name;String;20;0;Created;DateTime;0;0;Code;FixedChar;3;0;Total;Float;0;0");
+  row->Open();
+  row->Append();
+  row->FieldByName("RG").SetAsString("{6F9619FF-8B86-D011-B42D-00C04FC964FF}");
+  row->FieldByName("Id").SetAsInteger(13);
+  row->FieldByName("Name").SetAsString(name);
+  // 1 February 2003 14:05:06.007
+  if (with_created)
+    row->FieldByName("Created").SetAsDateTime(37653.0 + (14 * 3600 + 5 * 60 + 6.007) / 86400.0);
+  row->Post();
+  return row;
+}
+
+TEST(MssqlDatabase, CreationRefusesUnknownAndOldServers) {
+  ScriptedServer server;
+  try {
+    tADODatabase_Structure database(server.connection, Version(0, false));
+    FAIL() << "no version accepted";
+  } catch (const StructureError& e) {
+    EXPECT_STREQ(e.what(), "Cannot determine SQL server version");
+  }
+  try {
+    tADODatabase_Structure database(server.connection, Version(7));  // 6.50 SP5a
+    FAIL() << "6.50 accepted";
+  } catch (const StructureError& e) {
+    EXPECT_STREQ(e.what(), "SQL Server version at least 7.0 expected");
+  }
+  EXPECT_NO_THROW(tADODatabase_Structure(server.connection, Version(8)));
+  try {
+    tMSSQLPropAccessor accessor(server.connection, 7);
+    FAIL() << "6.50 accepted";
+  } catch (const StructureError& e) {
+    EXPECT_STREQ(e.what(), "SQL Server version at least 7.0 expected");
+  }
+  tMSSQLPropAccessor accessor(server.connection, 8);
+  server.backend->object_properties["Orders|IsProcedure"] = 1;
+  EXPECT_EQ(accessor.ObjectProperty("Orders", "IsProcedure"), 1);
+  EXPECT_EQ(accessor.ObjectProperty("Missing", "IsProcedure"), 0);  // NULL answer
+  EXPECT_EQ(server.backend->sent.back().Named(),
+            "SELECT OBJECTPROPERTY(OBJECT_ID(:OBJECT_NAME), :Property_Name)");
+  EXPECT_EQ(accessor.ColumnProperty("Orders", "Id", "IsIdentity"), 0);
+  EXPECT_EQ(server.backend->sent.back().Named(),
+            "SELECT COLUMNPROPERTY(OBJECT_ID(:Table_Name), :Field_Name, :Property_Name)");
+  EXPECT_EQ(server.backend->sent.back().params[1].value, Value::Text("Id"));
+}
+
+TEST(MssqlDatabase, ScanReadsDateOrderKeysAndAliasPrefix) {
+  Shop shop;
+  shop.backend->tables.push_back("T_Orders");
+  shop.backend->tables.push_back("tt_log");
+  auto& database = shop.Scanned();
+  EXPECT_EQ(database.LanguageId, 5);
+  EXPECT_EQ(database.DateFormat, "dmy");
+  EXPECT_EQ(database.AliasPrefix, "TTT_");
+  EXPECT_EQ(database.Table(0).GetTableName(), "Orders");  // master first
+  auto& lines = shop.Table("Lines");
+  ASSERT_EQ(lines.Masters().Count(), 1);  // the key from the other database is skipped
+  EXPECT_EQ(lines.Masters().Items(0).Items(0).Name, "FK_Lines_Orders");
+  EXPECT_EQ(lines.Masters().Items(0).Count(), 1);
+  EXPECT_EQ(lines.PrimaryKeyIndexName, "PK_Lines");
+  EXPECT_EQ(lines.IntKeyColumn, "Id");  // the column-number token "1"
+  EXPECT_EQ(shop.Table("Orders").PrimaryKeyIndexName, "PK_Orders");
+}
+
+TEST(MssqlDatabase, DateTimeLiteralFollowsTheLoginDateOrder) {
+  ScriptedServer server;
+  tADODatabase_Structure database(server.connection, Version(16));
+  const double value = 37653.0 + (14 * 3600 + 5 * 60 + 6.007) / 86400.0;  // 2003-02-01 14:05:06.007
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"dmy", "01/02/2003 14:05:06.007"}, {"ymd", "2003/02/01 14:05:06.007"},
+      {"MDY", "02/01/2003 14:05:06.007"}, {"ydm", "2003/01/02 14:05:06.007"},
+      {"myd", "02/2003/01 14:05:06.007"}, {"dym", "01/2003/02 14:05:06.007"},
+      {"", "2003-02-01 14:05:06.007"}};
+  for (const auto& [order, expected] : cases) {
+    database.DateFormat = order;
+    EXPECT_EQ(database.FormatDateTimeLiteral(value), expected) << order;
+  }
+}
+
+TEST(MssqlTable, LoadsIdentityOnItsOwnProgression) {
+  Shop shop;
+  auto& database = *(shop.database = std::make_unique<tADODatabase_Structure>(shop.connection, Version(16)));
+  database.Scan();
+  auto& orders = shop.Table("Orders");
+  EXPECT_EQ(orders.RowGuidColumn, "RG");
+  EXPECT_EQ(orders.IdentityColumn, "Id");
+  EXPECT_EQ(orders.IntKeyColumn, "Id");
+  EXPECT_EQ(orders.IdentitySeed, 3);
+  EXPECT_EQ(orders.IdentityIncrement, 10);
+  EXPECT_EQ(orders.IdentityReseedValue, 23);
+  EXPECT_EQ(orders.ComputedColumns, Texts{"Total"});
+  EXPECT_TRUE(orders.Identifiable);
+  const Texts texts = shop.backend->Statements();
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "select IDENT_SEED('Orders'),IDENT_INCR('Orders ')"),
+            texts.end());
+  EXPECT_NE(std::find(texts.begin(), texts.end(),
+                      "select MAX(IDENTITYCOL) from Orders where (IDENTITYCOL % 10) = 3 "),
+            texts.end());
+  EXPECT_EQ(orders.RecordKeyCondition(), "RG=:KEY_RG");
+  orders.IgnoreRowGuid = true;
+  EXPECT_EQ(orders.RecordKeyCondition(), "Id=:KEY_Id");
+
+  shop.backend->answers[1].second = testing::Scalar(std::nullopt);  // no row on the own progression
+  orders.LoadStructure("Orders");
+  EXPECT_EQ(orders.IdentityReseedValue, 3);
+}
+
+TEST(MssqlTable, CascadeDeleteGoesDeepestFirstAndEscapesTheRowGuid) {
+  Shop shop;
+  auto& database = shop.Scanned();
+  database.AliasPrefix = "T_";
+  shop.backend->affected = {{"Delete T_1", 2}, {"Delete T_0", 1}};
+  EXPECT_EQ(shop.Table("Orders").DeleteRecord("{A'B}", 0), 3);
+  EXPECT_EQ(shop.backend->Statements(),
+            (Texts{"Delete T_1 from Lines T_1  join Orders T_0 on T_0.Id=T_1.OrderId WHERE T_0.RG='{A''B}' ",
+                   "Delete T_0 from Orders T_0  WHERE T_0.RG='{A''B}' "}));
+
+  shop.backend->sent.clear();
+  shop.Table("Orders").IgnoreRowGuid = true;
+  shop.Table("Orders").DeleteRecord("", 42);
+  EXPECT_EQ(shop.backend->Statements().back(), "Delete T_0 from Orders T_0  WHERE T_0.Id=42 ");
+}
+
+TEST(MssqlTable, SelfReferenceCascadeIsBounded) {
+  Shop shop;
+  shop.backend->foreign_keys.push_back({"SHOP", "Lines", "Id", "SHOP", "Lines", "Qty", "FK_Lines_Parent"});
+  auto& database = shop.Scanned();
+  database.AliasPrefix = "T_";
+  shop.Table("Lines").DeleteRecord("", 7);
+  EXPECT_EQ(shop.backend->Statements(),
+            (Texts{"Delete T_1 from Lines T_1  join Lines T_0 on T_0.Id=T_1.Qty WHERE T_0.Id=7 ",
+                   "Delete T_0 from Lines T_0  WHERE T_0.Id=7 "}));
+}
+
+TEST(MssqlTable, DeleteWithoutIdentifyingColumnFails) {
+  Shop shop;
+  shop.backend->columns["Pairs"] = {Column("A", FieldType::Integer, false),
+                                    Column("B", FieldType::Integer, false)};
+  shop.backend->indexes["Pairs"] = {{"PK_Pairs", "A;B", true, true}};
+  shop.backend->tables.push_back("Pairs");
+  shop.Scanned();
+  auto& pairs = shop.Table("Pairs");
+  EXPECT_EQ(pairs.IntKeyColumn, "");
+  EXPECT_FALSE(pairs.Identifiable);
+  try {
+    pairs.DeleteRecord("", 1);
+    FAIL() << "deleted without a key";
+  } catch (const StructureError& e) {
+    EXPECT_STREQ(e.what(), "Table Pairs has neither rowGuid, nor Integer primary key");
+  }
+}
+
+TEST(MssqlTable, WritePhaseSwitchesIdentityAndTriggers) {
+  Shop shop;
+  shop.Scanned();
+  auto& orders = shop.Table("Orders");
+  orders.KeepEnabledTriggers = {"rep_tr_Del_Orders"};
+  orders.BeginWrite();
+  orders.EndWrite();
+  EXPECT_EQ(
+      shop.backend->Statements(),
+      (Texts{"SET IDENTITY_INSERT Orders ON", "ALTER TABLE Orders DISABLE TRIGGER ALL",
+             "ALTER TABLE Orders ENABLE TRIGGER rep_tr_Del_Orders", "ALTER TABLE Orders ENABLE TRIGGER ALL",
+             "SET IDENTITY_INSERT Orders OFF", "DBCC CHECKIDENT (Orders, RESEED, 23)"}));
+
+  shop.backend->sent.clear();
+  shop.backend->fail_on = "ALTER TABLE";
+  EXPECT_THROW(orders.BeginWrite(), dbaccess::DatabaseError);
+  EXPECT_EQ(shop.backend->Statements(),
+            (Texts{"SET IDENTITY_INSERT Orders ON", "ALTER TABLE Orders DISABLE TRIGGER ALL",
+                   "SET IDENTITY_INSERT Orders OFF", "DBCC CHECKIDENT (Orders, RESEED, 23)"}));
+
+  shop.backend->sent.clear();
+  shop.backend->fail_on.clear();
+  shop.Table("Lines").BeginWrite();  // neither identity nor triggers
+  shop.Table("Lines").EndWrite();
+  EXPECT_TRUE(shop.backend->Statements().empty());
+}
+
+TEST(MssqlTable, InsertFillsRequiredDefaultsAndServerDates) {
+  Shop shop;
+  shop.Scanned();
+  auto row = OrderRow("It's", true);
+  shop.Table("Orders").InsertRecord(*row);
+  const auto& run = shop.backend->sent.back();
+  EXPECT_EQ(run.Named(),
+            "INSERT INTO Orders (RG,Id,Name,Created,Code) VALUES (:RG,:Id,:Name,:Created,:Code)");
+  ASSERT_EQ(run.params.size(), 5u);
+  EXPECT_EQ(run.params[0].value, Value::Guid("{6F9619FF-8B86-D011-B42D-00C04FC964FF}"));
+  EXPECT_EQ(run.params[1].value, Value::Integer(13));
+  EXPECT_EQ(run.params[2].value, Value::Text("It's"));  // a parameter, never pasted
+  EXPECT_EQ(run.params[3].value, Value::Text("01/02/2003 14:05:06.007"));
+  EXPECT_EQ(run.params[4].value, Value::Text("-"));  // required fixed-length character
+
+  auto empty = OrderRow("", false);
+  empty->Edit();
+  empty->FieldByName("Name").Clear();
+  empty->Post();
+  shop.Table("Orders").InsertRecord(*empty);
+  const auto& second = shop.backend->sent.back();
+  EXPECT_TRUE(second.params[2].value.IsNull());                             // nullable
+  EXPECT_EQ(second.params[3].value.kind(), dbaccess::ValueKind::DateTime);  // required: now
+  EXPECT_GE(second.params[3].value.AsDateTime().year, 2024);
+}
+
+TEST(MssqlTable, UpdateRebuildsItsTextOnlyWhenTheFlaggedFieldsChange) {
+  Shop shop;
+  shop.Scanned();
+  auto& orders = shop.Table("Orders");
+  auto row = OrderRow("A", true);
+  row->FieldByName("Name").Tag = 1;
+  orders.UpdateRecord(*row);
+  row->FieldByName("Code").Tag = 1;
+  row->FieldByName("Total").Tag = 1;  // computed: never written
+  orders.UpdateRecord(*row);
+  EXPECT_EQ(shop.backend->Statements(), (Texts{"UPDATE Orders SET Name=:Name WHERE RG=:KEY_RG",
+                                               "UPDATE Orders SET Name=:Name,Code=:Code WHERE RG=:KEY_RG"}));
+  EXPECT_EQ(shop.backend->sent.back().params.back().value,
+            Value::Guid("{6F9619FF-8B86-D011-B42D-00C04FC964FF}"));
+}
+
+TEST(MssqlTable, MastersExistQueriesOnlyKeysWithValues) {
+  Shop shop;
+  shop.Scanned();
+  auto& lines = shop.Table("Lines");
+  auto row = std::make_unique<dataset::TQVMMemoryTable>();
+  row->SetFieldLayout("Id;Integer;0;0;OrderId;Integer;0;0;Qty;Integer;0;0");
+  row->Open();
+  row->Append();
+  row->FieldByName("Id").SetAsInteger(1);
+  row->Post();
+  std::string constraint = "stale";
+  EXPECT_TRUE(lines.MastersExist(*row, false, constraint));
+  EXPECT_EQ(constraint, "");
+  EXPECT_TRUE(shop.backend->sent.empty());
+
+  row->Edit();
+  row->FieldByName("OrderId").SetAsInteger(99);
+  row->Post();
+  shop.backend->answers.push_back({"select case", testing::Scalar(0)});
+  EXPECT_FALSE(lines.MastersExist(*row, false, constraint));
+  EXPECT_EQ(constraint, "FK_Lines_Orders");
+  EXPECT_EQ(shop.backend->sent.back().Named(),
+            "select case when exists(select * from Orders where Id=:OrderId) then 1 else 0 end");
+  EXPECT_EQ(shop.backend->sent.back().params[0].value, Value::Integer(99));
+  shop.backend->sent.clear();
+  EXPECT_TRUE(lines.MastersExist(*row, true, constraint));  // OrderId not flagged as changed
+  EXPECT_TRUE(shop.backend->sent.empty());
+}
+
+TEST(MssqlTable, LookupsAndTableData) {
+  Shop shop;
+  shop.Scanned();
+  auto& orders = shop.Table("Orders");
+  shop.backend->answers.push_back({"Select * from Orders where RG=",
+                                   testing::MakeRows({{"RG", FieldType::Guid}, {"Id", FieldType::Integer}},
+                                                     {{Value::Guid("{X}"), Value::Integer(3)}})});
+  auto found = orders.FindExistingByKey("{X}", 3);
+  ASSERT_NE(found, nullptr);
+  EXPECT_TRUE(found->FoundByIdentity);
+  ASSERT_NE(found->RowGuidMatch, nullptr);
+  EXPECT_EQ(found->RowGuidMatch->RecordCount(), 1);
+  EXPECT_EQ(found->RowGuidColumn, "RG");
+  EXPECT_EQ(found->IdentityColumn, "Id");
+  EXPECT_EQ(shop.backend->sent.back().Named(), "Select * from Orders where RG=:KEY_RG");
+  EXPECT_EQ(shop.backend->sent.back().params[0].value, Value::Guid("{X}"));
+
+  shop.backend->sent.clear();
+  auto row = OrderRow("A", true);
+  auto by_row = orders.FindExistingRecords(*row);
+  ASSERT_NE(by_row, nullptr);
+  EXPECT_EQ(by_row->KeyMatches.size(), 0u);  // the key lookups found nothing
+  EXPECT_EQ(shop.backend->Statements(),
+            (Texts{"Select * from Orders where RG=:KEY_RG", "Select * from Orders where Id=:KEY_Id",
+                   "Select * from Orders where Name=:KEY_Name"}));
+
+  shop.backend->sent.clear();
+  shop.backend->answers.push_back({"Select Count(*)", testing::Scalar(4)});
+  int count = -1;
+  auto data = orders.OpenTableData("", "", count);
+  EXPECT_EQ(count, 4);
+  EXPECT_EQ(shop.backend->Statements(), Texts{"Select Count(*) from Orders "});
+  EXPECT_EQ(dynamic_cast<dbaccess::TQueryDataSet&>(*data).SQL(), "Select * from Orders ");
+  orders.OpenTableData("Id>1", "Name", count);
+  EXPECT_EQ(shop.backend->Statements().back(), "Select Count(*) from Orders  where Id>1");
+  EXPECT_EQ(orders.GetKeyValuesText(*row), "Id=13");
+}
+
+TEST(MssqlScripts, TriggerTexts) {
+  Shop shop;
+  shop.Scanned();
+  EXPECT_EQ(
+      shop.Table("Orders").BuildDeleteTriggerScript("rep_tr_Del_", "rep_DELETED", "TABLENAME", "RECORDGUID",
+                                                    "RECORDID"),
+      "IF EXISTS (SELECT name FROM sysobjects \r\n WHERE name = 'rep_tr_Del_Orders' AND type = 'TR') \r\n"
+      " DROP TRIGGER rep_tr_Del_Orders\r\n GO \r\nCREATE TRIGGER rep_tr_Del_Orders ON Orders FOR DELETE "
+      "AS\r\n"
+      " INSERT INTO rep_DELETED (TABLENAME,RECORDGUID,RECORDID)\r\n select 'Orders',RG, Id from Deleted\r\n "
+      "GO ");
+  EXPECT_EQ(
+      shop.Table("Lines").BuildInsertTriggerScript("rep_tr_Ins_",
+                                                   {"rep_Date_Inserted", "rep_Signature_Inserted"},
+                                                   {"datetime null", "varchar(10) null"}),
+      "exec sp_columns @table_name='Lines',@column_name='rep_Date_Inserted'\r\nif (@@rowcount=0) BEGIN\r\n"
+      "  ALTER TABLE Lines ADD rep_Date_Inserted datetime null\r\nEND\r\nGO\r\n"
+      "exec sp_columns @table_name='Lines',@column_name='rep_Signature_Inserted'\r\nif (@@rowcount=0) "
+      "BEGIN\r\n"
+      "  ALTER TABLE Lines ADD rep_Signature_Inserted varchar(10) null\r\nEND\r\nGO\r\n"
+      "IF EXISTS (SELECT name FROM sysobjects \r\n WHERE name = 'rep_tr_Ins_Lines' AND type = 'TR') \r\n"
+      " DROP TRIGGER rep_tr_Ins_Lines\r\n GO \r\nCREATE TRIGGER rep_tr_Ins_Lines ON Lines FOR INSERT AS\r\n"
+      " UPDATE Lines set rep_Date_Inserted=NULL,rep_Signature_Inserted=NULL\r\n"
+      " FROM Lines INNER JOIN Inserted ON Lines.Id=Inserted.Id\r\n GO ");
+}
+
+TEST(MssqlScripts, WritersAppendSectionsAndHonourTheIgnoreList) {
+  Shop shop;
+  shop.backend->columns["Notes"] = {Column("Text", FieldType::String, true)};
+  shop.backend->tables.push_back("Notes");
+  auto& database = shop.Scanned();
+  tamaril::testing::TempDir dir;
+  const std::string file = dir.path() + "/setup.sql";
+  const std::vector<std::string> ignore = {"ORDERS"};
+  database.WriteDeleteTriggerScript(file, &ignore, "rep_tr_Del_", "rep_DELETED", "TABLENAME", "RECORDGUID",
+                                    "RECORDID");
+  database.WriteTrackingColumnsScript(file, nullptr, "rep_tr_Ins_", {"rep_Date_Updated"}, {"datetime null"});
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  const std::string text = content.str();
+  EXPECT_EQ(text.find("rep_tr_Del_Orders"), std::string::npos);  // ignored
+  EXPECT_NE(text.find("select 'Lines',Id from Deleted\r\n GO \r\n"), std::string::npos);
+  EXPECT_EQ(text.find("rep_tr_Del_Notes"), std::string::npos);  // nothing identifies its rows
+  EXPECT_NE(text.find("CREATE TRIGGER rep_tr_Ins_Notes ON Notes FOR INSERT AS"), std::string::npos);
+  EXPECT_NE(text.find(" FROM Notes INNER JOIN Inserted ON \r\n"), std::string::npos);  // no primary key
+  EXPECT_EQ(text.find("/* DELETE Triggery"), text.find("\r\n") + 2);
+}
+
+TEST(MssqlDatabase, UserForeignKeysJoinTheOrderAndMayCloseACycle) {
+  Shop shop;
+  shop.backend->tables.push_back("rep_USERFK");
+  shop.backend->columns["rep_USERFK"] = {Column("ConstraintName", FieldType::String, false)};
+  auto& database = shop.Scanned();
+  const auto user_key = [](const char* master, const char* detail, const char* name,
+                           const char* master_column, const char* detail_column) {
+    return std::vector<Value>{Value::Text(master), Value::Text(detail), Value::Text(name),
+                              Value::Text(master_column), Value::Text(detail_column)};
+  };
+  const std::vector<std::pair<std::string, FieldType>> columns = {{"PK_TableName", FieldType::String},
+                                                                  {"FK_TableName", FieldType::String},
+                                                                  {"ConstraintName", FieldType::String},
+                                                                  {"PK_Field", FieldType::String},
+                                                                  {"FK_Field", FieldType::String}};
+  shop.backend->answers.push_back({"Select Count(*) from rep_USERFK", testing::Scalar(1)});
+  shop.backend->answers.push_back(
+      {"Select * from rep_USERFK",
+       testing::MakeRows(columns, {user_key("Lines", "rep_USERFK", "UFK_1", "Id", "ConstraintName")})});
+  LoadUserForeignKeys(database);
+  EXPECT_EQ(database.Table(database.TableCount() - 1).GetTableName(), "rep_USERFK");
+  ASSERT_NE(shop.Table("rep_USERFK").Masters().FindByMaster(database.FindTable("Lines")), nullptr);
+
+  shop.backend->answers.back().second =
+      testing::MakeRows(columns, {user_key("Lines", "Orders", "UFK_2", "Id", "Id")});
+  try {
+    LoadUserForeignKeys(database);
+    FAIL() << "cycle accepted";
+  } catch (const StructureError& e) {
+    EXPECT_STREQ(e.what(), "Circular master detail links not allowed");
+  }
+}
+
+TEST(MssqlIntegration, ScansARealServer) {
+  const char* odbc = std::getenv("TAMARIL_MSSQL_ODBC");
+  if (odbc == nullptr || *odbc == '\0') GTEST_SKIP() << "TAMARIL_MSSQL_ODBC gives no server";
+  dbaccess::Connection connection(odbc);
+  connection.Open();
+  tADODatabase_Structure database(connection);
+  database.Scan();
+  EXPECT_GE(database.ServerVersionCode, 8);
+  EXPECT_FALSE(database.AliasPrefix.empty());
+  for (int i = 0; i < database.TableCount(); ++i) {
+    auto& table = dynamic_cast<tADOTbl_Structure&>(database.Table(i));
+    EXPECT_EQ(table.Identifiable, !table.RowGuidColumn.empty() || !table.IntKeyColumn.empty());
+    int count = -1;
+    table.OpenTableData("1=0", "", count);
+    EXPECT_EQ(count, 0) << table.TableName;
+  }
+  database.CloseData();
+}
+
+}  // namespace
+}  // namespace tamaril::dbstruct

@@ -9,8 +9,9 @@ packages=(
   libicu-dev zlib1g-dev libsqlite3-dev unixodbc-dev libfmt-dev libcli11-dev
   # database drivers: SQL Server through FreeTDS, and the drivers the tests use
   unixodbc tdsodbc odbc-postgresql libsqliteodbc
-  # tests: GoogleTest, a PostgreSQL server for the ODBC suites, clang for the sanitizer runs
-  libgtest-dev libgmock-dev postgresql clang libclang-rt-14-dev
+  # tests: GoogleTest, a PostgreSQL server for the ODBC suites, clang for the sanitizer runs,
+  # python3 (its sqlite3 module builds the databases of the CLI structure test)
+  libgtest-dev libgmock-dev postgresql clang libclang-rt-14-dev python3
 )
 
 missing=()

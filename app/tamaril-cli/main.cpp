@@ -10,10 +10,12 @@
 #include <iostream>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 
 #include "core/common_info.h"
 #include "core/ini_file.h"
+#include "core/login_cache.h"
 #include "core/maindata.h"
 #include "core/paths.h"
 #include "core/repl_options.h"
@@ -23,6 +25,7 @@
 #include "dataset/memory_table.h"
 #include "dataset/memory_table_file.h"
 #include "dbstruct/comparison_hook.h"
+#include "dbstruct/sqlite/sqlite_structure.h"
 #include "expr/dataset_expression.h"
 #include "expr/disassembler.h"
 #include "expr/rule_lists.h"
@@ -206,6 +209,23 @@ int RunMemtableDump(const std::string& file) {
     std::cout << partial;
     throw;
   }
+  return 0;
+}
+
+// Scans a database and prints its structure: tables master first, then the foreign keys.
+int RunStructure(const std::string& connection_string, const std::string& database) {
+  core::TerminalLoginPrompt prompt;
+  core::LoginCache logins(prompt);
+  dbaccess::Connection connection;
+  logins.ConnectDatabase(connection, text::Utf8ToAnsi(connection_string), text::Utf8ToAnsi(database));
+  if (connection.Kind() != dbaccess::BackendKind::SQLite) {
+    throw CliError("Příkaz structure zatím umí jen databáze SQLite");
+  }
+  dbstruct::tSQLiteDatabase_Structure structure(&connection);
+  structure.Scan();
+  std::ostringstream listing;
+  dbstruct::WriteStructureListing(structure, listing);
+  std::cout << ToTerminal(listing.str());
   return 0;
 }
 
@@ -477,6 +497,12 @@ int Run(int argc, char** argv) {
   auto* dump = memtable->add_subcommand("dump", "Vypíše obsah souboru paměťové tabulky");
   dump->add_option("FILE", memtable_file, "Soubor")->required();
 
+  auto* structure = app.add_subcommand("structure", "Načte strukturu databáze a vypíše tabulky a cizí klíče");
+  std::string structure_connection;
+  std::string structure_database;
+  structure->add_option("--connection", structure_connection, "Připojovací řetězec")->required();
+  structure->add_option("--database", structure_database, "Databáze")->required();
+
   auto* eval = app.add_subcommand("eval", "Přeloží a vyhodnotí pravidlo nad jedním řádkem zadaným na příkazové řádce");
   EvalOptions eval_options;
   eval->add_option("--list", eval_options.list, "Seznam definic: export, append, update, updatefield nebo delete");
@@ -522,6 +548,7 @@ int Run(int argc, char** argv) {
     if (settings->parsed()) return RunSettings(assignments);
     if (defs->parsed()) return RunDefs(defs_action, definition);
     if (dump->parsed()) return RunMemtableDump(memtable_file);
+    if (structure->parsed()) return RunStructure(structure_connection, structure_database);
     return kFailure;
   } catch (const CliError& e) {
     std::cerr << "tamaril-cli: " << e.what() << '\n';

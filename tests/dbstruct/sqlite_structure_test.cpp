@@ -1,0 +1,259 @@
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <sstream>
+
+#include "dataset/field.h"
+#include "dbaccess/connection.h"
+#include "dbaccess/query_dataset.h"
+#include "dbstruct/errors.h"
+#include "dbstruct/sqlite/sqlite_structure.h"
+#include "support/temp_dir.h"
+
+namespace tamaril::dbstruct {
+namespace {
+
+using dbaccess::Value;
+
+constexpr const char* kGuid1 = "{11111111-1111-1111-1111-111111111111}";
+constexpr const char* kGuid2 = "{22222222-2222-2222-2222-222222222222}";
+
+class SqliteStructureTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    db_.SetConnectionString("Provider=SQLite;Data Source=" + folder_.path());
+    db_.Open();
+    db_.CreateDatabase("s");
+    db_.SetDefaultDatabase("s");
+  }
+
+  tSQLiteDatabase_Structure& Scan() {
+    structure_.Scan();
+    return structure_;
+  }
+  tSQLiteTbl_Structure& Table(const std::string& name) {
+    auto* table = dynamic_cast<tSQLiteTbl_Structure*>(structure_.FindTable(name));
+    if (table == nullptr) throw std::runtime_error("no table " + name);
+    return *table;
+  }
+  // A one-row source dataset made by a query on the same database.
+  std::unique_ptr<dbaccess::TQueryDataSet> Source(const std::string& select) {
+    auto source = std::make_unique<dbaccess::TQueryDataSet>(db_, select);
+    source->SetUnidirectional(false);
+    source->Open();
+    return source;
+  }
+  std::string One(const std::string& sql) {
+    auto rows = db_.Query(sql);
+    return rows->Next() ? (rows->Get(0).IsNull() ? "NULL" : rows->Get(0).AsString()) : "none";
+  }
+
+  testing::TempDir folder_;
+  dbaccess::Connection db_;
+  tSQLiteDatabase_Structure structure_{&db_};
+};
+
+template <typename Action>
+void ExpectStructureError(Action action, const std::string& message) {
+  try {
+    action();
+    ADD_FAILURE() << "no exception, expected: " << message;
+  } catch (const StructureError& error) {
+    EXPECT_EQ(error.what(), message);
+  }
+}
+
+TEST_F(SqliteStructureTest, IdentityFollowsTheTablesOwnProgression) {
+  db_.Execute(
+      "CREATE TABLE Orders (Id INTEGER IDENTITY(3,10) PRIMARY KEY, Name VARCHAR(20));"
+      "CREATE TABLE Empty (Id INTEGER IDENTITY(3,10) PRIMARY KEY);"
+      "INSERT INTO Orders (Id) VALUES (3),(13),(23),(7),(17)");
+  Scan();
+  tSQLiteTbl_Structure& orders = Table("Orders");
+  EXPECT_EQ(orders.IdentityColumn, "Id");
+  EXPECT_EQ(orders.IntKeyColumn, "Id");
+  EXPECT_EQ(orders.IdentitySeed, 3);
+  EXPECT_EQ(orders.IdentityIncrement, 10);
+  EXPECT_EQ(orders.IdentityReseedValue, 23);
+  EXPECT_EQ(Table("Empty").IdentityReseedValue, 3);
+
+  // New local rows continue the own progression; explicit foreign ids are accepted.
+  structure_.CreateIdentityTriggers();
+  db_.Execute("INSERT INTO Orders (Name) VALUES ('a'); INSERT INTO Orders (Id, Name) VALUES (47, 'b');"
+              "INSERT INTO Orders (Name) VALUES ('c')");
+  EXPECT_EQ(One("SELECT group_concat(Id) FROM (SELECT Id FROM Orders WHERE Name IS NOT NULL ORDER BY rowid)"),
+            "33,47,43");
+  db_.Execute("INSERT INTO Empty DEFAULT VALUES");
+  EXPECT_EQ(One("SELECT Id FROM Empty"), "3");
+}
+
+TEST_F(SqliteStructureTest, RowGuidIdentifiesRowsUnlessIgnored) {
+  db_.Execute(
+      "CREATE TABLE Orders (Id INTEGER IDENTITY(1,1) PRIMARY KEY, RG UNIQUEIDENTIFIER ROWGUIDCOL, "
+      "Name VARCHAR(20), Code VARCHAR(5) UNIQUE, Total INTEGER GENERATED ALWAYS AS (Id * 2));"
+      "INSERT INTO Orders (Id, RG, Name, Code) VALUES (1, '" + std::string(kGuid1) + "', 'one', 'X1'),"
+      "(2, '" + kGuid2 + "', 'two', 'X2')");
+  Scan();
+  tSQLiteTbl_Structure& orders = Table("Orders");
+  EXPECT_EQ(orders.RowGuidColumn, "RG");
+  EXPECT_TRUE(orders.Identifiable);
+  EXPECT_FALSE(orders.IsFieldWritable("Total"));
+  EXPECT_TRUE(orders.HasField("total"));
+  EXPECT_EQ(orders.RecordKeyCondition(), "\"RG\"=:KEY_RG");
+
+  auto by_guid = orders.FindExistingByKey(kGuid2, 1);
+  ASSERT_NE(by_guid, nullptr);
+  EXPECT_TRUE(by_guid->FoundByIdentity);
+  EXPECT_EQ(by_guid->RowGuidMatch->FieldByName("Name").AsString(), "two");
+
+  // The source row carries another site's RowGuid but the id and code of row 1.
+  auto source = Source("SELECT 1 AS Id, '{33333333-3333-3333-3333-333333333333}' AS RG, 'new' AS Name, 'X1' AS Code");
+  auto by_row = orders.FindExistingRecords(*source);
+  ASSERT_NE(by_row, nullptr);
+  EXPECT_FALSE(by_row->FoundByIdentity);
+  std::string conflict;
+  EXPECT_TRUE(by_row->IsAmbiguous(conflict));
+  EXPECT_EQ(conflict, "PK_Orders");
+
+  tSQLiteDatabase_Structure ignoring(&db_);
+  ignoring.Scan();
+  auto& by_key = dynamic_cast<tSQLiteTbl_Structure&>(*ignoring.FindTable("Orders"));
+  by_key.IgnoreRowGuid = true;
+  EXPECT_EQ(by_key.RecordKeyCondition(), "\"Id\"=:KEY_Id");
+  auto found = by_key.FindExistingRecords(*source);
+  ASSERT_NE(found, nullptr);
+  EXPECT_TRUE(found->FoundByIdentity);
+  EXPECT_EQ(found->RowGuidColumn, "");
+  ASSERT_EQ(found->KeyMatches.size(), 2u);
+  EXPECT_EQ(found->KeyMatches[0].IndexName, "PK_Orders");
+
+  source->FieldByName("Name").Tag = 1;
+  by_key.UpdateRecord(*source);
+  EXPECT_EQ(One("SELECT Name || RG FROM Orders WHERE Id = 1"), std::string("new") + kGuid1);
+  EXPECT_EQ(by_key.GetKeyValuesText(*source), "Id=1");
+}
+
+TEST_F(SqliteStructureTest, TwoColumnKeyCannotIdentifyARow) {
+  db_.Execute("CREATE TABLE Pairs (A INTEGER, B INTEGER, Quote VARCHAR(10), PRIMARY KEY (A, B));"
+              "INSERT INTO Pairs VALUES (1, 2, 'x')");
+  Scan();
+  tSQLiteTbl_Structure& pairs = Table("Pairs");
+  EXPECT_EQ(pairs.IntKeyColumn, "");
+  EXPECT_FALSE(pairs.Identifiable);
+  ExpectStructureError([&] { pairs.DeleteRecord("", 1); }, "Table Pairs has neither rowGuid, nor Integer primary key");
+  EXPECT_EQ(pairs.GetKeyValuesText(*Source("SELECT * FROM Pairs")), "A=1,B=2");
+  // A quote inside a value is bound, not pasted.
+  auto source = Source("SELECT 1 AS A, 2 AS B, 'it''s' AS Quote");
+  source->FieldByName("Quote").Tag = 1;
+  pairs.UpdateRecord(*source);
+  EXPECT_EQ(One("SELECT Quote FROM Pairs"), "it's");
+}
+
+TEST_F(SqliteStructureTest, RequiredColumnsGetTheirTypesDefault) {
+  db_.Execute(
+      "CREATE TABLE Items (Id INTEGER PRIMARY KEY, Name VARCHAR(20) NOT NULL, Code CHAR(3) NOT NULL, "
+      "Qty INTEGER NOT NULL, At DATETIME NOT NULL, Note VARCHAR(20), Flag BIT NOT NULL)");
+  Scan();
+  Table("Items").InsertRecord(*Source("SELECT 5 AS Id, NULL AS Name"));
+  EXPECT_EQ(One("SELECT '[' || Name || '|' || Code || '|' || Qty || '|' || Flag || ']' FROM Items"), "[|-|0|0]");
+  EXPECT_EQ(One("SELECT Note FROM Items"), "NULL");
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char today[16];
+  std::strftime(today, sizeof today, "%Y-%m-%d", &local);
+  const std::string at = One("SELECT At FROM Items");
+  EXPECT_EQ(at.substr(0, 10), today);
+  EXPECT_EQ(at.size(), 23u) << at;
+}
+
+TEST_F(SqliteStructureTest, DeleteCascadesThroughTwoLevelsAndSelfReferences) {
+  db_.Execute(
+      "CREATE TABLE Orders (Id INTEGER PRIMARY KEY, RG UNIQUEIDENTIFIER ROWGUIDCOL);"
+      "CREATE TABLE Lines (Id INTEGER PRIMARY KEY, OrderId INTEGER REFERENCES Orders(Id));"
+      "CREATE TABLE Notes (Id INTEGER PRIMARY KEY, LineId INTEGER REFERENCES Lines(Id), "
+      "Parent INTEGER REFERENCES Notes(Id));"
+      "INSERT INTO Orders VALUES (1, '" + std::string(kGuid1) + "'), (2, '" + kGuid2 + "');"
+      "INSERT INTO Lines VALUES (10, 1), (11, 1), (20, 2);"
+      "INSERT INTO Notes VALUES (100, 10, NULL), (101, 11, 100), (200, 20, NULL)");
+  Scan();
+  EXPECT_EQ(Table("Orders").DeleteRecord(kGuid1, 0), 5);
+  EXPECT_EQ(One("SELECT group_concat(Id) FROM (SELECT Id FROM Notes UNION ALL SELECT Id FROM Lines "
+                "UNION ALL SELECT Id FROM Orders)"),
+            "200,20,2");
+  // By integer key, and a table naming itself as master ends.
+  EXPECT_EQ(Table("Notes").DeleteRecord("", 200), 1);
+  EXPECT_EQ(Table("Lines").DeleteRecord("", 20), 1);
+}
+
+TEST_F(SqliteStructureTest, MastersExistSkipsNullKeys) {
+  db_.Execute(
+      "CREATE TABLE Orders (Id INTEGER PRIMARY KEY);"
+      "CREATE TABLE Lines (Id INTEGER PRIMARY KEY, OrderId INTEGER, "
+      "CONSTRAINT FK_Lines_Orders FOREIGN KEY (OrderId) REFERENCES Orders(Id));"
+      "INSERT INTO Orders VALUES (1)");
+  Scan();
+  tSQLiteTbl_Structure& lines = Table("Lines");
+  std::string name = "old";
+  EXPECT_TRUE(lines.MastersExist(*Source("SELECT 1 AS Id, NULL AS OrderId"), false, name));
+  EXPECT_EQ(name, "");
+  EXPECT_TRUE(lines.MastersExist(*Source("SELECT 1 AS Id, 1 AS OrderId"), false, name));
+  auto missing = Source("SELECT 1 AS Id, 9 AS OrderId");
+  EXPECT_TRUE(lines.MastersExist(*missing, true, name));  // the key column is not flagged
+  EXPECT_FALSE(lines.MastersExist(*missing, false, name));
+  EXPECT_EQ(name, "FK_Lines_Orders");
+}
+
+TEST_F(SqliteStructureTest, WritePhaseKeepsOnlyTheListedTriggers) {
+  db_.Execute(
+      "CREATE TABLE Items (Id INTEGER PRIMARY KEY);"
+      "CREATE TABLE Log (Text VARCHAR(20));"
+      "CREATE TRIGGER tr_Audit AFTER INSERT ON Items BEGIN INSERT INTO Log VALUES ('audit'); END;"
+      "CREATE TRIGGER rep_tr_Del_Items AFTER DELETE ON Items BEGIN INSERT INTO Log VALUES ('del'); END;"
+      "CREATE TRIGGER tr_Touch AFTER UPDATE OF Id ON Items BEGIN INSERT INTO Log VALUES ('upd'); END");
+  Scan();
+  tSQLiteTbl_Structure& items = Table("Items");
+  EXPECT_TRUE(items.HasInsertTrigger && items.HasDeleteTrigger && items.HasUpdateTrigger);
+  items.KeepEnabledTriggers = {"REP_TR_DEL_ITEMS"};
+  ExpectStructureError([&] { items.BeginWrite(); }, "BeginWrite on Items needs an open transaction");
+
+  db_.BeginTransaction();
+  items.BeginWrite();
+  db_.Execute("INSERT INTO Items VALUES (1); UPDATE Items SET Id = 2; DELETE FROM Items");
+  items.EndWrite();
+  db_.Commit();
+  db_.Execute("INSERT INTO Items VALUES (3)");
+  EXPECT_EQ(One("SELECT group_concat(Text) FROM Log"), "del,audit");
+
+  // After a rollback the triggers are back already and EndWrite leaves them.
+  db_.BeginTransaction();
+  items.BeginWrite();
+  db_.Rollback();
+  items.EndWrite();
+  EXPECT_EQ(One("SELECT count(*) FROM sqlite_master WHERE type = 'trigger'"), "3");
+}
+
+TEST_F(SqliteStructureTest, ListingPutsMastersFirstAndRefusesCycles) {
+  db_.Execute(
+      "CREATE TABLE A (Id INTEGER PRIMARY KEY, BId INTEGER, BX INTEGER, "
+      "CONSTRAINT FK_AB FOREIGN KEY (BId, BX) REFERENCES B(Id, X));"
+      "CREATE TABLE B (Id INTEGER, X INTEGER, CId INTEGER REFERENCES C(Id), PRIMARY KEY (Id, X));"
+      "CREATE TABLE C (Id INTEGER IDENTITY(1,1) PRIMARY KEY, RG UNIQUEIDENTIFIER ROWGUIDCOL);"
+      "CREATE VIEW V AS SELECT * FROM C");
+  std::ostringstream out;
+  WriteStructureListing(Scan(), out);
+  EXPECT_EQ(out.str(),
+            "C identity=Id rowguid=RG intkey=Id pk=Id masters=\n"
+            "B identity= rowguid= intkey= pk=Id,X masters=C\n"
+            "A identity= rowguid= intkey=Id pk=Id masters=B\n"
+            "V identity= rowguid= intkey= pk= masters=\n"
+            "FK FK_B_1 B(CId) -> C(Id)\n"
+            "FK FK_AB A(BId,BX) -> B(Id,X)\n");
+
+  db_.Execute("CREATE TABLE P (Id INTEGER PRIMARY KEY, QId INTEGER REFERENCES Q(Id));"
+              "CREATE TABLE Q (Id INTEGER PRIMARY KEY, PId INTEGER REFERENCES P(Id))");
+  ExpectStructureError([&] { structure_.Scan(); }, "Circular master detail links not allowed");
+}
+
+}  // namespace
+}  // namespace tamaril::dbstruct

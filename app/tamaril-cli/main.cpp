@@ -318,27 +318,27 @@ dataset::Variant ParseFieldValue(dataset::FieldType type, const std::string& utf
   }
 }
 
-// Opens `table` with one row holding the fields of "NAME:TYPE=VALUE" specifications; a table
-// without specifications stays closed.
-void FillOneRowTable(dataset::TQVMMemoryTable& table, const std::vector<std::string>& specs) {
-  if (specs.empty()) return;
+// Opens `table` with one row holding the fields of "NAME:TYPE=VALUE" items; a table without
+// items stays closed.
+void FillOneRowTable(dataset::TQVMMemoryTable& table, const std::vector<std::string>& items) {
+  if (items.empty()) return;
   dataset::TFieldDefs defs;
   std::vector<std::optional<dataset::Variant>> values;
-  for (const std::string& spec : specs) {
-    const auto equals = spec.find('=');
-    const auto colon = spec.rfind(':', equals);
+  for (const std::string& item : items) {
+    const auto equals = item.find('=');
+    const auto colon = item.rfind(':', equals);
     if (equals == std::string::npos || colon == std::string::npos || colon == 0) {
-      throw CliError("Očekávám JMÉNO:TYP=HODNOTA, ne '" + spec + "'");
+      throw CliError("Očekávám JMÉNO:TYP=HODNOTA, ne '" + item + "'");
     }
-    const std::string type_name = spec.substr(colon + 1, equals - colon - 1);
+    const std::string type_name = item.substr(colon + 1, equals - colon - 1);
     const auto type = dataset::FindFieldTypeByEnumName("ft" + type_name);
     if (!type) throw CliError("Neznámý typ pole '" + type_name + "'");
     dataset::TFieldDef def;
-    def.Name = text::Utf8ToAnsi(spec.substr(0, colon));
-    if (def.Name.find(';') != std::string::npos) throw CliError("Jméno pole nesmí obsahovat ';': " + spec);
+    def.Name = text::Utf8ToAnsi(item.substr(0, colon));
+    if (def.Name.find(';') != std::string::npos) throw CliError("Jméno pole nesmí obsahovat ';': " + item);
     def.DataType = *type;
-    const std::string value = spec.substr(equals + 1);
-    values.push_back(value.empty() ? std::nullopt : std::optional(ParseFieldValue(*type, value, spec)));
+    const std::string value = item.substr(equals + 1);
+    values.push_back(value.empty() ? std::nullopt : std::optional(ParseFieldValue(*type, value, item)));
     if (*type == dataset::FieldType::String || *type == dataset::FieldType::FixedChar ||
         *type == dataset::FieldType::WideString) {
       def.Size = std::max<int>(1, static_cast<int>(values.back() ? values.back()->AsString().size() : 1));

@@ -652,6 +652,20 @@ void tSQLiteDatabase_Structure::Scan() {
   }
 }
 
+void tSQLiteDatabase_Structure::CloseData() {
+  tDatabase_Structure::CloseData();
+  if (prop_accessor_) prop_accessor_->CloseQueries();
+}
+
+tSQLitePropAccessor& tSQLiteDatabase_Structure::PropAccessor() const {
+  dbaccess::Connection* connection = Connection();
+  if (connection == nullptr) throw StructureError("Database structure has no connection");
+  if (!prop_accessor_ || &prop_accessor_->Connection() != connection) {
+    prop_accessor_ = std::make_unique<tSQLitePropAccessor>(*connection);
+  }
+  return *prop_accessor_;
+}
+
 void tSQLiteDatabase_Structure::CreateIdentityTriggers() {
   for (int i = 0; i < TableCount(); ++i) SQLiteTable(i).CreateIdentityTrigger();
 }

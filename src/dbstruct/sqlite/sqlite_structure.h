@@ -10,6 +10,7 @@
 #include "dataset/field_type.h"
 #include "dbaccess/connection.h"
 #include "dbaccess/query_dataset.h"
+#include "dbstruct/sqlite/sqlite_prop_accessor.h"
 #include "dbstruct/structure.h"
 
 namespace tamaril::dbstruct {
@@ -137,6 +138,8 @@ class tSQLiteDatabase_Structure : public tDatabase_Structure {
   void LoadForeignKeys() override;
   /// The base scan, then the alias prefix; throws as the base Scan.
   void Scan() override;
+  /// Closes the data of every table and the property queries.
+  void CloseData() override;
   /// Creates the identity trigger of every table with an identity column (see
   /// tSQLiteTbl_Structure::CreateIdentityTrigger); throws DatabaseError.
   void CreateIdentityTriggers();
@@ -144,7 +147,14 @@ class tSQLiteDatabase_Structure : public tDatabase_Structure {
   /// The table at `index` in its SQLite form; throws std::out_of_range.
   tSQLiteTbl_Structure& SQLiteTable(int index) const { return static_cast<tSQLiteTbl_Structure&>(Table(index)); }
 
+  /// The property accessor on the structure's connection, made on first use and again when the
+  /// connection changed; throws StructureError when the structure has no connection.
+  tSQLitePropAccessor& PropAccessor() const;
+
   std::string AliasPrefix = "T_";  ///< table alias prefix no table name begins with
+
+ private:
+  mutable std::unique_ptr<tSQLitePropAccessor> prop_accessor_;
 };
 
 /// `"name"` with inner double quotes doubled.

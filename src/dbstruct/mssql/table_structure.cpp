@@ -38,13 +38,6 @@ std::vector<std::string> SplitFields(const std::string& fields) {
   return parts;
 }
 
-bool Contains(const std::vector<std::string>& names, const std::string& name) {
-  for (const auto& item : names) {
-    if (text::EqualsIgnoreCaseAscii(item, name)) return true;
-  }
-  return false;
-}
-
 dbaccess::DateTime CivilDateTime(double days) {
   const dataset::TimeStamp stamp = dataset::DateTimeToTimeStamp(days);
   const dataset::CivilDate date = dataset::CivilFromDayNumber(stamp.date);
@@ -121,13 +114,6 @@ dbaccess::Connection& tADOTbl_Structure::Conn() const {
   dbaccess::Connection* connection = database_.Connection();
   if (connection == nullptr) throw StructureError("The database structure has no connection");
   return *connection;
-}
-
-const tMSSQLFieldDef* tADOTbl_Structure::FindFieldDef(const std::string& name) const {
-  for (const auto& def : FieldDefs) {
-    if (text::EqualsIgnoreCaseAscii(def.Name, name)) return &def;
-  }
-  return nullptr;
 }
 
 std::string tADOTbl_Structure::ResolveColumn(const std::string& token) const {
@@ -237,15 +223,11 @@ std::string tADOTbl_Structure::IntKeyCondition() const {
 
 std::vector<std::string> tADOTbl_Structure::IndexColumns(int index) const {
   if (index == 0) return HasPrimaryKey ? PrimaryKeyFields : std::vector<std::string>();
-  int n = 0;
-  for (const auto& def : IndexDefs) {
-    if (def.Unique && !def.Primary && ++n == index) {
-      std::vector<std::string> columns;
-      for (const auto& token : SplitFields(def.Fields)) columns.push_back(ResolveColumn(token));
-      return columns;
-    }
-  }
-  return {};
+  const tIndexDef* def = UniqueIndex(index);
+  if (def == nullptr) return {};
+  std::vector<std::string> columns;
+  for (const auto& token : SplitFields(def->Fields)) columns.push_back(ResolveColumn(token));
+  return columns;
 }
 
 std::string tADOTbl_Structure::IndexCondition(int index, bool qualified) const {
@@ -256,15 +238,6 @@ std::string tADOTbl_Structure::IndexCondition(int index, bool qualified) const {
     condition += column + "=:" + std::string(kKeyPrefix) + column;
   }
   return condition;
-}
-
-std::string tADOTbl_Structure::IndexName(int index) const {
-  if (index == 0) return PrimaryKeyIndexName;
-  int n = 0;
-  for (const auto& def : IndexDefs) {
-    if (def.Unique && !def.Primary && ++n == index) return def.Name;
-  }
-  return {};
 }
 
 std::string tADOTbl_Structure::RecordKeyCondition() const {
@@ -571,12 +544,6 @@ bool tADOTbl_Structure::MastersExist(dataset::TDataSet& source, bool only_change
     }
   }
   return true;
-}
-
-bool tADOTbl_Structure::HasField(const std::string& name) const { return FindFieldDef(name) != nullptr; }
-
-bool tADOTbl_Structure::IsFieldWritable(const std::string& name) const {
-  return HasField(name) && !Contains(ComputedColumns, name);
 }
 
 void tADOTbl_Structure::SetIdentityInsert(bool on) {

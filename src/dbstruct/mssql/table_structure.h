@@ -8,7 +8,7 @@
 
 #include "dataset/field_type.h"
 #include "dbaccess/parameter.h"
-#include "dbstruct/structure.h"
+#include "dbstruct/keyed_table.h"
 
 namespace tamaril::dbaccess {
 class Statement;
@@ -19,31 +19,18 @@ namespace tamaril::dbstruct {
 
 class tADODatabase_Structure;
 
-/// One column of a SQL Server table.
-struct tMSSQLFieldDef {
-  std::string Name;
-  dataset::FieldType DataType = dataset::FieldType::Unknown;
-  int Precision = 0;
-  bool Required = false;  ///< the column does not accept NULL
-};
-
-/// One index of a SQL Server table.
-struct tMSSQLIndexDef {
-  std::string Name;
-  std::string Fields;  ///< column names separated by ";"
-  bool Primary = false;
-  bool Unique = false;
-};
+/// A column and an index of a SQL Server table.
+using tMSSQLFieldDef = tColumnDef;
+using tMSSQLIndexDef = tIndexDef;
 
 /// A SQL Server table: reads its columns, indexes, identity and triggers from the server and
 /// builds and runs every statement by which the engine reads and writes it.
-class tADOTbl_Structure : public tTbl_Structure {
+class tADOTbl_Structure : public tKeyedTbl_Structure {
  public:
   /// A table of `database` (not owned), empty until LoadStructure.
   explicit tADOTbl_Structure(tADODatabase_Structure& database);
   ~tADOTbl_Structure() override;
 
-  std::string GetTableName() const override { return TableName; }
   /// Reads columns, indexes, identity and trigger properties; throws what the server throws.
   void LoadStructure(const std::string& table_name) override;
   std::unique_ptr<tExistingRecords> FindExistingRecords(dataset::TDataSet& source) override;
@@ -57,8 +44,6 @@ class tADOTbl_Structure : public tTbl_Structure {
   std::int64_t DeleteRecord(const std::string& row_guid, std::int32_t id) override;
   bool MastersExist(dataset::TDataSet& source, bool only_changed_fields,
                     std::string& constraint_name) override;
-  bool HasField(const std::string& name) const override;
-  bool IsFieldWritable(const std::string& name) const override;
   /// Identity insert on, triggers off except KeepEnabledTriggers; identity insert off again
   /// when a later step throws.
   void BeginWrite() override;
@@ -79,12 +64,8 @@ class tADOTbl_Structure : public tTbl_Structure {
   /// The key condition of the primary key (0) or of the n-th unique non-primary index; empty
   /// when there is no such index. `qualified` puts the table name before every column.
   std::string IndexCondition(int index, bool qualified) const;
-  /// The name of the primary key (0) or of the n-th unique non-primary index.
-  std::string IndexName(int index) const;
   /// The RowGuid condition when rows are identified by RowGuid, else the primary-key condition.
   std::string RecordKeyCondition() const;
-  /// RowGuidColumn unless IgnoreRowGuid.
-  std::string IdentifyingGuidColumn() const { return IgnoreRowGuid ? std::string() : RowGuidColumn; }
 
   /// The statement values of `parameters` taken from the current row of `source` (null for
   /// no row): NULL or a type default for missing values, date-times as the server's literal.
@@ -101,24 +82,6 @@ class tADOTbl_Structure : public tTbl_Structure {
                                        const std::vector<std::string>& names,
                                        const std::vector<std::string>& types) const;
 
-  std::string TableName;
-  std::string RowGuidColumn;
-  std::string IntKeyColumn;
-  std::string PrimaryKeyIndexName;
-  std::string IdentityColumn;
-  std::int32_t IdentitySeed = 0;
-  std::int32_t IdentityIncrement = 0;
-  std::int32_t IdentityReseedValue = 0;
-  bool IgnoreRowGuid = false;
-  bool HasDeleteTrigger = false;
-  bool HasInsertTrigger = false;
-  bool HasUpdateTrigger = false;
-  std::vector<tMSSQLFieldDef> FieldDefs;
-  std::vector<tMSSQLIndexDef> IndexDefs;
-  int UniqueIndexCount = 0;
-  std::vector<std::string> ComputedColumns;
-  std::vector<std::string> PrimaryKeyFields;
-  std::vector<std::string> KeepEnabledTriggers;
 
  private:
   std::unique_ptr<tExistingRecords> FindExisting(dataset::TDataSet* source, const std::string& row_guid,
@@ -128,7 +91,6 @@ class tADOTbl_Structure : public tTbl_Structure {
   void Fill(dbaccess::Statement& statement, dataset::TDataSet& source) const;
   std::int64_t CascadeDeleteDetails(tTbl_Structure& master, const std::string& clause, int level,
                                     std::vector<const tTbl_Structure*>& path);
-  const tMSSQLFieldDef* FindFieldDef(const std::string& name) const;
   std::string ResolveColumn(const std::string& token) const;
   std::vector<std::string> IndexColumns(int index) const;
   dbaccess::Connection& Conn() const;

@@ -13,6 +13,7 @@
 #include "dataset/field.h"
 #include "dataset/memory_table.h"
 #include "dbstruct/errors.h"
+#include "text/ascii.h"
 
 namespace tamaril::dbstruct {
 
@@ -21,11 +22,7 @@ namespace {
 using dataset::FieldType;
 using dbaccess::Value;
 
-bool SameText(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-  });
-}
+bool SameText(std::string_view a, std::string_view b) { return text::EqualsIgnoreCaseAscii(a, b); }
 
 bool Contains(const std::vector<std::string>& names, std::string_view name) {
   return std::any_of(names.begin(), names.end(), [&](const std::string& n) { return SameText(n, name); });
@@ -93,13 +90,6 @@ dbaccess::Connection& tSQLiteTbl_Structure::Conn() const {
   dbaccess::Connection* connection = db_.Connection();
   if (connection == nullptr) throw StructureError("Database structure has no connection");
   return *connection;
-}
-
-const tSQLiteFieldDef* tSQLiteTbl_Structure::FindFieldDef(std::string_view name) const {
-  for (const auto& def : FieldDefs) {
-    if (SameText(def.Name, name)) return &def;
-  }
-  return nullptr;
 }
 
 void tSQLiteTbl_Structure::LoadStructure(const std::string& table_name) {
@@ -207,11 +197,8 @@ std::string tSQLiteTbl_Structure::IndexCondition(int index, bool qualified) cons
   std::vector<std::string> fields;
   if (index == 0) {
     fields = PrimaryKeyFields;
-  } else {
-    int n = 0;
-    for (const auto& def : IndexDefs) {
-      if (def.Unique && !def.Primary && ++n == index) fields = SplitFields(def.Fields);
-    }
+  } else if (const tIndexDef* def = UniqueIndex(index)) {
+    fields = SplitFields(def->Fields);
   }
   std::string condition;
   for (const auto& field : fields) {
@@ -220,15 +207,6 @@ std::string tSQLiteTbl_Structure::IndexCondition(int index, bool qualified) cons
     condition += QuoteName(field) + "=:KEY_" + field;
   }
   return condition;
-}
-
-std::string tSQLiteTbl_Structure::IndexName(int index) const {
-  if (index == 0) return PrimaryKeyIndexName;
-  int n = 0;
-  for (const auto& def : IndexDefs) {
-    if (def.Unique && !def.Primary && ++n == index) return def.Name;
-  }
-  return {};
 }
 
 std::string tSQLiteTbl_Structure::RecordKeyCondition() const {
@@ -548,12 +526,6 @@ bool tSQLiteTbl_Structure::MastersExist(dataset::TDataSet& source, bool only_cha
     }
   }
   return true;
-}
-
-bool tSQLiteTbl_Structure::HasField(const std::string& name) const { return FindFieldDef(name) != nullptr; }
-
-bool tSQLiteTbl_Structure::IsFieldWritable(const std::string& name) const {
-  return HasField(name) && !Contains(ComputedColumns, name);
 }
 
 void tSQLiteTbl_Structure::BeginWrite() {

@@ -11,27 +11,15 @@
 #include "dbaccess/connection.h"
 #include "dbaccess/query_dataset.h"
 #include "dbstruct/sqlite/sqlite_prop_accessor.h"
-#include "dbstruct/structure.h"
+#include "dbstruct/keyed_table.h"
 
 namespace tamaril::dbstruct {
 
 class tSQLiteDatabase_Structure;
 
-/// One column of a SQLite table as the structure keeps it.
-struct tSQLiteFieldDef {
-  std::string Name;
-  dataset::FieldType DataType = dataset::FieldType::Unknown;
-  int Precision = 0;      ///< declared size or precision
-  bool Required = false;  ///< declared NOT NULL
-};
-
-/// One index of a SQLite table: its name, its columns (";"-separated) and its options.
-struct tSQLiteIndexDef {
-  std::string Name;
-  std::string Fields;
-  bool Primary = false;
-  bool Unique = false;
-};
+/// A column and an index of a SQLite table.
+using tSQLiteFieldDef = tColumnDef;
+using tSQLiteIndexDef = tIndexDef;
 
 /// A trigger text saved while the table's triggers are off.
 struct tSavedTrigger {
@@ -42,13 +30,12 @@ struct tSavedTrigger {
 /// The SQLite form of a table structure: reads the table from the catalogue and runs the
 /// lookups, writes, deletes and trigger switching of the engine as SQLite statements, every
 /// value bound as a parameter.
-class tSQLiteTbl_Structure : public tTbl_Structure {
+class tSQLiteTbl_Structure : public tKeyedTbl_Structure {
  public:
   /// An empty structure of a table of `database` (not owned).
   explicit tSQLiteTbl_Structure(tSQLiteDatabase_Structure& database);
   ~tSQLiteTbl_Structure() override;
 
-  std::string GetTableName() const override { return TableName; }
   /// Reads columns, indexes, identity and computed columns; throws DatabaseError.
   void LoadStructure(const std::string& table_name) override;
   std::unique_ptr<tExistingRecords> FindExistingRecords(dataset::TDataSet& source) override;
@@ -62,8 +49,6 @@ class tSQLiteTbl_Structure : public tTbl_Structure {
   /// Integer primary key" when the table cannot identify a row.
   std::int64_t DeleteRecord(const std::string& row_guid, std::int32_t id) override;
   bool MastersExist(dataset::TDataSet& source, bool only_changed_fields, std::string& constraint_name) override;
-  bool HasField(const std::string& name) const override;
-  bool IsFieldWritable(const std::string& name) const override;
   /// Saves and drops the table's triggers except KeepEnabledTriggers and the identity trigger;
   /// throws StructureError when the connection has no open transaction, DatabaseError.
   void BeginWrite() override;
@@ -77,38 +62,15 @@ class tSQLiteTbl_Structure : public tTbl_Structure {
   void CreateIdentityTrigger();
   /// Name of the identity trigger of this table.
   std::string IdentityTriggerName() const { return "rep_tr_Id_" + TableName; }
-  /// The RowGuid column used to identify rows: empty when IgnoreRowGuid is set.
-  std::string IdentifyingGuidColumn() const { return IgnoreRowGuid ? std::string() : RowGuidColumn; }
   /// The WHERE text that identifies a row by ":KEY_" parameters.
   std::string RecordKeyCondition() const;
   /// The ":KEY_" condition over the primary key (0) or the n-th unique non-primary index;
   /// empty when there is no such index.
   std::string IndexCondition(int index, bool qualified) const;
-  /// Name of the primary key (0) or of the n-th unique non-primary index.
-  std::string IndexName(int index) const;
 
-  std::string TableName;
-  std::string RowGuidColumn;
-  std::string IntKeyColumn;
-  std::string PrimaryKeyIndexName;
-  std::string IdentityColumn;
-  std::int32_t IdentitySeed = 0;
-  std::int32_t IdentityIncrement = 0;
-  std::int32_t IdentityReseedValue = 0;
-  bool IgnoreRowGuid = false;
-  bool HasDeleteTrigger = false;
-  bool HasInsertTrigger = false;
-  bool HasUpdateTrigger = false;
-  std::vector<tSQLiteFieldDef> FieldDefs;
-  std::vector<tSQLiteIndexDef> IndexDefs;
-  int UniqueIndexCount = 0;
-  std::vector<std::string> ComputedColumns;
-  std::vector<std::string> PrimaryKeyFields;
-  std::vector<std::string> KeepEnabledTriggers;
 
  private:
   dbaccess::Connection& Conn() const;
-  const tSQLiteFieldDef* FindFieldDef(std::string_view name) const;
   void FillParameters(dataset::TDataSet* source, dbaccess::Statement& statement) const;
   void FillParameters(dataset::TDataSet* source, dbaccess::TQueryDataSet& query) const;
   std::unique_ptr<tExistingRecords> FindExisting(dataset::TDataSet* source, const std::string& row_guid,

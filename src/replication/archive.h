@@ -1,0 +1,163 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include <zlib.h>
+
+#include "dataset/stream.h"
+
+namespace tamaril::replication {
+
+// A transfer archive is one zlib stream. Its content: the 34-byte header, the byte 1 and the
+// table list, then per table the byte 2, a 16-bit flag (−1 for the deleted-rows table), the
+// name, the layout and rows (3, record, 243) ended by 242; the byte 241 ends the content.
+
+/// Marker bytes of the archive content.
+enum class ArchiveMarker : std::uint8_t {
+  TableList = 1,
+  Table = 2,
+  Row = 3,
+  End = 0xF1,
+  TableEnd = 0xF2,
+  RowEnd = 0xF3,
+};
+
+inline constexpr std::size_t kArchiveHeaderSize = 34;
+/// The first 11 bytes of every archive: the length byte 10 and "^SQLKELM^Z".
+inline constexpr std::string_view kArchiveIdentification{"\x0a^SQLKELM^Z", 11};
+/// The extension of archive files.
+inline constexpr std::string_view kArchiveExtension = ".ZR2";
+/// The most characters of a Signature.
+inline constexpr std::size_t kMaxSignatureLength = 10;
+/// The header flag of the deleted-rows table.
+inline constexpr std::int16_t kDeletedRowsFlag = -1;
+
+/// The 34-byte archive header.
+struct tArchiveHeader {
+  bool Identified = false;    ///< the first 11 bytes equal the identification
+  std::string Signature;      ///< Windows-1250, at most 10 characters
+  std::int32_t ExportNo = 0;  ///< EXPORTNO of the run
+  double ExportTime = 0;      ///< days since 30 December 1899, time of day as the fraction
+};
+
+/// The 34 header bytes: identification, Signature (length byte, characters, zeros), EXPORTNO,
+/// export time; throws ReplicationError for a Signature of more than 10 characters.
+std::string EncodeArchiveHeader(const tArchiveHeader& header);
+/// Decodes 34 header bytes (Identified tells whether they are an archive's); a Signature length
+/// byte above 10 makes the header unidentified. Throws ReplicationError for another size.
+tArchiveHeader DecodeArchiveHeader(std::string_view bytes);
+
+/// The archive path of a Signature: the folder with a trailing delimiter, the Signature without
+/// leading and trailing blanks, ".ZR2".
+std::string ArchiveFileName(const std::string& folder, std::string_view signature);
+
+/// Compresses into another writer (not owned) as one zlib stream at level 9. `Finish` ends the
+/// stream; without it the target holds an unfinished stream.
+class DeflateWriter : public dataset::ByteWriter {
+ public:
+  /// Throws ReplicationError when zlib cannot start.
+  explicit DeflateWriter(dataset::ByteWriter& target, int level = Z_BEST_COMPRESSION);
+  ~DeflateWriter() override;
+  DeflateWriter(const DeflateWriter&) = delete;
+  DeflateWriter& operator=(const DeflateWriter&) = delete;
+
+  /// Throws ReplicationError after Finish and what the target throws.
+  void Write(const void* data, std::size_t size) override;
+  /// Writes the rest of the stream and its check value; throws as Write.
+  void Finish();
+  /// Uncompressed bytes written so far.
+  std::uint64_t TotalIn() const noexcept { return total_in_; }
+
+ private:
+  void Pump(int flush);
+
+  dataset::ByteWriter& target_;
+  z_stream z_{};
+  bool finished_ = false;
+  std::uint64_t total_in_ = 0;
+  std::unique_ptr<unsigned char[]> buffer_;
+};
+
+/// Decompresses one zlib stream read from another reader (not owned). Reading past the end of
+/// the stream yields no bytes. A source that ends before the stream does also yields no more
+/// bytes and sets Truncated. Damaged data throws ReplicationError with zlib's message.
+class InflateReader : public dataset::ByteReader {
+ public:
+  /// Throws ReplicationError when zlib cannot start.
+  explicit InflateReader(dataset::ByteReader& source);
+  ~InflateReader() override;
+  InflateReader(const InflateReader&) = delete;
+  InflateReader& operator=(const InflateReader&) = delete;
+
+  std::size_t Read(void* data, std::size_t size) override;
+  /// True once the zlib stream ended with a valid check value.
+  bool Finished() const noexcept { return finished_; }
+  /// True when the source ended before the zlib stream did.
+  bool Truncated() const noexcept { return truncated_; }
+  /// Uncompressed bytes read so far.
+  std::uint64_t TotalOut() const noexcept { return total_out_; }
+
+ private:
+  dataset::ByteReader& source_;
+  z_stream z_{};
+  bool finished_ = false;
+  bool truncated_ = false;
+  std::uint64_t total_out_ = 0;
+  std::unique_ptr<unsigned char[]> buffer_;
+};
+
+/// Writes an archive file so that it is complete or absent: the file is a temporary one until
+/// `Commit`, which ends the zlib stream and renames it over `path`.
+class tArchiveWriter {
+ public:
+  /// Creates the file and writes the header; throws ReplicationError (a long Signature) and
+  /// DatasetError with the system's reason when the file cannot be created.
+  tArchiveWriter(const std::string& path, const tArchiveHeader& header);
+  ~tArchiveWriter();
+  tArchiveWriter(const tArchiveWriter&) = delete;
+  tArchiveWriter& operator=(const tArchiveWriter&) = delete;
+
+  /// The compressing stream the publisher writes into.
+  dataset::ByteWriter& Stream() noexcept { return *deflate_; }
+  /// Ends the zlib stream and puts the file in place; throws what writing throws.
+  void Commit();
+  /// Compressed bytes written (complete after Commit).
+  std::uint64_t CompressedSize() const noexcept;
+
+ private:
+  class CountingWriter;
+  std::unique_ptr<dataset::AtomicFileWriter> file_;
+  std::unique_ptr<CountingWriter> counter_;
+  std::unique_ptr<DeflateWriter> deflate_;
+};
+
+/// Opens an archive file and reads its header; the merger reads the rest from Stream.
+class tArchiveReader {
+ public:
+  /// Throws DatasetError when the file cannot be opened, ReplicationError for damaged
+  /// compressed data or a file too short for the header.
+  explicit tArchiveReader(const std::string& path);
+  /// Reads an archive from another source (owned), such as bytes in memory; `name` stands for
+  /// it in messages. Throws ReplicationError as above.
+  tArchiveReader(std::unique_ptr<dataset::ByteReader> source, const std::string& name);
+  ~tArchiveReader();
+  tArchiveReader(const tArchiveReader&) = delete;
+  tArchiveReader& operator=(const tArchiveReader&) = delete;
+
+  const tArchiveHeader& Header() const noexcept { return header_; }
+  /// The decompressed content after the header.
+  InflateReader& Stream() noexcept { return *inflate_; }
+
+ private:
+  void ReadHeader(const std::string& name);
+
+  std::unique_ptr<dataset::ByteReader> file_;
+  std::unique_ptr<InflateReader> inflate_;
+  tArchiveHeader header_;
+};
+
+}  // namespace tamaril::replication

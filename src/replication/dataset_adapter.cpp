@@ -1,0 +1,77 @@
+#include "replication/dataset_adapter.h"
+
+#include "dataset/field.h"
+#include "replication/errors.h"
+
+namespace tamaril::replication {
+
+tDatasetAdapter::tDatasetAdapter() = default;
+
+tDatasetAdapter::~tDatasetAdapter() = default;
+
+void tDatasetAdapter::SetLayout(const std::string& layout) {
+  if (layout == layout_) return;
+  table_.Close();
+  // Forget the old layout first: a refused one must not leave the table half switched.
+  layout_.clear();
+  table_.SetFieldLayout(layout);
+  layout_ = layout;
+}
+
+std::string tDatasetAdapter::LayoutOf(const dataset::TDataSet* dataset) {
+  return dataset == nullptr ? std::string() : dataset::BuildFieldLayout(*dataset, false);
+}
+
+void tDatasetAdapter::ResetTable() {
+  if (!table_.Active()) table_.Open();
+  table_.EmptyTable();
+  // A fresh table would have fresh fields: no change flags left over from the previous row.
+  for (const auto& field : table_.Fields()) field->Tag = 0;
+}
+
+void tDatasetAdapter::LoadRow(dataset::TDataSet* dataset) {
+  if (dataset == nullptr) return;
+  LoadRow(*dataset, LayoutOf(dataset));
+}
+
+void tDatasetAdapter::LoadRow(dataset::TDataSet& dataset, const std::string& layout) {
+  SetLayout(layout);
+  ResetTable();
+  table_.InternalWrite = true;
+  try {
+    table_.NewRecord()->LoadFromDataSet(dataset, true);
+  } catch (...) {
+    table_.InternalWrite = false;
+    table_.EmptyTable();
+    throw;
+  }
+  table_.InternalWrite = false;
+  table_.First();
+}
+
+void tDatasetAdapter::ReadRow(dataset::ByteReader* stream) {
+  if (stream == nullptr) return;
+  ResetTable();
+  table_.InternalWrite = true;
+  try {
+    table_.NewRecord()->ReadFromStream(*stream);
+  } catch (...) {
+    // A row that did not fit is not held: nothing may merge a half-read row.
+    table_.InternalWrite = false;
+    table_.EmptyTable();
+    throw;
+  }
+  table_.InternalWrite = false;
+  table_.First();
+}
+
+void tDatasetAdapter::WriteRow(dataset::ByteWriter* stream) {
+  if (stream == nullptr) return;
+  const auto& records = table_.Records();
+  if (!table_.Active() || records.Count() == 0) {
+    throw ReplicationError("DatasetAdapter: Current record not available");
+  }
+  records.Items.front()->WriteToStream(*stream, false);
+}
+
+}  // namespace tamaril::replication

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <string>
+
+#include "dataset/dataset.h"
+#include "dataset/memory_table.h"
+#include "dataset/stream.h"
+
+namespace tamaril::replication {
+
+/// Holds one row in a one-row memory table and moves it between a database row, the record
+/// stream form and a dataset the rules read. The table stays open while the layout does not
+/// change, so a row costs one record, not a reopened table.
+class tDatasetAdapter {
+ public:
+  tDatasetAdapter();
+  ~tDatasetAdapter();
+  tDatasetAdapter(const tDatasetAdapter&) = delete;
+  tDatasetAdapter& operator=(const tDatasetAdapter&) = delete;
+
+  /// The one-row table.
+  dataset::TQVMMemoryTable& DataSet() noexcept { return table_; }
+  /// The layout text last applied.
+  const std::string& Layout() const noexcept { return layout_; }
+  /// Applies a layout that differs (case-sensitive) from Layout: closes the table and sets it;
+  /// throws DatasetError for a layout that cannot be stored.
+  void SetLayout(const std::string& layout);
+  /// The layout text of all fields of `dataset`; empty for none.
+  static std::string LayoutOf(const dataset::TDataSet* dataset);
+  /// Makes the current row of `dataset` the held row, under the layout of `dataset`; nothing
+  /// without a dataset. Throws DatasetError.
+  void LoadRow(dataset::TDataSet* dataset);
+  /// LoadRow with the layout of `dataset` already known (the publisher computes it once per
+  /// table).
+  void LoadRow(dataset::TDataSet& dataset, const std::string& layout);
+  /// Reads the held row from the record stream form under the current layout; nothing without
+  /// a stream. Throws DatasetError for a row that does not fit the layout or is cut short.
+  void ReadRow(dataset::ByteReader* stream);
+  /// Writes the held row in the record stream form (all fields); nothing without a stream.
+  /// Throws ReplicationError "DatasetAdapter: Current record not available" when no row is held.
+  void WriteRow(dataset::ByteWriter* stream);
+
+ private:
+  /// Opens the table when closed and leaves it empty.
+  void ResetTable();
+
+  std::string layout_;
+  dataset::TQVMMemoryTable table_;
+};
+
+}  // namespace tamaril::replication

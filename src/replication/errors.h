@@ -1,0 +1,15 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace tamaril::replication {
+
+/// A failure of the transfer engine: a damaged or crafted archive, a table header the table
+/// list does not name, a row the adapter does not hold. The message is Windows-1250 text.
+class ReplicationError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+}  // namespace tamaril::replication

@@ -1,0 +1,266 @@
+#include "replication/merger.h"
+
+#include <cstdint>
+#include <exception>
+#include <optional>
+
+#include <fmt/format.h>
+
+#include "dataset/field.h"
+#include "replication/archive.h"
+#include "replication/errors.h"
+#include "text/locale.h"
+
+namespace tamaril::replication {
+
+namespace {
+
+bool SameName(const std::string& a, const std::string& b) { return text::UpperCase(a) == text::UpperCase(b); }
+
+// The next marker byte, or nothing when the content has ended.
+std::optional<std::uint8_t> ReadMarker(dataset::ByteReader& stream) {
+  std::uint8_t byte = 0;
+  if (stream.Read(&byte, 1) != 1) return std::nullopt;
+  return byte;
+}
+
+bool IsMarker(const std::optional<std::uint8_t>& byte, ArchiveMarker marker) {
+  return byte.has_value() && *byte == static_cast<std::uint8_t>(marker);
+}
+
+bool AnyFieldTagged(const dataset::TDataSet& row) {
+  for (const auto& field : row.Fields()) {
+    if (field->Tag != 0) return true;
+  }
+  return false;
+}
+
+// Runs the end of a table's write phase on every way out; a failure there is reported only
+// when nothing else failed first.
+class TableWritePhase {
+ public:
+  /// `table` is read again at the end: the deleted-rows table follows the table of its rows,
+  /// and only the last one is closed.
+  TableWritePhase(dbstruct::tTbl_Structure*& table, bool write) : table_(table), write_(write) {
+    if (table_ != nullptr && write_) table_->BeginWrite();
+  }
+  ~TableWritePhase() {
+    if (!open_) return;
+    try {
+      Finish();
+    } catch (...) {
+      // Already unwinding from the failure that matters.
+    }
+  }
+  TableWritePhase(const TableWritePhase&) = delete;
+  TableWritePhase& operator=(const TableWritePhase&) = delete;
+
+  void Finish() {
+    open_ = false;
+    if (table_ == nullptr) return;
+    try {
+      if (write_) table_->EndWrite();
+    } catch (...) {
+      table_->CloseData();
+      throw;
+    }
+    table_->CloseData();
+  }
+
+ private:
+  dbstruct::tTbl_Structure*& table_;
+  bool write_;
+  bool open_ = true;
+};
+
+}  // namespace
+
+tQVMMerger::tQVMMerger() = default;
+
+tQVMMerger::~tQVMMerger() = default;
+
+bool tQVMMerger::Listed(const std::string& name) const {
+  for (const auto& listed : TableList) {
+    if (SameName(listed, name)) return true;
+  }
+  return false;
+}
+
+bool tQVMMerger::Merge() {
+  TableList.clear();
+  if (Stream == nullptr) return false;
+  if (!IsMarker(ReadMarker(*Stream), ArchiveMarker::TableList)) return false;
+  std::string list;
+  try {
+    list = dataset::ReadStreamString(*Stream);
+  } catch (const std::exception& error) {
+    throw ReplicationError(fmt::format("Table list: {}", error.what()));
+  }
+  for (auto& line : dataset::SplitToList(list, "\r\n")) TableList.push_back(std::move(line));
+
+  bool complete = true;
+  for (;;) {
+    const std::optional<std::uint8_t> marker = ReadMarker(*Stream);
+    if (!IsMarker(marker, ArchiveMarker::Table)) return complete && IsMarker(marker, ArchiveMarker::End);
+    TableName.clear();
+    RowNumber = 0;
+    std::string layout;
+    try {
+      IsDeletedRowsTable = static_cast<std::int16_t>(Stream->ReadU16());
+      TableName = dataset::ReadStreamString(*Stream);
+      if (IsDeletedRowsTable == 0 && !Listed(TableName)) throw ReplicationError("Merger error");
+      layout = dataset::ReadStreamString(*Stream);
+    } catch (const ReplicationError&) {
+      throw;
+    } catch (const std::exception& error) {
+      throw ReplicationError(fmt::format("Table header {}: {}", TableName, error.what()));
+    }
+    try {
+      Adapter.SetLayout(layout);
+    } catch (const std::exception& error) {
+      throw ReplicationError(fmt::format("Table {}: {}", TableName, error.what()));
+    }
+    PreviousTable = nullptr;
+    CurrentTable = nullptr;
+    if (IsDeletedRowsTable == 0 && Structure != nullptr) CurrentTable = Structure->FindTable(TableName);
+
+    const bool ordinary = IsDeletedRowsTable == 0;
+    if (CurrentTable != nullptr && ordinary && OnTableStart) OnTableStart(*this, TableName);
+    TableWritePhase phase(CurrentTable, ordinary);
+    if (OnBeforeTable) OnBeforeTable(*this);
+    complete = MergeRows() && complete;
+    if (OnAfterTable) OnAfterTable(*this);
+    phase.Finish();
+  }
+}
+
+bool tQVMMerger::MergeRows() {
+  for (;;) {
+    const std::optional<std::uint8_t> marker = ReadMarker(*Stream);
+    if (!IsMarker(marker, ArchiveMarker::Row)) return IsMarker(marker, ArchiveMarker::TableEnd);
+    ++RowNumber;
+    try {
+      Adapter.ReadRow(Stream);
+    } catch (const std::exception& error) {
+      throw ReplicationError(fmt::format("Table {}, row {}: {}", TableName, RowNumber, error.what()));
+    }
+    // A row is applied only when its end byte follows it.
+    if (!IsMarker(ReadMarker(*Stream), ArchiveMarker::RowEnd)) return false;
+    MergeRow();
+  }
+}
+
+void tQVMMerger::MergeRow() {
+  dataset::TDataSet& row = Adapter.DataSet();
+  if (OnBeforeRow) OnBeforeRow(*this, row);
+  if (IsDeletedRowsTable != 0) {
+    MergeDeletedRow(row);
+  } else if (CurrentTable != nullptr) {
+    MergeTableRow(row);
+  }
+  if (OnAfterRow) OnAfterRow(*this, row);
+}
+
+void tQVMMerger::Conflict(dataset::TDataSet& row, tConflictKind kind, const std::string& text) {
+  if (OnConflict) OnConflict(*this, row, kind, text);
+}
+
+void tQVMMerger::MergeDeletedRow(dataset::TDataSet& row) {
+  auto field = [&](const char* name) -> const dataset::TField& {
+    const dataset::TField* found = row.FindField(name);
+    if (found == nullptr) {
+      throw ReplicationError(fmt::format("Table {}, row {}: Field '{}' not found", TableName, RowNumber, name));
+    }
+    return *found;
+  };
+  const std::string table_name = field("TABLENAME").AsString();
+  const std::int64_t record_id = field("RECORDID").AsInteger();
+  const std::string record_guid = field("RECORDGUID").AsString();
+
+  PreviousTable = CurrentTable;
+  CurrentTable = Structure != nullptr ? Structure->FindTable(table_name) : nullptr;
+  if (CurrentTable == nullptr) return;
+  if (CurrentTable != PreviousTable && OnTableStart) OnTableStart(*this, CurrentTable->GetTableName());
+
+  // An id beyond the 32-bit keys cannot name a row of an integer key.
+  if (record_id < INT32_MIN || record_id > INT32_MAX) return;
+  const auto id = static_cast<std::int32_t>(record_id);
+  std::unique_ptr<dbstruct::tExistingRecords> existing;
+  if (!CurrentTable->TryFindExistingByKey(record_guid, id, existing)) return;
+
+  bool allow = false;
+  if (OnDeleteRow) OnDeleteRow(*this, row, allow, *existing);
+  if (!allow) return;
+  std::string conflict;
+  if (existing->IsAmbiguous(conflict)) {
+    Conflict(row, tConflictKind::AmbiguousDelete, conflict);
+    return;
+  }
+  CurrentTable->BeforeDelete();
+  std::int64_t deleted = 0;
+  try {
+    deleted = CurrentTable->DeleteRecord(record_guid, id);
+  } catch (const std::exception& error) {
+    Conflict(row, tConflictKind::StatementFailed, error.what());
+    try {
+      CurrentTable->AfterDelete();
+    } catch (...) {
+      // The failed delete is the error to report.
+    }
+    throw;
+  }
+  if (deleted > 0 && OnRowDeleted) {
+    if (dataset::TQVMmemDataSet* first = existing->FirstMatch()) OnRowDeleted(*this, *first, deleted);
+  }
+  CurrentTable->AfterDelete();
+}
+
+void tQVMMerger::MergeTableRow(dataset::TDataSet& row) {
+  std::unique_ptr<dbstruct::tExistingRecords> existing;
+  CurrentTable->TryFindExistingRecords(row, existing);
+  std::string conflict;
+
+  if (existing && existing->FoundByIdentity) {
+    if (existing->MarkChangedFields(&Adapter.DataSet()) == 0) {
+      if (OnDuplicate) OnDuplicate(*this, row);
+      return;
+    }
+    bool allow = false;
+    if (OnUpdateRow) OnUpdateRow(*this, row, allow, *existing);
+    // The handler may have cleared the change flags of fields it does not want written.
+    if (!allow || !AnyFieldTagged(row)) return;
+    if (existing->IsAmbiguous(conflict)) {
+      Conflict(row, tConflictKind::AmbiguousWrite, conflict);
+    } else if (CurrentTable->MastersExist(row, true, conflict)) {
+      try {
+        CurrentTable->UpdateRecord(row);
+      } catch (const std::exception& error) {
+        Conflict(row, tConflictKind::StatementFailed, error.what());
+        throw;
+      }
+      if (OnRowUpdated) OnRowUpdated(*this, row);
+    } else {
+      Conflict(row, tConflictKind::UpdateMasterMissing, conflict);
+    }
+    return;
+  }
+
+  bool allow = false;
+  if (OnAppendRow) OnAppendRow(*this, row, allow);
+  if (!allow) return;
+  if (existing && existing->IsAmbiguous(conflict)) {
+    Conflict(row, tConflictKind::AmbiguousWrite, conflict);
+  } else if (CurrentTable->MastersExist(row, false, conflict)) {
+    try {
+      CurrentTable->InsertRecord(row);
+    } catch (const std::exception& error) {
+      Conflict(row, tConflictKind::StatementFailed, error.what());
+      throw;
+    }
+    if (OnRowAppended) OnRowAppended(*this, row);
+  } else {
+    Conflict(row, tConflictKind::AppendMasterMissing, conflict);
+  }
+}
+
+}  // namespace tamaril::replication

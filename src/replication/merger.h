@@ -1,0 +1,94 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "dataset/dataset.h"
+#include "dataset/stream.h"
+#include "dbstruct/existing_records.h"
+#include "dbstruct/structure.h"
+#include "replication/dataset_adapter.h"
+
+namespace tamaril::replication {
+
+class tQVMMerger;
+
+/// What OnConflict reports.
+enum class tConflictKind : int {
+  AppendMasterMissing = 0,  ///< an allowed append lacks a master row; text: the constraint
+  UpdateMasterMissing = 1,  ///< an allowed update lacks a master row; text: the constraint
+  AmbiguousWrite = 2,       ///< an allowed append or update matches contradicting rows
+  AmbiguousDelete = 3,      ///< an allowed delete matches contradicting rows
+  StatementFailed = 4,      ///< the insert, update or delete failed; text: the error's message
+};
+
+/// (merger).
+using MergerEvent = std::function<void(tQVMMerger&)>;
+/// (merger, table name).
+using MergerTableEvent = std::function<void(tQVMMerger&, const std::string&)>;
+/// (merger, row dataset).
+using MergerRowEvent = std::function<void(tQVMMerger&, dataset::TDataSet&)>;
+/// (merger, row dataset, allow flag out; false on entry).
+using MergerAppendEvent = std::function<void(tQVMMerger&, dataset::TDataSet&, bool&)>;
+/// (merger, row dataset, allow flag out; false on entry, existing rows).
+using MergerChangeEvent = std::function<void(tQVMMerger&, dataset::TDataSet&, bool&, dbstruct::tExistingRecords&)>;
+/// (merger, existing row dataset, number of rows deleted).
+using MergerDeletedEvent = std::function<void(tQVMMerger&, dataset::TDataSet&, std::int64_t)>;
+/// (merger, row dataset, conflict kind, text).
+using MergerConflictEvent = std::function<void(tQVMMerger&, dataset::TDataSet&, tConflictKind, const std::string&)>;
+
+/// Reads the content an archive carries after its header and applies it to a target database:
+/// each row is looked up, the events decide whether to append, update or delete, and the table
+/// structure writes. The merger never commits: the caller owns the transaction.
+class tQVMMerger {
+ public:
+  tQVMMerger();
+  ~tQVMMerger();
+  tQVMMerger(const tQVMMerger&) = delete;
+  tQVMMerger& operator=(const tQVMMerger&) = delete;
+
+  /// Reads and applies the whole content. Returns true when it ended with the end byte,
+  /// false when it ended early (a missing table list or a marker out of place: what was read
+  /// before stays applied). Throws ReplicationError "Merger error" for a table the table list
+  /// does not name and, naming the table (and row), for a header or row that is cut off or
+  /// does not fit its layout and for a layout that cannot be stored; what a statement or an
+  /// event throws. Without a Structure every table is read through without effect.
+  bool Merge();
+
+  tDatasetAdapter Adapter;
+  std::vector<std::string> TableList;  ///< the table list read from the stream
+  dataset::ByteReader* Stream = nullptr;  ///< not owned
+  dbstruct::tDatabase_Structure* Structure = nullptr;  ///< not owned
+  std::string TableName;                ///< the name in the current table header
+  dbstruct::tTbl_Structure* PreviousTable = nullptr;
+  dbstruct::tTbl_Structure* CurrentTable = nullptr;
+  std::int16_t IsDeletedRowsTable = 0;  ///< flag of the current table header
+  int RowNumber = 0;                    ///< 1-based position of the current row in its table
+
+  MergerEvent OnBeforeTable;
+  MergerTableEvent OnTableStart;
+  MergerEvent OnAfterTable;
+  MergerRowEvent OnBeforeRow;
+  MergerRowEvent OnAfterRow;
+  MergerAppendEvent OnAppendRow;
+  MergerChangeEvent OnUpdateRow;
+  MergerChangeEvent OnDeleteRow;
+  MergerRowEvent OnRowAppended;
+  MergerRowEvent OnRowUpdated;
+  MergerDeletedEvent OnRowDeleted;
+  MergerConflictEvent OnConflict;
+  MergerRowEvent OnDuplicate;
+
+ private:
+  bool Listed(const std::string& name) const;
+  /// Reads and merges the rows of the current table; false when the content ended early.
+  bool MergeRows();
+  void MergeRow();
+  void MergeDeletedRow(dataset::TDataSet& row);
+  void MergeTableRow(dataset::TDataSet& row);
+  void Conflict(dataset::TDataSet& row, tConflictKind kind, const std::string& text);
+};
+
+}  // namespace tamaril::replication

@@ -1,0 +1,127 @@
+#include "replication/publisher.h"
+
+#include "replication/archive.h"
+#include "text/locale.h"
+
+namespace tamaril::replication {
+
+namespace {
+
+bool SameName(const std::string& a, const std::string& b) { return text::UpperCase(a) == text::UpperCase(b); }
+
+// Calls CloseData of a table on every way out of its publishing.
+class CloseDataGuard {
+ public:
+  explicit CloseDataGuard(dbstruct::tTbl_Structure& table) : table_(table) {}
+  ~CloseDataGuard() {
+    try {
+      table_.CloseData();
+    } catch (...) {
+      // Closing after a failure must not hide the failure.
+    }
+  }
+  CloseDataGuard(const CloseDataGuard&) = delete;
+  CloseDataGuard& operator=(const CloseDataGuard&) = delete;
+
+ private:
+  dbstruct::tTbl_Structure& table_;
+};
+
+}  // namespace
+
+tQVMPublisher::tQVMPublisher() = default;
+
+tQVMPublisher::~tQVMPublisher() = default;
+
+bool tQVMPublisher::Listed(const std::string& name) const {
+  for (const auto& listed : TableList) {
+    if (SameName(listed, name)) return true;
+  }
+  return false;
+}
+
+void tQVMPublisher::AddMasterTables() {
+  // One master at a time, and the pass starts again from the end of the list, so that the
+  // masters of a newly added master are added before the next master of the first table.
+  bool added = true;
+  while (added) {
+    added = false;
+    for (std::size_t i = TableList.size(); i-- > 0 && !added;) {
+      const dbstruct::tTbl_Structure* table = Structure->FindTable(TableList[i]);
+      if (table == nullptr) continue;
+      const int position = Structure->IndexOf(table);
+      for (int j = 0; j < position; ++j) {
+        const dbstruct::tTbl_Structure& master = Structure->Table(j);
+        if (table->DependsOn(master, false) && !Listed(master.GetTableName())) {
+          TableList.push_back(master.GetTableName());
+          added = true;
+          break;
+        }
+      }
+    }
+  }
+}
+
+void tQVMPublisher::Publish() {
+  if (Stream == nullptr || Structure == nullptr) return;
+  AddMasterTables();
+
+  Stream->WriteU8(static_cast<std::uint8_t>(ArchiveMarker::TableList));
+  std::string list;
+  for (const auto& name : TableList) list += name + "\r\n";
+  dataset::WriteStreamString(list, *Stream);
+
+  const int count = Structure->TableCount();
+  if (!MainTable.empty()) {
+    if (dbstruct::tTbl_Structure* main = Structure->FindTable(MainTable)) {
+      CurrentTable = main;
+      CurrentTableName = main->GetTableName();
+      if (OnTableProgress) OnTableProgress(*this, 0, CurrentTableName, count);
+      if (OnTableStart) OnTableStart(*this, CurrentTableName);
+      CloseDataGuard guard(*main);
+      PublishTable(*main, true);
+    }
+  }
+  for (int i = 0; i < count; ++i) {
+    dbstruct::tTbl_Structure& table = Structure->Table(i);
+    const std::string name = table.GetTableName();
+    if (OnTableProgress) OnTableProgress(*this, i + 1, name, count);
+    if (!Listed(name) || (!MainTable.empty() && SameName(name, MainTable))) continue;
+    CurrentTable = &table;
+    CurrentTableName = name;
+    if (OnTableStart) OnTableStart(*this, name);
+    CloseDataGuard guard(table);
+    PublishTable(table, false);
+  }
+  Stream->WriteU8(static_cast<std::uint8_t>(ArchiveMarker::End));
+}
+
+void tQVMPublisher::PublishTable(dbstruct::tTbl_Structure& table, bool main_table) {
+  int row_count = 0;
+  std::unique_ptr<dataset::TDataSet> data = table.OpenTableData("", main_table ? "SUCCNO" : "", row_count);
+  data->Open();
+
+  Stream->WriteU8(static_cast<std::uint8_t>(ArchiveMarker::Table));
+  Stream->WriteU16(static_cast<std::uint16_t>(main_table ? kDeletedRowsFlag : 0));
+  dataset::WriteStreamString(table.GetTableName(), *Stream);
+  // The layout is the same for every row of the table: built once here.
+  const std::string layout = tDatasetAdapter::LayoutOf(data.get());
+  dataset::WriteStreamString(layout, *Stream);
+
+  int position = 0;
+  for (; !data->Eof(); data->Next()) {
+    ++position;
+    if (OnRowProgress) OnRowProgress(*this, position, row_count);
+    bool accept = false;
+    if (OnRowFilter) OnRowFilter(*this, *data, accept);
+    if (!accept) continue;
+    Stream->WriteU8(static_cast<std::uint8_t>(ArchiveMarker::Row));
+    Adapter.LoadRow(*data, layout);
+    Adapter.WriteRow(Stream);
+    Stream->WriteU8(static_cast<std::uint8_t>(ArchiveMarker::RowEnd));
+    if (OnRowWritten) OnRowWritten(*this, *data);
+  }
+  Stream->WriteU8(static_cast<std::uint8_t>(ArchiveMarker::TableEnd));
+}
+
+}  // namespace tamaril::replication

@@ -2,7 +2,8 @@
 # Installs what is missing, builds everything and runs the tests.
 #   tools/test.sh          the default suites (everything but the "slow" label)
 #   tools/test.sh --full   also the slow suites, then all suites again in an
-#                          address + undefined-behaviour sanitizer build
+#                          address + undefined-behaviour sanitizer build, then the
+#                          libFuzzer targets (Clang) for a fixed number of runs each
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -31,4 +32,22 @@ if [[ $full -eq 1 ]]; then
     -DTAMARIL_BUILD_BENCH=OFF -Wno-dev >/dev/null
   cmake --build build-sanitize -j2
   ctest --test-dir build-sanitize -j2 --output-on-failure --timeout 1800
+fi
+
+if [[ $full -eq 1 ]]; then
+  # Each target starts from a copy of its seeds (the fuzzer adds what it finds to the folder).
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAMARIL_BUILD_FUZZ=ON \
+    -DTAMARIL_BUILD_TESTS=OFF -DTAMARIL_BUILD_BENCH=OFF -Wno-dev >/dev/null
+  cmake --build build-fuzz -j2 --target archive_reader_fuzz memtable_reader_fuzz
+  fuzz_work=$(mktemp -d)
+  trap 'rm -rf "$fuzz_work"' EXIT
+  for target in archive:archive_reader_fuzz:250000 memtable:memtable_reader_fuzz:800000; do
+    IFS=: read -r corpus program runs <<<"$target"
+    mkdir "$fuzz_work/$corpus"
+    cp fuzz/corpus/"$corpus"/* "$fuzz_work/$corpus/"
+    echo "fuzzing $program ($runs runs)"
+    build-fuzz/fuzz/"$program" -runs="$runs" -max_len=4096 -max_total_time=90 -print_final_stats=1 \
+      -artifact_prefix=build-fuzz/ "$fuzz_work/$corpus" 2>"$fuzz_work/$program.log" ||
+      { tail -n 60 "$fuzz_work/$program.log"; echo "$program found a crash; the input is in build-fuzz/" >&2; exit 1; }
+  done
 fi

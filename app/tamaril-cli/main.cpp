@@ -30,6 +30,7 @@
 #include "expr/disassembler.h"
 #include "expr/rule_lists.h"
 #include "expr/tracking_columns.h"
+#include "replication/archive_dump.h"
 #include "text/encoding.h"
 
 namespace {
@@ -209,6 +210,13 @@ int RunMemtableDump(const std::string& file) {
     std::cout << partial;
     throw;
   }
+  return 0;
+}
+
+// Prints the header, the tables and with `rows` the rows of a transfer archive; what was read
+// before a damage stays printed.
+int RunArchiveDump(const std::string& file, bool rows) {
+  replication::DumpArchive(file, rows, std::cout);
   return 0;
 }
 
@@ -497,6 +505,14 @@ int Run(int argc, char** argv) {
   auto* dump = memtable->add_subcommand("dump", "Vypíše obsah souboru paměťové tabulky");
   dump->add_option("FILE", memtable_file, "Soubor")->required();
 
+  auto* archive = app.add_subcommand("archive", "Přenosové archivy");
+  archive->require_subcommand(1);
+  std::string archive_file;
+  bool archive_rows = false;
+  auto* archive_dump = archive->add_subcommand("dump", "Vypíše hlavičku, tabulky a řádky přenosového archivu");
+  archive_dump->add_option("FILE", archive_file, "Soubor")->required();
+  archive_dump->add_flag("--rows", archive_rows, "Vypíše i řádky");
+
   auto* structure = app.add_subcommand("structure", "Načte strukturu databáze a vypíše tabulky a cizí klíče");
   std::string structure_connection;
   std::string structure_database;
@@ -548,6 +564,7 @@ int Run(int argc, char** argv) {
     if (settings->parsed()) return RunSettings(assignments);
     if (defs->parsed()) return RunDefs(defs_action, definition);
     if (dump->parsed()) return RunMemtableDump(memtable_file);
+    if (archive_dump->parsed()) return RunArchiveDump(archive_file, archive_rows);
     if (structure->parsed()) return RunStructure(structure_connection, structure_database);
     return kFailure;
   } catch (const CliError& e) {

@@ -175,11 +175,16 @@ std::string DumpRecord(const TQVMRecord& record) {
 }
 
 std::string DumpMemoryTableFile(const std::string& path, std::string* partial) {
+  if (partial != nullptr) partial->clear();
+  FileReader reader(path);
+  return DumpMemoryTable(reader, path, partial);
+}
+
+std::string DumpMemoryTable(ByteReader& reader, std::string_view table_name, std::string* partial) {
   std::string local;
   std::string& text = partial != nullptr ? *partial : local;
   text.clear();
-  FileReader reader(path);
-  const MemoryTableHeader header = ReadMemoryTableHeader(reader, path);
+  const MemoryTableHeader header = ReadMemoryTableHeader(reader, table_name);
   text += "layout: " + text::AnsiToUtf8(header.layout) + '\n';
   text += "AutoIncValue: " + std::to_string(header.auto_inc_value) + '\n';
   text += "records: " + std::to_string(header.record_count) + '\n';

@@ -42,4 +42,8 @@ std::string DumpRecord(const TQVMRecord& record);
 /// the text produced before the failure (and the whole text on success).
 std::string DumpMemoryTableFile(const std::string& path, std::string* partial = nullptr);
 
+/// DumpMemoryTableFile of the memory table form read from a stream; `table_name` stands for it
+/// in messages. Throws as DumpMemoryTableFile.
+std::string DumpMemoryTable(ByteReader& stream, std::string_view table_name, std::string* partial = nullptr);
+
 }  // namespace tamaril::dataset

@@ -54,7 +54,6 @@ void Copy(std::byte* target, const std::byte* source) {
 
 namespace {
 
-constexpr std::int64_t kCurrencyScale = 10000;
 constexpr std::size_t kBcdSize = 34;
 constexpr int kBcdDigits = 64;
 

@@ -1,0 +1,220 @@
+#include "replication/archive.h"
+
+#include <algorithm>
+#include <bit>
+
+#include "replication/errors.h"
+#include "text/ascii.h"
+#include "text/encoding.h"
+
+namespace tamaril::replication {
+namespace {
+
+/// Size of the compressed-data buffers of DeflateWriter and InflateReader.
+constexpr std::size_t kBufferSize = 64 * 1024;
+/// The most bytes handed to zlib in one call (its counters are 32-bit).
+constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
+
+constexpr std::size_t kSignatureOffset = 11;
+constexpr std::size_t kExportNoOffset = 22;
+constexpr std::size_t kExportTimeOffset = 26;
+
+[[noreturn]] void ThrowZlib(const z_stream& z, int code, std::string_view what) {
+  const char* reason = z.msg != nullptr ? z.msg : zError(code);
+  throw ReplicationError(text::Utf8ToAnsi(what) + reason);
+}
+
+void PutLittleEndian(std::string& bytes, std::size_t offset, std::uint64_t value, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) bytes[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+std::uint64_t GetLittleEndian(std::string_view bytes, std::size_t offset, std::size_t size) {
+  std::uint64_t value = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    value |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[offset + i])) << (8 * i);
+  }
+  return value;
+}
+
+}  // namespace
+
+std::string EncodeArchiveHeader(const tArchiveHeader& header) {
+  if (header.Signature.size() > kMaxSignatureLength) {
+    throw ReplicationError(text::Utf8ToAnsi("Identifikace exportu je delší než 10 znaků: ") + header.Signature);
+  }
+  std::string bytes(kArchiveHeaderSize, '\0');
+  std::copy(kArchiveIdentification.begin(), kArchiveIdentification.end(), bytes.begin());
+  bytes[kSignatureOffset] = static_cast<char>(header.Signature.size());
+  std::copy(header.Signature.begin(), header.Signature.end(), bytes.begin() + kSignatureOffset + 1);
+  PutLittleEndian(bytes, kExportNoOffset, static_cast<std::uint32_t>(header.ExportNo), 4);
+  PutLittleEndian(bytes, kExportTimeOffset, std::bit_cast<std::uint64_t>(header.ExportTime), 8);
+  return bytes;
+}
+
+tArchiveHeader DecodeArchiveHeader(std::string_view bytes) {
+  if (bytes.size() != kArchiveHeaderSize) {
+    throw ReplicationError(text::Utf8ToAnsi("Hlavička archivu nemá 34 bajtů, ale ") + std::to_string(bytes.size()));
+  }
+  tArchiveHeader header;
+  header.Identified = bytes.substr(0, kArchiveIdentification.size()) == kArchiveIdentification;
+  const auto length = static_cast<unsigned char>(bytes[kSignatureOffset]);
+  if (length > kMaxSignatureLength) {
+    header.Identified = false;
+  } else {
+    header.Signature = std::string(bytes.substr(kSignatureOffset + 1, length));
+  }
+  header.ExportNo = static_cast<std::int32_t>(static_cast<std::uint32_t>(GetLittleEndian(bytes, kExportNoOffset, 4)));
+  header.ExportTime = std::bit_cast<double>(GetLittleEndian(bytes, kExportTimeOffset, 8));
+  return header;
+}
+
+std::string ArchiveFileName(const std::string& folder, std::string_view signature) {
+  std::string path = folder;
+  if (!path.empty() && path.back() != '/') path += '/';
+  path += text::TrimBlanks(signature);
+  path += kArchiveExtension;
+  return path;
+}
+
+DeflateWriter::DeflateWriter(dataset::ByteWriter& target, int level)
+    : target_(target), buffer_(std::make_unique<unsigned char[]>(kBufferSize)) {
+  const int code = deflateInit(&z_, level);
+  if (code != Z_OK) ThrowZlib(z_, code, "Kompresi nelze zahájit: ");
+  z_.next_out = buffer_.get();
+  z_.avail_out = kBufferSize;
+}
+
+DeflateWriter::~DeflateWriter() { deflateEnd(&z_); }
+
+void DeflateWriter::Write(const void* data, std::size_t size) {
+  if (finished_) throw ReplicationError(text::Utf8ToAnsi("Zápis do ukončeného komprimovaného proudu"));
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  while (size > 0) {
+    const std::size_t chunk = std::min(size, kMaxChunk);
+    z_.next_in = const_cast<unsigned char*>(bytes);
+    z_.avail_in = static_cast<uInt>(chunk);
+    Pump(Z_NO_FLUSH);
+    total_in_ += chunk;
+    bytes += chunk;
+    size -= chunk;
+  }
+}
+
+void DeflateWriter::Finish() {
+  if (finished_) return;
+  z_.next_in = nullptr;
+  z_.avail_in = 0;
+  Pump(Z_FINISH);
+  finished_ = true;
+}
+
+void DeflateWriter::Pump(int flush) {
+  for (;;) {
+    if (z_.avail_out == 0) {
+      target_.Write(buffer_.get(), kBufferSize);
+      z_.next_out = buffer_.get();
+      z_.avail_out = kBufferSize;
+    }
+    const int code = deflate(&z_, flush);
+    if (code == Z_STREAM_END) break;
+    if (code != Z_OK && code != Z_BUF_ERROR) ThrowZlib(z_, code, "Chyba komprese: ");
+    if (flush == Z_NO_FLUSH && z_.avail_in == 0) return;
+  }
+  const std::size_t pending = kBufferSize - z_.avail_out;
+  if (pending > 0) target_.Write(buffer_.get(), pending);
+  z_.next_out = buffer_.get();
+  z_.avail_out = kBufferSize;
+}
+
+InflateReader::InflateReader(dataset::ByteReader& source)
+    : source_(source), buffer_(std::make_unique<unsigned char[]>(kBufferSize)) {
+  const int code = inflateInit(&z_);
+  if (code != Z_OK) ThrowZlib(z_, code, "Dekompresi nelze zahájit: ");
+}
+
+InflateReader::~InflateReader() { inflateEnd(&z_); }
+
+std::size_t InflateReader::Read(void* data, std::size_t size) {
+  if (size == 0 || finished_ || truncated_) return 0;
+  const std::size_t wanted = std::min(size, kMaxChunk);
+  z_.next_out = static_cast<unsigned char*>(data);
+  z_.avail_out = static_cast<uInt>(wanted);
+  while (z_.avail_out > 0) {
+    if (z_.avail_in == 0) {
+      const std::size_t got = source_.Read(buffer_.get(), kBufferSize);
+      if (got == 0) {
+        truncated_ = true;
+        break;
+      }
+      z_.next_in = buffer_.get();
+      z_.avail_in = static_cast<uInt>(got);
+    }
+    const int code = inflate(&z_, Z_NO_FLUSH);
+    if (code == Z_STREAM_END) {
+      finished_ = true;
+      break;
+    }
+    if (code != Z_OK && code != Z_BUF_ERROR) ThrowZlib(z_, code, "Chyba dekomprese: ");
+  }
+  const std::size_t produced = wanted - z_.avail_out;
+  total_out_ += produced;
+  return produced;
+}
+
+/// Passes bytes on and counts them.
+class tArchiveWriter::CountingWriter : public dataset::ByteWriter {
+ public:
+  explicit CountingWriter(dataset::ByteWriter& target) : target_(target) {}
+  void Write(const void* data, std::size_t size) override {
+    target_.Write(data, size);
+    count_ += size;
+  }
+  std::uint64_t Count() const noexcept { return count_; }
+
+ private:
+  dataset::ByteWriter& target_;
+  std::uint64_t count_ = 0;
+};
+
+tArchiveWriter::tArchiveWriter(const std::string& path, const tArchiveHeader& header) {
+  const std::string header_bytes = EncodeArchiveHeader(header);
+  file_ = std::make_unique<dataset::AtomicFileWriter>(path);
+  counter_ = std::make_unique<CountingWriter>(*file_);
+  deflate_ = std::make_unique<DeflateWriter>(*counter_);
+  deflate_->WriteBytes(header_bytes);
+}
+
+tArchiveWriter::~tArchiveWriter() = default;
+
+void tArchiveWriter::Commit() {
+  deflate_->Finish();
+  file_->Commit();
+}
+
+std::uint64_t tArchiveWriter::CompressedSize() const noexcept { return counter_->Count(); }
+
+tArchiveReader::tArchiveReader(const std::string& path) : file_(std::make_unique<dataset::FileReader>(path)) {
+  ReadHeader(path);
+}
+
+tArchiveReader::tArchiveReader(std::unique_ptr<dataset::ByteReader> source, const std::string& name)
+    : file_(std::move(source)) {
+  ReadHeader(name);
+}
+
+tArchiveReader::~tArchiveReader() = default;
+
+void tArchiveReader::ReadHeader(const std::string& name) {
+  inflate_ = std::make_unique<InflateReader>(*file_);
+  std::string bytes(kArchiveHeaderSize, '\0');
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    const std::size_t part = inflate_->Read(bytes.data() + got, bytes.size() - got);
+    if (part == 0) break;
+    got += part;
+  }
+  if (got < bytes.size()) throw ReplicationError(text::Utf8ToAnsi("Soubor " + name + " není úplný archiv"));
+  header_ = DecodeArchiveHeader(bytes);
+}
+
+}  // namespace tamaril::replication

@@ -1,0 +1,283 @@
+#include "replication/archive_dump.h"
+
+#include <cstdio>
+#include <optional>
+#include <ostream>
+#include <vector>
+
+#include "dataset/date_codec.h"
+#include "dataset/errors.h"
+#include "dataset/field_layout.h"
+#include "dataset/memory_table_file.h"
+#include "dataset/record.h"
+#include "replication/archive.h"
+#include "replication/errors.h"
+#include "text/encoding.h"
+
+namespace tamaril::replication {
+namespace {
+
+using dataset::ByteReader;
+
+std::string Ansi(std::string_view utf8) { return text::Utf8ToAnsi(utf8); }
+
+/// A failure that already names its place in the content.
+class ContentError : public ReplicationError {
+ public:
+  using ReplicationError::ReplicationError;
+};
+
+std::optional<std::uint8_t> ReadMarker(ByteReader& in) {
+  std::uint8_t byte = 0;
+  if (in.Read(&byte, 1) == 0) return std::nullopt;
+  return byte;
+}
+
+std::string HexByte(std::uint8_t byte) {
+  char buffer[8];
+  std::snprintf(buffer, sizeof buffer, "0x%02X", byte);
+  return buffer;
+}
+
+std::string ExportTimeText(double days) {
+  try {
+    const dataset::TimeStamp stamp = dataset::DateTimeToTimeStamp(days);
+    const dataset::CivilDate date = dataset::CivilFromDayNumber(stamp.date);
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%04lld-%02d-%02dT%02d:%02d:%02d.%03d", static_cast<long long>(date.year),
+                  date.month, date.day, stamp.time / 3600000, stamp.time / 60000 % 60, stamp.time / 1000 % 60,
+                  stamp.time % 1000);
+    return buffer;
+  } catch (const dataset::DatasetError&) {
+    return "invalid";
+  }
+}
+
+/// One walk through the content. Without an output it only counts the whole rows of each table.
+/// With an output and rows, the row counts of an earlier walk head the tables; without rows,
+/// each table's line is written once its rows have been counted.
+class ContentWalker {
+ public:
+  ContentWalker(ByteReader& in, std::ostream* out, bool rows, const std::vector<std::int64_t>* known_counts)
+      : in_(in), out_(out), rows_(rows), known_counts_(known_counts) {}
+
+  /// Walks to the end marker; throws ContentError for damaged content.
+  void Run() {
+    try {
+      Walk();
+    } catch (const ContentError&) {
+      if (ends_early_ && out_ != nullptr) *out_ << "content ends early (no end marker)\n";
+      throw;
+    }
+  }
+
+  const std::vector<std::int64_t>& Counts() const noexcept { return counts_; }
+
+ private:
+  void Walk() {
+    std::optional<std::uint8_t> marker = ReadMarker(in_);
+    if (!marker) EndsEarly();
+    if (*marker != static_cast<std::uint8_t>(ArchiveMarker::TableList)) {
+      Fail(Ansi("Místo seznamu tabulek je bajt ") + HexByte(*marker));
+    }
+    std::string list;
+    try {
+      list = dataset::ReadStreamString(in_);
+    } catch (const std::runtime_error& error) {
+      Fail(Ansi("Seznam tabulek: ") + error.what());
+    }
+    if (out_ != nullptr) {
+      std::string names;
+      for (const std::string& name : dataset::SplitToList(list, "\r\n")) {
+        if (!names.empty()) names += ", ";
+        names += name;
+      }
+      *out_ << "tables: " << text::AnsiToUtf8(names) << '\n';
+    }
+    for (std::size_t index = 0;; ++index) {
+      marker = ReadMarker(in_);
+      if (!marker) EndsEarly();
+      if (*marker == static_cast<std::uint8_t>(ArchiveMarker::End)) break;
+      if (*marker != static_cast<std::uint8_t>(ArchiveMarker::Table)) {
+        Fail(Ansi("Místo hlavičky tabulky nebo koncové značky je bajt ") + HexByte(*marker));
+      }
+      Table(index);
+    }
+    if (out_ != nullptr) *out_ << "end\n";
+    if (ReadMarker(in_)) {
+      if (out_ != nullptr) *out_ << "data follow the end marker\n";
+      Fail(Ansi("Za koncovou značkou archivu následují další data"));
+    }
+  }
+
+  [[noreturn]] void Fail(const std::string& message) const {
+    std::string context;
+    if (in_table_) {
+      context = Ansi("Tabulka ") + table_;
+      if (row_ > 0) context += Ansi(", řádek ") + std::to_string(row_);
+      context += ": ";
+    }
+    throw ContentError(context + message);
+  }
+
+  [[noreturn]] void EndsEarly() {
+    ends_early_ = true;
+    Fail(Ansi("Obsah archivu končí bez koncové značky"));
+  }
+
+  void WriteTableLine(std::int16_t flag, std::optional<std::int64_t> count, const std::string* layout) const {
+    if (out_ == nullptr) return;
+    *out_ << "TABLE " << text::AnsiToUtf8(table_) << " flag=" << flag << " rows=";
+    if (count) {
+      *out_ << *count;
+    } else {
+      *out_ << '?';
+    }
+    *out_ << '\n';
+    if (layout != nullptr) *out_ << "layout: " << text::AnsiToUtf8(*layout) << '\n';
+  }
+
+  void Table(std::size_t index) {
+    std::int16_t flag = 0;
+    try {
+      flag = static_cast<std::int16_t>(in_.ReadU16());
+      table_ = dataset::ReadStreamString(in_);
+    } catch (const std::runtime_error& error) {
+      Fail(Ansi("Hlavička ") + std::to_string(index + 1) + Ansi(". tabulky: ") + error.what());
+    }
+    in_table_ = true;
+    row_ = 0;
+    counts_.push_back(0);
+    std::int64_t& count = counts_.back();
+    std::optional<std::string> layout;
+    try {
+      layout = dataset::ReadStreamString(in_);
+      if (rows_) {
+        std::optional<std::int64_t> known;
+        if (known_counts_ != nullptr && index < known_counts_->size()) known = (*known_counts_)[index];
+        WriteTableLine(flag, known, &*layout);
+      }
+      dataset::TFieldDefs defs;
+      dataset::ParseFieldLayout(*layout, &defs, false);
+      dataset::TFieldDescs descs;
+      dataset::BuildFieldDescs(defs, descs);
+      Rows(descs, count);
+    } catch (const std::runtime_error& error) {
+      if (!rows_) WriteTableLine(flag, count, layout ? &*layout : nullptr);
+      if (dynamic_cast<const ContentError*>(&error) != nullptr) throw;
+      Fail(error.what());
+    }
+    if (!rows_) WriteTableLine(flag, count, &*layout);
+    in_table_ = false;
+    row_ = 0;
+  }
+
+  void Rows(const dataset::TFieldDescs& descs, std::int64_t& count) {
+    for (;;) {
+      row_ = 0;
+      std::optional<std::uint8_t> marker = ReadMarker(in_);
+      if (!marker) EndsEarly();
+      if (*marker == static_cast<std::uint8_t>(ArchiveMarker::TableEnd)) return;
+      if (*marker != static_cast<std::uint8_t>(ArchiveMarker::Row)) {
+        Fail(Ansi("Místo řádku nebo konce tabulky je bajt ") + HexByte(*marker));
+      }
+      row_ = count + 1;
+      if (rows_ && out_ != nullptr) *out_ << "row " << row_ << '\n';
+      dataset::TQVMRecord record(descs);
+      try {
+        record.ReadFromStream(in_);
+      } catch (const std::runtime_error& error) {
+        Fail(error.what());
+      }
+      if (rows_ && out_ != nullptr) *out_ << dataset::DumpRecord(record);
+      marker = ReadMarker(in_);
+      if (!marker || *marker != static_cast<std::uint8_t>(ArchiveMarker::RowEnd)) {
+        Fail(Ansi("Za řádkem chybí značka konce řádku"));
+      }
+      ++count;
+    }
+  }
+
+  ByteReader& in_;
+  std::ostream* out_;
+  bool rows_;
+  const std::vector<std::int64_t>* known_counts_;
+  std::vector<std::int64_t> counts_;
+  std::string table_;  ///< the current table's name
+  bool in_table_ = false;
+  bool ends_early_ = false;
+  std::int64_t row_ = 0;  ///< 1-based number of the row being read, 0 outside a row
+};
+
+/// The content of an archive after its header; a compressed stream cut short fails.
+class ArchiveContent : public ByteReader {
+ public:
+  ArchiveContent(std::unique_ptr<tArchiveReader> archive, std::string name)
+      : archive_(std::move(archive)), name_(std::move(name)) {}
+
+  std::size_t Read(void* data, std::size_t size) override {
+    const std::size_t got = archive_->Stream().Read(data, size);
+    if (got == 0 && size > 0 && archive_->Stream().Truncated()) {
+      throw ReplicationError(Ansi("Archiv " + name_ + " je useknutý: komprimovaný proud nekončí"));
+    }
+    return got;
+  }
+
+ private:
+  std::unique_ptr<tArchiveReader> archive_;
+  std::string name_;
+};
+
+void DumpOpenedArchive(const std::function<std::unique_ptr<tArchiveReader>()>& open, const std::string& name,
+                       bool rows, std::ostream& out) {
+  std::unique_ptr<tArchiveReader> first = open();
+  const tArchiveHeader& header = first->Header();
+  out << "identification: " << (header.Identified ? "OK" : "NOT OK") << '\n';
+  if (!header.Identified) throw ReplicationError(Ansi("Soubor " + name + " není archiv"));
+  out << "Signature: " << text::AnsiToUtf8(header.Signature) << '\n'
+      << "EXPORTNO: " << header.ExportNo << '\n'
+      << "export time: " << ExportTimeText(header.ExportTime) << '\n';
+  DumpArchiveContent(
+      [&]() -> std::unique_ptr<ByteReader> {
+        std::unique_ptr<tArchiveReader> archive = first ? std::move(first) : open();
+        return std::make_unique<ArchiveContent>(std::move(archive), name);
+      },
+      rows, out);
+}
+
+}  // namespace
+
+void DumpArchiveContent(const ArchiveContentOpener& open, bool rows, std::ostream& out) {
+  if (!rows) {
+    const std::unique_ptr<ByteReader> content = open();
+    ContentWalker(*content, &out, false, nullptr).Run();
+    return;
+  }
+  std::vector<std::int64_t> counts;
+  {
+    const std::unique_ptr<ByteReader> content = open();
+    ContentWalker counter(*content, nullptr, false, nullptr);
+    try {
+      counter.Run();
+    } catch (const std::runtime_error&) {
+      // The second walk meets the same damage and reports it after printing what precedes it.
+    }
+    counts = counter.Counts();
+  }
+  const std::unique_ptr<ByteReader> content = open();
+  ContentWalker(*content, &out, true, &counts).Run();
+}
+
+void DumpArchive(const std::string& path, bool rows, std::ostream& out) {
+  DumpOpenedArchive([&path] { return std::make_unique<tArchiveReader>(path); }, path, rows, out);
+}
+
+void DumpArchiveBytes(std::string_view archive, bool rows, std::ostream& out) {
+  DumpOpenedArchive(
+      [archive] {
+        return std::make_unique<tArchiveReader>(std::make_unique<dataset::MemoryReader>(archive), "(paměť)");
+      },
+      "(paměť)", rows, out);
+}
+
+}  // namespace tamaril::replication

@@ -1,0 +1,233 @@
+#include "replication/archive_dump.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "dataset/field_layout.h"
+#include "dataset/record.h"
+#include "replication/archive.h"
+#include "replication/errors.h"
+#include "support/temp_dir.h"
+#include "text/encoding.h"
+
+namespace tamaril::replication {
+namespace {
+
+using dataset::Variant;
+
+constexpr const char* kDeletedLayout = "TABLENAME;String;20;0;RECORDID;Integer;0;0;RECORDGUID;String;38;0";
+constexpr const char* kTableLayout = "ID;Integer;0;0;NAME;String;10;0;NOTE;Memo;0;0";
+
+// Content after the header, assembled the way the publisher writes it.
+class ContentBuilder {
+ public:
+  ContentBuilder& Byte(std::uint8_t byte) {
+    out_.WriteU8(byte);
+    return *this;
+  }
+  ContentBuilder& TableList(std::string_view names) {
+    Byte(1);
+    dataset::WriteStreamString(names, out_);
+    return *this;
+  }
+  ContentBuilder& TableHeader(std::int16_t flag, std::string_view name, const std::string& layout) {
+    Byte(2);
+    out_.WriteU16(static_cast<std::uint16_t>(flag));
+    dataset::WriteStreamString(name, out_);
+    dataset::WriteStreamString(layout, out_);
+    return *this;
+  }
+  ContentBuilder& Table(std::int16_t flag, std::string_view name, const std::string& layout) {
+    TableHeader(flag, name, layout);
+    dataset::ParseFieldLayout(layout, &defs_, false);
+    dataset::BuildFieldDescs(defs_, descs_);
+    return *this;
+  }
+  ContentBuilder& Row(const std::vector<Variant>& values) {
+    Byte(3);
+    dataset::TQVMRecord record(descs_);
+    for (std::size_t i = 0; i < values.size(); ++i) record.SetValue(static_cast<int>(i + 1), values[i]);
+    record.WriteToStream(out_, false);
+    return Byte(0xF3);
+  }
+  std::string Take() { return out_.Take(); }
+
+ private:
+  dataset::MemoryWriter out_;
+  dataset::TFieldDefs defs_;
+  dataset::TFieldDescs descs_;
+};
+
+std::string SmallContent() {
+  return ContentBuilder()
+      .TableList("T\x9a\r\nB\r\n")
+      .Table(-1, "rep_DELETED", kDeletedLayout)
+      .Row({Variant::String("B"), Variant::Integer(7), Variant::String("{G}")})
+      .Byte(0xF2)
+      .Table(0, "B", kTableLayout)
+      .Byte(0xF2)
+      .Table(0, "T\x9a", kTableLayout)
+      .Row({Variant::Integer(1), Variant::Null(), Variant::Bytes("two\nlines \"q\"")})
+      .Row({Variant::Integer(2), Variant::String(""), Variant::Bytes("")})
+      .Byte(0xF2)
+      .Byte(0xF1)
+      .Take();
+}
+
+std::string Archive(std::string_view content) {
+  tArchiveHeader header;
+  header.Signature = "POB\x9a";
+  header.ExportNo = 42;
+  header.ExportTime = 45000.5;
+  dataset::MemoryWriter file;
+  DeflateWriter deflate(file);
+  deflate.WriteBytes(EncodeArchiveHeader(header));
+  deflate.WriteBytes(content);
+  deflate.Finish();
+  return file.Take();
+}
+
+const std::string kHeaderText =
+    "identification: OK\n"
+    "Signature: POBš\n"
+    "EXPORTNO: 42\n"
+    "export time: 2023-03-15T12:00:00.000\n";
+
+// The dump text, and the failure's message in UTF-8 ("" without one).
+std::pair<std::string, std::string> Dump(std::string_view archive, bool rows) {
+  std::ostringstream out;
+  std::string error;
+  try {
+    DumpArchiveBytes(archive, rows, out);
+  } catch (const ReplicationError& e) {
+    error = text::AnsiToUtf8(e.what());
+  }
+  return {out.str(), error};
+}
+
+TEST(ArchiveDump, TablesAndRows) {
+  const std::string archive = Archive(SmallContent());
+  const std::string tables =
+      "tables: Tš, B\n"
+      "TABLE rep_DELETED flag=-1 rows=1\n"
+      "layout: TABLENAME;String;20;0;RECORDID;Integer;0;0;RECORDGUID;String;38;0\n";
+  EXPECT_EQ(Dump(archive, false), std::make_pair(kHeaderText + tables +
+                                                     "TABLE B flag=0 rows=0\n"
+                                                     "layout: ID;Integer;0;0;NAME;String;10;0;NOTE;Memo;0;0\n"
+                                                     "TABLE Tš flag=0 rows=2\n"
+                                                     "layout: ID;Integer;0;0;NAME;String;10;0;NOTE;Memo;0;0\n"
+                                                     "end\n",
+                                                 std::string()));
+  EXPECT_EQ(Dump(archive, true), std::make_pair(kHeaderText + tables +
+                                                    "row 1\n"
+                                                    "  TABLENAME=\"B\"\n"
+                                                    "  RECORDID=7\n"
+                                                    "  RECORDGUID=\"{G}\"\n"
+                                                    "TABLE B flag=0 rows=0\n"
+                                                    "layout: ID;Integer;0;0;NAME;String;10;0;NOTE;Memo;0;0\n"
+                                                    "TABLE Tš flag=0 rows=2\n"
+                                                    "layout: ID;Integer;0;0;NAME;String;10;0;NOTE;Memo;0;0\n"
+                                                    "row 1\n"
+                                                    "  ID=1\n"
+                                                    "  NAME=NULL\n"
+                                                    "  NOTE=\"two\\x0alines \\\"q\\\"\"\n"
+                                                    "row 2\n"
+                                                    "  ID=2\n"
+                                                    "  NAME=\"\"\n"
+                                                    "  NOTE=NULL\n"
+                                                    "end\n",
+                                                std::string()));
+}
+
+TEST(ArchiveDump, FileOnDisk) {
+  testing::TempDir dir;
+  const std::string path = dir.File("POB.ZR2");
+  testing::WriteWholeFile(path, Archive(ContentBuilder().TableList("").Byte(0xF1).Take()));
+  std::ostringstream out;
+  DumpArchive(path, true, out);
+  EXPECT_EQ(out.str(), kHeaderText + "tables: \nend\n");
+}
+
+TEST(ArchiveDump, RowCutInTheMiddle) {
+  std::string content = SmallContent();
+  content.resize(content.find("two\nlines") + 2);
+  const std::string archive = Archive(content);
+  const std::string until_cut = kHeaderText +
+                                "tables: Tš, B\n"
+                                "TABLE rep_DELETED flag=-1 rows=1\n"
+                                "layout: TABLENAME;String;20;0;RECORDID;Integer;0;0;RECORDGUID;String;38;0\n";
+  const std::string message = "Tabulka Tš, řádek 1: Unexpected end of stream";
+  const std::string layout = "layout: ID;Integer;0;0;NAME;String;10;0;NOTE;Memo;0;0\n";
+  EXPECT_EQ(Dump(archive, false), std::make_pair(until_cut + "TABLE B flag=0 rows=0\n" + layout +
+                                                     "TABLE Tš flag=0 rows=0\n" + layout,
+                                                 message));
+  EXPECT_EQ(Dump(archive, true), std::make_pair(until_cut +
+                                                    "row 1\n"
+                                                    "  TABLENAME=\"B\"\n"
+                                                    "  RECORDID=7\n"
+                                                    "  RECORDGUID=\"{G}\"\n"
+                                                    "TABLE B flag=0 rows=0\n" +
+                                                    layout + "TABLE Tš flag=0 rows=0\n" + layout + "row 1\n",
+                                                message));
+}
+
+TEST(ArchiveDump, DamageNamesTableAndRow) {
+  const std::string rows_of_b = "TABLE B flag=0 rows=1\nlayout: ID;Integer;0;0\nrow 1\n  ID=5\n";
+  struct Case {
+    std::string content;
+    std::string tail;  // the dump with rows after "tables: B\n"
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {ContentBuilder().TableList("B\r\n").Table(0, "B", "ID;Integer;0;0").Row({Variant::Integer(5)}).Byte(0xF2).Take(),
+       rows_of_b + "content ends early (no end marker)\n", "Obsah archivu končí bez koncové značky"},
+      {ContentBuilder().TableList("B\r\n").Table(0, "B", "ID;Integer;0;0").Row({Variant::Integer(5)}).Take(),
+       rows_of_b + "content ends early (no end marker)\n", "Tabulka B: Obsah archivu končí bez koncové značky"},
+      {ContentBuilder().TableList("B\r\n").Table(0, "B", "ID;Integer;0;0").Row({Variant::Integer(5)}).Byte(7).Take(),
+       rows_of_b, "Tabulka B: Místo řádku nebo konce tabulky je bajt 0x07"},
+      {ContentBuilder().TableList("B\r\n").Table(0, "B", "ID;Integer;0;0").Row({Variant::Integer(5)}).Byte(3)
+           .Take() + std::string("\x02\0", 2),
+       rows_of_b + "row 2\n",
+       "Tabulka B, řádek 2: Field number 2 in the record stream is outside the layout (1..1)"},
+      {ContentBuilder().TableList("B\r\n").Table(0, "B", "ID;Integer;0;0").Byte(3).Take() +
+           std::string("\x01\0\x04\0\0\0\x01\x05\0\0\0\0\0\xF2", 14),
+       "TABLE B flag=0 rows=0\nlayout: ID;Integer;0;0\nrow 1\n  ID=5\n",
+       "Tabulka B, řádek 1: Za řádkem chybí značka konce řádku"},
+      {ContentBuilder().TableList("B\r\n").TableHeader(0, "B", "ID;Nonsense;0;0").Take(),
+       "TABLE B flag=0 rows=0\nlayout: ID;Nonsense;0;0\n", "Tabulka B: Nepodporovaný typ pole: ftUnknown"},
+      {ContentBuilder().TableList("B\r\n").Byte(0xF1).Byte(0).Take(), "end\ndata follow the end marker\n",
+       "Za koncovou značkou archivu následují další data"},
+  };
+  for (const Case& c : cases) {
+    const auto [text, error] = Dump(Archive(c.content), true);
+    EXPECT_EQ(text, kHeaderText + "tables: B\n" + c.tail) << c.message;
+    EXPECT_EQ(error, c.message);
+  }
+}
+
+TEST(ArchiveDump, ArchiveThatIsNoneOrCutShort) {
+  std::string foreign = Archive(SmallContent());
+  dataset::MemoryWriter other;
+  {
+    DeflateWriter deflate(other);
+    deflate.WriteBytes(std::string(34, 'x') + SmallContent());
+    deflate.Finish();
+  }
+  EXPECT_EQ(Dump(other.Data(), true), std::make_pair(std::string("identification: NOT OK\n"),
+                                                     std::string("Soubor (paměť) není archiv")));
+
+  // The check value is missing or wrong while every content byte can be decoded.
+  std::string unfinished = Archive(ContentBuilder().TableList("").Byte(0xF1).Take());
+  unfinished.resize(unfinished.size() - 4);
+  EXPECT_EQ(Dump(unfinished, false),
+            std::make_pair(kHeaderText + "tables: \nend\n",
+                           std::string("Archiv (paměť) je useknutý: komprimovaný proud nekončí")));
+  foreign.back() = static_cast<char>(foreign.back() ^ 0x55);
+  const auto [text, error] = Dump(foreign, true);
+  EXPECT_EQ(text.rfind(kHeaderText + "tables: Tš, B\n", 0), 0U) << text;
+  EXPECT_EQ(error, "Chyba dekomprese: incorrect data check");
+}
+
+}  // namespace
+}  // namespace tamaril::replication

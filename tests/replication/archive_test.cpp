@@ -1,0 +1,245 @@
+#include "replication/archive.h"
+
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include <filesystem>
+
+#include "replication/errors.h"
+#include "support/temp_dir.h"
+#include "text/encoding.h"
+
+namespace tamaril::replication {
+namespace {
+
+// Bytes that deflate cannot shrink much, so that the compressed form spans many buffers.
+std::string NoisyBytes(std::size_t size) {
+  std::string bytes(size, '\0');
+  std::uint32_t state = 12345;
+  for (char& c : bytes) {
+    state = state * 1103515245U + 12345U;
+    c = static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
+std::string Deflated(std::string_view data) {
+  dataset::MemoryWriter target;
+  DeflateWriter writer(target);
+  // Odd pieces: single bytes, sizes around the 64 KiB buffer, and the rest at once.
+  std::size_t at = 0;
+  for (const std::size_t piece : {1U, 1U, 7U, 65535U, 65537U, 3U}) {
+    const std::size_t size = std::min(piece, data.size() - at);
+    writer.Write(data.data() + at, size);
+    at += size;
+  }
+  writer.Write(data.data() + at, data.size() - at);
+  writer.Finish();
+  EXPECT_EQ(writer.TotalIn(), data.size());
+  return target.Take();
+}
+
+// Everything an InflateReader yields from `compressed`, read in pieces of 1 and 4099 bytes.
+std::string Inflated(std::string_view compressed, bool* truncated = nullptr) {
+  dataset::MemoryReader source(compressed);
+  InflateReader reader(source);
+  std::string result;
+  char buffer[4099];
+  for (bool small = true;; small = !small) {
+    const std::size_t got = reader.Read(buffer, small ? 1 : sizeof buffer);
+    if (got == 0) break;
+    result.append(buffer, got);
+  }
+  EXPECT_EQ(reader.Read(buffer, sizeof buffer), 0U);
+  EXPECT_EQ(reader.TotalOut(), result.size());
+  if (truncated != nullptr) *truncated = reader.Truncated();
+  return result;
+}
+
+std::string Uncompressed(std::string_view compressed, std::size_t size) {
+  std::string result(size + 1, '\0');
+  uLongf length = result.size();
+  EXPECT_EQ(uncompress(reinterpret_cast<Bytef*>(result.data()), &length,
+                       reinterpret_cast<const Bytef*>(compressed.data()), compressed.size()),
+            Z_OK);
+  result.resize(length);
+  return result;
+}
+
+template <typename Action>
+void ExpectReplicationError(Action action, const std::string& utf8_message) {
+  try {
+    action();
+    FAIL() << "no error, expected " << utf8_message;
+  } catch (const ReplicationError& error) {
+    EXPECT_EQ(text::AnsiToUtf8(error.what()), utf8_message);
+  }
+}
+
+TEST(Deflate, RoundTripsAtLevelNine) {
+  for (const std::size_t size : {std::size_t{0}, std::size_t{5}, std::size_t{3} * 1024 * 1024 + 17}) {
+    const std::string data = NoisyBytes(size);
+    const std::string compressed = Deflated(data);
+    ASSERT_GE(compressed.size(), 2U);
+    EXPECT_EQ(static_cast<unsigned char>(compressed[0]), 0x78);
+    EXPECT_EQ(static_cast<unsigned char>(compressed[1]), 0xDA);
+    EXPECT_EQ(Uncompressed(compressed, size), data) << size;
+    bool truncated = true;
+    EXPECT_EQ(Inflated(compressed, &truncated), data) << size;
+    EXPECT_FALSE(truncated);
+  }
+}
+
+TEST(Deflate, RefusesWritesAfterFinish) {
+  dataset::MemoryWriter target;
+  DeflateWriter writer(target);
+  writer.WriteU8(1);
+  writer.Finish();
+  const std::size_t size = target.Data().size();
+  writer.Finish();
+  EXPECT_EQ(target.Data().size(), size);
+  ExpectReplicationError([&] { writer.WriteU8(2); }, "Zápis do ukončeného komprimovaného proudu");
+  EXPECT_EQ(Uncompressed(target.Data(), 1), "\x01");
+}
+
+TEST(Inflate, ReadsStreamsOfOtherWriters) {
+  const std::string data = NoisyBytes(200000) + std::string(100000, 'x');
+  std::string compressed(compressBound(data.size()), '\0');
+  uLongf length = compressed.size();
+  ASSERT_EQ(compress2(reinterpret_cast<Bytef*>(compressed.data()), &length,
+                      reinterpret_cast<const Bytef*>(data.data()), data.size(), 1),
+            Z_OK);
+  compressed.resize(length);
+  EXPECT_EQ(Inflated(compressed + "trailing bytes"), data);
+}
+
+TEST(Inflate, CutStreamYieldsOnlyTheDecodedPrefix) {
+  const std::string data = NoisyBytes(300000);
+  const std::string compressed = Deflated(data);
+  for (const std::size_t cut : {std::size_t{0}, std::size_t{1}, compressed.size() / 2, compressed.size() - 1}) {
+    bool truncated = false;
+    const std::string prefix = Inflated(compressed.substr(0, cut), &truncated);
+    EXPECT_TRUE(truncated) << cut;
+    if (cut < compressed.size() - 4) {
+      EXPECT_LT(prefix.size(), data.size()) << cut;
+    }
+    EXPECT_EQ(prefix, data.substr(0, prefix.size())) << cut;
+  }
+}
+
+TEST(Inflate, DamagedDataFailsWithZlibsMessage) {
+  std::string compressed = Deflated("some content worth checking");
+  std::string bad_header = compressed;
+  bad_header[1] = static_cast<char>(bad_header[1] ^ 1);
+  ExpectReplicationError([&] { Inflated(bad_header); }, "Chyba dekomprese: incorrect header check");
+  compressed.back() = static_cast<char>(compressed.back() ^ 0x40);
+  ExpectReplicationError([&] { Inflated(compressed); }, "Chyba dekomprese: incorrect data check");
+}
+
+TEST(ArchiveHeader, GoldenBytes) {
+  tArchiveHeader header;
+  header.Signature = "ABCDEFGHIJ";
+  header.ExportNo = -2;
+  header.ExportTime = 1.5;
+  EXPECT_EQ(EncodeArchiveHeader(header), std::string("\x0a^SQLKELM^Z"
+                                                     "\x0a"
+                                                     "ABCDEFGHIJ"
+                                                     "\xfe\xff\xff\xff"
+                                                     "\0\0\0\0\0\0\xf8\x3f",
+                                                     34));
+  header.Signature = "K\x9a";  // "Kš" in Windows-1250
+  header.ExportNo = 0x01020304;
+  EXPECT_EQ(EncodeArchiveHeader(header), std::string("\x0a^SQLKELM^Z"
+                                                     "\x02K\x9a\0\0\0\0\0\0\0\0"
+                                                     "\x04\x03\x02\x01"
+                                                     "\0\0\0\0\0\0\xf8\x3f",
+                                                     34));
+  header.Signature = "ABCDEFGHIJK";
+  ExpectReplicationError([&] { EncodeArchiveHeader(header); }, "Identifikace exportu je delší než 10 znaků: ABCDEFGHIJK");
+}
+
+TEST(ArchiveHeader, DecodesAndRecognizesArchives) {
+  tArchiveHeader header;
+  header.Signature = "POBOCKA";
+  header.ExportNo = 77;
+  header.ExportTime = 45000.25;
+  const std::string bytes = EncodeArchiveHeader(header);
+  const tArchiveHeader decoded = DecodeArchiveHeader(bytes);
+  EXPECT_TRUE(decoded.Identified);
+  EXPECT_EQ(decoded.Signature, "POBOCKA");
+  EXPECT_EQ(decoded.ExportNo, 77);
+  EXPECT_EQ(decoded.ExportTime, 45000.25);
+
+  std::string other = bytes;
+  other[3] = 'q';
+  EXPECT_FALSE(DecodeArchiveHeader(other).Identified);
+  other = bytes;
+  other[0] = 9;
+  EXPECT_FALSE(DecodeArchiveHeader(other).Identified);
+  other = bytes;
+  other[11] = 11;
+  EXPECT_FALSE(DecodeArchiveHeader(other).Identified);
+  ExpectReplicationError([&] { DecodeArchiveHeader(bytes.substr(0, 33)); }, "Hlavička archivu nemá 34 bajtů, ale 33");
+}
+
+TEST(ArchiveFile, NameOfSignature) {
+  EXPECT_EQ(ArchiveFileName("/data/export", "  POB1 \t"), "/data/export/POB1.ZR2");
+  EXPECT_EQ(ArchiveFileName("/data/export/", "POB1"), "/data/export/POB1.ZR2");
+  EXPECT_EQ(ArchiveFileName("", "POB1"), "POB1.ZR2");
+}
+
+TEST(ArchiveFile, WrittenWholeOrNotAtAll) {
+  testing::TempDir dir;
+  const std::string path = dir.File("A.ZR2");
+  tArchiveHeader header;
+  header.Signature = "A";
+  header.ExportNo = 3;
+  {
+    tArchiveWriter writer(path, header);
+    writer.Stream().WriteBytes("content");
+  }
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 0);
+
+  testing::WriteWholeFile(path, "older archive");
+  {
+    tArchiveWriter writer(path, header);
+    writer.Stream().WriteBytes("content");
+  }
+  EXPECT_EQ(testing::ReadWholeFile(path), "older archive");
+
+  std::uint64_t size = 0;
+  {
+    tArchiveWriter writer(path, header);
+    writer.Stream().WriteBytes("content");
+    writer.Commit();
+    size = writer.CompressedSize();
+  }
+  EXPECT_EQ(std::filesystem::file_size(path), size);
+  EXPECT_EQ(Uncompressed(testing::ReadWholeFile(path), 100), EncodeArchiveHeader(header) + "content");
+
+  tArchiveReader reader(path);
+  EXPECT_TRUE(reader.Header().Identified);
+  EXPECT_EQ(reader.Header().Signature, "A");
+  EXPECT_EQ(reader.Header().ExportNo, 3);
+  char buffer[16];
+  EXPECT_EQ(reader.Stream().Read(buffer, sizeof buffer), 7U);
+  EXPECT_EQ(std::string(buffer, 7), "content");
+  EXPECT_TRUE(reader.Stream().Finished());
+}
+
+TEST(ArchiveFile, ShortFileIsNoArchive) {
+  testing::TempDir dir;
+  const std::string path = dir.File("short.ZR2");
+  testing::WriteWholeFile(path, Deflated(std::string(33, 'x')));
+  ExpectReplicationError([&] { tArchiveReader reader(path); }, "Soubor " + path + " není úplný archiv");
+  tArchiveHeader header;
+  header.Signature = "ABCDEFGHIJK";
+  ExpectReplicationError([&] { tArchiveWriter writer(dir.File("long.ZR2"), header); },
+                         "Identifikace exportu je delší než 10 znaků: ABCDEFGHIJK");
+  EXPECT_FALSE(std::filesystem::exists(dir.File("long.ZR2")));
+}
+
+}  // namespace
+}  // namespace tamaril::replication

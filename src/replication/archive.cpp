@@ -1,5 +1,7 @@
 #include "replication/archive.h"
 
+#include <cstring>
+
 #include <algorithm>
 #include <bit>
 
@@ -77,7 +79,9 @@ std::string ArchiveFileName(const std::string& folder, std::string_view signatur
 }
 
 DeflateWriter::DeflateWriter(dataset::ByteWriter& target, int level)
-    : target_(target), buffer_(std::make_unique<unsigned char[]>(kBufferSize)) {
+    : target_(target),
+      buffer_(std::make_unique<unsigned char[]>(kBufferSize)),
+      input_(std::make_unique<unsigned char[]>(kBufferSize)) {
   const int code = deflateInit(&z_, level);
   if (code != Z_OK) ThrowZlib(z_, code, "Kompresi nelze zahájit: ");
   z_.next_out = buffer_.get();
@@ -88,24 +92,31 @@ DeflateWriter::~DeflateWriter() { deflateEnd(&z_); }
 
 void DeflateWriter::Write(const void* data, std::size_t size) {
   if (finished_) throw ReplicationError(text::Utf8ToAnsi("Zápis do ukončeného komprimovaného proudu"));
+  // Small writes (a marker byte, a field) are gathered: deflate is called per buffer, not per write.
   const auto* bytes = static_cast<const unsigned char*>(data);
+  total_in_ += size;
   while (size > 0) {
-    const std::size_t chunk = std::min(size, kMaxChunk);
-    z_.next_in = const_cast<unsigned char*>(bytes);
-    z_.avail_in = static_cast<uInt>(chunk);
-    Pump(Z_NO_FLUSH);
-    total_in_ += chunk;
+    const std::size_t room = kBufferSize - pending_in_;
+    const std::size_t chunk = std::min(size, room);
+    std::memcpy(input_.get() + pending_in_, bytes, chunk);
+    pending_in_ += chunk;
     bytes += chunk;
     size -= chunk;
+    if (pending_in_ == kBufferSize) CompressInput(Z_NO_FLUSH);
   }
 }
 
 void DeflateWriter::Finish() {
   if (finished_) return;
-  z_.next_in = nullptr;
-  z_.avail_in = 0;
-  Pump(Z_FINISH);
+  CompressInput(Z_FINISH);
   finished_ = true;
+}
+
+void DeflateWriter::CompressInput(int flush) {
+  z_.next_in = input_.get();
+  z_.avail_in = static_cast<uInt>(pending_in_);
+  pending_in_ = 0;
+  Pump(flush);
 }
 
 void DeflateWriter::Pump(int flush) {
@@ -127,17 +138,20 @@ void DeflateWriter::Pump(int flush) {
 }
 
 InflateReader::InflateReader(dataset::ByteReader& source)
-    : source_(source), buffer_(std::make_unique<unsigned char[]>(kBufferSize)) {
+    : source_(source),
+      buffer_(std::make_unique<unsigned char[]>(kBufferSize)),
+      output_(std::make_unique<unsigned char[]>(kBufferSize)) {
   const int code = inflateInit(&z_);
   if (code != Z_OK) ThrowZlib(z_, code, "Dekompresi nelze zahájit: ");
 }
 
 InflateReader::~InflateReader() { inflateEnd(&z_); }
 
-std::size_t InflateReader::Read(void* data, std::size_t size) {
+std::size_t InflateReader::Inflate(unsigned char* data, std::size_t size) {
+  if (!error_.empty()) throw ReplicationError(error_);
   if (size == 0 || finished_ || truncated_) return 0;
   const std::size_t wanted = std::min(size, kMaxChunk);
-  z_.next_out = static_cast<unsigned char*>(data);
+  z_.next_out = data;
   z_.avail_out = static_cast<uInt>(wanted);
   while (z_.avail_out > 0) {
     if (z_.avail_in == 0) {
@@ -154,11 +168,43 @@ std::size_t InflateReader::Read(void* data, std::size_t size) {
       finished_ = true;
       break;
     }
-    if (code != Z_OK && code != Z_BUF_ERROR) ThrowZlib(z_, code, "Chyba dekomprese: ");
+    if (code != Z_OK && code != Z_BUF_ERROR) {
+      // The bytes decoded before the damage are handed out first; the error comes with the
+      // next read, so a reader fails where the damage is, not a buffer earlier.
+      const char* reason = z_.msg != nullptr ? z_.msg : zError(code);
+      error_ = text::Utf8ToAnsi("Chyba dekomprese: ") + reason;
+      if (z_.avail_out == wanted) throw ReplicationError(error_);
+      break;
+    }
   }
-  const std::size_t produced = wanted - z_.avail_out;
-  total_out_ += produced;
-  return produced;
+  return wanted - z_.avail_out;
+}
+
+std::size_t InflateReader::Read(void* data, std::size_t size) {
+  auto* target = static_cast<unsigned char*>(data);
+  std::size_t delivered = 0;
+  // Small reads (a marker byte, a field) are served from a buffer filled a block at a time.
+  while (delivered < size) {
+    if (output_position_ < output_size_) {
+      const std::size_t chunk = std::min(size - delivered, output_size_ - output_position_);
+      std::memcpy(target + delivered, output_.get() + output_position_, chunk);
+      output_position_ += chunk;
+      delivered += chunk;
+      continue;
+    }
+    const std::size_t rest = size - delivered;
+    if (rest >= kBufferSize) {
+      const std::size_t got = Inflate(target + delivered, rest);
+      if (got == 0) break;
+      delivered += got;
+      continue;
+    }
+    output_position_ = 0;
+    output_size_ = Inflate(output_.get(), kBufferSize);
+    if (output_size_ == 0) break;
+  }
+  total_out_ += delivered;
+  return delivered;
 }
 
 /// Passes bytes on and counts them.

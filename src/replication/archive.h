@@ -73,13 +73,17 @@ class DeflateWriter : public dataset::ByteWriter {
   std::uint64_t TotalIn() const noexcept { return total_in_; }
 
  private:
+  /// Compresses the gathered input with `flush`.
+  void CompressInput(int flush);
   void Pump(int flush);
 
   dataset::ByteWriter& target_;
   z_stream z_{};
   bool finished_ = false;
   std::uint64_t total_in_ = 0;
-  std::unique_ptr<unsigned char[]> buffer_;
+  std::unique_ptr<unsigned char[]> buffer_;  ///< compressed bytes on their way to the target
+  std::unique_ptr<unsigned char[]> input_;   ///< written bytes not yet compressed
+  std::size_t pending_in_ = 0;
 };
 
 /// Decompresses one zlib stream read from another reader (not owned). Reading past the end of
@@ -97,17 +101,24 @@ class InflateReader : public dataset::ByteReader {
   /// True once the zlib stream ended with a valid check value.
   bool Finished() const noexcept { return finished_; }
   /// True when the source ended before the zlib stream did.
-  bool Truncated() const noexcept { return truncated_; }
+  bool Truncated() const noexcept { return truncated_ && output_position_ == output_size_; }
   /// Uncompressed bytes read so far.
   std::uint64_t TotalOut() const noexcept { return total_out_; }
 
  private:
+  /// Inflates up to `size` bytes into `data`; 0 at the end of the stream or of the source.
+  std::size_t Inflate(unsigned char* data, std::size_t size);
+
   dataset::ByteReader& source_;
   z_stream z_{};
   bool finished_ = false;
   bool truncated_ = false;
   std::uint64_t total_out_ = 0;
-  std::unique_ptr<unsigned char[]> buffer_;
+  std::unique_ptr<unsigned char[]> buffer_;  ///< compressed bytes read from the source
+  std::unique_ptr<unsigned char[]> output_;  ///< inflated bytes not yet read
+  std::size_t output_position_ = 0;
+  std::size_t output_size_ = 0;
+  std::string error_;  ///< damage found after bytes still to be handed out
 };
 
 /// Writes an archive file so that it is complete or absent: the file is a temporary one until

@@ -302,8 +302,25 @@ void tSQLiteTbl_Structure::FillParameters(dataset::TDataSet* source, dbaccess::S
   }
 }
 
-void tSQLiteTbl_Structure::FillParameters(dataset::TDataSet* source, dbaccess::TQueryDataSet& query) const {
-  FillParameters(source, query.Prepare());
+std::unique_ptr<dataset::TQVMmemDataSet> tSQLiteTbl_Structure::RunLookup(tLookup& lookup) {
+  std::unique_ptr<dbaccess::Cursor> cursor = lookup.Statement->Open();
+  if (!cursor->Next()) return nullptr;
+  if (lookup.Layout.empty()) {
+    lookup.Layout = dataset::BuildFieldLayout(dbaccess::FieldDefsFromColumns(cursor->Columns()));
+  }
+  // The matching rows go straight from the cursor into a memory table: no dataset is opened
+  // over the statement for every lookup.
+  auto rows = std::make_unique<dataset::TQVMMemoryTable>();
+  rows->SetFieldLayout(lookup.Layout);
+  rows->Open();
+  do {
+    dataset::TQVMMemRecord* record = rows->NewRecord();
+    for (const dataset::TFieldDesc& desc : rows->FieldDescs()) {
+      record->SetValue(desc.FieldNo, dbaccess::ValueToFieldVariant(cursor->Get(desc.FieldNo - 1u), desc.DataType));
+    }
+  } while (cursor->Next());
+  rows->First();
+  return rows;
 }
 
 std::unique_ptr<tExistingRecords> tSQLiteTbl_Structure::FindExisting(dataset::TDataSet* source,
@@ -311,9 +328,9 @@ std::unique_ptr<tExistingRecords> tSQLiteTbl_Structure::FindExisting(dataset::TD
   dbaccess::Connection& connection = Conn();
   const std::string table = QuoteName(TableName);
   auto make_lookup = [&](const std::string& condition) {
-    auto query = std::make_unique<dbaccess::TQueryDataSet>(connection, "SELECT * FROM " + table + " WHERE " + condition);
-    query->SetUnidirectional(false);
-    return query;
+    auto lookup = std::make_unique<tLookup>();
+    lookup->Statement = connection.Prepare("SELECT * FROM " + table + " WHERE " + condition);
+    return lookup;
   };
   const std::string guid_column = IdentifyingGuidColumn();
   if (!guid_lookup_ && !guid_column.empty()) guid_lookup_ = make_lookup(QuoteName(guid_column) + "=:KEY_" + guid_column);
@@ -323,59 +340,46 @@ std::unique_ptr<tExistingRecords> tSQLiteTbl_Structure::FindExisting(dataset::TD
     // A table without a primary key has no lookup 0; it is kept empty so that the numbering
     // of the unique indexes stays.
     for (int n = 0; n <= UniqueIndexCount; ++n) {
-      const std::string condition = IndexCondition(n, false);
+      std::string condition = IndexCondition(n, false);
+      // An index over the RowGuid column alone finds what the RowGuid lookup found.
+      if (!guid_column.empty() && SameText(condition, QuoteName(guid_column) + "=:KEY_" + guid_column)) condition.clear();
       key_lookups_.push_back(condition.empty() ? nullptr : make_lookup(condition));
     }
   }
 
   std::unique_ptr<tExistingRecords> result;
-  auto copy_rows = [](dbaccess::TQueryDataSet& query) {
-    auto copy = std::make_unique<dataset::TQVMClientMemoryDataSet>();
-    copy->SetSourceDataset(&query);
-    copy->Open();
-    query.Close();
-    return std::unique_ptr<dataset::TQVMmemDataSet>(std::move(copy));
-  };
-  auto run = [](dbaccess::TQueryDataSet& query) {
-    query.Close();
-    query.Open();
-    return !query.Eof();
-  };
   auto ensure = [&] {
     if (!result) result = std::make_unique<tExistingRecords>();
   };
 
   if (guid_lookup_) {
     if (source != nullptr) {
-      FillParameters(source, *guid_lookup_);
+      FillParameters(source, *guid_lookup_->Statement);
     } else {
-      guid_lookup_->SetParameter(std::size_t{0}, Value::Guid(row_guid));
+      guid_lookup_->Statement->SetParameter(std::size_t{0}, Value::Guid(row_guid));
     }
-    if (run(*guid_lookup_)) {
+    if (auto rows = RunLookup(*guid_lookup_)) {
       ensure();
-      result->RowGuidMatch = copy_rows(*guid_lookup_);
+      result->RowGuidMatch = std::move(rows);
       result->FoundByIdentity = true;
     }
-    guid_lookup_->Close();
   } else if (source == nullptr && int_key_lookup_) {
-    int_key_lookup_->SetParameter(std::size_t{0}, Value::Integer(id));
-    if (run(*int_key_lookup_)) {
+    int_key_lookup_->Statement->SetParameter(std::size_t{0}, Value::Integer(id));
+    if (auto rows = RunLookup(*int_key_lookup_)) {
       ensure();
-      result->KeyMatches.push_back({PrimaryKeyIndexName, copy_rows(*int_key_lookup_)});
+      result->KeyMatches.push_back({PrimaryKeyIndexName, std::move(rows)});
       result->FoundByIdentity = true;
     }
-    int_key_lookup_->Close();
   }
   if (source != nullptr) {
     for (std::size_t n = 0; n < key_lookups_.size(); ++n) {
       if (!key_lookups_[n]) continue;
-      FillParameters(source, *key_lookups_[n]);
-      if (run(*key_lookups_[n])) {
+      FillParameters(source, *key_lookups_[n]->Statement);
+      if (auto rows = RunLookup(*key_lookups_[n])) {
         ensure();
-        result->KeyMatches.push_back({IndexName(static_cast<int>(n)), copy_rows(*key_lookups_[n])});
+        result->KeyMatches.push_back({IndexName(static_cast<int>(n)), std::move(rows)});
         if (n == 0 && guid_column.empty()) result->FoundByIdentity = true;
       }
-      key_lookups_[n]->Close();
     }
   }
   if (result) {
@@ -515,8 +519,12 @@ bool tSQLiteTbl_Structure::MastersExist(dataset::TDataSet& source, bool only_cha
         pairs.push_back(QuoteName(fk.PKColumn(c)) + "=:" + fk.FKColumn(c));
       }
       if (pairs.empty()) continue;
-      auto query = Conn().Prepare("SELECT CASE WHEN EXISTS(SELECT * FROM " + QuoteName(keys.MasterTable->GetTableName()) +
-                                  " WHERE " + Join(pairs, " and ") + ") THEN 1 ELSE 0 END");
+      // One statement per distinct check, prepared once and re-run for every row.
+      const std::string text = "SELECT CASE WHEN EXISTS(SELECT * FROM " +
+                               QuoteName(keys.MasterTable->GetTableName()) + " WHERE " + Join(pairs, " and ") +
+                               ") THEN 1 ELSE 0 END";
+      std::unique_ptr<dbaccess::Statement>& query = master_checks_[text];
+      if (!query) query = Conn().Prepare(text);
       FillParameters(&source, *query);
       auto rows = query->Open();
       if (!rows->Next() || rows->Get(0).AsInteger() != 1) {
@@ -565,12 +573,12 @@ void tSQLiteTbl_Structure::EndWrite() {
 void tSQLiteTbl_Structure::CloseData() {
   insert_.reset();
   update_.reset();
-  for (auto* lookup : {guid_lookup_.get(), int_key_lookup_.get()}) {
-    if (lookup != nullptr) lookup->Close();
-  }
-  for (auto& lookup : key_lookups_) {
-    if (lookup) lookup->Close();
-  }
+  master_checks_.clear();
+  // The lookups are dropped, not only closed: a cached structure may get another connection
+  // before its next use, and a statement prepared on the old one must not run there.
+  guid_lookup_.reset();
+  int_key_lookup_.reset();
+  key_lookups_.clear();
 }
 
 std::string tSQLiteTbl_Structure::GetKeyValuesText(dataset::TDataSet& dataset) {

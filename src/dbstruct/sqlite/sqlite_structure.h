@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "dataset/field_type.h"
@@ -72,7 +73,13 @@ class tSQLiteTbl_Structure : public tKeyedTbl_Structure {
  private:
   dbaccess::Connection& Conn() const;
   void FillParameters(dataset::TDataSet* source, dbaccess::Statement& statement) const;
-  void FillParameters(dataset::TDataSet* source, dbaccess::TQueryDataSet& query) const;
+  /// A prepared lookup and the layout of its rows (known after its first match).
+  struct tLookup {
+    std::unique_ptr<dbaccess::Statement> Statement;
+    std::string Layout;
+  };
+  /// Runs a lookup; its rows in a memory table, or null when nothing matched.
+  static std::unique_ptr<dataset::TQVMmemDataSet> RunLookup(tLookup& lookup);
   std::unique_ptr<tExistingRecords> FindExisting(dataset::TDataSet* source, const std::string& row_guid,
                                                  std::int32_t id);
   std::int64_t CascadeDeleteDetails(const tTbl_Structure& master, const std::string& clause, int level,
@@ -81,10 +88,11 @@ class tSQLiteTbl_Structure : public tKeyedTbl_Structure {
   tSQLiteDatabase_Structure& db_;
   std::unique_ptr<dbaccess::Statement> insert_;
   std::unique_ptr<dbaccess::Statement> update_;
-  std::unique_ptr<dbaccess::TQueryDataSet> guid_lookup_;
-  std::unique_ptr<dbaccess::TQueryDataSet> int_key_lookup_;
-  std::vector<std::unique_ptr<dbaccess::TQueryDataSet>> key_lookups_;
+  std::unique_ptr<tLookup> guid_lookup_;
+  std::unique_ptr<tLookup> int_key_lookup_;
+  std::vector<std::unique_ptr<tLookup>> key_lookups_;
   std::vector<tSavedTrigger> saved_triggers_;
+  std::unordered_map<std::string, std::unique_ptr<dbaccess::Statement>> master_checks_;  ///< by statement text
 };
 
 /// The SQLite form of a database structure: tables and views from the catalogue, foreign keys

@@ -55,6 +55,15 @@ void Copy(std::byte* target, const std::byte* source) {
 namespace {
 
 constexpr std::size_t kBcdSize = 34;
+
+// Currency amounts are kept to four decimals wherever they are stored: a value read with more
+// digits equals the amount it is written as, so it is not seen as changed after every merge.
+bool CurrencyEqual(double a, double b) {
+  constexpr double kScale = 10000.0;
+  constexpr double kLargest = 9.2e14;  // the largest amount whose scaled value fits 64 bits
+  if (!std::isfinite(a) || !std::isfinite(b) || std::fabs(a) > kLargest || std::fabs(b) > kLargest) return a == b;
+  return std::llround(a * kScale) == std::llround(b * kScale);
+}
 constexpr int kBcdDigits = 64;
 
 [[noreturn]] void ThrowUnsupported(FieldType type) {
@@ -400,6 +409,7 @@ bool TQVMRecord::FieldsEqual(int field_no, const TQVMRecord& other, int other_fi
   }
   switch (field.DataType) {
     case FieldType::BCD: return BcdToCurrency(a) == BcdToCurrency(b);
+    case FieldType::Currency: return CurrencyEqual(LoadAs<double>(a), LoadAs<double>(b));
     case FieldType::Time:
       return std::llabs(static_cast<long long>(LoadAs<std::int32_t>(a)) - LoadAs<std::int32_t>(b)) < 5;
     case FieldType::DateTime: {

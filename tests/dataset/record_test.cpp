@@ -188,6 +188,22 @@ TEST(Record, ComparisonsAndTolerances) {
   EXPECT_EQ(ErrorOf([&] { a.FieldsEqual(1, b, 4); }), "Comparing incompatible fields");
 }
 
+TEST(Record, CurrencyEqualsToFourDecimals) {
+  Table table("m;Currency;0;0");
+  TQVMRecord a(table.descs);
+  TQVMRecord b(table.descs);
+  a.SetValue(1, Variant::Double(12.345678));
+  b.SetValue(1, Variant::Double(12.3457));
+  EXPECT_TRUE(a.FieldsEqual(1, b, 1));
+  b.SetValue(1, Variant::Double(12.3456));
+  EXPECT_FALSE(a.FieldsEqual(1, b, 1));
+  a.SetValue(1, Variant::Double(-0.00004));
+  b.SetValue(1, Variant::Double(0));
+  EXPECT_TRUE(a.FieldsEqual(1, b, 1));
+  a.SetValue(1, Variant::Double(1e300));
+  EXPECT_FALSE(a.FieldsEqual(1, b, 1));
+}
+
 TEST(Record, AssignDeepCopiesBlobs) {
   Table table("n;N;0;0;bl;Blob;0;0");
   auto source = std::make_unique<TQVMRecord>(table.descs);

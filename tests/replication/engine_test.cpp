@@ -234,3 +234,21 @@ TEST_F(TransferTest, WithoutAFilterOnlyTableHeadersAreWritten) {
 
 }  // namespace
 }  // namespace tamaril::replication
+
+namespace tamaril::replication {
+namespace {
+
+TEST_F(TransferTest, MoneyWithMoreDecimalsIsADuplicateOnceMerged) {
+  client_.Execute("UPDATE Items SET Price = 12.345678 WHERE Id = 1");
+  const std::string content = Publish({"Items"});
+  MergeLog first;
+  EXPECT_TRUE(Merge(content, first));
+  MergeLog second;
+  EXPECT_TRUE(Merge(content, second));
+  EXPECT_EQ(second.Joined(),
+            "duplicate Groups; duplicate Groups; duplicate Items; duplicate Items; duplicate Items");
+  EXPECT_EQ(Rows(center_, "SELECT Price FROM Items WHERE Id = 1"), "12.3457\n");
+}
+
+}  // namespace
+}  // namespace tamaril::replication

@@ -42,7 +42,13 @@ class TableWritePhase {
   /// `table` is read again at the end: the deleted-rows table follows the table of its rows,
   /// and only the last one is closed.
   TableWritePhase(dbstruct::tTbl_Structure*& table, bool write) : table_(table), write_(write) {
-    if (table_ != nullptr && write_) table_->BeginWrite();
+    if (table_ == nullptr || !write_) return;
+    try {
+      table_->BeginWrite();
+    } catch (...) {
+      table_->CloseData();
+      throw;
+    }
   }
   ~TableWritePhase() {
     if (!open_) return;

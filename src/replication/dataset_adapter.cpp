@@ -36,27 +36,21 @@ void tDatasetAdapter::LoadRow(dataset::TDataSet* dataset) {
 
 void tDatasetAdapter::LoadRow(dataset::TDataSet& dataset, const std::string& layout) {
   SetLayout(layout);
-  ResetTable();
-  table_.InternalWrite = true;
-  try {
-    table_.NewRecord()->LoadFromDataSet(dataset, true);
-  } catch (...) {
-    table_.InternalWrite = false;
-    table_.EmptyTable();
-    throw;
-  }
-  table_.InternalWrite = false;
-  table_.First();
+  FillRow([&](dataset::TQVMRecord& record) { record.LoadFromDataSet(dataset, true); });
 }
 
 void tDatasetAdapter::ReadRow(dataset::ByteReader* stream) {
   if (stream == nullptr) return;
+  FillRow([&](dataset::TQVMRecord& record) { record.ReadFromStream(*stream); });
+}
+
+void tDatasetAdapter::FillRow(const std::function<void(dataset::TQVMRecord&)>& fill) {
   ResetTable();
   table_.InternalWrite = true;
   try {
-    table_.NewRecord()->ReadFromStream(*stream);
+    fill(*table_.NewRecord());
   } catch (...) {
-    // A row that did not fit is not held: nothing may merge a half-read row.
+    // A row that could not be filled is not held: nothing may use a half-read row.
     table_.InternalWrite = false;
     table_.EmptyTable();
     throw;

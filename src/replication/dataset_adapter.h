@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "dataset/dataset.h"
@@ -43,6 +44,8 @@ class tDatasetAdapter {
  private:
   /// Opens the table when closed and leaves it empty.
   void ResetTable();
+  /// Makes the table hold one record filled by `fill` (none when `fill` throws).
+  void FillRow(const std::function<void(dataset::TQVMRecord&)>& fill);
 
   std::string layout_;
   dataset::TQVMMemoryTable table_;

@@ -8,14 +8,12 @@
 
 #include "dataset/field.h"
 #include "replication/archive.h"
+#include "replication/table_names.h"
 #include "replication/errors.h"
-#include "text/locale.h"
 
 namespace tamaril::replication {
 
 namespace {
-
-bool SameName(const std::string& a, const std::string& b) { return text::UpperCase(a) == text::UpperCase(b); }
 
 // The next marker byte, or nothing when the content has ended.
 std::optional<std::uint8_t> ReadMarker(dataset::ByteReader& stream) {
@@ -85,12 +83,7 @@ tQVMMerger::tQVMMerger() = default;
 
 tQVMMerger::~tQVMMerger() = default;
 
-bool tQVMMerger::Listed(const std::string& name) const {
-  for (const auto& listed : TableList) {
-    if (SameName(listed, name)) return true;
-  }
-  return false;
-}
+bool tQVMMerger::Listed(const std::string& name) const { return ContainsTableName(TableList, name); }
 
 bool tQVMMerger::Merge() {
   TableList.clear();

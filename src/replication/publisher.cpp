@@ -1,13 +1,11 @@
 #include "replication/publisher.h"
 
 #include "replication/archive.h"
-#include "text/locale.h"
+#include "replication/table_names.h"
 
 namespace tamaril::replication {
 
 namespace {
-
-bool SameName(const std::string& a, const std::string& b) { return text::UpperCase(a) == text::UpperCase(b); }
 
 // Calls CloseData of a table on every way out of its publishing.
 class CloseDataGuard {
@@ -33,12 +31,7 @@ tQVMPublisher::tQVMPublisher() = default;
 
 tQVMPublisher::~tQVMPublisher() = default;
 
-bool tQVMPublisher::Listed(const std::string& name) const {
-  for (const auto& listed : TableList) {
-    if (SameName(listed, name)) return true;
-  }
-  return false;
-}
+bool tQVMPublisher::Listed(const std::string& name) const { return ContainsTableName(TableList, name); }
 
 void tQVMPublisher::AddMasterTables() {
   // One master at a time, and the pass starts again from the end of the list, so that the
@@ -86,7 +79,7 @@ void tQVMPublisher::Publish() {
     dbstruct::tTbl_Structure& table = Structure->Table(i);
     const std::string name = table.GetTableName();
     if (OnTableProgress) OnTableProgress(*this, i + 1, name, count);
-    if (!Listed(name) || (!MainTable.empty() && SameName(name, MainTable))) continue;
+    if (!Listed(name) || (!MainTable.empty() && SameTableName(name, MainTable))) continue;
     CurrentTable = &table;
     CurrentTableName = name;
     if (OnTableStart) OnTableStart(*this, name);

@@ -48,15 +48,25 @@ std::string ToAnsi(const icu::UnicodeString& text) {
   return result;
 }
 
+// Plain ASCII is the same bytes in Windows-1250 and UTF-8: most texts need no converter.
+bool IsAscii(std::string_view text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string AnsiToUtf8(std::string_view ansi) {
+  if (IsAscii(ansi)) return std::string(ansi);
   std::string out;
   FromAnsi(ansi).toUTF8String(out);
   return out;
 }
 
 std::string Utf8ToAnsi(std::string_view utf8) {
+  if (IsAscii(utf8)) return std::string(utf8);
   return ToAnsi(icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size()))));
 }
 

@@ -8,8 +8,8 @@
 
 #include "dataset/field.h"
 #include "replication/archive.h"
-#include "replication/table_names.h"
 #include "replication/errors.h"
+#include "replication/table_names.h"
 
 namespace tamaril::replication {
 
@@ -181,7 +181,7 @@ void tQVMMerger::MergeDeletedRow(dataset::TDataSet& row) {
   if (CurrentTable == nullptr) return;
   if (CurrentTable != PreviousTable && OnTableStart) OnTableStart(*this, CurrentTable->GetTableName());
 
-  // An id beyond the 32-bit keys cannot name a row of an integer key.
+  // An id beyond the 32-bit keys cannot name a row (it must not be cut down to another id).
   if (record_id < INT32_MIN || record_id > INT32_MAX) return;
   const auto id = static_cast<std::int32_t>(record_id);
   std::unique_ptr<dbstruct::tExistingRecords> existing;

@@ -381,15 +381,8 @@ std::string ResultLine(expr::TypeCode type, const expr::Value& value) {
       }
       return "string \"" + quoted + '"';
     }
-    case expr::TypeCode::Date: {
-      const dataset::TimeStamp stamp = dataset::DateTimeToTimeStamp(value.raw_number());
-      const dataset::CivilDate date = dataset::CivilFromDayNumber(stamp.date);
-      char buffer[64];
-      std::snprintf(buffer, sizeof buffer, "date %04lld-%02d-%02dT%02d:%02d:%02d.%03d", static_cast<long long>(date.year),
-                    date.month, date.day, stamp.time / 3600000, stamp.time / 60000 % 60, stamp.time / 1000 % 60,
-                    stamp.time % 1000);
-      return buffer;
-    }
+    case expr::TypeCode::Date:
+      return "date " + dataset::IsoDateTimeText(dataset::DateTimeToTimeStamp(value.raw_number()));
     case expr::TypeCode::Boolean: return value.raw_number() != 0 ? "boolean true" : "boolean false";
     case expr::TypeCode::None: break;
   }

@@ -1,6 +1,7 @@
 #include "dataset/date_codec.h"
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "dataset/errors.h"
@@ -60,5 +61,21 @@ std::int64_t DayNumberFromCivil(std::int64_t year, int month, int day) {
   const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
   return era * 146097 + doe - 719468 + kDayNumberOfEpoch;
 }
+
+std::string IsoDateText(std::int64_t day_number) {
+  const CivilDate date = CivilFromDayNumber(day_number);
+  char buffer[48];
+  std::snprintf(buffer, sizeof buffer, "%04lld-%02d-%02d", static_cast<long long>(date.year), date.month, date.day);
+  return buffer;
+}
+
+std::string IsoTimeText(std::int64_t ms) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", static_cast<int>(ms / 3600000),
+                static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60), static_cast<int>(ms % 1000));
+  return buffer;
+}
+
+std::string IsoDateTimeText(TimeStamp stamp) { return IsoDateText(stamp.date) + 'T' + IsoTimeText(stamp.time); }
 
 }  // namespace tamaril::dataset

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace tamaril::dataset {
 
@@ -34,5 +35,12 @@ struct CivilDate {
 CivilDate CivilFromDayNumber(std::int64_t day_number);
 /// The day number of a calendar date (month and day may run over; 1 January 0001 = 1).
 std::int64_t DayNumberFromCivil(std::int64_t year, int month, int day);
+
+/// "YYYY-MM-DD" of a day number.
+std::string IsoDateText(std::int64_t day_number);
+/// "HH:MM:SS.mmm" of milliseconds since midnight.
+std::string IsoTimeText(std::int64_t ms);
+/// "YYYY-MM-DDTHH:MM:SS.mmm" of a time stamp.
+std::string IsoDateTimeText(TimeStamp stamp);
 
 }  // namespace tamaril::dataset

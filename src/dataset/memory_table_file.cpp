@@ -64,20 +64,6 @@ std::string Scaled4(std::int64_t scaled) {
   return text;
 }
 
-std::string DateText(std::int64_t day_number) {
-  const CivilDate date = CivilFromDayNumber(day_number);
-  char buffer[48];
-  std::snprintf(buffer, sizeof buffer, "%04lld-%02d-%02d", static_cast<long long>(date.year), date.month, date.day);
-  return buffer;
-}
-
-std::string TimeText(std::int64_t ms) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", static_cast<int>(ms / 3600000),
-                static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60), static_cast<int>(ms % 1000));
-  return buffer;
-}
-
 std::string Invalid(const std::byte* slot, std::size_t size) {
   return "invalid " + Hex(std::string_view(reinterpret_cast<const char*>(slot), size));
 }
@@ -113,10 +99,10 @@ std::string FieldText(const TQVMRecord& record, const TFieldDesc& field) {
       } catch (const DatasetError&) {
         return Invalid(slot, field.DataSize);
       }
-    case FieldType::Date: return DateText(number);
+    case FieldType::Date: return IsoDateText(number);
     case FieldType::Time:
       if (number < 0 || number >= kMillisecondsPerDay) return Invalid(slot, field.DataSize);
-      return TimeText(number);
+      return IsoTimeText(number);
     case FieldType::DateTime: {
       double value = 0;
       std::memcpy(&value, slot, sizeof value);
@@ -128,7 +114,7 @@ std::string FieldText(const TQVMRecord& record, const TFieldDesc& field) {
         ms += kMillisecondsPerDay;
         --day;
       }
-      return DateText(day) + 'T' + TimeText(ms);
+      return IsoDateText(day) + 'T' + IsoTimeText(ms);
     }
     default: return std::to_string(record.GetValue(field.FieldNo).AsInteger());
   }

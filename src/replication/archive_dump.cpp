@@ -41,13 +41,7 @@ std::string HexByte(std::uint8_t byte) {
 
 std::string ExportTimeText(double days) {
   try {
-    const dataset::TimeStamp stamp = dataset::DateTimeToTimeStamp(days);
-    const dataset::CivilDate date = dataset::CivilFromDayNumber(stamp.date);
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%04lld-%02d-%02dT%02d:%02d:%02d.%03d", static_cast<long long>(date.year),
-                  date.month, date.day, stamp.time / 3600000, stamp.time / 60000 % 60, stamp.time / 1000 % 60,
-                  stamp.time % 1000);
-    return buffer;
+    return dataset::IsoDateTimeText(dataset::DateTimeToTimeStamp(days));
   } catch (const dataset::DatasetError&) {
     return "invalid";
   }

@@ -164,6 +164,15 @@ void tQVMMerger::Conflict(dataset::TDataSet& row, tConflictKind kind, const std:
   if (OnConflict) OnConflict(*this, row, kind, text);
 }
 
+void tQVMMerger::RunStatement(dataset::TDataSet& row, const std::function<void()>& statement) {
+  try {
+    statement();
+  } catch (const std::exception& error) {
+    Conflict(row, tConflictKind::StatementFailed, error.what());
+    throw;
+  }
+}
+
 void tQVMMerger::MergeDeletedRow(dataset::TDataSet& row) {
   auto field = [&](const char* name) -> const dataset::TField& {
     const dataset::TField* found = row.FindField(name);
@@ -198,9 +207,8 @@ void tQVMMerger::MergeDeletedRow(dataset::TDataSet& row) {
   CurrentTable->BeforeDelete();
   std::int64_t deleted = 0;
   try {
-    deleted = CurrentTable->DeleteRecord(record_guid, id);
-  } catch (const std::exception& error) {
-    Conflict(row, tConflictKind::StatementFailed, error.what());
+    RunStatement(row, [&] { deleted = CurrentTable->DeleteRecord(record_guid, id); });
+  } catch (...) {
     try {
       CurrentTable->AfterDelete();
     } catch (...) {
@@ -231,12 +239,7 @@ void tQVMMerger::MergeTableRow(dataset::TDataSet& row) {
     if (existing->IsAmbiguous(conflict)) {
       Conflict(row, tConflictKind::AmbiguousWrite, conflict);
     } else if (CurrentTable->MastersExist(row, true, conflict)) {
-      try {
-        CurrentTable->UpdateRecord(row);
-      } catch (const std::exception& error) {
-        Conflict(row, tConflictKind::StatementFailed, error.what());
-        throw;
-      }
+      RunStatement(row, [&] { CurrentTable->UpdateRecord(row); });
       if (OnRowUpdated) OnRowUpdated(*this, row);
     } else {
       Conflict(row, tConflictKind::UpdateMasterMissing, conflict);
@@ -250,12 +253,7 @@ void tQVMMerger::MergeTableRow(dataset::TDataSet& row) {
   if (existing && existing->IsAmbiguous(conflict)) {
     Conflict(row, tConflictKind::AmbiguousWrite, conflict);
   } else if (CurrentTable->MastersExist(row, false, conflict)) {
-    try {
-      CurrentTable->InsertRecord(row);
-    } catch (const std::exception& error) {
-      Conflict(row, tConflictKind::StatementFailed, error.what());
-      throw;
-    }
+    RunStatement(row, [&] { CurrentTable->InsertRecord(row); });
     if (OnRowAppended) OnRowAppended(*this, row);
   } else {
     Conflict(row, tConflictKind::AppendMasterMissing, conflict);

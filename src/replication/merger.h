@@ -89,6 +89,8 @@ class tQVMMerger {
   void MergeDeletedRow(dataset::TDataSet& row);
   void MergeTableRow(dataset::TDataSet& row);
   void Conflict(dataset::TDataSet& row, tConflictKind kind, const std::string& text);
+  /// Runs an insert, update or delete; a failure is reported as StatementFailed and passed on.
+  void RunStatement(dataset::TDataSet& row, const std::function<void()>& statement);
 };
 
 }  // namespace tamaril::replication

@@ -1,20 +1,13 @@
 #pragma once
 
-#include <stdexcept>
-#include <string>
+#include "text/error.h"
 
 namespace tamaril::core {
 
 /// A failure the program reports to the person with its (Windows-1250) message.
-class AppError : public std::runtime_error {
+class AppError : public Error {
  public:
-  using std::runtime_error::runtime_error;
-};
-
-/// The person cancelled: the work stops and nothing is shown.
-class EAbort : public std::runtime_error {
- public:
-  EAbort() : std::runtime_error("Operation aborted") {}
+  using Error::Error;
 };
 
 }  // namespace tamaril::core

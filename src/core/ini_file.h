@@ -5,12 +5,14 @@
 #include <string_view>
 #include <vector>
 
+#include "text/error.h"
+
 namespace tamaril::core {
 
 /// A failure to read or write an ini file, or a name or value the file cannot hold.
-class IniFileError : public std::runtime_error {
+class IniFileError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 class TUniqueIniFile;

@@ -3,13 +3,15 @@
 #include <stdexcept>
 #include <string>
 
+#include "text/error.h"
+
 namespace tamaril::dataset {
 
 /// A failure of the dataset library: a bad layout, a record stream that does not fit, a
 /// dataset used in the wrong state. The message is Windows-1250 text.
-class DatasetError : public std::runtime_error {
+class DatasetError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 }  // namespace tamaril::dataset

@@ -3,15 +3,17 @@
 #include <stdexcept>
 #include <string>
 
+#include "text/error.h"
+
 namespace tamaril::dbaccess {
 
 /// A failing connect, statement, query, procedure call or catalogue read. The message is the
 /// driver's or the server's own text (Windows-1250, like every text of the engine); SQLSTATE
 /// and the native error code are kept when the driver reports them.
-class DatabaseError : public std::runtime_error {
+class DatabaseError : public Error {
  public:
   explicit DatabaseError(const std::string& message, std::string sqlstate = {}, int native_code = 0)
-      : std::runtime_error(message), sqlstate_(std::move(sqlstate)), native_code_(native_code) {}
+      : Error(message), sqlstate_(std::move(sqlstate)), native_code_(native_code) {}
 
   /// Five-character SQLSTATE, or empty when the driver gave none.
   const std::string& sqlstate() const noexcept { return sqlstate_; }

@@ -3,13 +3,15 @@
 #include <stdexcept>
 #include <string>
 
+#include "text/error.h"
+
 namespace tamaril::dbstruct {
 
 /// A failure of the structure model: circular master-detail links, a master missing from a
 /// foreign key, datasets that cannot be compared. The message is Windows-1250 text.
-class StructureError : public std::runtime_error {
+class StructureError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 }  // namespace tamaril::dbstruct

@@ -8,6 +8,7 @@
 
 #include "expr/operation.h"
 #include "expr/value.h"
+#include "text/error.h"
 
 namespace tamaril::expr {
 
@@ -30,9 +31,9 @@ enum class CompileCode : int {
 inline constexpr int kMaxCompileNesting = 1000;
 
 /// The compiler's internal failure: a code and the sub-expression it arose in.
-class ECompile : public std::runtime_error {
+class ECompile : public Error {
  public:
-  explicit ECompile(CompileCode code) : std::runtime_error("Compile error "), code_(code) {}
+  explicit ECompile(CompileCode code) : Error("Compile error "), code_(code) {}
   CompileCode code() const noexcept { return code_; }
   std::string text;  ///< the innermost sub-expression at which the failure arose
 

@@ -6,20 +6,21 @@
 #include <string_view>
 
 #include "expr/compiled_expression.h"
+#include "text/error.h"
 
 namespace tamaril::expr {
 
 /// A rule that does not compile; the message is the Czech text for the code, a carriage
 /// return and the offending sub-expression in single quotes (Windows-1250).
-class ExpressionError : public std::runtime_error {
+class ExpressionError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 /// A rule whose evaluation failed; the message is the English text for the code.
-class EvaluationError : public std::runtime_error {
+class EvaluationError : public Error {
  public:
-  EvaluationError(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
+  EvaluationError(int code, const std::string& message) : Error(message), code_(code) {}
   int code() const noexcept { return code_; }
 
  private:

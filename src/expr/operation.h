@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "expr/value.h"
+#include "text/error.h"
 
 namespace tamaril::expr {
 
@@ -64,9 +65,9 @@ struct OperationDef {
 using DefinitionList = OperationDef*;
 
 /// A definition record refused by the registration.
-class OperationDefinitionError : public std::runtime_error {
+class OperationDefinitionError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 /// The byte sum of a name, the first test of every name comparison.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "dataset/variant.h"
+#include "text/error.h"
 
 namespace tamaril::expr {
 
@@ -62,9 +63,9 @@ enum class EvalCode : int {
 };
 
 /// Thrown by operation functions to stop an evaluation with one of the EvalCode categories.
-class EvaluationFailure : public std::runtime_error {
+class EvaluationFailure : public Error {
  public:
-  explicit EvaluationFailure(EvalCode code) : std::runtime_error("Evaluation failure"), code_(code) {}
+  explicit EvaluationFailure(EvalCode code) : Error("Evaluation failure"), code_(code) {}
   EvalCode code() const noexcept { return code_; }
 
  private:

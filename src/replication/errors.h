@@ -3,13 +3,15 @@
 #include <stdexcept>
 #include <string>
 
+#include "text/error.h"
+
 namespace tamaril::replication {
 
 /// A failure of the transfer engine: a damaged or crafted archive, a table header the table
 /// list does not name, a row the adapter does not hold. The message is Windows-1250 text.
-class ReplicationError : public std::runtime_error {
+class ReplicationError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 }  // namespace tamaril::replication

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/error.h"
+
 namespace tamaril::text {
 
 // The locale services of the engine: comparison, case mapping and the number and date texts
@@ -17,9 +19,9 @@ namespace tamaril::text {
 inline constexpr std::string_view kDefaultLocale = "cs_CZ";
 
 /// A failure of the locale services: an unknown locale, a date, time or amount that cannot be written.
-class LocaleError : public std::runtime_error {
+class LocaleError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 /// The number and date texts of a locale, named after the settings the Windows original read.

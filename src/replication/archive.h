@@ -189,11 +189,12 @@ class tArchiveWriter {
   std::unique_ptr<DeflateWriter> deflate_;
 };
 
-/// Opens an archive file and reads its header; the merger reads the rest from Stream.
+/// Opens an archive file and reads its header; the merger reads the rest from Stream and
+/// verifies its end there.
 class tArchiveReader {
  public:
-  /// Throws DatasetError when the file cannot be opened, ReplicationError for damaged
-  /// compressed data or a file too short for the header.
+  /// Throws DatasetError when the file cannot be opened, ReplicationError (naming the file)
+  /// for damaged compressed data or a file too short for the header.
   explicit tArchiveReader(const std::string& path);
   /// Reads an archive from another source (owned), such as bytes in memory; `name` stands for
   /// it in messages. Throws ReplicationError as above.

@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the archive readers: as decompressed content to the dump walk and
 // to the merger (without a target database every table is read through), and as a whole
-// compressed archive. Errors are the expected outcome; crashes and sanitizer reports are not.
+// compressed archive to the dump, the reader and the merger. Errors are the expected outcome;
+// crashes and sanitizer reports are not.
 
 #include <cstddef>
 #include <cstdint>
@@ -20,7 +21,8 @@ using namespace tamaril;
 void DumpContent(std::string_view bytes, bool rows) {
   std::ostringstream out;
   try {
-    replication::DumpArchiveContent([bytes] { return std::make_unique<dataset::MemoryReader>(bytes); }, rows, out);
+    replication::DumpArchiveContent([bytes] { return std::make_unique<dataset::MemoryReader>(bytes); }, rows,
+                                    out);
   } catch (const std::exception&) {
   }
 }
@@ -46,6 +48,15 @@ void ReadArchive(std::string_view bytes) {
     char buffer[4096];
     while (archive.Stream().Read(buffer, sizeof buffer) > 0) {
     }
+    archive.Stream().VerifyEnd();
+  } catch (const std::exception&) {
+  }
+  try {
+    // The import path: the merger reads the archive's stream and verifies its end.
+    replication::tArchiveReader archive(std::make_unique<dataset::MemoryReader>(bytes), "fuzz");
+    replication::tQVMMerger merger;
+    merger.Stream = &archive.Stream();
+    merger.Merge();
   } catch (const std::exception&) {
   }
 }

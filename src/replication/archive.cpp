@@ -26,6 +26,18 @@ constexpr std::size_t kExportTimeOffset = 26;
   throw ReplicationError(text::Utf8ToAnsi(what) + reason);
 }
 
+/// A length-prefixed string of at most `limit` bytes; `what` (UTF-8) names it in the refusal.
+std::string ReadBoundedString(dataset::ByteReader& content, std::size_t limit, std::string_view what) {
+  const std::int32_t count = content.ReadI32();
+  if (count <= 0) return {};
+  const auto size = static_cast<std::size_t>(count);
+  if (size > limit) {
+    throw ReplicationError(text::Utf8ToAnsi(std::string(what) + " má " + std::to_string(size) +
+                                            " bajtů, smí mít nejvýše " + std::to_string(limit)));
+  }
+  return content.ReadBytes(size);
+}
+
 void PutLittleEndian(std::string& bytes, std::size_t offset, std::uint64_t value, std::size_t size) {
   for (std::size_t i = 0; i < size; ++i) bytes[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
 }
@@ -42,7 +54,8 @@ std::uint64_t GetLittleEndian(std::string_view bytes, std::size_t offset, std::s
 
 std::string EncodeArchiveHeader(const tArchiveHeader& header) {
   if (header.Signature.size() > kMaxSignatureLength) {
-    throw ReplicationError(text::Utf8ToAnsi("Identifikace exportu je delší než 10 znaků: ") + header.Signature);
+    throw ReplicationError(text::Utf8ToAnsi("Identifikace exportu je delší než 10 znaků: ") +
+                           header.Signature);
   }
   std::string bytes(kArchiveHeaderSize, '\0');
   std::copy(kArchiveIdentification.begin(), kArchiveIdentification.end(), bytes.begin());
@@ -55,7 +68,8 @@ std::string EncodeArchiveHeader(const tArchiveHeader& header) {
 
 tArchiveHeader DecodeArchiveHeader(std::string_view bytes) {
   if (bytes.size() != kArchiveHeaderSize) {
-    throw ReplicationError(text::Utf8ToAnsi("Hlavička archivu nemá 34 bajtů, ale ") + std::to_string(bytes.size()));
+    throw ReplicationError(text::Utf8ToAnsi("Hlavička archivu nemá 34 bajtů, ale ") +
+                           std::to_string(bytes.size()));
   }
   tArchiveHeader header;
   header.Identified = bytes.substr(0, kArchiveIdentification.size()) == kArchiveIdentification;
@@ -65,9 +79,55 @@ tArchiveHeader DecodeArchiveHeader(std::string_view bytes) {
   } else {
     header.Signature = std::string(bytes.substr(kSignatureOffset + 1, length));
   }
-  header.ExportNo = static_cast<std::int32_t>(static_cast<std::uint32_t>(GetLittleEndian(bytes, kExportNoOffset, 4)));
+  header.ExportNo =
+      static_cast<std::int32_t>(static_cast<std::uint32_t>(GetLittleEndian(bytes, kExportNoOffset, 4)));
   header.ExportTime = std::bit_cast<double>(GetLittleEndian(bytes, kExportTimeOffset, 8));
   return header;
+}
+
+std::vector<std::string> ReadTableList(dataset::ByteReader& content) {
+  const std::string list = ReadBoundedString(content, kMaxTableListLength, "Seznam tabulek");
+  // Names are split as they are checked, so a list of countless tiny names is refused before
+  // it has been stored.
+  constexpr std::string_view kBreaks = "\r\n";
+  std::vector<std::string> names;
+  std::size_t position = 0;
+  while (position < list.size()) {
+    const std::size_t start = list.find_first_not_of(kBreaks, position);
+    if (start == std::string::npos) break;
+    const std::size_t end = std::min(list.find_first_of(kBreaks, start), list.size());
+    if (end - start > kMaxTableNameLength) {
+      throw ReplicationError(text::Utf8ToAnsi("Název v seznamu tabulek má " + std::to_string(end - start) +
+                                              " bajtů, smí mít nejvýše " +
+                                              std::to_string(kMaxTableNameLength)));
+    }
+    if (names.size() == kMaxTableCount) {
+      throw ReplicationError(
+          text::Utf8ToAnsi("Seznam tabulek má více než " + std::to_string(kMaxTableCount) + " názvů"));
+    }
+    names.push_back(list.substr(start, end - start));
+    position = end;
+  }
+  return names;
+}
+
+std::string ReadTableName(dataset::ByteReader& content) {
+  return ReadBoundedString(content, kMaxTableNameLength, "Název tabulky");
+}
+
+std::string ReadTableLayout(dataset::ByteReader& content) {
+  return ReadBoundedString(content, kMaxLayoutLength, "Popis polí tabulky");
+}
+
+void VerifyContentEnd(dataset::ByteReader& content) {
+  if (auto* reader = dynamic_cast<ContentReader*>(&content)) {
+    reader->VerifyEnd();
+    return;
+  }
+  std::uint8_t byte = 0;
+  if (content.Read(&byte, 1) != 0) {
+    throw ReplicationError(text::Utf8ToAnsi("Za koncovou značkou archivu následují další data"));
+  }
 }
 
 std::string ArchiveFileName(const std::string& folder, std::string_view signature) {
@@ -137,12 +197,17 @@ void DeflateWriter::Pump(int flush) {
   z_.avail_out = kBufferSize;
 }
 
-InflateReader::InflateReader(dataset::ByteReader& source)
+InflateReader::InflateReader(dataset::ByteReader& source, std::string name)
     : source_(source),
+      name_(std::move(name)),
       buffer_(std::make_unique<unsigned char[]>(kBufferSize)),
       output_(std::make_unique<unsigned char[]>(kBufferSize)) {
   const int code = inflateInit(&z_);
   if (code != Z_OK) ThrowZlib(z_, code, "Dekompresi nelze zahájit: ");
+}
+
+std::string InflateReader::Subject() const {
+  return text::Utf8ToAnsi(name_.empty() ? "Archiv" : "Archiv " + name_);
 }
 
 InflateReader::~InflateReader() { inflateEnd(&z_); }
@@ -172,7 +237,9 @@ std::size_t InflateReader::Inflate(unsigned char* data, std::size_t size) {
       // The bytes decoded before the damage are handed out first; the error comes with the
       // next read, so a reader fails where the damage is, not a buffer earlier.
       const char* reason = z_.msg != nullptr ? z_.msg : zError(code);
-      error_ = text::Utf8ToAnsi("Chyba dekomprese: ") + reason;
+      error_ = text::Utf8ToAnsi(name_.empty() ? "Chyba dekomprese: "
+                                              : "Chyba dekomprese archivu " + name_ + ": ") +
+               reason;
       if (z_.avail_out == wanted) throw ReplicationError(error_);
       break;
     }
@@ -205,6 +272,19 @@ std::size_t InflateReader::Read(void* data, std::size_t size) {
   }
   total_out_ += delivered;
   return delivered;
+}
+
+void InflateReader::VerifyEnd() {
+  std::uint8_t byte = 0;
+  // Reading on drives zlib to the end of its stream, where it compares the check value.
+  if (Read(&byte, 1) != 0) {
+    throw ReplicationError(Subject() + text::Utf8ToAnsi(": za koncovou značkou obsahu následují další data"));
+  }
+  if (!finished_)
+    throw ReplicationError(Subject() + text::Utf8ToAnsi(" je useknutý: komprimovaný proud nekončí"));
+  if (z_.avail_in > 0 || source_.Read(&byte, 1) != 0) {
+    throw ReplicationError(Subject() + text::Utf8ToAnsi(": za komprimovaným proudem následují další bajty"));
+  }
 }
 
 /// Passes bytes on and counts them.
@@ -251,7 +331,7 @@ tArchiveReader::tArchiveReader(std::unique_ptr<dataset::ByteReader> source, cons
 tArchiveReader::~tArchiveReader() = default;
 
 void tArchiveReader::ReadHeader(const std::string& name) {
-  inflate_ = std::make_unique<InflateReader>(*file_);
+  inflate_ = std::make_unique<InflateReader>(*file_, name);
   std::string bytes(kArchiveHeaderSize, '\0');
   std::size_t got = 0;
   while (got < bytes.size()) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <zlib.h>
 
@@ -36,6 +37,18 @@ inline constexpr std::size_t kMaxSignatureLength = 10;
 /// The header flag of the deleted-rows table.
 inline constexpr std::int16_t kDeletedRowsFlag = -1;
 
+// Bounds of what an archive may carry. Table names are identifiers of at most 128 characters
+// (qualified and quoted they stay far below 1 KiB); a layout has one short entry per column;
+// the table list names the tables of one export and their masters.
+/// The most bytes of a table name.
+inline constexpr std::size_t kMaxTableNameLength = 1024;
+/// The most bytes of a table's field layout.
+inline constexpr std::size_t kMaxLayoutLength = std::size_t{1} << 20;
+/// The most bytes of the table list text.
+inline constexpr std::size_t kMaxTableListLength = std::size_t{16} << 20;
+/// The most names in the table list.
+inline constexpr std::size_t kMaxTableCount = 100000;
+
 /// The 34-byte archive header.
 struct tArchiveHeader {
   bool Identified = false;    ///< the first 11 bytes equal the identification
@@ -54,6 +67,28 @@ tArchiveHeader DecodeArchiveHeader(std::string_view bytes);
 /// The archive path of a Signature: the folder with a trailing delimiter, the Signature without
 /// leading and trailing blanks, ".ZR2".
 std::string ArchiveFileName(const std::string& folder, std::string_view signature);
+
+/// Reads the table list text (after its marker) and splits it into its names (CR LF between
+/// them); throws ReplicationError for a list, a name or a count beyond the bounds above and
+/// DatasetError for a cut string.
+std::vector<std::string> ReadTableList(dataset::ByteReader& content);
+/// Reads a table name of a table header; throws ReplicationError beyond kMaxTableNameLength
+/// and DatasetError for a cut string.
+std::string ReadTableName(dataset::ByteReader& content);
+/// Reads the field layout of a table header; throws ReplicationError beyond kMaxLayoutLength
+/// and DatasetError for a cut string.
+std::string ReadTableLayout(dataset::ByteReader& content);
+
+/// Archive content that can tell whether it ended cleanly where its end byte stands.
+class ContentReader : public dataset::ByteReader {
+ public:
+  /// Throws ReplicationError unless the content ends here and its container is whole.
+  virtual void VerifyEnd() = 0;
+};
+
+/// Called after the end byte: VerifyEnd of a ContentReader; any other reader must hold no
+/// more bytes. Throws ReplicationError.
+void VerifyContentEnd(dataset::ByteReader& content);
 
 /// Compresses into another writer (not owned) as one zlib stream at level 9. `Finish` ends the
 /// stream; without it the target holds an unfinished stream.
@@ -88,16 +123,21 @@ class DeflateWriter : public dataset::ByteWriter {
 
 /// Decompresses one zlib stream read from another reader (not owned). Reading past the end of
 /// the stream yields no bytes. A source that ends before the stream does also yields no more
-/// bytes and sets Truncated. Damaged data throws ReplicationError with zlib's message.
-class InflateReader : public dataset::ByteReader {
+/// bytes and sets Truncated. Damaged data throws ReplicationError with zlib's message and the
+/// archive's name.
+class InflateReader : public ContentReader {
  public:
-  /// Throws ReplicationError when zlib cannot start.
-  explicit InflateReader(dataset::ByteReader& source);
+  /// `name` stands for the source in messages (empty: none). Throws ReplicationError when zlib
+  /// cannot start.
+  explicit InflateReader(dataset::ByteReader& source, std::string name = {});
   ~InflateReader() override;
   InflateReader(const InflateReader&) = delete;
   InflateReader& operator=(const InflateReader&) = delete;
 
   std::size_t Read(void* data, std::size_t size) override;
+  /// Throws ReplicationError when content follows, when the stream does not end here with a
+  /// right check value (zlib's message) or is cut off, and when bytes follow it in the source.
+  void VerifyEnd() override;
   /// True once the zlib stream ended with a valid check value.
   bool Finished() const noexcept { return finished_; }
   /// True when the source ended before the zlib stream did.
@@ -108,8 +148,11 @@ class InflateReader : public dataset::ByteReader {
  private:
   /// Inflates up to `size` bytes into `data`; 0 at the end of the stream or of the source.
   std::size_t Inflate(unsigned char* data, std::size_t size);
+  /// "Archiv NAME" (or "Archiv" without a name), Windows-1250.
+  std::string Subject() const;
 
   dataset::ByteReader& source_;
+  std::string name_;
   z_stream z_{};
   bool finished_ = false;
   bool truncated_ = false;
@@ -146,11 +189,12 @@ class tArchiveWriter {
   std::unique_ptr<DeflateWriter> deflate_;
 };
 
-/// Opens an archive file and reads its header; the merger reads the rest from Stream.
+/// Opens an archive file and reads its header; the merger reads the rest from Stream and
+/// verifies its end there.
 class tArchiveReader {
  public:
-  /// Throws DatasetError when the file cannot be opened, ReplicationError for damaged
-  /// compressed data or a file too short for the header.
+  /// Throws DatasetError when the file cannot be opened, ReplicationError (naming the file)
+  /// for damaged compressed data or a file too short for the header.
   explicit tArchiveReader(const std::string& path);
   /// Reads an archive from another source (owned), such as bytes in memory; `name` stands for
   /// it in messages. Throws ReplicationError as above.

@@ -12,6 +12,7 @@
 #include "dataset/record.h"
 #include "replication/archive.h"
 #include "replication/errors.h"
+#include "replication/table_names.h"
 #include "text/encoding.h"
 
 namespace tamaril::replication {
@@ -74,15 +75,16 @@ class ContentWalker {
     if (*marker != static_cast<std::uint8_t>(ArchiveMarker::TableList)) {
       Fail(Ansi("Místo seznamu tabulek je bajt ") + HexByte(*marker));
     }
-    std::string list;
     try {
-      list = dataset::ReadStreamString(in_);
-    } catch (const std::runtime_error& error) {
+      list_ = ReadTableList(in_);
+    } catch (const ReplicationError& error) {
+      Fail(error.what());
+    } catch (const Error& error) {
       Fail(Ansi("Seznam tabulek: ") + error.what());
     }
     if (out_ != nullptr) {
       std::string names;
-      for (const std::string& name : dataset::SplitToList(list, "\r\n")) {
+      for (const std::string& name : list_) {
         if (!names.empty()) names += ", ";
         names += name;
       }
@@ -102,6 +104,7 @@ class ContentWalker {
       if (out_ != nullptr) *out_ << "data follow the end marker\n";
       Fail(Ansi("Za koncovou značkou archivu následují další data"));
     }
+    VerifyContentEnd(in_);
   }
 
   [[noreturn]] void Fail(const std::string& message) const {
@@ -128,6 +131,9 @@ class ContentWalker {
       *out_ << '?';
     }
     *out_ << '\n';
+    if (flag == 0 && !ContainsTableName(list_, table_)) {
+      *out_ << "warning: table " << text::AnsiToUtf8(table_) << " is not in the table list\n";
+    }
     if (layout != nullptr) *out_ << "layout: " << text::AnsiToUtf8(*layout) << '\n';
   }
 
@@ -135,8 +141,8 @@ class ContentWalker {
     std::int16_t flag = 0;
     try {
       flag = static_cast<std::int16_t>(in_.ReadU16());
-      table_ = dataset::ReadStreamString(in_);
-    } catch (const std::runtime_error& error) {
+      table_ = ReadTableName(in_);
+    } catch (const Error& error) {
       Fail(Ansi("Hlavička ") + std::to_string(index + 1) + Ansi(". tabulky: ") + error.what());
     }
     in_table_ = true;
@@ -145,7 +151,7 @@ class ContentWalker {
     std::int64_t& count = counts_.back();
     std::optional<std::string> layout;
     try {
-      layout = dataset::ReadStreamString(in_);
+      layout = ReadTableLayout(in_);
       if (rows_) {
         std::optional<std::int64_t> known;
         if (known_counts_ != nullptr && index < known_counts_->size()) known = (*known_counts_)[index];
@@ -156,7 +162,7 @@ class ContentWalker {
       dataset::TFieldDescs descs;
       dataset::BuildFieldDescs(defs, descs);
       Rows(descs, count);
-    } catch (const std::runtime_error& error) {
+    } catch (const Error& error) {
       if (!rows_) WriteTableLine(flag, count, layout ? &*layout : nullptr);
       if (dynamic_cast<const ContentError*>(&error) != nullptr) throw;
       Fail(error.what());
@@ -180,7 +186,7 @@ class ContentWalker {
       dataset::TQVMRecord record(descs);
       try {
         record.ReadFromStream(in_);
-      } catch (const std::runtime_error& error) {
+      } catch (const Error& error) {
         Fail(error.what());
       }
       if (rows_ && out_ != nullptr) *out_ << dataset::DumpRecord(record);
@@ -197,29 +203,28 @@ class ContentWalker {
   bool rows_;
   const std::vector<std::int64_t>* known_counts_;
   std::vector<std::int64_t> counts_;
-  std::string table_;  ///< the current table's name
+  std::vector<std::string> list_;  ///< the table list
+  std::string table_;              ///< the current table's name
   bool in_table_ = false;
   bool ends_early_ = false;
   std::int64_t row_ = 0;  ///< 1-based number of the row being read, 0 outside a row
 };
 
 /// The content of an archive after its header; a compressed stream cut short fails.
-class ArchiveContent : public ByteReader {
+class ArchiveContent : public ContentReader {
  public:
-  ArchiveContent(std::unique_ptr<tArchiveReader> archive, std::string name)
-      : archive_(std::move(archive)), name_(std::move(name)) {}
+  explicit ArchiveContent(std::unique_ptr<tArchiveReader> archive) : archive_(std::move(archive)) {}
 
   std::size_t Read(void* data, std::size_t size) override {
     const std::size_t got = archive_->Stream().Read(data, size);
-    if (got == 0 && size > 0 && archive_->Stream().Truncated()) {
-      throw ReplicationError(Ansi("Archiv " + name_ + " je useknutý: komprimovaný proud nekončí"));
-    }
+    if (got == 0 && size > 0 && archive_->Stream().Truncated()) archive_->Stream().VerifyEnd();
     return got;
   }
 
+  void VerifyEnd() override { archive_->Stream().VerifyEnd(); }
+
  private:
   std::unique_ptr<tArchiveReader> archive_;
-  std::string name_;
 };
 
 void DumpOpenedArchive(const std::function<std::unique_ptr<tArchiveReader>()>& open, const std::string& name,
@@ -234,7 +239,7 @@ void DumpOpenedArchive(const std::function<std::unique_ptr<tArchiveReader>()>& o
   DumpArchiveContent(
       [&]() -> std::unique_ptr<ByteReader> {
         std::unique_ptr<tArchiveReader> archive = first ? std::move(first) : open();
-        return std::make_unique<ArchiveContent>(std::move(archive), name);
+        return std::make_unique<ArchiveContent>(std::move(archive));
       },
       rows, out);
 }
@@ -253,7 +258,7 @@ void DumpArchiveContent(const ArchiveContentOpener& open, bool rows, std::ostrea
     ContentWalker counter(*content, nullptr, false, nullptr);
     try {
       counter.Run();
-    } catch (const std::runtime_error&) {
+    } catch (const Error&) {
       // The second walk meets the same damage and reports it after printing what precedes it.
     }
     counts = counter.Counts();

@@ -33,8 +33,17 @@ bool AnyFieldTagged(const dataset::TDataSet& row) {
   return false;
 }
 
-// Runs the end of a table's write phase on every way out; a failure there is reported only
-// when nothing else failed first.
+// Closes a table's data without letting a failure there replace the one being passed on.
+void CloseDataAfterFailure(dbstruct::tTbl_Structure& table) noexcept {
+  try {
+    table.CloseData();
+  } catch (...) {
+    // The failure that led here is the one to report.
+  }
+}
+
+// Runs the end of a table's write phase and closes its data on every way out. On the way out
+// of a success a failure of either fails the merge; after another failure it is not reported.
 class TableWritePhase {
  public:
   /// `table` is read again at the end: the deleted-rows table follows the table of its rows,
@@ -44,7 +53,7 @@ class TableWritePhase {
     try {
       table_->BeginWrite();
     } catch (...) {
-      table_->CloseData();
+      CloseDataAfterFailure(*table_);
       throw;
     }
   }
@@ -59,13 +68,15 @@ class TableWritePhase {
   TableWritePhase(const TableWritePhase&) = delete;
   TableWritePhase& operator=(const TableWritePhase&) = delete;
 
+  /// EndWrite (for a written table) and CloseData; throws what they throw, EndWrite's failure
+  /// first.
   void Finish() {
     open_ = false;
     if (table_ == nullptr) return;
     try {
       if (write_) table_->EndWrite();
     } catch (...) {
-      table_->CloseData();
+      CloseDataAfterFailure(*table_);
       throw;
     }
     table_->CloseData();
@@ -89,34 +100,42 @@ bool tQVMMerger::Merge() {
   TableList.clear();
   if (Stream == nullptr) return false;
   if (!IsMarker(ReadMarker(*Stream), ArchiveMarker::TableList)) return false;
-  std::string list;
   try {
-    list = dataset::ReadStreamString(*Stream);
-  } catch (const std::exception& error) {
+    TableList = ReadTableList(*Stream);
+  } catch (const ReplicationError&) {
+    throw;
+  } catch (const Error& error) {
     throw ReplicationError(fmt::format("Table list: {}", error.what()));
   }
-  for (auto& line : dataset::SplitToList(list, "\r\n")) TableList.push_back(std::move(line));
 
   bool complete = true;
   for (;;) {
     const std::optional<std::uint8_t> marker = ReadMarker(*Stream);
-    if (!IsMarker(marker, ArchiveMarker::Table)) return complete && IsMarker(marker, ArchiveMarker::End);
+    if (!IsMarker(marker, ArchiveMarker::Table)) {
+      if (!IsMarker(marker, ArchiveMarker::End)) return false;
+      // Nothing may follow the end byte, and an archive's check value must hold, before the
+      // content counts as merged whole.
+      VerifyContentEnd(*Stream);
+      return complete;
+    }
     TableName.clear();
     RowNumber = 0;
     std::string layout;
     try {
       IsDeletedRowsTable = static_cast<std::int16_t>(Stream->ReadU16());
-      TableName = dataset::ReadStreamString(*Stream);
-      if (IsDeletedRowsTable == 0 && !Listed(TableName)) throw ReplicationError("Merger error");
-      layout = dataset::ReadStreamString(*Stream);
-    } catch (const ReplicationError&) {
-      throw;
-    } catch (const std::exception& error) {
+      TableName = ReadTableName(*Stream);
+    } catch (const Error& error) {
+      throw ReplicationError(fmt::format("Table header: {}", error.what()));
+    }
+    if (IsDeletedRowsTable == 0 && !Listed(TableName)) throw ReplicationError("Merger error");
+    try {
+      layout = ReadTableLayout(*Stream);
+    } catch (const Error& error) {
       throw ReplicationError(fmt::format("Table header {}: {}", TableName, error.what()));
     }
     try {
       Adapter.SetLayout(layout);
-    } catch (const std::exception& error) {
+    } catch (const Error& error) {
       throw ReplicationError(fmt::format("Table {}: {}", TableName, error.what()));
     }
     PreviousTable = nullptr;
@@ -140,7 +159,7 @@ bool tQVMMerger::MergeRows() {
     ++RowNumber;
     try {
       Adapter.ReadRow(Stream);
-    } catch (const std::exception& error) {
+    } catch (const Error& error) {
       throw ReplicationError(fmt::format("Table {}, row {}: {}", TableName, RowNumber, error.what()));
     }
     // A row is applied only when its end byte follows it.
@@ -167,8 +186,13 @@ void tQVMMerger::Conflict(dataset::TDataSet& row, tConflictKind kind, const std:
 void tQVMMerger::RunStatement(dataset::TDataSet& row, const std::function<void()>& statement) {
   try {
     statement();
-  } catch (const std::exception& error) {
-    Conflict(row, tConflictKind::StatementFailed, error.what());
+  } catch (const Error& error) {
+    try {
+      Conflict(row, tConflictKind::StatementFailed, error.what());
+    } catch (...) {
+      // A handler that fails while it reports must not put its error in place of the
+      // statement's, which says what went wrong in the database.
+    }
     throw;
   }
 }
@@ -177,7 +201,8 @@ void tQVMMerger::MergeDeletedRow(dataset::TDataSet& row) {
   auto field = [&](const char* name) -> const dataset::TField& {
     const dataset::TField* found = row.FindField(name);
     if (found == nullptr) {
-      throw ReplicationError(fmt::format("Table {}, row {}: Field '{}' not found", TableName, RowNumber, name));
+      throw ReplicationError(
+          fmt::format("Table {}, row {}: Field '{}' not found", TableName, RowNumber, name));
     }
     return *found;
   };
@@ -204,20 +229,21 @@ void tQVMMerger::MergeDeletedRow(dataset::TDataSet& row) {
     Conflict(row, tConflictKind::AmbiguousDelete, conflict);
     return;
   }
-  CurrentTable->BeforeDelete();
+  // AfterDelete undoes what BeforeDelete prepared: it runs whatever happens from here on.
   std::int64_t deleted = 0;
   try {
+    CurrentTable->BeforeDelete();
     RunStatement(row, [&] { deleted = CurrentTable->DeleteRecord(record_guid, id); });
+    if (deleted > 0 && OnRowDeleted) {
+      if (dataset::TQVMmemDataSet* first = existing->FirstMatch()) OnRowDeleted(*this, *first, deleted);
+    }
   } catch (...) {
     try {
       CurrentTable->AfterDelete();
     } catch (...) {
-      // The failed delete is the error to report.
+      // The first failure is the one to report.
     }
     throw;
-  }
-  if (deleted > 0 && OnRowDeleted) {
-    if (dataset::TQVMmemDataSet* first = existing->FirstMatch()) OnRowDeleted(*this, *first, deleted);
   }
   CurrentTable->AfterDelete();
 }

@@ -33,11 +33,13 @@ using MergerRowEvent = std::function<void(tQVMMerger&, dataset::TDataSet&)>;
 /// (merger, row dataset, allow flag out; false on entry).
 using MergerAppendEvent = std::function<void(tQVMMerger&, dataset::TDataSet&, bool&)>;
 /// (merger, row dataset, allow flag out; false on entry, existing rows).
-using MergerChangeEvent = std::function<void(tQVMMerger&, dataset::TDataSet&, bool&, dbstruct::tExistingRecords&)>;
+using MergerChangeEvent =
+    std::function<void(tQVMMerger&, dataset::TDataSet&, bool&, dbstruct::tExistingRecords&)>;
 /// (merger, existing row dataset, number of rows deleted).
 using MergerDeletedEvent = std::function<void(tQVMMerger&, dataset::TDataSet&, std::int64_t)>;
 /// (merger, row dataset, conflict kind, text).
-using MergerConflictEvent = std::function<void(tQVMMerger&, dataset::TDataSet&, tConflictKind, const std::string&)>;
+using MergerConflictEvent =
+    std::function<void(tQVMMerger&, dataset::TDataSet&, tConflictKind, const std::string&)>;
 
 /// Reads the content an archive carries after its header and applies it to a target database:
 /// each row is looked up, the events decide whether to append, update or delete, and the table
@@ -49,19 +51,23 @@ class tQVMMerger {
   tQVMMerger(const tQVMMerger&) = delete;
   tQVMMerger& operator=(const tQVMMerger&) = delete;
 
-  /// Reads and applies the whole content. Returns true when it ended with the end byte,
-  /// false when it ended early (a missing table list or a marker out of place: what was read
-  /// before stays applied). Throws ReplicationError "Merger error" for a table the table list
-  /// does not name and, naming the table (and row), for a header or row that is cut off or
-  /// does not fit its layout and for a layout that cannot be stored; what a statement or an
-  /// event throws. Without a Structure every table is read through without effect.
+  /// Reads and applies the whole content. Returns true when it ended with the end byte and
+  /// nothing after it (VerifyContentEnd: for an archive's stream also a right check value and
+  /// no bytes after the zlib stream), false when it ended early (a missing table list or a
+  /// marker out of place: what was read before stays applied). Throws ReplicationError
+  /// "Merger error" for a table the table list does not name, for a table list, name or layout
+  /// beyond the archive's bounds, for content that does not end cleanly after the end byte
+  /// and, naming the table (and row), for a header or row that is cut off or does not fit its
+  /// layout and for a layout that cannot be stored; what a statement or an event throws (a
+  /// failed statement's error even when OnConflict throws while reporting it). Without a
+  /// Structure every table is read through without effect.
   bool Merge();
 
   tDatasetAdapter Adapter;
-  std::vector<std::string> TableList;  ///< the table list read from the stream
-  dataset::ByteReader* Stream = nullptr;  ///< not owned
+  std::vector<std::string> TableList;                  ///< the table list read from the stream
+  dataset::ByteReader* Stream = nullptr;               ///< not owned
   dbstruct::tDatabase_Structure* Structure = nullptr;  ///< not owned
-  std::string TableName;                ///< the name in the current table header
+  std::string TableName;                               ///< the name in the current table header
   dbstruct::tTbl_Structure* PreviousTable = nullptr;
   dbstruct::tTbl_Structure* CurrentTable = nullptr;
   std::int16_t IsDeletedRowsTable = 0;  ///< flag of the current table header

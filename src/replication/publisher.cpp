@@ -7,23 +7,14 @@ namespace tamaril::replication {
 
 namespace {
 
-// Calls CloseData of a table on every way out of its publishing.
-class CloseDataGuard {
- public:
-  explicit CloseDataGuard(dbstruct::tTbl_Structure& table) : table_(table) {}
-  ~CloseDataGuard() {
-    try {
-      table_.CloseData();
-    } catch (...) {
-      // Closing after a failure must not hide the failure.
-    }
+// Closes a table's data after a failure without putting its own failure in that one's place.
+void CloseDataAfterFailure(dbstruct::tTbl_Structure& table) noexcept {
+  try {
+    table.CloseData();
+  } catch (...) {
+    // The failure that led here is the one to report.
   }
-  CloseDataGuard(const CloseDataGuard&) = delete;
-  CloseDataGuard& operator=(const CloseDataGuard&) = delete;
-
- private:
-  dbstruct::tTbl_Structure& table_;
-};
+}
 
 }  // namespace
 
@@ -71,8 +62,7 @@ void tQVMPublisher::Publish() {
       CurrentTableName = main->GetTableName();
       if (OnTableProgress) OnTableProgress(*this, 0, CurrentTableName, count);
       if (OnTableStart) OnTableStart(*this, CurrentTableName);
-      CloseDataGuard guard(*main);
-      PublishTable(*main, true);
+      PublishAndClose(*main, true);
     }
   }
   for (int i = 0; i < count; ++i) {
@@ -83,10 +73,19 @@ void tQVMPublisher::Publish() {
     CurrentTable = &table;
     CurrentTableName = name;
     if (OnTableStart) OnTableStart(*this, name);
-    CloseDataGuard guard(table);
-    PublishTable(table, false);
+    PublishAndClose(table, false);
   }
   Stream->WriteU8(static_cast<std::uint8_t>(ArchiveMarker::End));
+}
+
+void tQVMPublisher::PublishAndClose(dbstruct::tTbl_Structure& table, bool main_table) {
+  try {
+    PublishTable(table, main_table);
+  } catch (...) {
+    CloseDataAfterFailure(table);
+    throw;
+  }
+  table.CloseData();
 }
 
 void tQVMPublisher::PublishTable(dbstruct::tTbl_Structure& table, bool main_table) {

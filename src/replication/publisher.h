@@ -40,9 +40,9 @@ class tQVMPublisher {
   void Publish();
 
   tDatasetAdapter Adapter;
-  std::vector<std::string> TableList;       ///< tables to publish; Publish adds their masters
-  std::string MainTable;                    ///< the deleted-rows table to publish first, or empty
-  dataset::ByteWriter* Stream = nullptr;    ///< not owned
+  std::vector<std::string> TableList;                  ///< tables to publish; Publish adds their masters
+  std::string MainTable;                               ///< the deleted-rows table to publish first, or empty
+  dataset::ByteWriter* Stream = nullptr;               ///< not owned
   dbstruct::tDatabase_Structure* Structure = nullptr;  ///< not owned
   std::string CurrentTableName;
   dbstruct::tTbl_Structure* CurrentTable = nullptr;
@@ -58,6 +58,9 @@ class tQVMPublisher {
   void AddMasterTables();
   bool Listed(const std::string& name) const;
   void PublishTable(dbstruct::tTbl_Structure& table, bool main_table);
+  /// PublishTable, then CloseData of the table on every way out; a CloseData failure after a
+  /// published table fails the export.
+  void PublishAndClose(dbstruct::tTbl_Structure& table, bool main_table);
 };
 
 }  // namespace tamaril::replication

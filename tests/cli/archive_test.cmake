@@ -10,8 +10,13 @@ set(ENV{HOME} "${WORK}/user")
 
 # Writes data/NAME.ZR2: the header (Signature POB, EXPORTNO 5, 15 March 2023 noon) and a table
 # list "A", the table A (ID;Integer;0;0) with the rows 7 and -1, and the end byte; the content
-# is cut to CUT bytes when CUT is not 0.
+# is cut to CUT bytes when CUT is not 0, and with FLIP the last byte of the file (a byte of the
+# check value) has one bit flipped.
 function(make_archive name cut)
+  set(flip 0)
+  if("FLIP" IN_LIST ARGN)
+    set(flip 1)
+  endif()
   execute_process(COMMAND "${PYTHON}" -c [=[
 import struct, sys, zlib
 def text(s):
@@ -24,8 +29,11 @@ content = (header + b'\x01' + text(b'A\r\n') + b'\x02' + struct.pack('<h', 0) + 
 cut = int(sys.argv[2])
 if cut:
     content = content[:cut]
-open(sys.argv[1], 'wb').write(zlib.compress(content, 9))
-]=] "${WORK}/data/${name}.ZR2" ${cut} RESULT_VARIABLE rc)
+data = bytearray(zlib.compress(content, 9))
+if int(sys.argv[3]):
+    data[-1] ^= 0x01
+open(sys.argv[1], 'wb').write(data)
+]=] "${WORK}/data/${name}.ZR2" ${cut} ${flip} RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "archive ${name} not created")
   endif()
@@ -71,5 +79,13 @@ row 1
 row 2
 " "tamaril-cli: Tabulka A, řádek 2: Unexpected end of stream\n" "${WORK}/data/cut.ZR2" --rows)
 
+# A wrong check value: everything is printed, then the dump fails with zlib's message.
+make_archive(flipped 0 FLIP)
+expect(1 "${head}TABLE A flag=0 rows=2
+layout: ID;Integer;0;0
+end
+" "tamaril-cli: Chyba dekomprese archivu ${WORK}/data/flipped.ZR2: incorrect data check\n" "${WORK}/data/flipped.ZR2")
+
 file(WRITE "${WORK}/data/other.ZR2" "no archive")
-expect(1 "" "tamaril-cli: Chyba dekomprese: incorrect header check\n" "${WORK}/data/other.ZR2")
+expect(1 "" "tamaril-cli: Chyba dekomprese archivu ${WORK}/data/other.ZR2: incorrect header check\n"
+  "${WORK}/data/other.ZR2")

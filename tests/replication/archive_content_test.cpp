@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <vector>
+
 #include "dataset/field.h"
 #include "dataset/stream.h"
 #include "engine_fixture.h"
 #include "replication/archive.h"
 #include "replication/errors.h"
+#include "support/expect_throw_msg.h"
+#include "text/encoding.h"
 
 namespace tamaril::replication {
 namespace {
@@ -64,7 +69,10 @@ TEST_F(ArchiveContentTest, OneIntegerRowByteForByteAfterInflating) {
   for (std::size_t got; (got = inflate.Read(buffer, sizeof buffer)) > 0;) all.append(buffer, got);
   EXPECT_TRUE(inflate.Finished());
 
-  std::string expected = std::string("\x0a^SQLKELM^Z", 11) + "\x0a" "ABCDEFGHIJ" + Bytes({7, 0, 0, 0});
+  std::string expected = std::string("\x0a^SQLKELM^Z", 11) +
+                         "\x0a"
+                         "ABCDEFGHIJ" +
+                         Bytes({7, 0, 0, 0});
   const double time = 46000.5;
   expected.append(reinterpret_cast<const char*>(&time), 8);
   EXPECT_EQ(all, expected + ExampleContent());
@@ -81,6 +89,69 @@ TEST_F(ArchiveContentTest, OneIntegerRowByteForByteAfterInflating) {
   dbaccess::TransactionGuard transaction(center_);
   EXPECT_TRUE(merger.Merge());
   transaction.Commit();
+  EXPECT_EQ(Rows(center_, "SELECT ID FROM T"), "5\n");
+}
+
+// An archive file holding `content` after the header, with its compressed bytes changed by
+// `damage`; the merge of it with every append allowed (Merge's result, or its error).
+class ArchiveImportTest : public ArchiveContentTest {
+ protected:
+  std::string WriteArchive(const std::string& content, const std::function<void(std::string&)>& damage) {
+    const std::string path = folder_.File("POB.ZR2");
+    tArchiveHeader header;
+    header.Signature = "POB";
+    {
+      tArchiveWriter writer(path, header);
+      writer.Stream().WriteBytes(content);
+      writer.Commit();
+    }
+    std::string bytes = testing::ReadWholeFile(path);
+    damage(bytes);
+    testing::WriteWholeFile(path, bytes);
+    return path;
+  }
+
+  bool MergeArchive(const std::string& path) {
+    tArchiveReader reader(path);
+    tQVMMerger merger;
+    merger.Stream = &reader.Stream();
+    merger.Structure = &center_structure_;
+    merger.OnAppendRow = [](tQVMMerger&, dataset::TDataSet&, bool& allow) { allow = true; };
+    // Not committed: a failed merge leaves the transaction to be rolled back.
+    dbaccess::TransactionGuard transaction(center_);
+    const bool complete = merger.Merge();
+    transaction.Commit();
+    return complete;
+  }
+};
+
+TEST_F(ArchiveImportTest, AnArchiveThatLiesAboutItsEndIsNotMerged) {
+  struct Case {
+    std::string what;
+    std::string content;
+    std::function<void(std::string&)> damage;
+    std::string message;  // after the archive's path
+  };
+  const std::vector<Case> cases = {
+      {"one flipped bit in the check value", ExampleContent(),
+       [](std::string& bytes) { bytes.back() = static_cast<char>(bytes.back() ^ 0x01); },
+       "Chyba dekomprese archivu {}: incorrect data check"},
+      {"no check value", ExampleContent(), [](std::string& bytes) { bytes.resize(bytes.size() - 4); },
+       "Archiv {} je useknutý: komprimovaný proud nekončí"},
+      {"bytes after the stream", ExampleContent(), [](std::string& bytes) { bytes += '\0'; },
+       "Archiv {}: za komprimovaným proudem následují další bajty"},
+      {"content after the end byte", ExampleContent() + Bytes({0xF1}), [](std::string&) {},
+       "Archiv {}: za koncovou značkou obsahu následují další data"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = WriteArchive(c.content, c.damage);
+    std::string message = c.message;
+    message.replace(message.find("{}"), 2, path);
+    EXPECT_THROW_MSG(MergeArchive(path), ReplicationError, text::Utf8ToAnsi(message));
+    EXPECT_EQ(Rows(center_, "SELECT COUNT(*) FROM T"), "0\n");
+  }
+  EXPECT_TRUE(MergeArchive(WriteArchive(ExampleContent(), [](std::string&) {})));
   EXPECT_EQ(Rows(center_, "SELECT ID FROM T"), "5\n");
 }
 
@@ -141,12 +212,67 @@ TEST_F(HostileContentTest, DamageFailsNamingTableAndRow) {
   bad_field[row_start + 1] = 9;
   EXPECT_EQ(MergeError(bad_field).rfind("Table T, row 1: ", 0), 0U) << MergeError(bad_field);
   // A table the list does not name.
-  EXPECT_EQ(MergeError(Bytes({1}) + Str("X\r\n") + whole.substr(whole.find(Bytes({2, 0, 0})))), "Merger error");
+  EXPECT_EQ(MergeError(Bytes({1}) + Str("X\r\n") + whole.substr(whole.find(Bytes({2, 0, 0})))),
+            "Merger error");
   // A layout the record cannot hold, and a header cut short.
   const std::string header = Bytes({1}) + Str("T\r\n") + Bytes({2, 0, 0}) + Str("T");
   EXPECT_EQ(MergeError(header + Str("ID;NoSuchType;0;0") + Bytes({0xF2, 0xF1})).rfind("Table T: ", 0), 0U);
-  EXPECT_EQ(MergeError(header + Bytes({0x40, 0x42, 0x0F, 0x00}) + "ID;"), "Table header T: Unexpected end of stream");
+  EXPECT_EQ(MergeError(header + Bytes({0x40, 0x42, 0x0F, 0x00}) + "ID;"),
+            "Table header T: Unexpected end of stream");
   EXPECT_EQ(Rows(center_, "SELECT COUNT(*) FROM T"), "0\n");
+}
+
+// A table list of `count` names of one letter.
+std::string ListOfNames(std::size_t count) {
+  std::string list;
+  for (std::size_t i = 0; i < count; ++i) list += "a\r\n";
+  return list;
+}
+
+TEST_F(HostileContentTest, NamesLayoutsAndTheTableListHaveBounds) {
+  const std::string listed_t = Bytes({1}) + Str("T\r\n");
+  const std::string long_name(kMaxTableNameLength + 1, 'N');
+  struct Case {
+    std::string what;
+    std::string content;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      // A list that would inflate to 300 MB is refused before it is read.
+      {"list", Bytes({1, 0x00, 0xA3, 0xE1, 0x11}) + "T\r\n",
+       "Seznam tabulek má 300000000 bajtů, smí mít nejvýše 16777216"},
+      {"count", Bytes({1}) + Str(ListOfNames(kMaxTableCount + 1)) + Bytes({0xF1}),
+       "Seznam tabulek má více než 100000 názvů"},
+      {"name in the list", Bytes({1}) + Str("T\r\n" + long_name + "\r\n") + Bytes({0xF1}),
+       "Název v seznamu tabulek má 1025 bajtů, smí mít nejvýše 1024"},
+      {"table name",
+       listed_t + Bytes({2, 0, 0}) + Str(long_name) + Str("ID;Integer;0;0") + Bytes({0xF2, 0xF1}),
+       "Table header: Název tabulky má 1025 bajtů, smí mít nejvýše 1024"},
+      {"layout", listed_t + Bytes({2, 0, 0}) + Str("T") + Bytes({0x01, 0x00, 0x10, 0x00}) + "ID;",
+       "Table header T: Popis polí tabulky má 1048577 bajtů, smí mít nejvýše 1048576"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    MergeLog log;
+    EXPECT_THROW_MSG(Merge(c.content, log), ReplicationError, text::Utf8ToAnsi(c.message));
+  }
+
+  // At the bounds: every name of a full list, and a table of the longest name read through.
+  const std::string longest(kMaxTableNameLength, 'N');
+  const std::string full = Bytes({1}) + Str(ListOfNames(kMaxTableCount - 1) + longest + "\r\n") +
+                           Bytes({2, 0, 0}) + Str(longest) + Str("ID;Integer;0;0") + Bytes({0xF2, 0xF1});
+  dataset::MemoryReader in(full);
+  tQVMMerger merger;
+  merger.Stream = &in;
+  merger.Structure = &center_structure_;
+  EXPECT_TRUE(merger.Merge());
+  EXPECT_EQ(merger.TableList.size(), kMaxTableCount);
+}
+
+TEST_F(HostileContentTest, NothingMayFollowTheEndByte) {
+  MergeLog log;
+  EXPECT_THROW_MSG(Merge(ExampleContent() + Bytes({0}), log), ReplicationError,
+                   text::Utf8ToAnsi("Za koncovou značkou archivu následují další data"));
 }
 
 TEST_F(HostileContentTest, WithoutAStructureEverythingIsReadThrough) {
@@ -168,12 +294,7 @@ TEST(DatasetAdapter, WritingWithoutARowFails) {
   tDatasetAdapter adapter;
   dataset::MemoryWriter out;
   adapter.SetLayout("ID;Integer;0;0");
-  try {
-    adapter.WriteRow(&out);
-    ADD_FAILURE() << "no exception";
-  } catch (const ReplicationError& error) {
-    EXPECT_STREQ(error.what(), "DatasetAdapter: Current record not available");
-  }
+  EXPECT_THROW_MSG(adapter.WriteRow(&out), ReplicationError, "DatasetAdapter: Current record not available");
   adapter.WriteRow(nullptr);
   EXPECT_TRUE(out.Data().empty());
 }

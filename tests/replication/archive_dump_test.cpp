@@ -180,14 +180,30 @@ TEST(ArchiveDump, DamageNamesTableAndRow) {
     std::string message;
   };
   const std::vector<Case> cases = {
-      {ContentBuilder().TableList("B\r\n").Table(0, "B", "ID;Integer;0;0").Row({Variant::Integer(5)}).Byte(0xF2).Take(),
+      {ContentBuilder()
+           .TableList("B\r\n")
+           .Table(0, "B", "ID;Integer;0;0")
+           .Row({Variant::Integer(5)})
+           .Byte(0xF2)
+           .Take(),
        rows_of_b + "content ends early (no end marker)\n", "Obsah archivu končí bez koncové značky"},
       {ContentBuilder().TableList("B\r\n").Table(0, "B", "ID;Integer;0;0").Row({Variant::Integer(5)}).Take(),
-       rows_of_b + "content ends early (no end marker)\n", "Tabulka B: Obsah archivu končí bez koncové značky"},
-      {ContentBuilder().TableList("B\r\n").Table(0, "B", "ID;Integer;0;0").Row({Variant::Integer(5)}).Byte(7).Take(),
+       rows_of_b + "content ends early (no end marker)\n",
+       "Tabulka B: Obsah archivu končí bez koncové značky"},
+      {ContentBuilder()
+           .TableList("B\r\n")
+           .Table(0, "B", "ID;Integer;0;0")
+           .Row({Variant::Integer(5)})
+           .Byte(7)
+           .Take(),
        rows_of_b, "Tabulka B: Místo řádku nebo konce tabulky je bajt 0x07"},
-      {ContentBuilder().TableList("B\r\n").Table(0, "B", "ID;Integer;0;0").Row({Variant::Integer(5)}).Byte(3)
-           .Take() + std::string("\x02\0", 2),
+      {ContentBuilder()
+               .TableList("B\r\n")
+               .Table(0, "B", "ID;Integer;0;0")
+               .Row({Variant::Integer(5)})
+               .Byte(3)
+               .Take() +
+           std::string("\x02\0", 2),
        rows_of_b + "row 2\n",
        "Tabulka B, řádek 2: Field number 2 in the record stream is outside the layout (1..1)"},
       {ContentBuilder().TableList("B\r\n").Table(0, "B", "ID;Integer;0;0").Byte(3).Take() +
@@ -226,7 +242,46 @@ TEST(ArchiveDump, ArchiveThatIsNoneOrCutShort) {
   foreign.back() = static_cast<char>(foreign.back() ^ 0x55);
   const auto [text, error] = Dump(foreign, true);
   EXPECT_EQ(text.rfind(kHeaderText + "tables: Tš, B\n", 0), 0U) << text;
-  EXPECT_EQ(error, "Chyba dekomprese: incorrect data check");
+  EXPECT_EQ(error, "Chyba dekomprese archivu (paměť): incorrect data check");
+
+  // Whole content, but the file goes on after the zlib stream.
+  EXPECT_EQ(Dump(Archive(ContentBuilder().TableList("").Byte(0xF1).Take()) + "x", false),
+            std::make_pair(kHeaderText + "tables: \nend\n",
+                           std::string("Archiv (paměť): za komprimovaným proudem následují další bajty")));
+}
+
+TEST(ArchiveDump, WarnsOfATableTheListDoesNotName) {
+  const std::string content = ContentBuilder()
+                                  .TableList("b\r\n")
+                                  .Table(0, "B", "ID;Integer;0;0")
+                                  .Byte(0xF2)
+                                  .Table(0, "C", "ID;Integer;0;0")
+                                  .Row({Variant::Integer(5)})
+                                  .Byte(0xF2)
+                                  .Byte(0xF1)
+                                  .Take();
+  EXPECT_EQ(Dump(Archive(content), false),
+            std::make_pair(kHeaderText + "tables: b\n"
+                                         "TABLE B flag=0 rows=0\n"
+                                         "layout: ID;Integer;0;0\n"
+                                         "TABLE C flag=0 rows=1\n"
+                                         "warning: table C is not in the table list\n"
+                                         "layout: ID;Integer;0;0\n"
+                                         "end\n",
+                           std::string()));
+}
+
+TEST(ArchiveDump, RefusesWhatIsBeyondTheBounds) {
+  // A table list whose length says 300 MB is refused from its length alone.
+  const auto [text, error] = Dump(Archive(std::string("\x01\x00\xa3\xe1\x11", 5) + "T\r\n"), false);
+  EXPECT_EQ(text, kHeaderText);
+  EXPECT_EQ(error, "Seznam tabulek má 300000000 bajtů, smí mít nejvýše 16777216");
+  const std::string big_layout =
+      ContentBuilder().TableList("B\r\n").TableHeader(0, "B", std::string(kMaxLayoutLength + 1, 'x')).Take();
+  EXPECT_EQ(
+      Dump(Archive(big_layout), false),
+      std::make_pair(kHeaderText + "tables: B\nTABLE B flag=0 rows=0\n",
+                     std::string("Tabulka B: Popis polí tabulky má 1048577 bajtů, smí mít nejvýše 1048576")));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "replication/errors.h"
+#include "support/expect_throw_msg.h"
 #include "support/temp_dir.h"
 #include "text/encoding.h"
 
@@ -67,15 +68,7 @@ std::string Uncompressed(std::string_view compressed, std::size_t size) {
   return result;
 }
 
-template <typename Action>
-void ExpectReplicationError(Action action, const std::string& utf8_message) {
-  try {
-    action();
-    FAIL() << "no error, expected " << utf8_message;
-  } catch (const ReplicationError& error) {
-    EXPECT_EQ(text::AnsiToUtf8(error.what()), utf8_message);
-  }
-}
+std::string Ansi(std::string_view utf8) { return text::Utf8ToAnsi(utf8); }
 
 TEST(Deflate, RoundTripsAtLevelNine) {
   for (const std::size_t size : {std::size_t{0}, std::size_t{5}, std::size_t{3} * 1024 * 1024 + 17}) {
@@ -99,7 +92,7 @@ TEST(Deflate, RefusesWritesAfterFinish) {
   const std::size_t size = target.Data().size();
   writer.Finish();
   EXPECT_EQ(target.Data().size(), size);
-  ExpectReplicationError([&] { writer.WriteU8(2); }, "Zápis do ukončeného komprimovaného proudu");
+  EXPECT_THROW_MSG(writer.WriteU8(2), ReplicationError, Ansi("Zápis do ukončeného komprimovaného proudu"));
   EXPECT_EQ(Uncompressed(target.Data(), 1), "\x01");
 }
 
@@ -117,7 +110,8 @@ TEST(Inflate, ReadsStreamsOfOtherWriters) {
 TEST(Inflate, CutStreamYieldsOnlyTheDecodedPrefix) {
   const std::string data = NoisyBytes(300000);
   const std::string compressed = Deflated(data);
-  for (const std::size_t cut : {std::size_t{0}, std::size_t{1}, compressed.size() / 2, compressed.size() - 1}) {
+  for (const std::size_t cut :
+       {std::size_t{0}, std::size_t{1}, compressed.size() / 2, compressed.size() - 1}) {
     bool truncated = false;
     const std::string prefix = Inflated(compressed.substr(0, cut), &truncated);
     EXPECT_TRUE(truncated) << cut;
@@ -132,9 +126,58 @@ TEST(Inflate, DamagedDataFailsWithZlibsMessage) {
   std::string compressed = Deflated("some content worth checking");
   std::string bad_header = compressed;
   bad_header[1] = static_cast<char>(bad_header[1] ^ 1);
-  ExpectReplicationError([&] { Inflated(bad_header); }, "Chyba dekomprese: incorrect header check");
+  EXPECT_THROW_MSG(Inflated(bad_header), ReplicationError, Ansi("Chyba dekomprese: incorrect header check"));
   compressed.back() = static_cast<char>(compressed.back() ^ 0x40);
-  ExpectReplicationError([&] { Inflated(compressed); }, "Chyba dekomprese: incorrect data check");
+  EXPECT_THROW_MSG(Inflated(compressed), ReplicationError, Ansi("Chyba dekomprese: incorrect data check"));
+}
+
+// Reads `content.size()` bytes of the stream and then asks whether it ended there.
+void ReadAllAndVerify(std::string_view compressed, std::size_t content_size) {
+  dataset::MemoryReader source(compressed);
+  InflateReader reader(source, "A.ZR2");
+  EXPECT_EQ(reader.ReadBytes(content_size).size(), content_size);
+  reader.VerifyEnd();
+}
+
+TEST(Inflate, VerifyEndRefusesAStreamThatDoesNotEndCleanly) {
+  const std::string content = "content ending in its end byte \xf1";
+  const std::string compressed = Deflated(content);
+  ReadAllAndVerify(compressed, content.size());
+
+  struct Case {
+    std::string compressed;
+    std::size_t read;
+    std::string message;
+  };
+  std::string flipped = compressed;
+  flipped.back() = static_cast<char>(flipped.back() ^ 0x01);
+  const std::vector<Case> cases = {
+      {flipped, content.size(), "Chyba dekomprese archivu A.ZR2: incorrect data check"},
+      {compressed.substr(0, compressed.size() - 4), content.size(),
+       "Archiv A.ZR2 je useknutý: komprimovaný proud nekončí"},
+      {compressed + "x", content.size(), "Archiv A.ZR2: za komprimovaným proudem následují další bajty"},
+      {compressed, content.size() - 1, "Archiv A.ZR2: za koncovou značkou obsahu následují další data"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_THROW_MSG(ReadAllAndVerify(c.compressed, c.read), ReplicationError, Ansi(c.message));
+  }
+}
+
+TEST(Inflate, VerifyEndFindsTheCheckValueBeyondTheFirstBuffers) {
+  // The check value lies many compressed buffers after the bytes read so far.
+  const std::string content = NoisyBytes(1024 * 1024);
+  std::string compressed = Deflated(content);
+  compressed[compressed.size() - 2] = static_cast<char>(compressed[compressed.size() - 2] ^ 0x10);
+  dataset::MemoryReader source(compressed);
+  InflateReader reader(source, "B.ZR2");
+  EXPECT_EQ(reader.ReadBytes(100).size(), 100U);
+  EXPECT_THROW_MSG(reader.VerifyEnd(), ReplicationError,
+                   Ansi("Archiv B.ZR2: za koncovou značkou obsahu následují další data"));
+  dataset::MemoryReader again(compressed);
+  InflateReader whole(again, "B.ZR2");
+  EXPECT_EQ(whole.ReadBytes(content.size()), content);
+  EXPECT_THROW_MSG(whole.VerifyEnd(), ReplicationError,
+                   Ansi("Chyba dekomprese archivu B.ZR2: incorrect data check"));
 }
 
 TEST(ArchiveHeader, GoldenBytes) {
@@ -156,7 +199,8 @@ TEST(ArchiveHeader, GoldenBytes) {
                                                      "\0\0\0\0\0\0\xf8\x3f",
                                                      34));
   header.Signature = "ABCDEFGHIJK";
-  ExpectReplicationError([&] { EncodeArchiveHeader(header); }, "Identifikace exportu je delší než 10 znaků: ABCDEFGHIJK");
+  EXPECT_THROW_MSG(EncodeArchiveHeader(header), ReplicationError,
+                   Ansi("Identifikace exportu je delší než 10 znaků: ABCDEFGHIJK"));
 }
 
 TEST(ArchiveHeader, DecodesAndRecognizesArchives) {
@@ -180,7 +224,8 @@ TEST(ArchiveHeader, DecodesAndRecognizesArchives) {
   other = bytes;
   other[11] = 11;
   EXPECT_FALSE(DecodeArchiveHeader(other).Identified);
-  ExpectReplicationError([&] { DecodeArchiveHeader(bytes.substr(0, 33)); }, "Hlavička archivu nemá 34 bajtů, ale 33");
+  EXPECT_THROW_MSG(DecodeArchiveHeader(bytes.substr(0, 33)), ReplicationError,
+                   Ansi("Hlavička archivu nemá 34 bajtů, ale 33"));
 }
 
 TEST(ArchiveFile, NameOfSignature) {
@@ -200,7 +245,9 @@ TEST(ArchiveFile, WrittenWholeOrNotAtAll) {
     writer.Stream().WriteBytes("content");
   }
   EXPECT_FALSE(std::filesystem::exists(path));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 0);
+  EXPECT_EQ(
+      std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()),
+      0);
 
   testing::WriteWholeFile(path, "older archive");
   {
@@ -233,11 +280,12 @@ TEST(ArchiveFile, ShortFileIsNoArchive) {
   testing::TempDir dir;
   const std::string path = dir.File("short.ZR2");
   testing::WriteWholeFile(path, Deflated(std::string(33, 'x')));
-  ExpectReplicationError([&] { tArchiveReader reader(path); }, "Soubor " + path + " není úplný archiv");
+  EXPECT_THROW_MSG(tArchiveReader reader(path), ReplicationError,
+                   Ansi("Soubor " + path + " není úplný archiv"));
   tArchiveHeader header;
   header.Signature = "ABCDEFGHIJK";
-  ExpectReplicationError([&] { tArchiveWriter writer(dir.File("long.ZR2"), header); },
-                         "Identifikace exportu je delší než 10 znaků: ABCDEFGHIJK");
+  EXPECT_THROW_MSG(tArchiveWriter writer(dir.File("long.ZR2"), header), ReplicationError,
+                   Ansi("Identifikace exportu je delší než 10 znaků: ABCDEFGHIJK"));
   EXPECT_FALSE(std::filesystem::exists(dir.File("long.ZR2")));
 }
 

@@ -55,7 +55,7 @@ bool EngineTest::Merge(const std::string& content, MergeLog& log) {
   dataset::MemoryReader in(content);
   tQVMMerger merger;
   merger.Stream = &in;
-  merger.Structure = &center_structure_;
+  merger.Structure = merge_target_ != nullptr ? merge_target_ : &center_structure_;
   auto note = [&](std::string text) { log.events.push_back(std::move(text)); };
   merger.OnAppendRow = [&](tQVMMerger&, dataset::TDataSet&, bool& allow) { allow = allow_append_; };
   merger.OnUpdateRow = [&](tQVMMerger&, dataset::TDataSet& row, bool& allow, dbstruct::tExistingRecords&) {
@@ -80,6 +80,7 @@ bool EngineTest::Merge(const std::string& content, MergeLog& log) {
   merger.OnConflict = [&](tQVMMerger&, dataset::TDataSet&, tConflictKind kind, const std::string& text) {
     note("conflict " + std::to_string(static_cast<int>(kind)) + " " + text);
   };
+  if (configure_merger_) configure_merger_(merger);
   dbaccess::TransactionGuard transaction(center_);
   const bool complete = merger.Merge();
   transaction.Commit();

@@ -55,7 +55,9 @@ class EngineTest : public ::testing::Test {
   dbstruct::tSQLiteDatabase_Structure center_structure_{&center_};
   std::vector<std::string> published_tables_;  ///< the publisher's table list after Publish
   bool allow_append_ = true, allow_update_ = true, allow_delete_ = true;
-  std::function<void(dataset::TDataSet&)> on_update_;  ///< may clear change flags
+  std::function<void(dataset::TDataSet&)> on_update_;      ///< may clear change flags
+  dbstruct::tDatabase_Structure* merge_target_ = nullptr;  ///< Merge's structure; the center's when null
+  std::function<void(tQVMMerger&)> configure_merger_;      ///< may replace Merge's handlers
 };
 
 }  // namespace tamaril::replication::fixtures

@@ -4,7 +4,7 @@
 cmake_minimum_required(VERSION 3.25)
 
 file(REMOVE_RECURSE "${WORK}")
-file(MAKE_DIRECTORY "${WORK}/user")
+file(MAKE_DIRECTORY "${WORK}/user" "${WORK}/home")
 set(ENV{HOME} "${WORK}/user")
 set(home "${WORK}/home")
 

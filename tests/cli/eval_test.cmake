@@ -4,7 +4,7 @@
 cmake_minimum_required(VERSION 3.25)
 
 file(REMOVE_RECURSE "${WORK}")
-file(MAKE_DIRECTORY "${WORK}/user")
+file(MAKE_DIRECTORY "${WORK}/user" "${WORK}/home")
 set(ENV{HOME} "${WORK}/user")
 
 # Runs eval with the arguments and checks the exit status and the whole output.

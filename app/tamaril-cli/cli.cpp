@@ -238,6 +238,8 @@ int Cli::Run(int argc, const char* const* argv) {
     return Execute(argc, argv);
   } catch (const EAbort&) {
     return static_cast<int>(ExitStatus::Cancelled);
+  } catch (const CliError& e) {
+    err_ << "tamaril-cli: " << e.TerminalText() << '\n';
   } catch (const Error& e) {
     err_ << "tamaril-cli: " << ToTerminal(e.what()) << '\n';
   } catch (const std::exception& e) {
@@ -258,21 +260,19 @@ int Cli::Execute(int argc, const char* const* argv) {
   for (const Action& action : actions_) {
     if (action.command->parsed()) chosen = &action;
   }
-  if (chosen == nullptr)
-    throw CliError(text::Utf8ToAnsi("Chybí příkaz; známé příkazy: " + KnownCommands(app_)));
+  if (chosen == nullptr) throw CliError::FromUtf8("Chybí příkaz; známé příkazy: " + KnownCommands(app_));
 
   if (!home_.empty()) {
     std::error_code error;
     if (!std::filesystem::is_directory(home_, error)) {
       const bool exists = std::filesystem::exists(home_, error);
-      throw CliError(
-          text::Utf8ToAnsi("Složka programu " + home_ + (exists ? " není složka" : " neexistuje")));
+      throw CliError::FromUtf8("Složka programu " + home_ + (exists ? " není složka" : " neexistuje"));
     }
     core::SetProgramFolder(home_);
   }
   if (!common_.empty()) {
     if (!std::filesystem::is_regular_file(common_)) {
-      throw CliError(text::Utf8ToAnsi("Soubor společných hodnot " + common_ + " neexistuje"));
+      throw CliError::FromUtf8("Soubor společných hodnot " + common_ + " neexistuje");
     }
     core::SetCommonInfoFileName(common_);
   }

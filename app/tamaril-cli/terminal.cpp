@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "core/input_check.h"
 #include "tamaril-cli/cli_error.h"
 #include "text/ascii.h"
 #include "text/encoding.h"
@@ -78,9 +79,9 @@ std::string ToTerminal(std::string_view ansi) { return text::AnsiToUtf8(ansi); }
 bool TerminalLoginPrompt::ShowLoginDialog(core::tLoginObject& login, std::string_view last_error) {
   Terminal terminal;
   if (!terminal.IsOpen()) {
-    throw CliError(text::Utf8ToAnsi(
+    throw CliError::FromUtf8(
         "Přihlášení k SQL serveru vyžaduje terminál; uveďte User ID, Password a Persist Security Info=True "
-        "v připojovacím řetězci"));
+        "v připojovacím řetězci");
   }
   if (!last_error.empty()) terminal.Write(text::AnsiToUtf8(last_error) + "\n");
   terminal.Write("SQL server login\n");
@@ -88,10 +89,11 @@ bool TerminalLoginPrompt::ShowLoginDialog(core::tLoginObject& login, std::string
   std::string prompt = "Uživatelské jméno";
   if (!login.UserName.empty()) prompt += " [" + text::AnsiToUtf8(login.UserName) + "]";
   const std::string entered_user = terminal.Ask(prompt + ": ", true);
-  const std::string user = entered_user.empty() ? login.UserName : text::Utf8ToAnsi(entered_user);
+  const std::string user =
+      entered_user.empty() ? login.UserName : core::CheckedAnsiInput("Uživatelské jméno", entered_user);
   const std::string entered_password = terminal.Ask("Heslo: ", false);
   login.UserName = user;
-  login.Password = text::Utf8ToAnsi(entered_password);
+  login.Password = core::CheckedAnsiInput("Heslo", entered_password);
   return true;
 }
 

@@ -17,7 +17,8 @@ std::string ToTerminal(std::string_view ansi);
 
 /// Asks for a login on the controlling terminal (/dev/tty), the password without echo. The end
 /// of input (Ctrl-D) at either question is the person's cancellation and throws EAbort; without
-/// a terminal it throws CliError saying how to give the login instead.
+/// a terminal it throws CliError saying how to give the login instead, and an entry
+/// Windows-1250 cannot hold throws core::InputError.
 class TerminalLoginPrompt : public core::LoginPrompt {
  public:
   bool ShowLoginDialog(core::tLoginObject& login, std::string_view last_error) override;

@@ -70,7 +70,7 @@ TEST(CliOutcome, MapsEachKindOfOutcomeToItsStatusAndMessage) {
 TEST(CliOutcome, AMissingProgramFolderStopsBeforeTheCommandRuns) {
   const testing::TempDir work;
   bool ran = false;
-  const std::string missing = work.File("překlep");
+  const std::string missing = work.File("překlep日");
   const Outcome outcome = RunWith(
       [&ran] {
         ran = true;

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "core/input_check.h"
 #include "tamaril-cli/cli_error.h"
 #include "text/encoding.h"
 #include "text/error.h"
@@ -97,6 +98,31 @@ TEST(TerminalLoginPrompt, EndOfInputAtEitherQuestionCancels) {
         screen);
     EXPECT_EQ(status, 4) << question << '\n' << screen;
   }
+}
+
+// A password Windows-1250 cannot hold would reach the server as "?": it is refused instead.
+TEST(TerminalLoginPrompt, RefusesAnEntryWindows1250CannotHold) {
+  std::string screen;
+  const int status = OnTerminal(
+      [] {
+        TerminalLoginPrompt prompt;
+        core::tLoginObject login;
+        try {
+          prompt.ShowLoginDialog(login, "");
+        } catch (const core::InputError& e) {
+          return text::AnsiToUtf8(e.what()) ==
+                         "Hodnota pole Heslo obsahuje znak U+65E5, který kódování Windows-1250 nemá"
+                     ? 5
+                     : 6;
+        }
+        return 0;
+      },
+      [](int master, std::string& shown) {
+        Type(master, shown, "Uživatelské jméno: ", "jan\n");
+        Type(master, shown, "Heslo: ", "heslo日\n");
+      },
+      screen);
+  EXPECT_EQ(status, 5) << screen;
 }
 
 TEST(TerminalLoginPromptDeathTest, WithoutATerminalSaysHowToGiveTheLogin) {

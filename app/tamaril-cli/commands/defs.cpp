@@ -29,7 +29,7 @@ struct DefinitionOptions {
 
 bool ImportListChosen(const DefinitionOptions& options) {
   if (options.export_list == options.import_list)
-    throw CliError(text::Utf8ToAnsi("Uveďte právě jedno z --export a --import"));
+    throw CliError::FromUtf8("Uveďte právě jedno z --export a --import");
   return options.import_list;
 }
 
@@ -41,7 +41,7 @@ std::string PartnerField(const DefinitionOptions& options) {
 void GoToDefinition(dataset::TQVMStoredMemoryDataSet& list, const std::string& signature) {
   const std::string key = core::CheckedAnsiInput("Signature", signature);
   if (!list.Locate("Signature", dataset::Variant::String(key))) {
-    throw CliError(text::Utf8ToAnsi("Definice " + signature + " v seznamu není"));
+    throw CliError::FromUtf8("Definice " + signature + " v seznamu není");
   }
 }
 
@@ -54,8 +54,8 @@ void SetTextField(dataset::TQVMStoredMemoryDataSet& list, const std::string& nam
   const std::string value =
       core::CheckedAnsiInput(name, utf8, memo ? core::TextLines::Multiple : core::TextLines::Single);
   if (!memo && static_cast<int>(value.size()) > field.Size) {
-    throw CliError(
-        text::Utf8ToAnsi("Hodnota pole " + name + " je delší než " + std::to_string(field.Size) + " znaků"));
+    throw CliError::FromUtf8("Hodnota pole " + name + " je delší než " + std::to_string(field.Size) +
+                             " znaků");
   }
   if (value.empty()) {
     field.Clear();  // an empty text is no value: a required field then refuses the post

@@ -35,7 +35,7 @@ struct EvalOptions {
   std::string rule;
 };
 
-CliError Refused(const std::string& utf8) { return CliError(text::Utf8ToAnsi(utf8)); }
+CliError Refused(const std::string& utf8) { return CliError::FromUtf8(utf8); }
 
 // "YYYY-MM-DD[THH:MM:SS[.mmm]]" typed for `what`, as a date-time.
 double DateTimeArgument(std::string_view text, const std::string& what) {

@@ -38,8 +38,7 @@ bool ParseSwitch(std::string_view value, bool& result) {
 // Applies "KEY=VALUE" (a settings key of the ini file) to the settings record.
 void ApplySetting(const std::string& assignment) {
   const auto equals = assignment.find('=');
-  if (equals == std::string::npos)
-    throw CliError(text::Utf8ToAnsi("Očekávám KLÍČ=HODNOTA, ne '" + assignment + "'"));
+  if (equals == std::string::npos) throw CliError::FromUtf8("Očekávám KLÍČ=HODNOTA, ne '" + assignment + "'");
   const std::string key = text::UpperCaseAscii(assignment.substr(0, equals));
   core::TReplOptions& options = core::ReplOptions();
   std::string* text_setting = nullptr;
@@ -50,14 +49,14 @@ void ApplySetting(const std::string& assignment) {
   } else if (key == "LOGFILE") {
     text_setting = &options.LogFilePath;
   } else if (key != "DOLOG") {
-    throw CliError(text::Utf8ToAnsi("Neznámé nastavení '" + assignment.substr(0, equals) +
-                                    "' (EXPFLDR, IMPFLDR, LOGFILE, DOLOG)"));
+    throw CliError::FromUtf8("Neznámé nastavení '" + assignment.substr(0, equals) +
+                             "' (EXPFLDR, IMPFLDR, LOGFILE, DOLOG)");
   }
   const std::string value = core::CheckedAnsiInput(key, assignment.substr(equals + 1));
   if (text_setting != nullptr) {
     *text_setting = value;
   } else if (!ParseSwitch(value, options.DoLog)) {
-    throw CliError(text::Utf8ToAnsi("DOLOG je 1 nebo 0, ne '" + assignment.substr(equals + 1) + "'"));
+    throw CliError::FromUtf8("DOLOG je 1 nebo 0, ne '" + assignment.substr(equals + 1) + "'");
   }
 }
 
@@ -66,8 +65,8 @@ ExitStatus RunSettings(std::ostream& out, const std::vector<std::string>& assign
     {
       const core::TQVMIniFile ini(core::ReplOptionsFileName());
       if (ini.ReadOnly()) {
-        throw CliError(text::Utf8ToAnsi("Soubor nastavení " + core::ReplOptionsFileName() +
-                                        " je jen pro čtení; nic nebylo změněno"));
+        throw CliError::FromUtf8("Soubor nastavení " + core::ReplOptionsFileName() +
+                                 " je jen pro čtení; nic nebylo změněno");
       }
     }
     for (const auto& assignment : assignments) ApplySetting(assignment);

@@ -20,7 +20,7 @@ ExitStatus RunStructure(Cli& cli, const std::string& connection_string, const st
   logins.ConnectDatabase(connection, core::CheckedAnsiInput("--connection", connection_string),
                          core::CheckedAnsiInput("--database", database));
   if (connection.Kind() != dbaccess::BackendKind::SQLite) {
-    throw CliError(text::Utf8ToAnsi("Příkaz structure zatím umí jen databáze SQLite"));
+    throw CliError::FromUtf8("Příkaz structure zatím umí jen databáze SQLite");
   }
   dbstruct::tSQLiteDatabase_Structure structure(&connection);
   structure.Scan();

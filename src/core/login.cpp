@@ -1,5 +1,6 @@
 #include "core/login.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "text/ascii.h"
@@ -53,6 +54,54 @@ bool ParseConnectionLogin(std::string_view connection_string, std::string& user_
   if (persist.empty()) return false;
   const char first = text::UpperAscii(persist.front());
   return first == 'T' || first == 'A';
+}
+
+std::string MaskConnectionPassword(std::string_view connection_string) {
+  std::string masked;
+  std::size_t at = 0;
+  while (at < connection_string.size()) {
+    const std::size_t equals = connection_string.find_first_of("=;", at);
+    if (equals == std::string_view::npos || connection_string[equals] == ';') {
+      // An item without a value.
+      const std::size_t end = equals == std::string_view::npos ? connection_string.size() : equals + 1;
+      masked += connection_string.substr(at, end - at);
+      at = end;
+      continue;
+    }
+    const std::string_view name = text::TrimBlanks(connection_string.substr(at, equals - at));
+    masked += connection_string.substr(at, equals + 1 - at);
+    // The value runs to the next ";", or past the closing brace or quote of a value that opens with one.
+    std::size_t value_start = equals + 1;
+    while (value_start < connection_string.size() && connection_string[value_start] == ' ') ++value_start;
+    std::size_t end = value_start;
+    if (end < connection_string.size() &&
+        std::string_view("{\"'").find(connection_string[end]) != std::string_view::npos) {
+      const char close = connection_string[end] == '{' ? '}' : connection_string[end];
+      ++end;
+      while (end < connection_string.size()) {
+        if (connection_string[end] == close) {
+          if (end + 1 < connection_string.size() && connection_string[end + 1] == close) {
+            end += 2;  // a doubled closing character stands for itself
+            continue;
+          }
+          ++end;
+          break;
+        }
+        ++end;
+      }
+    }
+    end = std::min(connection_string.find(';', end), connection_string.size());
+    const bool secret =
+        text::EqualsIgnoreCaseAscii(name, "Password") || text::EqualsIgnoreCaseAscii(name, "Pwd");
+    if (secret && end > value_start) {
+      masked += "********";
+    } else {
+      masked += connection_string.substr(equals + 1, end - equals - 1);
+    }
+    if (end < connection_string.size()) masked += ';';
+    at = end + 1;
+  }
+  return masked;
 }
 
 bool ConnectWithLogin(dbaccess::Connection* connection, std::string_view connection_string,

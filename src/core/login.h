@@ -30,6 +30,11 @@ class LoginPrompt {
 /// own credentials ("Persist Security Info" starting with T or A, in any case).
 bool ParseConnectionLogin(std::string_view connection_string, std::string& user_name, std::string& password);
 
+/// The connection string for showing: the value of every "Password" and "Pwd" item (name in
+/// any case, blanks around it allowed; a value in braces or quotes to its closing one) becomes
+/// "********", whatever its length; everything else stays as it is.
+std::string MaskConnectionPassword(std::string_view connection_string);
+
 /// Connects `connection` with `connection_string`, asking `prompt` for a login as often as
 /// connecting fails, then selects `database_name`. On return `user_name` and `password` hold
 /// the login that worked. `database_missing` is set when the server was reached but has no

@@ -8,12 +8,13 @@ namespace {
 
 // Opens a definition list from its file and dresses its fields: labels, required fields, the
 // unique Signature, and the connection string kept scrambled in the file but plain in its text.
-void OpenDefinitionList(dataset::TQVMStoredMemoryDataSet& list, std::string_view name, std::string_view layout,
-                        std::string_view file_name, std::string_view partner_field,
+void OpenDefinitionList(dataset::TQVMStoredMemoryDataSet& list, std::string_view name,
+                        std::string_view layout, std::string_view file_name, std::string_view partner_field,
                         std::string_view partner_label, std::string_view database_label) {
   list.Name = std::string(name);
   list.SetFieldLayout(std::string(layout));
   list.SetFilename(IncludeTrailingDelimiter(ProgramFolder()) + std::string(file_name));
+  list.SetNewFileMode(0600);
   list.Open();
   list.SetUniqueField("Signature");
 
@@ -44,10 +45,26 @@ void OpenDefinitionList(dataset::TQVMStoredMemoryDataSet& list, std::string_view
 TMaindata::TMaindata(LoginPrompt& prompt) : logins_(prompt) {
   MASTERConnection.SetCommandTimeout(300);
   MASTERConnection.SetConnectionTimeout(300);
-  OpenDefinitionList(ImportDefTbl, "ImportDefTbl", kImportLayout, "IMPORT.DAT", "ClientName", "Název klienta",
-                     "Databáze pro import");
-  OpenDefinitionList(ExportDefTbl, "ExportDefTbl", kExportLayout, "EXPORT.DAT", "CenterName", "Název centra",
-                     "Databáze pro export");
+  OpenList(true);
+  OpenList(false);
+}
+
+void TMaindata::OpenList(bool import) {
+  if (import) {
+    OpenDefinitionList(ImportDefTbl, "ImportDefTbl", kImportLayout, "IMPORT.DAT", "ClientName",
+                       "Název klienta", "Databáze pro import");
+  } else {
+    OpenDefinitionList(ExportDefTbl, "ExportDefTbl", kExportLayout, "EXPORT.DAT", "CenterName",
+                       "Název centra", "Databáze pro export");
+  }
+}
+
+ListFileLock TMaindata::LockList(bool import) {
+  dataset::TQVMStoredMemoryDataSet& list = DefinitionList(import);
+  ListFileLock lock(list.Filename());
+  list.Close();
+  OpenList(import);
+  return lock;
 }
 
 TMaindata::~TMaindata() = default;

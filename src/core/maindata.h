@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/list_lock.h"
 #include "core/login_cache.h"
 #include "dataset/memory_table.h"
 #include "dbaccess/connection.h"
@@ -11,7 +12,8 @@ namespace tamaril::core {
 
 /// The two definition lists and the program's database connections: what the programs hold
 /// from start-up to exit. The lists are the memory tables EXPORT.DAT and IMPORT.DAT in the
-/// program's folder, read at creation and written by `StoreLists`.
+/// program's folder, read at creation and written by `StoreLists`; a list file is created with
+/// mode 0600, since connection strings may carry logins.
 class TMaindata {
  public:
   /// Layout of EXPORT.DAT.
@@ -36,10 +38,18 @@ class TMaindata {
   dbaccess::Connection MASTERConnection;
 
   /// The list of the given kind.
-  dataset::TQVMStoredMemoryDataSet& DefinitionList(bool import) { return import ? ImportDefTbl : ExportDefTbl; }
+  dataset::TQVMStoredMemoryDataSet& DefinitionList(bool import) {
+    return import ? ImportDefTbl : ExportDefTbl;
+  }
 
   /// Writes IMPORT.DAT, then EXPORT.DAT (each replaced whole); throws when a file cannot be written.
   void StoreLists();
+
+  /// Locks the list file of the given kind and reads the list again under the lock, so that a
+  /// change made and stored while the lock is held starts from what other programs wrote. A
+  /// pending edit of the list is lost. Throws AppError when the lock cannot be taken and the
+  /// list's DatasetError for a damaged file.
+  [[nodiscard]] ListFileLock LockList(bool import);
 
   /// See LoginCache::ConnectDatabase.
   void ConnectDatabase(dbaccess::Connection& connection, std::string_view connection_string,
@@ -55,6 +65,8 @@ class TMaindata {
   }
 
  private:
+  void OpenList(bool import);
+
   LoginCache logins_;
 };
 

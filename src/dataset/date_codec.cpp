@@ -65,17 +65,73 @@ std::int64_t DayNumberFromCivil(std::int64_t year, int month, int day) {
 std::string IsoDateText(std::int64_t day_number) {
   const CivilDate date = CivilFromDayNumber(day_number);
   char buffer[48];
-  std::snprintf(buffer, sizeof buffer, "%04lld-%02d-%02d", static_cast<long long>(date.year), date.month, date.day);
+  std::snprintf(buffer, sizeof buffer, "%04lld-%02d-%02d", static_cast<long long>(date.year), date.month,
+                date.day);
   return buffer;
 }
 
 std::string IsoTimeText(std::int64_t ms) {
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", static_cast<int>(ms / 3600000),
-                static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60), static_cast<int>(ms % 1000));
+                static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60),
+                static_cast<int>(ms % 1000));
   return buffer;
 }
 
-std::string IsoDateTimeText(TimeStamp stamp) { return IsoDateText(stamp.date) + 'T' + IsoTimeText(stamp.time); }
+std::string IsoDateTimeText(TimeStamp stamp) {
+  return IsoDateText(stamp.date) + 'T' + IsoTimeText(stamp.time);
+}
+
+namespace {
+
+// Reads exactly `width` decimal digits of `text` from `at` (no sign, no blank) as a number.
+bool ReadDigits(std::string_view text, std::size_t& at, std::size_t width, int& value) {
+  if (at + width > text.size()) return false;
+  value = 0;
+  for (std::size_t i = 0; i < width; ++i) {
+    const char c = text[at + i];
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  at += width;
+  return true;
+}
+
+bool ReadChar(std::string_view text, std::size_t& at, char expected) {
+  if (at >= text.size() || text[at] != expected) return false;
+  ++at;
+  return true;
+}
+
+}  // namespace
+
+std::optional<double> ParseIsoTimeOfDay(std::string_view text) {
+  std::size_t at = 0;
+  int hour = 0, minute = 0, second = 0, millisecond = 0;
+  if (!ReadDigits(text, at, 2, hour) || !ReadChar(text, at, ':') || !ReadDigits(text, at, 2, minute) ||
+      !ReadChar(text, at, ':') || !ReadDigits(text, at, 2, second)) {
+    return std::nullopt;
+  }
+  if (at < text.size() && (!ReadChar(text, at, '.') || !ReadDigits(text, at, 3, millisecond)))
+    return std::nullopt;
+  if (at != text.size() || hour > 23 || minute > 59 || second > 59) return std::nullopt;
+  return ((hour * 60 + minute) * 60 + second + millisecond / 1000.0) / 86400.0;
+}
+
+std::optional<double> ParseIsoDateTime(std::string_view text) {
+  std::size_t at = 0;
+  int year = 0, month = 0, day = 0;
+  if (!ReadDigits(text, at, 4, year) || !ReadChar(text, at, '-') || !ReadDigits(text, at, 2, month) ||
+      !ReadChar(text, at, '-') || !ReadDigits(text, at, 2, day)) {
+    return std::nullopt;
+  }
+  std::optional<double> time = 0.0;
+  if (at < text.size()) time = text[at] == 'T' ? ParseIsoTimeOfDay(text.substr(at + 1)) : std::nullopt;
+  if (!time || year < 1 || month < 1 || month > 12 || day < 1) return std::nullopt;
+  const std::int64_t day_number = DayNumberFromCivil(year, month, day);
+  const CivilDate check = CivilFromDayNumber(day_number);
+  if (check.month != month || check.day != day) return std::nullopt;
+  return static_cast<double>(day_number - kDayNumberOf30Dec1899) + *time;
+}
 
 }  // namespace tamaril::dataset

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace tamaril::dataset {
 
@@ -42,5 +44,12 @@ std::string IsoDateText(std::int64_t day_number);
 std::string IsoTimeText(std::int64_t ms);
 /// "YYYY-MM-DDTHH:MM:SS.mmm" of a time stamp.
 std::string IsoDateTimeText(TimeStamp stamp);
+
+/// "HH:MM:SS[.mmm]" as a fraction of a day; nothing when the text has another form or a part
+/// is out of range.
+std::optional<double> ParseIsoTimeOfDay(std::string_view text);
+/// "YYYY-MM-DD[THH:MM:SS[.mmm]]" as a date-time; nothing when the text has another form or
+/// names no calendar day or time.
+std::optional<double> ParseIsoDateTime(std::string_view text);
 
 }  // namespace tamaril::dataset

@@ -438,7 +438,7 @@ std::unique_ptr<ByteReader> TQVMStoredMemoryDataSet::CreateReadStream() {
 
 std::unique_ptr<ByteWriter> TQVMStoredMemoryDataSet::CreateWriteStream() {
   if (filename_.empty()) return nullptr;
-  return std::make_unique<AtomicFileWriter>(filename_);
+  return std::make_unique<AtomicFileWriter>(filename_, new_file_mode_);
 }
 
 void TQVMStoredMemoryDataSet::CommitStream(ByteWriter& stream) { static_cast<AtomicFileWriter&>(stream).Commit(); }

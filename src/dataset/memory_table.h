@@ -179,6 +179,8 @@ class TQVMStoredMemoryDataSet : public TQVMCustomStreamedMemoryDataSet {
   const std::string& Filename() const noexcept { return filename_; }
   /// The file (UTF-8 path), read at the next open.
   void SetFilename(const std::string& filename) { filename_ = filename; }
+  /// The permission bits Store gives the file when it creates it (an existing file keeps its own).
+  void SetNewFileMode(unsigned mode) { new_file_mode_ = mode; }
 
  protected:
   std::unique_ptr<ByteReader> CreateReadStream() override;
@@ -187,6 +189,7 @@ class TQVMStoredMemoryDataSet : public TQVMCustomStreamedMemoryDataSet {
 
  private:
   std::string filename_;
+  unsigned new_file_mode_ = 0644;
 };
 
 }  // namespace tamaril::dataset

@@ -103,12 +103,14 @@ std::size_t FileReader::Read(void* data, std::size_t size) {
   }
 }
 
-AtomicFileWriter::AtomicFileWriter(const std::string& path) : path_(path), temp_path_(path + ".XXXXXX") {
+AtomicFileWriter::AtomicFileWriter(const std::string& path, unsigned new_file_mode)
+    : path_(path), temp_path_(path + ".XXXXXX") {
   fd_ = ::mkstemp(temp_path_.data());
   if (fd_ < 0) throw DatasetError("Cannot create file " + path + ": " + SystemReason());
-  // mkstemp creates the file private; give it the target's mode, or the usual one for a new file.
+  // mkstemp creates the file private; give it the target's mode, or the one asked for a new file.
   struct stat target_stat {};
-  const mode_t mode = ::stat(path.c_str(), &target_stat) == 0 ? (target_stat.st_mode & 07777) : 0644;
+  const mode_t mode = ::stat(path.c_str(), &target_stat) == 0 ? (target_stat.st_mode & 07777)
+                                                              : static_cast<mode_t>(new_file_mode & 07777);
   ::fchmod(fd_, mode);
 }
 

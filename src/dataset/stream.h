@@ -82,7 +82,9 @@ class FileReader : public ByteReader {
 /// and the target stays as it was. Throws DatasetError with the system's reason.
 class AtomicFileWriter : public ByteWriter {
  public:
-  explicit AtomicFileWriter(const std::string& path);
+  /// Starts a temporary file beside `path` with the mode of the existing target, or with
+  /// `new_file_mode` when there is none yet; throws DatasetError when it cannot be created.
+  explicit AtomicFileWriter(const std::string& path, unsigned new_file_mode = 0644);
   ~AtomicFileWriter() override;
   AtomicFileWriter(const AtomicFileWriter&) = delete;
   AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;

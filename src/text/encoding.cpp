@@ -2,6 +2,7 @@
 
 #include <unicode/ucnv.h>
 #include <unicode/unistr.h>
+#include <unicode/utf8.h>
 
 #include <memory>
 #include <stdexcept>
@@ -67,7 +68,35 @@ std::string AnsiToUtf8(std::string_view ansi) {
 
 std::string Utf8ToAnsi(std::string_view utf8) {
   if (IsAscii(utf8)) return std::string(utf8);
-  return ToAnsi(icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size()))));
+  return ToAnsi(
+      icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size()))));
+}
+
+std::optional<std::string> Utf8ToAnsiExact(std::string_view utf8, char32_t* first_unmappable) {
+  if (IsAscii(utf8)) return std::string(utf8);
+  std::string ansi;
+  ansi.reserve(utf8.size());
+  const auto length = static_cast<int32_t>(utf8.size());
+  int32_t at = 0;
+  while (at < length) {
+    const int32_t start = at;
+    UChar32 code_point = 0;
+    U8_NEXT(reinterpret_cast<const uint8_t*>(utf8.data()), at, length, code_point);
+    // A character has a Windows-1250 byte when it comes back unchanged from that byte; the
+    // converter's substitute '?' or a near-miss fallback does not.
+    std::string byte;
+    if (code_point >= 0) byte = ToAnsi(icu::UnicodeString(code_point));
+    std::string back;
+    if (byte.size() == 1) FromAnsi(byte).toUTF8String(back);
+    if (code_point < 0 || byte.size() != 1 ||
+        back != utf8.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(at - start))) {
+      if (first_unmappable != nullptr)
+        *first_unmappable = code_point < 0 ? U'\uFFFD' : static_cast<char32_t>(code_point);
+      return std::nullopt;
+    }
+    ansi += byte;
+  }
+  return ansi;
 }
 
 std::u16string AnsiToUtf16(std::string_view ansi) {

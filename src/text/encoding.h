@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,11 @@ std::string AnsiToUtf8(std::string_view ansi);
 
 /// UTF-8 to Windows-1250 bytes.
 std::string Utf8ToAnsi(std::string_view utf8);
+
+/// UTF-8 to Windows-1250 bytes when every character has its own Windows-1250 byte; otherwise
+/// nothing, and `first_unmappable` (when given) receives the first character that has none
+/// (U+FFFD for a malformed byte sequence). Does not throw on bad text.
+std::optional<std::string> Utf8ToAnsiExact(std::string_view utf8, char32_t* first_unmappable = nullptr);
 
 /// Windows-1250 bytes to UTF-16.
 std::u16string AnsiToUtf16(std::string_view ansi);

@@ -5,7 +5,7 @@ cmake_minimum_required(VERSION 3.25)
 
 find_program(PYTHON NAMES python3 REQUIRED)
 file(REMOVE_RECURSE "${WORK}")
-file(MAKE_DIRECTORY "${WORK}/user" "${WORK}/data")
+file(MAKE_DIRECTORY "${WORK}/user" "${WORK}/data" "${WORK}/home")
 set(ENV{HOME} "${WORK}/user")
 
 # Writes data/NAME.ZR2: the header (Signature POB, EXPORTNO 5, 15 March 2023 noon) and a table

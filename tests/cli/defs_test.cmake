@@ -4,7 +4,7 @@
 cmake_minimum_required(VERSION 3.25)
 
 file(REMOVE_RECURSE "${WORK}")
-file(MAKE_DIRECTORY "${WORK}/user")
+file(MAKE_DIRECTORY "${WORK}/user" "${WORK}/home")
 set(ENV{HOME} "${WORK}/user")
 set(home "${WORK}/home")
 
@@ -77,3 +77,53 @@ foreach(line "layout: Signature;String;10;0;ClientName;String;25;0;" "AutoIncVal
 endforeach()
 file(WRITE "${WORK}/bad.dat" "memtbl....")
 run(1 memtable dump "${WORK}/bad.dat")
+
+# Text the list cannot hold is refused with the field named, never turned into "?": the
+# signature 日 is not stored, and Ж does not find a definition whose signature became "?".
+file(REMOVE "${home}/EXPORT.DAT")
+run(1 defs add --export --signature 日 --partner X --connection Y --database Z)
+expect_equal("${err}" "tamaril-cli: Hodnota pole Signature obsahuje znak U+65E5, který kódování Windows-1250 nemá\n"
+             "a signature Windows-1250 cannot hold")
+if(EXISTS "${home}/EXPORT.DAT")
+  message(FATAL_ERROR "a refused add wrote EXPORT.DAT")
+endif()
+run(0 defs add --export --signature ŽLUŤ --partner X --connection Y --database Z)
+run(1 defs remove --export --signature Ж)
+run(0 defs list --export)
+expect_equal("${out}" "ŽLUŤ\tX\tZ\n" "after refusing to remove Ж")
+# One-line fields take no tab or line break; the note may have lines.
+run(1 defs edit --export --signature ŽLUŤ "--database=a\tb")
+expect_equal("${err}" "tamaril-cli: Hodnota pole DatabaseName nesmí obsahovat tabulátor\n" "a tab in the database")
+run(0 defs edit --export --signature ŽLUŤ "--note=první\ndruhý")
+
+# A list holds logins: a new list file is private to its owner.
+execute_process(COMMAND stat -c %a "${home}/EXPORT.DAT" OUTPUT_VARIABLE mode OUTPUT_STRIP_TRAILING_WHITESPACE)
+expect_equal("${mode}" "600" "mode of a new EXPORT.DAT")
+
+# The password of a connection string shows only when asked for.
+string(REPLACE ";" "\\;" secret_connection "Provider=SQLOLEDB;Data Source=srv;User ID=jan;Password=tajné;Persist Security Info=True")
+run(0 defs edit --export --signature ŽLUŤ --connection "${secret_connection}")
+run(0 defs show --export --signature ŽLUŤ)
+string(FIND "${out}" "ConnectionString=Provider=SQLOLEDB;Data Source=srv;User ID=jan;Password=********;Persist Security Info=True\n" at)
+if(at EQUAL -1 OR out MATCHES "tajné")
+  message(FATAL_ERROR "defs show did not mask the password:\n${out}")
+endif()
+run(0 defs show --export --signature ŽLUŤ --show-password)
+string(FIND "${out}" "Password=tajné;" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "defs show --show-password hid the password:\n${out}")
+endif()
+
+# Ten programs adding at once keep all ten definitions (execute_process runs its commands at once).
+file(REMOVE "${home}/IMPORT.DAT")
+set(commands "")
+foreach(i RANGE 1 10)
+  list(APPEND commands COMMAND "${CLI}" --home "${home}" defs add --import --signature PAR${i} --partner P${i}
+       --connection "${connection}" --database D${i})
+endforeach()
+execute_process(${commands} RESULTS_VARIABLE results ERROR_VARIABLE err)
+expect_equal("${results}" "0;0;0;0;0;0;0;0;0;0" "exit codes of ten parallel adds (${err})")
+run(0 defs list --import)
+string(REGEX MATCHALL "PAR[0-9]+\t" added "${out}")
+list(LENGTH added count)
+expect_equal("${count}" "10" "definitions after ten parallel adds:\n${out}")

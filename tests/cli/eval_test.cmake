@@ -4,7 +4,7 @@
 cmake_minimum_required(VERSION 3.25)
 
 file(REMOVE_RECURSE "${WORK}")
-file(MAKE_DIRECTORY "${WORK}/user")
+file(MAKE_DIRECTORY "${WORK}/user" "${WORK}/home")
 set(ENV{HOME} "${WORK}/user")
 
 # Runs eval with the arguments and checks the exit status and the whole output.
@@ -35,3 +35,23 @@ expect(0 "0000 CONST N 1\n0001 CONST N 2\n0002 OP + N<-(N,N)\nnumber 3\n" --prog
 expect(1 "" --field "D:Date=2003-02-30" "D")
 expect(1 "" --field "D:Datum=1" "D")
 expect(1 "" --del "Cena:Float=1" "1")
+
+# Integers outside their field type's range are refused rather than wrapped; the bounds pass.
+expect(0 "number -32768\n" --field "N:Smallint=-32768" "N")
+expect(1 "" --field "N:Smallint=32768" "N")
+expect(0 "number 65535\n" --field "N:Word=65535" "N")
+expect(1 "" --field "N:Word=-1" "N")
+expect(1 "" --field "N:Integer=2147483648" "N")
+expect(1 "" --field "N:Largeint=9223372036854775808" "N")
+execute_process(COMMAND "${CLI}" --home "${WORK}/home" eval --field "N:Smallint=40000" "N"
+  RESULT_VARIABLE rc ERROR_VARIABLE err)
+if(NOT err STREQUAL "tamaril-cli: Hodnota pole N:Smallint=40000 je mimo rozsah typu Smallint (-32768 až 32767)\n")
+  message(FATAL_ERROR "out-of-range Smallint printed\n${err}")
+endif()
+# Text Windows-1250 cannot hold is refused in values, names and the rule alike.
+expect(1 "" --field "N:String=Ж" "N")
+expect(1 "" --field "Ж:String=a" "1")
+expect(1 "" "\"Ж\"")
+expect(1 "" --signature "a\tb" "@SIGNATURE")
+# The date parts are digits only: a sign is no hour.
+expect(1 "" --lastexport 2003-01-01T-1:00:00 "@LASTXPRT")

@@ -4,7 +4,7 @@
 cmake_minimum_required(VERSION 3.25)
 
 file(REMOVE_RECURSE "${WORK}")
-file(MAKE_DIRECTORY "${WORK}/user")
+file(MAKE_DIRECTORY "${WORK}/user" "${WORK}/home")
 set(ENV{HOME} "${WORK}/user")
 set(home "${WORK}/home")
 
@@ -55,3 +55,46 @@ foreach(args "settings;--set;COLOR=red" "settings;--set;DOLOG=maybe" "--common;$
 endforeach()
 file(READ "${home}/tamaril.ini" ini_after)
 expect_contains("${ini_after}" "DOLOG=1" "a refused change left the file alone")
+
+# A value with a line break would split the ini line: refused, the file unchanged.
+execute_process(COMMAND "${CLI}" --home "${home}" settings "--set=LOGFILE=a\nDOLOG=0"
+  RESULT_VARIABLE rc ERROR_VARIABLE err)
+if(NOT rc EQUAL 1 OR NOT err STREQUAL "tamaril-cli: Hodnota pole LOGFILE nesmí obsahovat konec řádku\n")
+  message(FATAL_ERROR "a line break in a setting ended with ${rc}: ${err}")
+endif()
+file(READ "${home}/tamaril.ini" ini_after)
+expect_contains("${ini_after}" "DOLOG=1" "a refused line break left the file alone")
+
+# The program folder must exist: a mistyped one is an error with its path, not a new empty site.
+execute_process(COMMAND "${CLI}" --home "${WORK}/hoem" settings RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 1 OR NOT err STREQUAL "tamaril-cli: Složka programu ${WORK}/hoem neexistuje\n" OR EXISTS "${WORK}/hoem")
+  message(FATAL_ERROR "a missing --home folder ended with ${rc}: ${out}${err}")
+endif()
+
+# The program's name and full version; the command line's own errors in Czech.
+execute_process(COMMAND "${CLI}" --version RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+if(NOT rc EQUAL 0 OR NOT out MATCHES "^tamaril-cli [0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+\n$")
+  message(FATAL_ERROR "--version ended with ${rc} and printed '${out}'")
+endif()
+foreach(case
+    "sttings|tamaril-cli: Neznámý příkaz 'sttings'; známé příkazy: settings, defs, memtable, archive, structure, eval"
+    "defs|tamaril-cli: Chybí příkaz; známé příkazy: list, show, add, edit, remove"
+    "defs;shw|tamaril-cli: Neznámý příkaz 'shw'; známé příkazy: list, show, add, edit, remove"
+    "defs;show;--export|tamaril-cli: Chybí povinná volba --signature"
+    "settings;--colour|tamaril-cli: Neznámá volba --colour"
+    "settings;navíc|tamaril-cli: Nadbytečný argument navíc"
+    "memtable;dump|tamaril-cli: Chybí povinný argument FILE"
+    "settings;--set|tamaril-cli: Volba --set očekává hodnotu")
+  string(FIND "${case}" "|" bar)
+  math(EXPR after_bar "${bar} + 1")
+  string(SUBSTRING "${case}" ${after_bar} -1 expected)
+  string(SUBSTRING "${case}" 0 ${bar} case)
+  execute_process(COMMAND "${CLI}" --home "${home}" ${case} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 1 OR NOT err STREQUAL "${expected}\n")
+    message(FATAL_ERROR "'${case}' ended with ${rc} and printed\n${out}${err}\ninstead of\n${expected}")
+  endif()
+endforeach()
+execute_process(COMMAND "${CLI}" defs add --help RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+foreach(line "Použití: tamaril-cli defs add [VOLBY]" "Volby:" "--signature TEXT POVINNÉ")
+  expect_contains("${out}" "${line}" "defs add --help")
+endforeach()

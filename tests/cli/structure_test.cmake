@@ -5,7 +5,7 @@ cmake_minimum_required(VERSION 3.25)
 
 find_program(PYTHON NAMES python3 REQUIRED)
 file(REMOVE_RECURSE "${WORK}")
-file(MAKE_DIRECTORY "${WORK}/user" "${WORK}/data")
+file(MAKE_DIRECTORY "${WORK}/user" "${WORK}/data" "${WORK}/home")
 set(ENV{HOME} "${WORK}/user")
 
 # Creates the database file NAME.db in the data folder from the SQL text.

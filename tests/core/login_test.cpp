@@ -31,6 +31,23 @@ class ScriptedPrompt : public LoginPrompt {
   }
 };
 
+// Only the password is hidden, whatever its length and however it is quoted; the rest of
+// the string is shown as it stands.
+TEST(MaskConnectionPassword, HidesEveryPasswordItemAndNothingElse) {
+  for (const auto& [plain, shown] : {
+           std::pair{"Provider=SQLOLEDB;User ID=sa;Password=tajne;Data Source=srv",
+                     "Provider=SQLOLEDB;User ID=sa;Password=********;Data Source=srv"},
+           std::pair{"password=x", "password=********"},
+           std::pair{"Driver=FreeTDS; PWD = a;b", "Driver=FreeTDS; PWD =********;b"},
+           std::pair{"PWD={se;cr}}et};Server=s", "PWD=********;Server=s"},
+           std::pair{"Password=\"a;\"\"b\";Server=s", "Password=********;Server=s"},
+           std::pair{"Password=;Server=s", "Password=;Server=s"},
+           std::pair{"Data Source=db;Password Hint=x;Persist", "Data Source=db;Password Hint=x;Persist"},
+           std::pair{"", ""}}) {
+    EXPECT_EQ(MaskConnectionPassword(plain), shown) << plain;
+  }
+}
+
 TEST(ParseConnectionLogin, ReadsTheLoginItemsAsTheyStand) {
   struct Case {
     std::string_view text;

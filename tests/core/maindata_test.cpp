@@ -1,8 +1,14 @@
 #include "core/maindata.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <memory>
 #include <string>
 
 #include "core/paths.h"
@@ -146,6 +152,95 @@ TEST_F(MaindataTest, ASignatureStandsOnceInEachList) {
   list.FieldByName("DatabaseName").SetAsString("changed");
   list.Post();  // editing without changing the signature is no duplicate
   EXPECT_EQ(list.RecordCount(), 1);
+}
+
+}  // namespace
+}  // namespace tamaril::core
+
+namespace tamaril::core {
+namespace {
+
+void AddDefinition(dataset::TQVMStoredMemoryDataSet& list, const std::string& signature) {
+  list.Append();
+  list.FieldByName("Signature").SetAsString(signature);
+  list.FieldByName("CenterName").SetAsString("Centrum");
+  list.Post();
+}
+
+// The file a list was written to holds logins: a new one is private, an existing one keeps the
+// mode its owner gave it.
+TEST_F(MaindataTest, ANewListFileIsPrivateAndAnExistingOneKeepsItsMode) {
+  TMaindata data(prompt_);
+  AddDefinition(data.ExportDefTbl, "A");
+  data.ExportDefTbl.Store();
+  struct stat status {};
+  ASSERT_EQ(::stat(home_.File("EXPORT.DAT").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+
+  ASSERT_EQ(::chmod(home_.File("EXPORT.DAT").c_str(), 0640), 0);
+  AddDefinition(data.ExportDefTbl, "B");
+  data.ExportDefTbl.Store();
+  ASSERT_EQ(::stat(home_.File("EXPORT.DAT").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0640u);
+}
+
+// Two programs on one list: the later change starts from what the other stored while this one
+// was open, so neither definition is lost; the other list is not touched.
+TEST_F(MaindataTest, LockingAListReadsWhatOthersStoredMeanwhile) {
+  TMaindata first(prompt_);
+  TMaindata second(prompt_);
+  {
+    const ListFileLock lock = second.LockList(false);
+    AddDefinition(second.ExportDefTbl, "DRUHY");
+    second.ExportDefTbl.Store();
+  }
+  const ListFileLock lock = first.LockList(false);
+  AddDefinition(first.ExportDefTbl, "PRVNI");
+  first.ExportDefTbl.Store();
+
+  TMaindata reopened(prompt_);
+  EXPECT_EQ(reopened.ExportDefTbl.RecordCount(), 2);
+  EXPECT_TRUE(reopened.ExportDefTbl.Locate("Signature", dataset::Variant::String("DRUHY")));
+  EXPECT_FALSE(std::filesystem::exists(home_.File("IMPORT.DAT")));
+  // The list read again under the lock keeps its dressing: the connection string stays scrambled in the file.
+  EXPECT_EQ(first.ExportDefTbl.FieldByName("Signature").DisplayLabel, text::Utf8ToAnsi("Identifikace přenosu"));
+  EXPECT_TRUE(first.ExportDefTbl.FieldByName("ConnectionString").OnSetText != nullptr);
+}
+
+// A second lock on the same list waits until the first is released.
+TEST_F(MaindataTest, AListLockExcludesAnotherProgram) {
+  const std::string list_file = home_.File("EXPORT.DAT");
+  // The parent locks only after the fork: a child would otherwise share the parent's lock.
+  int go[2];
+  int ready[2];
+  ASSERT_EQ(::pipe(go), 0);
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::alarm(20);
+    char signal = 0;
+    if (::read(go[0], &signal, 1) != 1) _exit(2);
+    const ListFileLock lock(list_file);
+    const char got = 'L';
+    _exit(::write(ready[1], &got, 1) == 1 ? 0 : 1);
+  }
+  auto held = std::make_unique<ListFileLock>(list_file);
+  ASSERT_EQ(::write(go[1], "g", 1), 1);
+  ::close(go[0]);
+  ::close(go[1]);
+  ::close(ready[1]);
+  pollfd waiting{ready[0], POLLIN, 0};
+  EXPECT_EQ(::poll(&waiting, 1, 300), 0) << "the second lock did not wait";
+  held.reset();
+  EXPECT_EQ(::poll(&waiting, 1, 10000), 1) << "the second lock was not granted after the release";
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ::close(ready[0]);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  struct stat lock_status {};
+  ASSERT_EQ(::stat(ListFileLock::LockFileName(list_file).c_str(), &lock_status), 0);
+  EXPECT_EQ(lock_status.st_mode & 0777, 0600u);
 }
 
 }  // namespace

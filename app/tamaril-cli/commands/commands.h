@@ -1,0 +1,23 @@
+#pragma once
+
+namespace tamaril::cli {
+
+class Cli;
+
+// Each command group declares its options, takes its arguments apart and prints; the
+// libraries do the work.
+
+/// "settings": prints the settings or changes them with --set.
+void AddSettingsCommands(Cli& cli);
+/// "defs list|show|add|edit|remove": the definition lists.
+void AddDefsCommands(Cli& cli);
+/// "memtable dump": a memory table file.
+void AddMemtableCommands(Cli& cli);
+/// "archive dump": a transfer archive.
+void AddArchiveCommands(Cli& cli);
+/// "structure": the scanned structure of a database.
+void AddStructureCommands(Cli& cli);
+/// "eval": a table rule over one row given on the command line.
+void AddEvalCommands(Cli& cli);
+
+}  // namespace tamaril::cli

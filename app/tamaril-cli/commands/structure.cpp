@@ -1,0 +1,48 @@
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "core/input_check.h"
+#include "core/login_cache.h"
+#include "dbstruct/sqlite/sqlite_structure.h"
+#include "tamaril-cli/cli.h"
+#include "tamaril-cli/commands/commands.h"
+#include "tamaril-cli/terminal.h"
+#include "text/encoding.h"
+
+namespace tamaril::cli {
+namespace {
+
+// Scans a database and prints its structure: tables master first, then the foreign keys.
+ExitStatus RunStructure(Cli& cli, const std::string& connection_string, const std::string& database) {
+  core::LoginCache logins(cli.LoginPrompt());
+  dbaccess::Connection connection;
+  logins.ConnectDatabase(connection, core::CheckedAnsiInput("--connection", connection_string),
+                         core::CheckedAnsiInput("--database", database));
+  if (connection.Kind() != dbaccess::BackendKind::SQLite) {
+    throw CliError::FromUtf8("Příkaz structure zatím umí jen databáze SQLite");
+  }
+  dbstruct::tSQLiteDatabase_Structure structure(&connection);
+  structure.Scan();
+  std::ostringstream listing;
+  dbstruct::WriteStructureListing(structure, listing);
+  cli.Out() << ToTerminal(listing.str());
+  return ExitStatus::Success;
+}
+
+}  // namespace
+
+void AddStructureCommands(Cli& cli) {
+  CLI::App& structure = cli.AddCommand("structure", "Načte strukturu databáze a vypíše tabulky a cizí klíče");
+  struct Options {
+    std::string connection;
+    std::string database;
+  };
+  auto options = std::make_shared<Options>();
+  structure.add_option("--connection", options->connection, "Připojovací řetězec")->required();
+  structure.add_option("--database", options->database, "Databáze")->required();
+  cli.SetAction(structure, Need::CommonValues | Need::RuleLists | Need::Settings,
+                [&cli, options] { return RunStructure(cli, options->connection, options->database); });
+}
+
+}  // namespace tamaril::cli

@@ -1,0 +1,139 @@
+#include "tamaril-cli/terminal.h"
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "core/input_check.h"
+#include "tamaril-cli/cli_error.h"
+#include "text/ascii.h"
+#include "text/encoding.h"
+#include "text/error.h"
+
+namespace tamaril::cli {
+namespace {
+
+// The controlling terminal, closed when the question ends.
+class Terminal {
+ public:
+  Terminal() : fd_(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)) {}
+  ~Terminal() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Terminal(const Terminal&) = delete;
+  Terminal& operator=(const Terminal&) = delete;
+
+  bool IsOpen() const { return fd_ >= 0; }
+
+  void Write(std::string_view utf8) const {
+    while (!utf8.empty()) {
+      const ssize_t n = ::write(fd_, utf8.data(), utf8.size());
+      if (n <= 0) return;
+      utf8.remove_prefix(static_cast<std::size_t>(n));
+    }
+  }
+
+  /// Shows the prompt and reads one line without its line end; at the end of input it throws
+  /// EAbort. Without echo, echo is off before the prompt shows, so nothing typed after it is echoed.
+  std::string Ask(std::string_view prompt, bool echo) const {
+    termios saved{};
+    const bool restore = !echo && ::tcgetattr(fd_, &saved) == 0;
+    if (restore) {
+      termios quiet = saved;
+      quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+      ::tcsetattr(fd_, TCSANOW, &quiet);  // keeps what was typed ahead
+    }
+    Write(prompt);
+    std::string line;
+    bool ended = false;
+    char c = 0;
+    for (;;) {
+      if (::read(fd_, &c, 1) != 1) break;
+      if (c == '\n') {
+        ended = true;
+        break;
+      }
+      if (c != '\r') line += c;
+    }
+    if (restore) {
+      ::tcsetattr(fd_, TCSANOW, &saved);
+      Write("\n");
+    }
+    if (!ended) {
+      if (!restore) Write("\n");
+      throw EAbort();
+    }
+    return line;
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+std::string ToTerminal(std::string_view ansi) { return text::AnsiToUtf8(ansi); }
+
+bool TerminalLoginPrompt::ShowLoginDialog(core::tLoginObject& login, std::string_view last_error) {
+  Terminal terminal;
+  if (!terminal.IsOpen()) {
+    throw CliError::FromUtf8(
+        "Přihlášení k SQL serveru vyžaduje terminál; uveďte User ID, Password a Persist Security Info=True "
+        "v připojovacím řetězci");
+  }
+  if (!last_error.empty()) terminal.Write(text::AnsiToUtf8(last_error) + "\n");
+  terminal.Write("SQL server login\n");
+  // The remembered user name stands in brackets and is kept when the line is left empty.
+  std::string prompt = "Uživatelské jméno";
+  if (!login.UserName.empty()) prompt += " [" + text::AnsiToUtf8(login.UserName) + "]";
+  const std::string entered_user = terminal.Ask(prompt + ": ", true);
+  const std::string user =
+      entered_user.empty() ? login.UserName : core::CheckedAnsiInput("Uživatelské jméno", entered_user);
+  const std::string entered_password = terminal.Ask("Heslo: ", false);
+  login.UserName = user;
+  login.Password = core::CheckedAnsiInput("Heslo", entered_password);
+  return true;
+}
+
+std::optional<bool> AskYesNo(std::string_view question) {
+  Terminal terminal;
+  if (!terminal.IsOpen()) return std::nullopt;
+  for (;;) {
+    const std::string answer =
+        text::UpperCaseAscii(text::TrimBlanks(terminal.Ask(std::string(question) + " [a/n]: ", true)));
+    if (answer == "A" || answer == "ANO") return true;
+    if (answer == "N" || answer == "NE") return false;
+  }
+}
+
+std::string ProgressLine(std::string_view caption, long long done, long long total, int width) {
+  const long long bounded = total <= 0 ? 0 : std::clamp(done, 0LL, total);
+  const int percent = total <= 0 ? 0 : static_cast<int>(bounded * 100 / total);
+  const int filled = total <= 0 ? 0 : static_cast<int>(bounded * width / total);
+  std::string line(caption);
+  line += " [";
+  for (int i = 0; i < width; ++i) line += i < filled ? "#" : "·";
+  line += "] " + std::to_string(percent) + " %";
+  return line;
+}
+
+ProgressBar::ProgressBar(std::ostream& out, int fd) : out_(out), enabled_(::isatty(fd) == 1) {}
+
+ProgressBar::~ProgressBar() { Finish(); }
+
+void ProgressBar::Show(std::string_view caption, long long done, long long total) {
+  if (!enabled_) return;
+  // "\r" returns to the start of the line, "\033[K" clears what a longer caption left.
+  out_ << '\r' << ProgressLine(ToTerminal(caption), done, total) << "\033[K" << std::flush;
+  drawn_ = true;
+}
+
+void ProgressBar::Finish() {
+  if (!drawn_) return;
+  out_ << '\n' << std::flush;
+  drawn_ = false;
+}
+
+}  // namespace tamaril::cli

@@ -1,0 +1,183 @@
+#include "tamaril-cli/terminal.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <functional>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "core/input_check.h"
+#include "tamaril-cli/cli_error.h"
+#include "text/encoding.h"
+#include "text/error.h"
+
+namespace tamaril::cli {
+namespace {
+
+// Reads what the terminal shows until `needle` appears (or nothing more comes for 10 s).
+void ReadUntil(int fd, std::string_view needle, std::string& screen) {
+  char buffer[256];
+  while (screen.find(needle) == std::string::npos) {
+    pollfd ready{fd, POLLIN, 0};
+    if (::poll(&ready, 1, 10000) <= 0) return;
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0) return;
+    screen.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+// Runs `child` in a process whose controlling terminal is a pseudo-terminal; `person` types
+// on it. Returns the child's exit status; `screen` gets what the terminal showed.
+int OnTerminal(const std::function<int()>& child, const std::function<void(int, std::string&)>& person,
+               std::string& screen) {
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    ::alarm(20);  // a question that waits for ever fails the test instead of hanging it
+    _exit(child());
+  }
+  person(master, screen);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ReadUntil(master, "\x01", screen);  // whatever is left, until the terminal closes
+  ::close(master);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void Type(int master, std::string& screen, std::string_view question, std::string_view text) {
+  ReadUntil(master, question, screen);
+  ASSERT_EQ(::write(master, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+}
+
+TEST(TerminalLoginPrompt, AsksOnTheTerminalWithoutEchoingThePassword) {
+  std::string screen;
+  const int status = OnTerminal(
+      [] {
+        TerminalLoginPrompt prompt;
+        core::tLoginObject login{"sa", "old"};
+        const bool confirmed = prompt.ShowLoginDialog(login, text::Utf8ToAnsi("Přihlášení selhalo"));
+        return confirmed && login.UserName == "jan" && login.Password == text::Utf8ToAnsi("tajné") ? 0 : 1;
+      },
+      [](int master, std::string& shown) {
+        // Each answer goes when its question is on the screen, as a person types.
+        Type(master, shown, "Uživatelské jméno [sa]: ", "jan\n");
+        Type(master, shown, "Heslo: ", "tajné\n");
+      },
+      screen);
+  EXPECT_EQ(status, 0) << screen;
+  EXPECT_NE(screen.find("Přihlášení selhalo"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("tajné"), std::string::npos) << "the password was echoed:\n" << screen;
+}
+
+// Ctrl-D at either question ends the input: the person cancelled, which is EAbort, not a failed login.
+TEST(TerminalLoginPrompt, EndOfInputAtEitherQuestionCancels) {
+  for (const char* question : {"Uživatelské jméno: ", "Heslo: "}) {
+    std::string screen;
+    const int status = OnTerminal(
+        [] {
+          TerminalLoginPrompt prompt;
+          core::tLoginObject login;
+          try {
+            prompt.ShowLoginDialog(login, "");
+          } catch (const EAbort&) {
+            return 4;
+          }
+          return 0;
+        },
+        [question](int master, std::string& shown) {
+          if (std::string_view(question) == "Heslo: ") Type(master, shown, "Uživatelské jméno: ", "jan\n");
+          Type(master, shown, question, "\x04");
+        },
+        screen);
+    EXPECT_EQ(status, 4) << question << '\n' << screen;
+  }
+}
+
+// A password Windows-1250 cannot hold would reach the server as "?": it is refused instead.
+TEST(TerminalLoginPrompt, RefusesAnEntryWindows1250CannotHold) {
+  std::string screen;
+  const int status = OnTerminal(
+      [] {
+        TerminalLoginPrompt prompt;
+        core::tLoginObject login;
+        try {
+          prompt.ShowLoginDialog(login, "");
+        } catch (const core::InputError& e) {
+          return text::AnsiToUtf8(e.what()) ==
+                         "Hodnota pole Heslo obsahuje znak U+65E5, který kódování Windows-1250 nemá"
+                     ? 5
+                     : 6;
+        }
+        return 0;
+      },
+      [](int master, std::string& shown) {
+        Type(master, shown, "Uživatelské jméno: ", "jan\n");
+        Type(master, shown, "Heslo: ", "heslo日\n");
+      },
+      screen);
+  EXPECT_EQ(status, 5) << screen;
+}
+
+TEST(TerminalLoginPromptDeathTest, WithoutATerminalSaysHowToGiveTheLogin) {
+  EXPECT_EXIT(
+      {
+        ::setsid();  // no controlling terminal from here on
+        TerminalLoginPrompt prompt;
+        core::tLoginObject login;
+        try {
+          prompt.ShowLoginDialog(login, "");
+        } catch (const CliError& e) {
+          std::cerr << text::AnsiToUtf8(e.what());
+          std::exit(3);
+        }
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(3),
+      "vyžaduje terminál; uveďte User ID, Password a Persist Security Info=True");
+}
+
+TEST(AskYesNo, RepeatsTheQuestionUntilTheAnswerIsYesOrNo) {
+  std::string screen;
+  const int status = OnTerminal(
+      [] {
+        const auto answer = AskYesNo("Obnovit databázi?");
+        return answer.has_value() ? (*answer ? 10 : 11) : 12;
+      },
+      [](int master, std::string& shown) {
+        Type(master, shown, "Obnovit databázi? [a/n]: ", "možná\n");
+        shown.clear();
+        Type(master, shown, "Obnovit databázi? [a/n]: ", " Ano \n");
+      },
+      screen);
+  EXPECT_EQ(status, 10) << screen;
+}
+
+TEST(ProgressLine, FillsCellsInProportionAndKeepsToTheBounds) {
+  EXPECT_EQ(ProgressLine("Tabulka A", 2, 5, 10), "Tabulka A [####······] 40 %");
+  EXPECT_EQ(ProgressLine("x", 7, 5, 4), "x [####] 100 %");
+  EXPECT_EQ(ProgressLine("x", -3, 5, 4), "x [····] 0 %");
+  EXPECT_EQ(ProgressLine("x", 1, 0, 4), "x [····] 0 %");  // nothing to do yet: no division by zero
+}
+
+TEST(ProgressBar, DrawsNothingWhereTheOutputIsNoTerminal) {
+  int pipe_ends[2];
+  ASSERT_EQ(::pipe(pipe_ends), 0);
+  std::ostringstream out;
+  {
+    ProgressBar bar(out, pipe_ends[1]);
+    bar.Show("Export", 1, 2);
+  }
+  ::close(pipe_ends[0]);
+  ::close(pipe_ends[1]);
+  EXPECT_EQ(out.str(), "");
+}
+
+}  // namespace
+}  // namespace tamaril::cli

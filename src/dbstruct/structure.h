@@ -37,11 +37,12 @@ class tTbl_Structure {
   /// The target rows matching the current row of `source`, or null when none match.
   virtual std::unique_ptr<tExistingRecords> FindExistingRecords(dataset::TDataSet& source) = 0;
   /// The target rows carrying that RowGuid (or, without one, that integer key), or null.
-  virtual std::unique_ptr<tExistingRecords> FindExistingByKey(const std::string& row_guid, std::int32_t id) = 0;
+  virtual std::unique_ptr<tExistingRecords> FindExistingByKey(const std::string& row_guid,
+                                                              std::int32_t id) = 0;
   /// An unopened dataset of the rows matching `where` in `order_by` order; `row_count` gets
   /// their number.
-  virtual std::unique_ptr<dataset::TDataSet> OpenTableData(const std::string& where, const std::string& order_by,
-                                                           int& row_count) = 0;
+  virtual std::unique_ptr<dataset::TDataSet> OpenTableData(const std::string& where,
+                                                           const std::string& order_by, int& row_count) = 0;
   /// Inserts the current row of `source`.
   virtual void InsertRecord(dataset::TDataSet& source) = 0;
   /// Writes the flagged fields of the current row of `source` to the matching row.
@@ -50,7 +51,8 @@ class tTbl_Structure {
   virtual std::int64_t DeleteRecord(const std::string& row_guid, std::int32_t id) = 0;
   /// True when every master row the current row of `source` refers to exists; otherwise
   /// `constraint_name` names the first foreign key without its master row.
-  virtual bool MastersExist(dataset::TDataSet& source, bool only_changed_fields, std::string& constraint_name) = 0;
+  virtual bool MastersExist(dataset::TDataSet& source, bool only_changed_fields,
+                            std::string& constraint_name) = 0;
   /// True when the table has that column.
   virtual bool HasField(const std::string& name) const = 0;
   /// True when the column exists and may be written.
@@ -75,7 +77,8 @@ class tTbl_Structure {
   /// FindExistingRecords with the result in `found`; true when something matched.
   bool TryFindExistingRecords(dataset::TDataSet& source, std::unique_ptr<tExistingRecords>& found);
   /// FindExistingByKey with the result in `found`; true when something matched.
-  bool TryFindExistingByKey(const std::string& row_guid, std::int32_t id, std::unique_ptr<tExistingRecords>& found);
+  bool TryFindExistingByKey(const std::string& row_guid, std::int32_t id,
+                            std::unique_ptr<tExistingRecords>& found);
 
   /// The owning database structure (null before the table joins one).
   tDatabase_Structure* Database() const noexcept { return database_; }
@@ -91,7 +94,7 @@ class tTbl_Structure {
 
   tDatabase_Structure* database_ = nullptr;
   tMastersInfo masters_;
-  mutable unsigned long long reach_generation_ = 0;  ///< links generation reach_ was made at
+  mutable unsigned long long reach_generation_ = 0;   ///< links generation reach_ was made at
   mutable std::vector<const tTbl_Structure*> reach_;  ///< every table reached by master links, sorted
 };
 
@@ -114,9 +117,9 @@ class tDatabase_Structure {
   virtual std::unique_ptr<tTbl_Structure> CreateTableStructure() = 0;
   /// Registers every foreign key of the database through AddForeignKey.
   virtual void LoadForeignKeys() = 0;
-  /// Rebuilds the model: tables, their structures, foreign keys, master-first order; throws
-  /// StructureError "Circular master detail links not allowed" (the model stays as built) and
-  /// what the database throws.
+  /// Rebuilds the model: tables, their structures, foreign keys, master-first order, then the
+  /// alias prefix; throws StructureError "Circular master detail links not allowed" (the model
+  /// stays as built) and what the database throws.
   virtual void Scan();
   /// Closes the open data of every table; the model stays.
   virtual void CloseData();
@@ -135,8 +138,9 @@ class tDatabase_Structure {
   /// The first table of that name (letter case ignored), or null.
   tTbl_Structure* FindTable(std::string_view name) const;
   /// Registers one column pair of a foreign key; does nothing when either table is not modelled.
-  void AddForeignKey(std::string_view master_table, std::string_view detail_table, std::string_view constraint_name,
-                     const std::string& master_column, const std::string& detail_column);
+  void AddForeignKey(std::string_view master_table, std::string_view detail_table,
+                     std::string_view constraint_name, const std::string& master_column,
+                     const std::string& detail_column);
   /// AddForeignKey, then SortMastersFirst and CheckCircularLinks (throws as those do).
   void AddForeignKeyAndReorder(std::string_view master_table, std::string_view detail_table,
                                std::string_view constraint_name, const std::string& master_column,
@@ -152,11 +156,14 @@ class tDatabase_Structure {
   /// Replaces the connection (the owner of a cached structure does this).
   void SetConnection(dbaccess::Connection* connection) noexcept { connection_ = connection; }
 
-  ScanProgressEvent OnProgress;  ///< told about every table a scan reads
+  ScanProgressEvent OnProgress;    ///< told about every table a scan reads
+  std::string AliasPrefix = "T_";  ///< table-alias prefix of generated statements no table name begins with
 
  protected:
   /// Frees every table structure.
   void ClearTables();
+  /// Picks AliasPrefix: "T_", else "TT_", "TTT_", … until no table name (upper case) begins with it.
+  void ChooseAliasPrefix();
 
  private:
   std::vector<std::unique_ptr<tTbl_Structure>> tables_;
@@ -164,5 +171,10 @@ class tDatabase_Structure {
   mutable bool name_index_valid_ = false;
   mutable std::unordered_map<std::string, tTbl_Structure*> name_index_;  ///< upper-case name -> first table
 };
+
+/// Adds the user-declared foreign keys of table "rep_USERFK" (when modelled) to `database`;
+/// throws StructureError naming the row when its PK_Field or FK_Field is not a column of its
+/// table, StructureError "Circular master detail links not allowed", and what the database throws.
+void LoadUserForeignKeys(tDatabase_Structure& database);
 
 }  // namespace tamaril::dbstruct

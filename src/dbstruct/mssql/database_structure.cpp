@@ -4,9 +4,7 @@
 
 #include <fstream>
 
-#include "dataset/dataset.h"
 #include "dataset/date_codec.h"
-#include "dataset/field.h"
 #include "dbaccess/connection.h"
 #include "dbstruct/errors.h"
 #include "dbstruct/mssql/table_structure.h"
@@ -90,15 +88,15 @@ void tADODatabase_Structure::Scan() {
     }
   }
   tDatabase_Structure::Scan();
-  AliasPrefix = "_";
-  bool clash = true;
-  while (clash) {
-    AliasPrefix = "T" + AliasPrefix;
-    clash = false;
-    for (int i = 0; i < TableCount() && !clash; ++i) {
-      clash = text::UpperCaseAscii(Table(i).GetTableName()).starts_with(AliasPrefix);
-    }
+}
+
+tMSSQLPropAccessor& tADODatabase_Structure::PropAccessor() const {
+  dbaccess::Connection* connection = Connection();
+  if (connection == nullptr) throw StructureError("Database structure has no connection");
+  if (!prop_accessor_ || &prop_accessor_->Connection() != connection) {
+    prop_accessor_ = std::make_unique<tMSSQLPropAccessor>(*connection, ServerVersionCode);
   }
+  return *prop_accessor_;
 }
 
 void tADODatabase_Structure::CloseData() {
@@ -165,22 +163,6 @@ void tADODatabase_Structure::WriteTrackingColumnsScript(const std::string& file_
     if (!script.empty()) file << script << "\r\n";
   }
   CheckWritten(file, file_name);
-}
-
-void LoadUserForeignKeys(tDatabase_Structure& database) {
-  tTbl_Structure* table = database.FindTable("rep_USERFK");
-  if (table == nullptr) return;
-  int count = 0;
-  std::unique_ptr<dataset::TDataSet> rows = table->OpenTableData({}, {}, count);
-  if (count <= 0) return;
-  rows->Open();
-  while (!rows->Eof()) {
-    database.AddForeignKeyAndReorder(
-        rows->FieldByName("PK_TableName").AsString(), rows->FieldByName("FK_TableName").AsString(),
-        rows->FieldByName("ConstraintName").AsString(), rows->FieldByName("PK_Field").AsString(),
-        rows->FieldByName("FK_Field").AsString());
-    rows->Next();
-  }
 }
 
 }  // namespace tamaril::dbstruct

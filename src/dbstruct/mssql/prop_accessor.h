@@ -30,6 +30,8 @@ class tMSSQLPropAccessor {
                               const std::string& property_name);
   /// Drops the prepared queries; the next question prepares them again. Never throws.
   void CloseQueries() noexcept;
+  /// The connection the queries run on.
+  dbaccess::Connection& Connection() const noexcept { return connection_; }
 
  private:
   void Prepare();

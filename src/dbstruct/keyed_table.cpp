@@ -241,6 +241,50 @@ std::vector<Value> tKeyedTbl_Structure::ParameterValues(
   return values;
 }
 
+Value tKeyedTbl_Structure::FieldValue(const dataset::TField& field) const {
+  switch (field.DataType()) {
+    case FieldType::DateTime: return Value::Text(owner_.FormatDateTimeLiteral(field.AsDateTime()));
+    case FieldType::Time: return Value::Text(owner_.FormatTimeLiteral(field.AsDateTime()));
+    case FieldType::Date: return DateValue(field.AsDateTime());
+    case FieldType::Smallint:
+    case FieldType::Integer:
+    case FieldType::Word:
+    case FieldType::AutoInc:
+    case FieldType::Largeint: return Value::Integer(field.AsInteger());
+    case FieldType::Boolean: return Value::Boolean(field.AsBoolean());
+    case FieldType::Float:
+    case FieldType::Currency:
+    case FieldType::BCD: return Value::Double(field.AsFloat());
+    case FieldType::Guid: return Value::Guid(field.AsString());
+    case FieldType::Bytes:
+    case FieldType::VarBytes:
+    case FieldType::Blob:
+    case FieldType::Graphic:
+    case FieldType::TypedBinary: return Value::Bytes(field.AsString());
+    default: return Value::Text(field.AsString());
+  }
+}
+
+Value tKeyedTbl_Structure::RequiredDefault(FieldType type) const {
+  switch (type) {
+    case FieldType::String:
+    case FieldType::WideString: return Value::Text("");
+    case FieldType::FixedChar: return Value::Text("-");
+    case FieldType::Smallint:
+    case FieldType::Integer:
+    case FieldType::Word:
+    case FieldType::Largeint: return Value::Integer(0);
+    case FieldType::Boolean: return Value::Boolean(false);
+    case FieldType::Float:
+    case FieldType::Currency:
+    case FieldType::BCD: return Value::Double(0);
+    case FieldType::Date:
+    case FieldType::Time:
+    case FieldType::DateTime: return NowValue(type);
+    default: return {};
+  }
+}
+
 void tKeyedTbl_Structure::FillParameters(dataset::TDataSet* source, dbaccess::Statement& statement) const {
   statement.ClearParameters();
   std::vector<Value> values = ParameterValues(source, statement.Parameters());

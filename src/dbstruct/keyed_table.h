@@ -136,10 +136,10 @@ class tKeyedTbl_Structure : public tTbl_Structure {
  protected:
   /// A lookup of "every column of the table where `condition`".
   virtual std::unique_ptr<tRowLookup> MakeLookup(const std::string& condition) = 0;
-  /// The value of a non-NULL field as the form binds it.
-  virtual dbaccess::Value FieldValue(const dataset::TField& field) const = 0;
-  /// The value a required column gets when the source row has none.
-  virtual dbaccess::Value RequiredDefault(dataset::FieldType type) const = 0;
+  /// The value of a Date field (days since 30 December 1899) as the form binds it.
+  virtual dbaccess::Value DateValue(double date) const = 0;
+  /// The current date, time or date-time (by `type`) for a required column without a value.
+  virtual dbaccess::Value NowValue(dataset::FieldType type) const = 0;
   /// How the identifying key stands in the delete clause (a literal or a parameter).
   virtual std::string DeleteKeyText(const dbaccess::Value& key) const = 0;
   /// Deletes the rows of `table`, aliased `alias`, that `clause` (a join and WHERE text) selects;
@@ -171,6 +171,8 @@ class tKeyedTbl_Structure : public tTbl_Structure {
                                                  std::int32_t id);
   void BuildLookups();
   std::vector<std::string> IndexColumns(int index) const;
+  dbaccess::Value FieldValue(const dataset::TField& field) const;
+  dbaccess::Value RequiredDefault(dataset::FieldType type) const;
   std::string KeyEquals(const std::string& column) const;
   std::int64_t CascadeDeleteDetails(const tTbl_Structure& master, const std::string& clause, int level,
                                     const dbaccess::Value& key, std::vector<const tTbl_Structure*>& path);

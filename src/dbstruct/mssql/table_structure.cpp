@@ -355,55 +355,13 @@ std::unique_ptr<tKeyedTbl_Structure::tRowLookup> tADOTbl_Structure::MakeLookup(c
                                         "Select * from " + MssqlName(TableName) + " where " + condition);
 }
 
-Value tADOTbl_Structure::FieldValue(const dataset::TField& field) const {
-  switch (field.DataType()) {
-    case FieldType::DateTime: return Value::Text(database_.FormatDateTimeLiteral(field.AsDateTime()));
-    case FieldType::Time: return Value::Text(database_.FormatTimeLiteral(field.AsDateTime()));
-    case FieldType::Date: return Value::FromDateTime(CivilDateTime(field.AsDateTime()));
-    case FieldType::Smallint:
-    case FieldType::Integer:
-    case FieldType::Word:
-    case FieldType::AutoInc:
-    case FieldType::Largeint: return Value::Integer(field.AsInteger());
-    case FieldType::Boolean: return Value::Boolean(field.AsBoolean());
-    case FieldType::Float:
-    case FieldType::Currency:
-    case FieldType::BCD: return Value::Double(field.AsFloat());
-    case FieldType::Guid: return Value::Guid(field.AsString());
-    case FieldType::Bytes:
-    case FieldType::VarBytes:
-    case FieldType::Blob:
-    case FieldType::Graphic: return Value::Bytes(field.AsString());
-    default: return Value::Text(field.AsString());
-  }
-}
+Value tADOTbl_Structure::DateValue(double date) const { return Value::FromDateTime(CivilDateTime(date)); }
 
-Value tADOTbl_Structure::RequiredDefault(FieldType type) const {
-  switch (type) {
-    case FieldType::String:
-    case FieldType::WideString: return Value::Text("");
-    case FieldType::Smallint:
-    case FieldType::Integer:
-    case FieldType::Word:
-    case FieldType::Largeint: return Value::Integer(0);
-    case FieldType::Boolean: return Value::Boolean(false);
-    case FieldType::Float:
-    case FieldType::Currency:
-    case FieldType::BCD: return Value::Double(0);
-    case FieldType::Date: {
-      dbaccess::DateTime today = CivilDateTime(NowAsDateTime());
-      today.hour = today.minute = today.second = today.millisecond = 0;
-      return Value::FromDateTime(today);
-    }
-    case FieldType::Time: {
-      dbaccess::DateTime time = CivilDateTime(NowAsDateTime());
-      time.year = 1899, time.month = 12, time.day = 30;
-      return Value::FromDateTime(time);
-    }
-    case FieldType::DateTime: return Value::FromDateTime(CivilDateTime(NowAsDateTime()));
-    case FieldType::FixedChar: return Value::Text("-");
-    default: return {};
-  }
+Value tADOTbl_Structure::NowValue(FieldType type) const {
+  dbaccess::DateTime now = CivilDateTime(NowAsDateTime());
+  if (type == FieldType::Date) now.hour = now.minute = now.second = now.millisecond = 0;
+  if (type == FieldType::Time) now.year = 1899, now.month = 12, now.day = 30;
+  return Value::FromDateTime(now);
 }
 
 std::string tADOTbl_Structure::DeleteKeyText(const Value& key) const {

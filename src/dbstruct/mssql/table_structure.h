@@ -51,8 +51,10 @@ class tADOTbl_Structure : public tKeyedTbl_Structure {
 
  protected:
   std::unique_ptr<tRowLookup> MakeLookup(const std::string& condition) override;
-  dbaccess::Value FieldValue(const dataset::TField& field) const override;
-  dbaccess::Value RequiredDefault(dataset::FieldType type) const override;
+  /// The date as a date-time value at midnight.
+  dbaccess::Value DateValue(double date) const override;
+  /// Date-time values: today at midnight, the time on 30 December 1899, or now.
+  dbaccess::Value NowValue(dataset::FieldType type) const override;
   /// The RowGuid in quotes (quotes inside doubled) or the integer id, pasted as a literal.
   std::string DeleteKeyText(const dbaccess::Value& key) const override;
   std::int64_t DeleteSelectedRows(const tTbl_Structure& table, const std::string& alias,

@@ -172,56 +172,6 @@ void tSQLiteTbl_Structure::CreateIdentityTrigger() {
       Remainder(IdentitySeed, IdentityIncrement)));
 }
 
-namespace {
-
-// The value of a field as the statement binds it.
-Value BoundValue(const dataset::TField& field, const tDatabase_Structure& db) {
-  switch (field.DataType()) {
-    case FieldType::Smallint:
-    case FieldType::Integer:
-    case FieldType::Word:
-    case FieldType::AutoInc:
-    case FieldType::Largeint: return Value::Integer(field.AsInteger());
-    case FieldType::Boolean: return Value::Boolean(field.AsBoolean());
-    case FieldType::Float:
-    case FieldType::Currency:
-    case FieldType::BCD: return Value::Double(field.AsFloat());
-    case FieldType::DateTime: return Value::Text(db.FormatDateTimeLiteral(field.AsDateTime()));
-    case FieldType::Time: return Value::Text(db.FormatTimeLiteral(field.AsDateTime()));
-    case FieldType::Date: return Value::Text(db.FormatDateTimeLiteral(field.AsDateTime()).substr(0, 10));
-    case FieldType::Guid: return Value::Guid(field.AsString());
-    case FieldType::Bytes:
-    case FieldType::VarBytes:
-    case FieldType::Blob:
-    case FieldType::Graphic:
-    case FieldType::TypedBinary: return Value::Bytes(field.AsString());
-    default: return Value::Text(field.AsString());
-  }
-}
-
-// The value a required column gets when the source row has none.
-Value DefaultValue(FieldType type, const tDatabase_Structure& db) {
-  switch (type) {
-    case FieldType::String:
-    case FieldType::WideString: return Value::Text("");
-    case FieldType::FixedChar: return Value::Text("-");
-    case FieldType::Smallint:
-    case FieldType::Integer:
-    case FieldType::Word:
-    case FieldType::Largeint: return Value::Integer(0);
-    case FieldType::Boolean: return Value::Boolean(false);
-    case FieldType::Float:
-    case FieldType::Currency:
-    case FieldType::BCD: return Value::Double(0);
-    case FieldType::Date: return Value::Text(db.FormatDateTimeLiteral(NowAsDateTime()).substr(0, 10));
-    case FieldType::Time: return Value::Text(db.FormatTimeLiteral(NowAsDateTime()));
-    case FieldType::DateTime: return Value::Text(db.FormatDateTimeLiteral(NowAsDateTime()));
-    default: return {};
-  }
-}
-
-}  // namespace
-
 std::unique_ptr<tKeyedTbl_Structure::tRowLookup> tSQLiteTbl_Structure::MakeLookup(
     const std::string& condition) {
   return std::make_unique<tStatementLookup>(
@@ -231,9 +181,16 @@ std::unique_ptr<tKeyedTbl_Structure::tRowLookup> tSQLiteTbl_Structure::MakeLooku
       });
 }
 
-Value tSQLiteTbl_Structure::FieldValue(const dataset::TField& field) const { return BoundValue(field, db_); }
+Value tSQLiteTbl_Structure::DateValue(double date) const {
+  return Value::Text(db_.FormatDateTimeLiteral(date).substr(0, 10));
+}
 
-Value tSQLiteTbl_Structure::RequiredDefault(FieldType type) const { return DefaultValue(type, db_); }
+Value tSQLiteTbl_Structure::NowValue(FieldType type) const {
+  const double now = NowAsDateTime();
+  if (type == FieldType::Time) return Value::Text(db_.FormatTimeLiteral(now));
+  const std::string literal = db_.FormatDateTimeLiteral(now);
+  return Value::Text(type == FieldType::Date ? literal.substr(0, 10) : literal);
+}
 
 std::string tSQLiteTbl_Structure::DeleteKeyText(const Value&) const { return ":KEY"; }
 

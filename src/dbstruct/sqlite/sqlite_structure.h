@@ -53,8 +53,10 @@ class tSQLiteTbl_Structure : public tKeyedTbl_Structure {
 
  protected:
   std::unique_ptr<tRowLookup> MakeLookup(const std::string& condition) override;
-  dbaccess::Value FieldValue(const dataset::TField& field) const override;
-  dbaccess::Value RequiredDefault(dataset::FieldType type) const override;
+  /// The date as "YYYY-MM-DD" text.
+  dbaccess::Value DateValue(double date) const override;
+  /// The date, time or date-time literal text of now.
+  dbaccess::Value NowValue(dataset::FieldType type) const override;
   /// The bound parameter ":KEY".
   std::string DeleteKeyText(const dbaccess::Value& key) const override;
   /// Deletes by rowid, since SQLite's DELETE has neither alias nor join.

@@ -16,6 +16,7 @@
 #include "dbstruct/mssql/database_structure.h"
 #include "dbstruct/mssql/table_structure.h"
 #include "dbstruct/sqlite/sqlite_structure.h"
+#include "dbstruct/structure_forms.h"
 #include "mssql_scripted_backend.h"
 #include "support/expect_throw_msg.h"
 #include "support/temp_dir.h"
@@ -330,6 +331,17 @@ TEST_P(KeyedForms, UserForeignKeyOnKnownColumnsJoinsTheOrder) {
             structure.IndexOf(structure.FindTable("Orders")));
   ASSERT_EQ(Table(structure, "Orders").Masters().Count(), 1);
   EXPECT_EQ(Table(structure, "Orders").Masters().Items(0).Items(0).Name, "UFK_Orders");
+}
+
+TEST(StructureForms, TheConnectionChoosesTheForm) {
+  tamaril::testing::TempDir folder;
+  dbaccess::Connection sqlite("Provider=SQLite;Data Source=" + folder.path());
+  sqlite.Open();
+  EXPECT_NE(dynamic_cast<tSQLiteDatabase_Structure*>(CreateDatabaseStructure(sqlite).get()), nullptr);
+  // The scripted server cannot be reached by its connection string, so its version is unknown.
+  testing::ScriptedServer server;
+  EXPECT_THROW_MSG(CreateDatabaseStructure(server.connection), StructureError,
+                   "Cannot determine SQL server version");
 }
 
 INSTANTIATE_TEST_SUITE_P(BothForms, KeyedForms,

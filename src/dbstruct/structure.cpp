@@ -103,6 +103,21 @@ void tDatabase_Structure::ChooseAliasPrefix() {
 
 void tDatabase_Structure::CloseData() {
   for (const auto& table : tables_) table->CloseData();
+  if (prop_accessor_) prop_accessor_->CloseQueries();
+}
+
+tPropAccessor& tDatabase_Structure::PropAccessor() const {
+  if (connection_ == nullptr) throw StructureError("Database structure has no connection");
+  if (!prop_accessor_ || &prop_accessor_->Connection() != connection_) {
+    // An accessor prepared on a former connection must not run on the current one.
+    prop_accessor_.reset();
+    prop_accessor_ = CreatePropAccessor(*connection_);
+  }
+  return *prop_accessor_;
+}
+
+std::unique_ptr<tPropAccessor> tDatabase_Structure::CreatePropAccessor(dbaccess::Connection&) const {
+  throw StructureError("Database structure has no property accessor");
 }
 
 std::string tDatabase_Structure::FormatDateTimeLiteral(double date_time) const {

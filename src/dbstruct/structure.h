@@ -12,6 +12,7 @@
 #include "dataset/memory_table.h"
 #include "dbstruct/existing_records.h"
 #include "dbstruct/foreign_keys.h"
+#include "dbstruct/prop_accessor.h"
 
 namespace tamaril::dbaccess {
 class Connection;
@@ -121,7 +122,7 @@ class tDatabase_Structure {
   /// alias prefix; throws StructureError "Circular master detail links not allowed" (the model
   /// stays as built) and what the database throws.
   virtual void Scan();
-  /// Closes the open data of every table; the model stays.
+  /// Closes the open data of every table and the property queries; the model stays.
   virtual void CloseData();
   /// A date-time (days since 30 December 1899) as "YYYY-MM-DD HH:MM:SS.mmm"; throws
   /// DatasetError for a value that is not a date.
@@ -151,6 +152,11 @@ class tDatabase_Structure {
   /// a table after it.
   void CheckCircularLinks() const;
 
+  /// The property accessor on the current connection, made on first use and again when the
+  /// connection changed; throws StructureError when the structure has no connection, and what
+  /// the form's accessor throws when it is made.
+  tPropAccessor& PropAccessor() const;
+
   /// The connection the structure reads through (not owned).
   dbaccess::Connection* Connection() const noexcept { return connection_; }
   /// Replaces the connection (the owner of a cached structure does this).
@@ -160,6 +166,9 @@ class tDatabase_Structure {
   std::string AliasPrefix = "T_";  ///< table-alias prefix of generated statements no table name begins with
 
  protected:
+  /// A new property accessor of the form on `connection`; the base has none and throws
+  /// StructureError.
+  virtual std::unique_ptr<tPropAccessor> CreatePropAccessor(dbaccess::Connection& connection) const;
   /// Frees every table structure.
   void ClearTables();
   /// Picks AliasPrefix: "T_", else "TT_", "TTT_", … until no table name (upper case) begins with it.
@@ -168,6 +177,7 @@ class tDatabase_Structure {
  private:
   std::vector<std::unique_ptr<tTbl_Structure>> tables_;
   dbaccess::Connection* connection_;
+  mutable std::unique_ptr<tPropAccessor> prop_accessor_;
   mutable bool name_index_valid_ = false;
   mutable std::unordered_map<std::string, tTbl_Structure*> name_index_;  ///< upper-case name -> first table
 };

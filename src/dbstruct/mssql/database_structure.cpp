@@ -41,7 +41,7 @@ tADODatabase_Structure::tADODatabase_Structure(dbaccess::Connection& connection,
     throw StructureError("Cannot determine SQL server version");
   }
   if (ServerVersionCode < 8) throw StructureError("SQL Server version at least 7.0 expected");
-  prop_accessor_ = std::make_unique<tMSSQLPropAccessor>(connection, ServerVersionCode);
+  PropAccessor();
 }
 
 tADODatabase_Structure::~tADODatabase_Structure() { ClearTables(); }
@@ -90,18 +90,9 @@ void tADODatabase_Structure::Scan() {
   tDatabase_Structure::Scan();
 }
 
-tMSSQLPropAccessor& tADODatabase_Structure::PropAccessor() const {
-  dbaccess::Connection* connection = Connection();
-  if (connection == nullptr) throw StructureError("Database structure has no connection");
-  if (!prop_accessor_ || &prop_accessor_->Connection() != connection) {
-    prop_accessor_ = std::make_unique<tMSSQLPropAccessor>(*connection, ServerVersionCode);
-  }
-  return *prop_accessor_;
-}
-
-void tADODatabase_Structure::CloseData() {
-  tDatabase_Structure::CloseData();
-  if (prop_accessor_) prop_accessor_->CloseQueries();
+std::unique_ptr<tPropAccessor> tADODatabase_Structure::CreatePropAccessor(
+    dbaccess::Connection& connection) const {
+  return std::make_unique<tMSSQLPropAccessor>(connection, ServerVersionCode);
 }
 
 std::string tADODatabase_Structure::FormatDateTimeLiteral(double date_time) const {

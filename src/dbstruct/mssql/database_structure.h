@@ -34,8 +34,6 @@ class tADODatabase_Structure : public tDatabase_Structure {
   /// Reads the login's date order, then the model; throws as the base Scan and what the server
   /// throws.
   void Scan() override;
-  /// Closes the data of every table and the property queries.
-  void CloseData() override;
   /// A date-time in the date order of the login's language.
   std::string FormatDateTimeLiteral(double date_time) const override;
 
@@ -52,17 +50,13 @@ class tADODatabase_Structure : public tDatabase_Structure {
                                   const std::string& trigger_prefix, const std::vector<std::string>& names,
                                   const std::vector<std::string>& types) const;
 
-  /// The property accessor on the structure's current connection, made again when the
-  /// connection changed; throws StructureError when the structure has no connection and
-  /// DatabaseError when the server refuses the queries.
-  tMSSQLPropAccessor& PropAccessor() const;
-
   std::uint8_t ServerVersionCode = 0;
   std::int32_t LanguageId = 0;
   std::string DateFormat;  ///< "dmy", "ymd", … of the login's language
 
- private:
-  mutable std::unique_ptr<tMSSQLPropAccessor> prop_accessor_;
+ protected:
+  /// A tMSSQLPropAccessor for the server version found at creation.
+  std::unique_ptr<tPropAccessor> CreatePropAccessor(dbaccess::Connection& connection) const override;
 };
 
 }  // namespace tamaril::dbstruct

@@ -295,7 +295,7 @@ std::string tADOTbl_Structure::QuoteIdentifier(std::string_view name) const { re
 void tADOTbl_Structure::LoadStructure(const std::string& table_name) {
   ResetStructure(table_name);
 
-  tMSSQLPropAccessor& properties = database_.PropAccessor();
+  tPropAccessor& properties = database_.PropAccessor();
   const bool has_row_guid = properties.ObjectProperty(TableName, "TableHasRowGuidCol") != 0;
   const bool has_identity = properties.ObjectProperty(TableName, "TableHasIdentity") != 0;
   HasDeleteTrigger = properties.ObjectProperty(TableName, "TableHasDeleteTrigger") != 0;

@@ -30,7 +30,7 @@ std::string TriggerEvent(const std::string& create_trigger_sql) {
   return text::UpperCaseAscii(match[1].str());
 }
 
-tSQLitePropAccessor::tSQLitePropAccessor(dbaccess::Connection& connection) : connection_(connection) {}
+tSQLitePropAccessor::tSQLitePropAccessor(dbaccess::Connection& connection) : tPropAccessor(connection) {}
 
 tSQLitePropAccessor::~tSQLitePropAccessor() = default;
 

@@ -265,18 +265,9 @@ void tSQLiteDatabase_Structure::LoadForeignKeys() {
   }
 }
 
-void tSQLiteDatabase_Structure::CloseData() {
-  tDatabase_Structure::CloseData();
-  if (prop_accessor_) prop_accessor_->CloseQueries();
-}
-
-tSQLitePropAccessor& tSQLiteDatabase_Structure::PropAccessor() const {
-  dbaccess::Connection* connection = Connection();
-  if (connection == nullptr) throw StructureError("Database structure has no connection");
-  if (!prop_accessor_ || &prop_accessor_->Connection() != connection) {
-    prop_accessor_ = std::make_unique<tSQLitePropAccessor>(*connection);
-  }
-  return *prop_accessor_;
+std::unique_ptr<tPropAccessor> tSQLiteDatabase_Structure::CreatePropAccessor(
+    dbaccess::Connection& connection) const {
+  return std::make_unique<tSQLitePropAccessor>(connection);
 }
 
 void tSQLiteDatabase_Structure::CreateIdentityTriggers() {

@@ -79,8 +79,6 @@ class tSQLiteDatabase_Structure : public tDatabase_Structure {
   std::unique_ptr<tTbl_Structure> CreateTableStructure() override;
   /// Registers the foreign keys and primary-key names from the catalogue; throws DatabaseError.
   void LoadForeignKeys() override;
-  /// Closes the data of every table and the property queries.
-  void CloseData() override;
   /// Creates the identity trigger of every table with an identity column (see
   /// tSQLiteTbl_Structure::CreateIdentityTrigger); throws DatabaseError.
   void CreateIdentityTriggers();
@@ -90,12 +88,9 @@ class tSQLiteDatabase_Structure : public tDatabase_Structure {
     return static_cast<tSQLiteTbl_Structure&>(Table(index));
   }
 
-  /// The property accessor on the structure's connection, made on first use and again when the
-  /// connection changed; throws StructureError when the structure has no connection.
-  tSQLitePropAccessor& PropAccessor() const;
-
- private:
-  mutable std::unique_ptr<tSQLitePropAccessor> prop_accessor_;
+ protected:
+  /// A tSQLitePropAccessor.
+  std::unique_ptr<tPropAccessor> CreatePropAccessor(dbaccess::Connection& connection) const override;
 };
 
 /// `"name"` with inner double quotes doubled.

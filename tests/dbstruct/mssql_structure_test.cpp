@@ -144,6 +144,20 @@ TEST(MssqlDatabase, ScanReadsDateOrderKeysAndAliasPrefix) {
   EXPECT_EQ(shop.Table("Orders").PrimaryKeyIndexName, "PK_Orders");
 }
 
+TEST(MssqlDatabase, CachedStructureAsksOnlyItsCurrentConnection) {
+  Shop shop;
+  auto& database = shop.Scanned();
+  Shop later;  // the same server reached again by a later run
+  database.CloseData();
+  database.SetConnection(&later.connection);
+  shop.Table("Orders").LoadStructure("Orders");
+  EXPECT_TRUE(shop.backend->sent.empty());
+  EXPECT_NE(later.backend->sent.size(), 0u);
+  EXPECT_EQ(later.backend->sent.front().Named(),
+            "SELECT OBJECTPROPERTY(OBJECT_ID(:OBJECT_NAME), :Property_Name)");
+  EXPECT_EQ(shop.Table("Orders").RowGuidColumn, "RG");
+}
+
 TEST(MssqlDatabase, DateTimeLiteralFollowsTheLoginDateOrder) {
   ScriptedServer server;
   tADODatabase_Structure database(server.connection, Version(16));

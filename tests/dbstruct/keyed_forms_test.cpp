@@ -27,6 +27,7 @@ namespace {
 
 using dataset::FieldType;
 using dbaccess::Value;
+using testing::Column;
 
 /// One form with the same shop on it: Lines (Id, OrderId -> Orders.Id, Qty), Orders (Id, RowGuid
 /// RG, Name with a unique index), Pairs (primary key A, B; Note).
@@ -109,14 +110,6 @@ class SqliteForm : public Form {
   dbaccess::Connection other_;
   tSQLiteDatabase_Structure structure_{&db_};
 };
-
-dbaccess::ColumnInfo Column(std::string name, FieldType type, bool nullable) {
-  dbaccess::ColumnInfo column;
-  column.name = std::move(name);
-  column.field_type = type;
-  column.nullable = nullable;
-  return column;
-}
 
 class MssqlForm : public Form {
  public:

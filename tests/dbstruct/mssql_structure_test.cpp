@@ -23,16 +23,9 @@ namespace {
 
 using dataset::FieldType;
 using dbaccess::Value;
+using testing::Column;
 using testing::ScriptedServer;
 using Texts = std::vector<std::string>;
-
-dbaccess::ColumnInfo Column(std::string name, FieldType type, bool nullable) {
-  dbaccess::ColumnInfo column;
-  column.name = std::move(name);
-  column.field_type = type;
-  column.nullable = nullable;
-  return column;
-}
 
 ServerVersionReader Version(std::uint8_t code, bool ok = true) {
   return [code, ok](const std::string&, std::uint8_t& version) {

@@ -1,21 +1,98 @@
 #include "dbstruct/keyed_table.h"
 
 #include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <ostream>
 
+#include "dataset/dataset.h"
+#include "dataset/date_codec.h"
+#include "dataset/field.h"
+#include "dbaccess/connection.h"
+#include "dbaccess/query_dataset.h"
+#include "dbstruct/errors.h"
+#include "dbstruct/field_tags.h"
 #include "text/ascii.h"
 
 namespace tamaril::dbstruct {
 
-bool tKeyedTbl_Structure::IsFieldWritable(const std::string& name) const {
-  return HasField(name) && std::none_of(ComputedColumns.begin(), ComputedColumns.end(), [&](const std::string& c) {
-           return text::EqualsIgnoreCaseAscii(c, name);
-         });
+namespace {
+
+using dataset::FieldType;
+using dbaccess::Value;
+
+constexpr std::string_view kKeyPrefix = "KEY_";
+constexpr std::string_view kColumnParameter = "rep_Column";
+
+bool IsParameterNameStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
+bool IsParameterNameChar(char c) { return IsParameterNameStart(c) || (c >= '0' && c <= '9'); }
+
+/// True when `name` can follow the ":" of a parameter as it stands.
+bool CanBeParameterName(std::string_view name) {
+  return !name.empty() && IsParameterNameStart(name.front()) &&
+         std::all_of(name.begin(), name.end(), IsParameterNameChar);
 }
 
-std::string tKeyedTbl_Structure::IndexName(int index) const {
-  if (index == 0) return PrimaryKeyIndexName;
-  const tIndexDef* found = UniqueIndex(index);
-  return found != nullptr ? found->Name : std::string();
+/// The number of a "rep_ColumnN" parameter, or 0.
+std::size_t ColumnParameterNumber(std::string_view name) {
+  if (name.size() <= kColumnParameter.size() || name.size() > kColumnParameter.size() + 6 ||
+      !text::EqualsIgnoreCaseAscii(name.substr(0, kColumnParameter.size()), kColumnParameter))
+    return 0;
+  std::size_t number = 0;
+  for (char c : name.substr(kColumnParameter.size())) {
+    if (c < '0' || c > '9') return 0;
+    number = number * 10 + static_cast<std::size_t>(c - '0');
+  }
+  return number;
+}
+
+std::string Join(const std::vector<std::string>& items, std::string_view separator) {
+  std::string joined;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) joined += separator;
+    joined += items[i];
+  }
+  return joined;
+}
+
+}  // namespace
+
+bool IsIntegerKeyType(FieldType type) {
+  return type == FieldType::Smallint || type == FieldType::Integer || type == FieldType::Word ||
+         type == FieldType::AutoInc;
+}
+
+double NowAsDateTime() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  const dataset::TimeStamp stamp{
+      static_cast<std::int32_t>(
+          dataset::DayNumberFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday)),
+      static_cast<std::int32_t>(((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 + ms)};
+  return dataset::TimeStampToDateTime(stamp);
+}
+
+tKeyedTbl_Structure::tKeyedTbl_Structure(tDatabase_Structure& database) : owner_(database) {}
+
+tKeyedTbl_Structure::~tKeyedTbl_Structure() = default;
+
+dbaccess::Connection& tKeyedTbl_Structure::Conn() const {
+  dbaccess::Connection* connection = owner_.Connection();
+  if (connection == nullptr) throw StructureError("Database structure has no connection");
+  return *connection;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Columns, indexes and keys
+
+bool tKeyedTbl_Structure::IsFieldWritable(const std::string& name) const {
+  return HasField(name) &&
+         std::none_of(ComputedColumns.begin(), ComputedColumns.end(),
+                      [&](const std::string& c) { return text::EqualsIgnoreCaseAscii(c, name); });
 }
 
 const tColumnDef* tKeyedTbl_Structure::FindFieldDef(std::string_view name) const {
@@ -31,6 +108,458 @@ const tIndexDef* tKeyedTbl_Structure::UniqueIndex(int index) const {
     if (def.Unique && !def.Primary && ++n == index) return &def;
   }
   return nullptr;
+}
+
+std::string tKeyedTbl_Structure::IndexName(int index) const {
+  if (index == 0) return PrimaryKeyIndexName;
+  const tIndexDef* found = UniqueIndex(index);
+  return found != nullptr ? found->Name : std::string();
+}
+
+std::string tKeyedTbl_Structure::ResolveColumn(const std::string& token) const {
+  // A column whose name is all digits is meant by its name, not by its number.
+  if (token.empty() || token.size() > 9 || token.find_first_not_of("0123456789") != std::string::npos ||
+      FindFieldDef(token) != nullptr)
+    return token;
+  const std::size_t number = std::stoul(token);
+  if (number < 1 || number > FieldDefs.size()) return token;
+  return FieldDefs[number - 1].Name;
+}
+
+std::vector<std::string> tKeyedTbl_Structure::SplitFields(const std::string& fields) const {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= fields.size()) {
+    const std::size_t end = fields.find(';', start);
+    const std::string part = fields.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (!part.empty()) parts.push_back(ResolveColumn(part));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return parts;
+}
+
+void tKeyedTbl_Structure::ResetStructure(const std::string& table_name) {
+  CloseData();
+  RowGuidColumn.clear();
+  IdentityColumn.clear();
+  PrimaryKeyFields.clear();
+  KeepEnabledTriggers.clear();
+  PrimaryKeyIndexName.clear();
+  IntKeyColumn.clear();
+  FieldDefs.clear();
+  IndexDefs.clear();
+  ComputedColumns.clear();
+  Masters().Clear();
+  UniqueIndexCount = 0;
+  IdentitySeed = IdentityIncrement = IdentityReseedValue = 0;
+  HasPrimaryKey = HasDeleteTrigger = HasInsertTrigger = HasUpdateTrigger = false;
+  Identifiable = false;
+  TableName = table_name;
+}
+
+void tKeyedTbl_Structure::ReadIndexes(const std::vector<dbaccess::IndexInfo>& indexes) {
+  for (const auto& index : indexes) {
+    IndexDefs.push_back({index.name, index.fields, index.primary, index.unique});
+    if (index.unique && !index.primary) ++UniqueIndexCount;
+    if (!index.primary) continue;
+    HasPrimaryKey = true;
+    PrimaryKeyFields = SplitFields(index.fields);
+    IntKeyColumn.clear();
+    const tColumnDef* key = PrimaryKeyFields.size() == 1 ? FindFieldDef(PrimaryKeyFields.front()) : nullptr;
+    if (key != nullptr && IsIntegerKeyType(key->DataType)) IntKeyColumn = key->Name;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Conditions and parameters
+
+std::string tKeyedTbl_Structure::ParameterName(std::string_view column) const {
+  if (CanBeParameterName(column)) return std::string(column);
+  for (std::size_t i = 0; i < FieldDefs.size(); ++i) {
+    if (text::EqualsIgnoreCaseAscii(FieldDefs[i].Name, column))
+      return std::string(kColumnParameter) + std::to_string(i + 1);
+  }
+  return std::string(column);
+}
+
+std::string tKeyedTbl_Structure::KeyEquals(const std::string& column) const {
+  return QuoteIdentifier(column) + "=:" + std::string(kKeyPrefix) + ParameterName(column);
+}
+
+std::string tKeyedTbl_Structure::RowGuidCondition() const {
+  const std::string column = IdentifyingGuidColumn();
+  return column.empty() ? std::string() : KeyEquals(column);
+}
+
+std::string tKeyedTbl_Structure::IntKeyCondition() const {
+  return IntKeyColumn.empty() ? std::string() : KeyEquals(IntKeyColumn);
+}
+
+std::vector<std::string> tKeyedTbl_Structure::IndexColumns(int index) const {
+  if (index == 0) return HasPrimaryKey ? PrimaryKeyFields : std::vector<std::string>();
+  const tIndexDef* def = UniqueIndex(index);
+  return def == nullptr ? std::vector<std::string>() : SplitFields(def->Fields);
+}
+
+std::string tKeyedTbl_Structure::IndexCondition(int index, bool qualified) const {
+  std::string condition;
+  for (const auto& column : IndexColumns(index)) {
+    if (!condition.empty()) condition += " and ";
+    if (qualified) condition += QuoteIdentifier(TableName) + ".";
+    condition += KeyEquals(column);
+  }
+  return condition;
+}
+
+std::string tKeyedTbl_Structure::RecordKeyCondition() const {
+  return IdentifyingGuidColumn().empty() ? IndexCondition(0, false) : RowGuidCondition();
+}
+
+std::vector<Value> tKeyedTbl_Structure::ParameterValues(
+    dataset::TDataSet* source, const std::vector<dbaccess::Parameter>& parameters) const {
+  std::vector<Value> values;
+  values.reserve(parameters.size());
+  for (const auto& parameter : parameters) {
+    std::string_view name = parameter.name;
+    if (name.size() >= kKeyPrefix.size() &&
+        text::EqualsIgnoreCaseAscii(name.substr(0, kKeyPrefix.size()), kKeyPrefix))
+      name.remove_prefix(kKeyPrefix.size());
+    const tColumnDef* def = FindFieldDef(name);
+    if (def == nullptr) {
+      const std::size_t number = ColumnParameterNumber(name);
+      if (number >= 1 && number <= FieldDefs.size()) def = &FieldDefs[number - 1];
+    }
+    const std::string column = def != nullptr ? def->Name : std::string(name);
+    const dataset::TField* field = source != nullptr ? source->FindField(column) : nullptr;
+    if (field == nullptr || field->IsNull()) {
+      values.push_back(def == nullptr || !def->Required ? Value() : RequiredDefault(def->DataType));
+    } else {
+      values.push_back(FieldValue(*field));
+    }
+  }
+  return values;
+}
+
+Value tKeyedTbl_Structure::FieldValue(const dataset::TField& field) const {
+  switch (field.DataType()) {
+    case FieldType::DateTime: return Value::Text(owner_.FormatDateTimeLiteral(field.AsDateTime()));
+    case FieldType::Time: return Value::Text(owner_.FormatTimeLiteral(field.AsDateTime()));
+    case FieldType::Date: return DateValue(field.AsDateTime());
+    case FieldType::Smallint:
+    case FieldType::Integer:
+    case FieldType::Word:
+    case FieldType::AutoInc:
+    case FieldType::Largeint: return Value::Integer(field.AsInteger());
+    case FieldType::Boolean: return Value::Boolean(field.AsBoolean());
+    case FieldType::Float:
+    case FieldType::Currency:
+    case FieldType::BCD: return Value::Double(field.AsFloat());
+    case FieldType::Guid: return Value::Guid(field.AsString());
+    case FieldType::Bytes:
+    case FieldType::VarBytes:
+    case FieldType::Blob:
+    case FieldType::Graphic:
+    case FieldType::TypedBinary: return Value::Bytes(field.AsString());
+    default: return Value::Text(field.AsString());
+  }
+}
+
+Value tKeyedTbl_Structure::RequiredDefault(FieldType type) const {
+  switch (type) {
+    case FieldType::String:
+    case FieldType::WideString: return Value::Text("");
+    case FieldType::FixedChar: return Value::Text("-");
+    case FieldType::Smallint:
+    case FieldType::Integer:
+    case FieldType::Word:
+    case FieldType::Largeint: return Value::Integer(0);
+    case FieldType::Boolean: return Value::Boolean(false);
+    case FieldType::Float:
+    case FieldType::Currency:
+    case FieldType::BCD: return Value::Double(0);
+    case FieldType::Date:
+    case FieldType::Time:
+    case FieldType::DateTime: return NowValue(type);
+    default: return {};
+  }
+}
+
+void tKeyedTbl_Structure::FillParameters(dataset::TDataSet* source, dbaccess::Statement& statement) const {
+  statement.ClearParameters();
+  std::vector<Value> values = ParameterValues(source, statement.Parameters());
+  for (std::size_t i = 0; i < values.size(); ++i) statement.SetParameter(i, std::move(values[i]));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Lookups
+
+void tKeyedTbl_Structure::BuildLookups() {
+  if (lookups_built_) return;
+  if (!IdentifyingGuidColumn().empty()) guid_lookup_ = MakeLookup(RowGuidCondition());
+  if (!IntKeyColumn.empty()) int_key_lookup_ = MakeLookup(IntKeyCondition());
+  key_lookups_.clear();
+  for (int n = 0; n <= UniqueIndexCount; ++n) {
+    // A table without a primary key has no condition for lookup 0; an empty WHERE is no SQL,
+    // so that lookup stays null and the numbering of the unique indexes stays.
+    const std::string condition = IndexCondition(n, false);
+    key_lookups_.push_back(condition.empty() ? nullptr : MakeLookup(condition));
+  }
+  lookups_built_ = true;
+}
+
+std::unique_ptr<tExistingRecords> tKeyedTbl_Structure::FindExisting(dataset::TDataSet* source,
+                                                                    const std::string& row_guid,
+                                                                    std::int32_t id) {
+  BuildLookups();
+  std::unique_ptr<tExistingRecords> result;
+  auto ensure = [&result]() -> tExistingRecords& {
+    if (!result) result = std::make_unique<tExistingRecords>();
+    return *result;
+  };
+  if (guid_lookup_) {
+    if (source != nullptr) {
+      guid_lookup_->Fill(*source);
+    } else {
+      guid_lookup_->SetKey(Value::Guid(row_guid));
+    }
+    if (auto rows = guid_lookup_->Run()) {
+      ensure().RowGuidMatch = std::move(rows);
+      result->FoundByIdentity = true;
+    }
+  } else if (source == nullptr && int_key_lookup_) {
+    int_key_lookup_->SetKey(Value::Integer(id));
+    if (auto rows = int_key_lookup_->Run()) {
+      ensure().KeyMatches.push_back(tKeyMatch{PrimaryKeyIndexName, std::move(rows)});
+      result->FoundByIdentity = true;
+    }
+  }
+  if (source != nullptr) {
+    for (std::size_t n = 0; n < key_lookups_.size(); ++n) {
+      if (!key_lookups_[n]) continue;
+      key_lookups_[n]->Fill(*source);
+      if (auto rows = key_lookups_[n]->Run()) {
+        ensure().KeyMatches.push_back(tKeyMatch{IndexName(static_cast<int>(n)), std::move(rows)});
+        if (n == 0 && IdentifyingGuidColumn().empty()) result->FoundByIdentity = true;
+      }
+    }
+  }
+  if (result) {
+    result->RowGuidColumn = IdentifyingGuidColumn();
+    result->IdentityColumn = IdentityColumn;
+  }
+  return result;
+}
+
+std::unique_ptr<tExistingRecords> tKeyedTbl_Structure::FindExistingRecords(dataset::TDataSet& source) {
+  return FindExisting(&source, {}, 0);
+}
+
+std::unique_ptr<tExistingRecords> tKeyedTbl_Structure::FindExistingByKey(const std::string& row_guid,
+                                                                         std::int32_t id) {
+  return FindExisting(nullptr, row_guid, id);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading and writing
+
+std::unique_ptr<dataset::TDataSet> tKeyedTbl_Structure::OpenTableData(const std::string& where,
+                                                                      const std::string& order_by,
+                                                                      int& row_count) {
+  const std::string where_part = where.empty() ? std::string() : " where " + where;
+  const std::string order_part = order_by.empty() ? std::string() : " order by " + order_by;
+  const std::string table = QuoteIdentifier(TableName);
+  dbaccess::Connection& connection = Conn();
+  {
+    auto rows = connection.Query("Select Count(*) from " + table + " " + where_part);
+    row_count = rows->Next() && !rows->Get(0).IsNull() ? static_cast<int>(rows->Get(0).AsInteger()) : 0;
+  }
+  auto data = std::make_unique<dbaccess::TQueryDataSet>(
+      connection, "Select * from " + table + " " + where_part + order_part, dbaccess::ParameterStyle::None);
+  data->SetUnidirectional(true);
+  return data;
+}
+
+void tKeyedTbl_Structure::InsertRecord(dataset::TDataSet& source) {
+  if (!insert_) {
+    std::vector<std::string> columns;
+    std::vector<std::string> values;
+    for (const auto& def : FieldDefs) {
+      if (!IsFieldWritable(def.Name)) continue;
+      columns.push_back(QuoteIdentifier(def.Name));
+      values.push_back(":" + ParameterName(def.Name));
+    }
+    insert_ = Conn().Prepare("INSERT INTO " + QuoteIdentifier(TableName) + " (" + Join(columns, ",") +
+                             ") VALUES (" + Join(values, ",") + ")");
+  }
+  FillParameters(&source, *insert_);
+  insert_->Execute();
+}
+
+void tKeyedTbl_Structure::UpdateRecord(dataset::TDataSet& source) {
+  std::vector<std::string> assignments;
+  for (const auto& def : FieldDefs) {
+    if (!IsFieldWritable(def.Name)) continue;
+    const dataset::TField* field = source.FindField(def.Name);
+    if (field == nullptr || !IsFieldToWrite(*field)) continue;
+    assignments.push_back(QuoteIdentifier(def.Name) + "=:" + ParameterName(def.Name));
+  }
+  // Nothing to write is not a statement: "SET  WHERE" would only fail on the server.
+  if (assignments.empty()) return;
+  const std::string text = "UPDATE " + QuoteIdentifier(TableName) + " SET " + Join(assignments, ",") +
+                           " WHERE " + RecordKeyCondition();
+  if (!update_ || update_->Text() != text) update_ = Conn().Prepare(text);
+  FillParameters(&source, *update_);
+  update_->Execute();
+}
+
+std::int64_t tKeyedTbl_Structure::DeleteRecord(const std::string& row_guid, std::int32_t id) {
+  const std::string alias = Owner().AliasPrefix + "0";
+  const std::string guid_column = IdentifyingGuidColumn();
+  std::string column;
+  Value key;
+  if (!guid_column.empty()) {
+    column = guid_column;
+    key = Value::Guid(row_guid);
+  } else if (IntKeyColumn.empty()) {
+    throw StructureError("Table " + TableName + " has neither rowGuid, nor Integer primary key");
+  } else {
+    column = IntKeyColumn;
+    key = Value::Integer(id);
+  }
+  const std::string where =
+      " WHERE " + alias + "." + QuoteIdentifier(column) + "=" + DeleteKeyText(key) + " ";
+  std::vector<const tTbl_Structure*> path{this};
+  std::int64_t deleted = CascadeDeleteDetails(*this, where, 0, key, path);
+  const std::int64_t own = DeleteSelectedRows(*this, alias, where, key);
+  if (own > 0) deleted += own;
+  return deleted;
+}
+
+std::int64_t tKeyedTbl_Structure::CascadeDeleteDetails(const tTbl_Structure& master,
+                                                       const std::string& clause, int level, const Value& key,
+                                                       std::vector<const tTbl_Structure*>& path) {
+  const std::string& prefix = Owner().AliasPrefix;
+  const std::string master_alias = prefix + std::to_string(level);
+  const std::string detail_alias = prefix + std::to_string(level + 1);
+  std::int64_t deleted = 0;
+  const tDatabase_Structure& database = Owner();
+  for (int i = std::max(0, database.IndexOf(&master)); i < database.TableCount(); ++i) {
+    const tTbl_Structure& detail = database.Table(i);
+    if (!detail.DependsOn(master, true)) continue;
+    const tForeignKeysInfo* keys = detail.Masters().FindByMaster(&master);
+    if (keys == nullptr) continue;
+    for (int k = 0; k < keys->Count(); ++k) {
+      const tForeignKeyInfo& foreign_key = keys->Items(k);
+      std::vector<std::string> pairs;
+      for (int c = 0; c < foreign_key.Count(); ++c) {
+        pairs.push_back(master_alias + "." + QuoteIdentifier(foreign_key.PKColumn(c)) + "=" + detail_alias +
+                        "." + QuoteIdentifier(foreign_key.FKColumn(c)));
+      }
+      if (pairs.empty()) continue;
+      const std::string detail_clause = " join " + QuoteIdentifier(master.GetTableName()) + " " +
+                                        master_alias + " on " + Join(pairs, " and ") + clause;
+      // A table already on the path (a self-reference or a cycle) is deleted from at this
+      // level but not descended into again, which bounds the recursion.
+      if (std::find(path.begin(), path.end(), &detail) == path.end()) {
+        path.push_back(&detail);
+        deleted += CascadeDeleteDetails(detail, detail_clause, level + 1, key, path);
+        path.pop_back();
+      }
+      const std::int64_t own = DeleteSelectedRows(detail, detail_alias, detail_clause, key);
+      if (own > 0) deleted += own;
+    }
+  }
+  return deleted;
+}
+
+bool tKeyedTbl_Structure::MastersExist(dataset::TDataSet& source, bool only_changed_fields,
+                                       std::string& constraint_name) {
+  constraint_name.clear();
+  for (int m = 0; m < Masters().Count(); ++m) {
+    const tForeignKeysInfo& keys = Masters().Items(m);
+    for (int k = 0; k < keys.Count(); ++k) {
+      const tForeignKeyInfo& foreign_key = keys.Items(k);
+      std::vector<std::string> pairs;
+      for (int c = 0; c < foreign_key.Count(); ++c) {
+        const dataset::TField* field = source.FindField(foreign_key.FKColumn(c));
+        if (field == nullptr || field->IsNull()) continue;
+        if (only_changed_fields && !IsFieldToWrite(*field)) continue;
+        pairs.push_back(QuoteIdentifier(foreign_key.PKColumn(c)) +
+                        "=:" + ParameterName(foreign_key.FKColumn(c)));
+      }
+      if (pairs.empty()) continue;
+      // One statement per distinct check, prepared once and run again for every row.
+      const std::string text = "select case when exists(select * from " +
+                               QuoteIdentifier(keys.MasterTable->GetTableName()) + " where " +
+                               Join(pairs, " and ") + ") then 1 else 0 end";
+      std::unique_ptr<dbaccess::Statement>& query = master_checks_[text];
+      if (!query) query = Conn().Prepare(text);
+      FillParameters(&source, *query);
+      auto rows = query->Open();
+      const bool exists = rows->Next() && !rows->Get(0).IsNull() && rows->Get(0).AsInteger() == 1;
+      rows.reset();
+      if (!exists) {
+        constraint_name = foreign_key.Name;
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+void tKeyedTbl_Structure::CloseData() {
+  // The lookups and statements are dropped, not only closed: a cached structure may get
+  // another connection before its next use, and one prepared on the old one must not run there.
+  guid_lookup_.reset();
+  int_key_lookup_.reset();
+  key_lookups_.clear();
+  lookups_built_ = false;
+  insert_.reset();
+  update_.reset();
+  master_checks_.clear();
+}
+
+std::string tKeyedTbl_Structure::GetKeyValuesText(dataset::TDataSet& dataset) {
+  std::string text;
+  for (std::size_t i = 0; i < PrimaryKeyFields.size(); ++i) {
+    const std::string& name = PrimaryKeyFields[i];
+    if (const dataset::TField* field = dataset.FindField(name)) {
+      text += (i == 0 ? "" : ",") + name + "=" + field->AsString();
+    }
+  }
+  return text;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Listing
+
+void WriteStructureListing(const tDatabase_Structure& structure, std::ostream& out) {
+  for (int i = 0; i < structure.TableCount(); ++i) {
+    const tTbl_Structure& table = structure.Table(i);
+    const auto* keyed = dynamic_cast<const tKeyedTbl_Structure*>(&table);
+    std::vector<std::string> masters;
+    for (int m = 0; m < table.Masters().Count(); ++m) {
+      masters.push_back(table.Masters().Items(m).MasterTable->GetTableName());
+    }
+    out << table.GetTableName() << " identity=" << (keyed ? keyed->IdentityColumn : "")
+        << " rowguid=" << (keyed ? keyed->RowGuidColumn : "")
+        << " intkey=" << (keyed ? keyed->IntKeyColumn : "")
+        << " pk=" << (keyed ? Join(keyed->PrimaryKeyFields, ",") : "") << " masters=" << Join(masters, ",")
+        << '\n';
+  }
+  for (int i = 0; i < structure.TableCount(); ++i) {
+    const tTbl_Structure& table = structure.Table(i);
+    for (int m = 0; m < table.Masters().Count(); ++m) {
+      const tForeignKeysInfo& keys = table.Masters().Items(m);
+      for (int k = 0; k < keys.Count(); ++k) {
+        const tForeignKeyInfo& foreign_key = keys.Items(k);
+        out << "FK " << foreign_key.Name << ' ' << table.GetTableName() << '('
+            << Join(foreign_key.FKColumns, ",") << ") -> " << keys.MasterTable->GetTableName() << '('
+            << Join(foreign_key.PKColumns, ",") << ")\n";
+      }
+    }
+  }
 }
 
 }  // namespace tamaril::dbstruct

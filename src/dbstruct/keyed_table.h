@@ -1,12 +1,22 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "dataset/field_type.h"
+#include "dbaccess/catalog.h"
+#include "dbaccess/parameter.h"
+#include "dbaccess/value.h"
 #include "dbstruct/structure.h"
+
+namespace tamaril::dbaccess {
+class Statement;
+}
 
 namespace tamaril::dbstruct {
 
@@ -26,20 +36,71 @@ struct tIndexDef {
   bool Unique = false;
 };
 
-/// What the SQL Server and SQLite forms of a table share: the columns, indexes, keys,
-/// identity and trigger facts read by LoadStructure, and the questions answered from them.
-/// Column names compare ignoring case.
+/// True for the field types an integer primary key may have (16-bit, 32-bit, unsigned 16-bit
+/// integer and auto-increment).
+bool IsIntegerKeyType(dataset::FieldType type);
+
+/// The local date and time now as days since 30 December 1899, with milliseconds.
+double NowAsDateTime();
+
+/// What the SQL Server and SQLite forms of a table share: the columns, indexes, keys, identity
+/// and trigger facts read by LoadStructure, the questions answered from them, and the flow of
+/// every lookup and write. A form supplies its identifier quoting, its value binding and the
+/// few statements whose text differs. Column names compare ignoring case.
 class tKeyedTbl_Structure : public tTbl_Structure {
  public:
+  /// A table of `database` (not owned), empty until LoadStructure.
+  explicit tKeyedTbl_Structure(tDatabase_Structure& database);
+  ~tKeyedTbl_Structure() override;
+
   std::string GetTableName() const override { return TableName; }
+  std::unique_ptr<tExistingRecords> FindExistingRecords(dataset::TDataSet& source) override;
+  std::unique_ptr<tExistingRecords> FindExistingByKey(const std::string& row_guid, std::int32_t id) override;
+  /// Counts and returns (unopened, forward only) the rows matching `where` (pasted as SQL) in
+  /// `order_by` order; throws what the database throws.
+  std::unique_ptr<dataset::TDataSet> OpenTableData(const std::string& where, const std::string& order_by,
+                                                   int& row_count) override;
+  /// Inserts the writable columns of the current row of `source`; throws what the database throws.
+  void InsertRecord(dataset::TDataSet& source) override;
+  /// Writes the fields IsFieldToWrite answers for; sends nothing when there is none.
+  void UpdateRecord(dataset::TDataSet& source) override;
+  /// Deletes the row and, first, its detail rows (deepest first); throws StructureError "Table X
+  /// has neither rowGuid, nor Integer primary key" when no column identifies a row.
+  std::int64_t DeleteRecord(const std::string& row_guid, std::int32_t id) override;
+  bool MastersExist(dataset::TDataSet& source, bool only_changed_fields,
+                    std::string& constraint_name) override;
   bool HasField(const std::string& name) const override { return FindFieldDef(name) != nullptr; }
   /// A column of the table that is not computed.
   bool IsFieldWritable(const std::string& name) const override;
+  /// Drops the lookups and the prepared statements (they belong to the current connection).
+  void CloseData() override;
+  /// "C1=v1,C2=v2" over the primary-key columns the dataset has.
+  std::string GetKeyValuesText(dataset::TDataSet& dataset) override;
+
+  /// The name as this form writes it in a statement.
+  virtual std::string QuoteIdentifier(std::string_view name) const = 0;
+  /// The parameter name that stands for `column` in a statement text: the column name when it
+  /// can be one, otherwise "rep_Column" and the column's number counted from 1.
+  std::string ParameterName(std::string_view column) const;
 
   /// The RowGuid column used to identify rows: empty when IgnoreRowGuid is set.
   std::string IdentifyingGuidColumn() const { return IgnoreRowGuid ? std::string() : RowGuidColumn; }
   /// Name of the primary key (0) or of the n-th unique non-primary index; empty when none.
   std::string IndexName(int index) const;
+  /// "COL=:KEY_COL" of the identifying RowGuid column, or empty.
+  std::string RowGuidCondition() const;
+  /// "COL=:KEY_COL" of the integer key, or empty.
+  std::string IntKeyCondition() const;
+  /// The ":KEY_" condition of the primary key (0) or of the n-th unique non-primary index; empty
+  /// when there is no such index. `qualified` puts the table name before every column.
+  std::string IndexCondition(int index, bool qualified) const;
+  /// The RowGuid condition when rows are identified by RowGuid, else the primary-key condition.
+  std::string RecordKeyCondition() const;
+
+  /// The statement values of `parameters` taken from the current row of `source` (null for no
+  /// row): NULL or the type's default for missing values of required columns.
+  std::vector<dbaccess::Value> ParameterValues(dataset::TDataSet* source,
+                                               const std::vector<dbaccess::Parameter>& parameters) const;
 
   std::string TableName;
   std::string RowGuidColumn;
@@ -60,11 +121,75 @@ class tKeyedTbl_Structure : public tTbl_Structure {
   std::vector<std::string> PrimaryKeyFields;
   std::vector<std::string> KeepEnabledTriggers;
 
+  /// A prepared query of the rows that match one condition, run again for every lookup.
+  class tRowLookup {
+   public:
+    virtual ~tRowLookup() = default;
+    /// Sets every parameter from the current row of `source`.
+    virtual void Fill(dataset::TDataSet& source) = 0;
+    /// Sets the single parameter.
+    virtual void SetKey(const dbaccess::Value& value) = 0;
+    /// Runs the query: its rows in memory, or null when nothing matched.
+    virtual std::unique_ptr<dataset::TQVMmemDataSet> Run() = 0;
+  };
+
  protected:
+  /// A lookup of "every column of the table where `condition`".
+  virtual std::unique_ptr<tRowLookup> MakeLookup(const std::string& condition) = 0;
+  /// The value of a Date field (days since 30 December 1899) as the form binds it.
+  virtual dbaccess::Value DateValue(double date) const = 0;
+  /// The current date, time or date-time (by `type`) for a required column without a value.
+  virtual dbaccess::Value NowValue(dataset::FieldType type) const = 0;
+  /// How the identifying key stands in the delete clause (a literal or a parameter).
+  virtual std::string DeleteKeyText(const dbaccess::Value& key) const = 0;
+  /// Deletes the rows of `table`, aliased `alias`, that `clause` (a join and WHERE text) selects;
+  /// returns the rows deleted.
+  virtual std::int64_t DeleteSelectedRows(const tTbl_Structure& table, const std::string& alias,
+                                          const std::string& clause, const dbaccess::Value& key) = 0;
+
+  /// Closes the data and forgets everything read about the table; `table_name` is its new name.
+  void ResetStructure(const std::string& table_name);
+  /// Takes the table's indexes: unique count, primary key, its fields and the integer key.
+  void ReadIndexes(const std::vector<dbaccess::IndexInfo>& indexes);
+  /// A column-number token (digits, counted from 1) as its column name; any other token as it is.
+  std::string ResolveColumn(const std::string& token) const;
+  /// The column names of an index field list, column-number tokens resolved.
+  std::vector<std::string> SplitFields(const std::string& fields) const;
+  /// The connection of the owning database; throws StructureError when it has none.
+  dbaccess::Connection& Conn() const;
+  /// Sets the parameters of `statement` from the current row of `source` (null for no row).
+  void FillParameters(dataset::TDataSet* source, dbaccess::Statement& statement) const;
   /// The column of that name (ignoring case), or null.
   const tColumnDef* FindFieldDef(std::string_view name) const;
   /// The n-th (from 1) unique index that is not the primary key, or null.
   const tIndexDef* UniqueIndex(int index) const;
+  /// The owning database structure.
+  tDatabase_Structure& Owner() const noexcept { return owner_; }
+
+ private:
+  std::unique_ptr<tExistingRecords> FindExisting(dataset::TDataSet* source, const std::string& row_guid,
+                                                 std::int32_t id);
+  void BuildLookups();
+  std::vector<std::string> IndexColumns(int index) const;
+  dbaccess::Value FieldValue(const dataset::TField& field) const;
+  dbaccess::Value RequiredDefault(dataset::FieldType type) const;
+  std::string KeyEquals(const std::string& column) const;
+  std::int64_t CascadeDeleteDetails(const tTbl_Structure& master, const std::string& clause, int level,
+                                    const dbaccess::Value& key, std::vector<const tTbl_Structure*>& path);
+
+  tDatabase_Structure& owner_;
+  std::unique_ptr<dbaccess::Statement> insert_;
+  std::unique_ptr<dbaccess::Statement> update_;
+  std::unique_ptr<tRowLookup> guid_lookup_;
+  std::unique_ptr<tRowLookup> int_key_lookup_;
+  std::vector<std::unique_ptr<tRowLookup>> key_lookups_;
+  bool lookups_built_ = false;
+  std::unordered_map<std::string, std::unique_ptr<dbaccess::Statement>> master_checks_;  ///< by text
 };
+
+/// Writes one line per table in model order ("NAME identity=COL rowguid=COL intkey=COL
+/// pk=C1,C2 masters=M1,M2") and then one line per foreign key ("FK NAME DETAIL(C1,C2) ->
+/// MASTER(C1,C2)"), for a structure of either form.
+void WriteStructureListing(const tDatabase_Structure& structure, std::ostream& out);
 
 }  // namespace tamaril::dbstruct

@@ -7,6 +7,8 @@
 
 #include "dataset/date_codec.h"
 #include "dbstruct/errors.h"
+#include "text/ascii.h"
+#include "text/encoding.h"
 #include "text/locale.h"
 
 namespace tamaril::dbstruct {
@@ -43,7 +45,8 @@ bool tTbl_Structure::DependsOn(const tTbl_Structure& other, bool direct_only) co
   return std::binary_search(reach_.begin(), reach_.end(), &other);
 }
 
-bool tTbl_Structure::TryFindExistingRecords(dataset::TDataSet& source, std::unique_ptr<tExistingRecords>& found) {
+bool tTbl_Structure::TryFindExistingRecords(dataset::TDataSet& source,
+                                            std::unique_ptr<tExistingRecords>& found) {
   found = FindExistingRecords(source);
   return found != nullptr;
 }
@@ -83,10 +86,38 @@ void tDatabase_Structure::Scan() {
   LoadForeignKeys();
   SortMastersFirst();
   CheckCircularLinks();
+  ChooseAliasPrefix();
+}
+
+void tDatabase_Structure::ChooseAliasPrefix() {
+  AliasPrefix = "_";
+  bool clash = true;
+  while (clash) {
+    AliasPrefix = "T" + AliasPrefix;
+    clash = false;
+    for (const auto& table : tables_) {
+      if (text::UpperCaseAscii(table->GetTableName()).starts_with(AliasPrefix)) clash = true;
+    }
+  }
 }
 
 void tDatabase_Structure::CloseData() {
   for (const auto& table : tables_) table->CloseData();
+  if (prop_accessor_) prop_accessor_->CloseQueries();
+}
+
+tPropAccessor& tDatabase_Structure::PropAccessor() const {
+  if (connection_ == nullptr) throw StructureError("Database structure has no connection");
+  if (!prop_accessor_ || &prop_accessor_->Connection() != connection_) {
+    // An accessor prepared on a former connection must not run on the current one.
+    prop_accessor_.reset();
+    prop_accessor_ = CreatePropAccessor(*connection_);
+  }
+  return *prop_accessor_;
+}
+
+std::unique_ptr<tPropAccessor> tDatabase_Structure::CreatePropAccessor(dbaccess::Connection&) const {
+  throw StructureError("Database structure has no property accessor");
 }
 
 std::string tDatabase_Structure::FormatDateTimeLiteral(double date_time) const {
@@ -112,7 +143,8 @@ int tDatabase_Structure::IndexOf(const tTbl_Structure* table) const noexcept {
 tTbl_Structure* tDatabase_Structure::FindTable(std::string_view name) const {
   if (!name_index_valid_) {
     name_index_.clear();
-    for (const auto& table : tables_) name_index_.emplace(text::UpperCase(table->GetTableName()), table.get());
+    for (const auto& table : tables_)
+      name_index_.emplace(text::UpperCase(table->GetTableName()), table.get());
     name_index_valid_ = true;
   }
   const auto found = name_index_.find(text::UpperCase(name));
@@ -128,8 +160,10 @@ void tDatabase_Structure::AddForeignKey(std::string_view master_table, std::stri
   detail->Masters().AddMaster(master, constraint_name, master_column, detail_column);
 }
 
-void tDatabase_Structure::AddForeignKeyAndReorder(std::string_view master_table, std::string_view detail_table,
-                                                  std::string_view constraint_name, const std::string& master_column,
+void tDatabase_Structure::AddForeignKeyAndReorder(std::string_view master_table,
+                                                  std::string_view detail_table,
+                                                  std::string_view constraint_name,
+                                                  const std::string& master_column,
                                                   const std::string& detail_column) {
   AddForeignKey(master_table, detail_table, constraint_name, master_column, detail_column);
   SortMastersFirst();
@@ -154,6 +188,45 @@ void tDatabase_Structure::CheckCircularLinks() const {
         throw StructureError("Circular master detail links not allowed");
       }
     }
+  }
+}
+
+namespace {
+
+/// Refuses a rep_USERFK row that names a column its table does not have: such a name would
+/// stand unchecked in the cascade DELETE and the master EXISTS texts.
+void CheckUserKeyColumn(const tTbl_Structure& table, const std::string& column, const char* field,
+                        const std::string& constraint_name) {
+  if (table.HasField(column)) return;
+  throw StructureError(text::Utf8ToAnsi("Řádek tabulky rep_USERFK s ConstraintName '") + constraint_name +
+                       text::Utf8ToAnsi("': ") + field + " '" + column +
+                       text::Utf8ToAnsi("' není sloupec tabulky ") + table.GetTableName());
+}
+
+}  // namespace
+
+void LoadUserForeignKeys(tDatabase_Structure& database) {
+  tTbl_Structure* table = database.FindTable("rep_USERFK");
+  if (table == nullptr) return;
+  int count = 0;
+  std::unique_ptr<dataset::TDataSet> rows = table->OpenTableData({}, {}, count);
+  if (count <= 0) return;
+  rows->Open();
+  while (!rows->Eof()) {
+    const std::string master = rows->FieldByName("PK_TableName").AsString();
+    const std::string detail = rows->FieldByName("FK_TableName").AsString();
+    const std::string name = rows->FieldByName("ConstraintName").AsString();
+    const std::string master_column = rows->FieldByName("PK_Field").AsString();
+    const std::string detail_column = rows->FieldByName("FK_Field").AsString();
+    const tTbl_Structure* master_table = database.FindTable(master);
+    const tTbl_Structure* detail_table = database.FindTable(detail);
+    // A key whose tables are not modelled is ignored, as AddForeignKey ignores it.
+    if (master_table != nullptr && detail_table != nullptr) {
+      CheckUserKeyColumn(*master_table, master_column, "PK_Field", name);
+      CheckUserKeyColumn(*detail_table, detail_column, "FK_Field", name);
+    }
+    database.AddForeignKeyAndReorder(master, detail, name, master_column, detail_column);
+    rows->Next();
   }
 }
 

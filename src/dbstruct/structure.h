@@ -12,6 +12,7 @@
 #include "dataset/memory_table.h"
 #include "dbstruct/existing_records.h"
 #include "dbstruct/foreign_keys.h"
+#include "dbstruct/prop_accessor.h"
 
 namespace tamaril::dbaccess {
 class Connection;
@@ -37,11 +38,12 @@ class tTbl_Structure {
   /// The target rows matching the current row of `source`, or null when none match.
   virtual std::unique_ptr<tExistingRecords> FindExistingRecords(dataset::TDataSet& source) = 0;
   /// The target rows carrying that RowGuid (or, without one, that integer key), or null.
-  virtual std::unique_ptr<tExistingRecords> FindExistingByKey(const std::string& row_guid, std::int32_t id) = 0;
+  virtual std::unique_ptr<tExistingRecords> FindExistingByKey(const std::string& row_guid,
+                                                              std::int32_t id) = 0;
   /// An unopened dataset of the rows matching `where` in `order_by` order; `row_count` gets
   /// their number.
-  virtual std::unique_ptr<dataset::TDataSet> OpenTableData(const std::string& where, const std::string& order_by,
-                                                           int& row_count) = 0;
+  virtual std::unique_ptr<dataset::TDataSet> OpenTableData(const std::string& where,
+                                                           const std::string& order_by, int& row_count) = 0;
   /// Inserts the current row of `source`.
   virtual void InsertRecord(dataset::TDataSet& source) = 0;
   /// Writes the flagged fields of the current row of `source` to the matching row.
@@ -50,7 +52,8 @@ class tTbl_Structure {
   virtual std::int64_t DeleteRecord(const std::string& row_guid, std::int32_t id) = 0;
   /// True when every master row the current row of `source` refers to exists; otherwise
   /// `constraint_name` names the first foreign key without its master row.
-  virtual bool MastersExist(dataset::TDataSet& source, bool only_changed_fields, std::string& constraint_name) = 0;
+  virtual bool MastersExist(dataset::TDataSet& source, bool only_changed_fields,
+                            std::string& constraint_name) = 0;
   /// True when the table has that column.
   virtual bool HasField(const std::string& name) const = 0;
   /// True when the column exists and may be written.
@@ -75,7 +78,8 @@ class tTbl_Structure {
   /// FindExistingRecords with the result in `found`; true when something matched.
   bool TryFindExistingRecords(dataset::TDataSet& source, std::unique_ptr<tExistingRecords>& found);
   /// FindExistingByKey with the result in `found`; true when something matched.
-  bool TryFindExistingByKey(const std::string& row_guid, std::int32_t id, std::unique_ptr<tExistingRecords>& found);
+  bool TryFindExistingByKey(const std::string& row_guid, std::int32_t id,
+                            std::unique_ptr<tExistingRecords>& found);
 
   /// The owning database structure (null before the table joins one).
   tDatabase_Structure* Database() const noexcept { return database_; }
@@ -91,7 +95,7 @@ class tTbl_Structure {
 
   tDatabase_Structure* database_ = nullptr;
   tMastersInfo masters_;
-  mutable unsigned long long reach_generation_ = 0;  ///< links generation reach_ was made at
+  mutable unsigned long long reach_generation_ = 0;   ///< links generation reach_ was made at
   mutable std::vector<const tTbl_Structure*> reach_;  ///< every table reached by master links, sorted
 };
 
@@ -114,11 +118,11 @@ class tDatabase_Structure {
   virtual std::unique_ptr<tTbl_Structure> CreateTableStructure() = 0;
   /// Registers every foreign key of the database through AddForeignKey.
   virtual void LoadForeignKeys() = 0;
-  /// Rebuilds the model: tables, their structures, foreign keys, master-first order; throws
-  /// StructureError "Circular master detail links not allowed" (the model stays as built) and
-  /// what the database throws.
+  /// Rebuilds the model: tables, their structures, foreign keys, master-first order, then the
+  /// alias prefix; throws StructureError "Circular master detail links not allowed" (the model
+  /// stays as built) and what the database throws.
   virtual void Scan();
-  /// Closes the open data of every table; the model stays.
+  /// Closes the open data of every table and the property queries; the model stays.
   virtual void CloseData();
   /// A date-time (days since 30 December 1899) as "YYYY-MM-DD HH:MM:SS.mmm"; throws
   /// DatasetError for a value that is not a date.
@@ -135,8 +139,9 @@ class tDatabase_Structure {
   /// The first table of that name (letter case ignored), or null.
   tTbl_Structure* FindTable(std::string_view name) const;
   /// Registers one column pair of a foreign key; does nothing when either table is not modelled.
-  void AddForeignKey(std::string_view master_table, std::string_view detail_table, std::string_view constraint_name,
-                     const std::string& master_column, const std::string& detail_column);
+  void AddForeignKey(std::string_view master_table, std::string_view detail_table,
+                     std::string_view constraint_name, const std::string& master_column,
+                     const std::string& detail_column);
   /// AddForeignKey, then SortMastersFirst and CheckCircularLinks (throws as those do).
   void AddForeignKeyAndReorder(std::string_view master_table, std::string_view detail_table,
                                std::string_view constraint_name, const std::string& master_column,
@@ -147,22 +152,39 @@ class tDatabase_Structure {
   /// a table after it.
   void CheckCircularLinks() const;
 
+  /// The property accessor on the current connection, made on first use and again when the
+  /// connection changed; throws StructureError when the structure has no connection, and what
+  /// the form's accessor throws when it is made.
+  tPropAccessor& PropAccessor() const;
+
   /// The connection the structure reads through (not owned).
   dbaccess::Connection* Connection() const noexcept { return connection_; }
   /// Replaces the connection (the owner of a cached structure does this).
   void SetConnection(dbaccess::Connection* connection) noexcept { connection_ = connection; }
 
-  ScanProgressEvent OnProgress;  ///< told about every table a scan reads
+  ScanProgressEvent OnProgress;    ///< told about every table a scan reads
+  std::string AliasPrefix = "T_";  ///< table-alias prefix of generated statements no table name begins with
 
  protected:
+  /// A new property accessor of the form on `connection`; the base has none and throws
+  /// StructureError.
+  virtual std::unique_ptr<tPropAccessor> CreatePropAccessor(dbaccess::Connection& connection) const;
   /// Frees every table structure.
   void ClearTables();
+  /// Picks AliasPrefix: "T_", else "TT_", "TTT_", … until no table name (upper case) begins with it.
+  void ChooseAliasPrefix();
 
  private:
   std::vector<std::unique_ptr<tTbl_Structure>> tables_;
   dbaccess::Connection* connection_;
+  mutable std::unique_ptr<tPropAccessor> prop_accessor_;
   mutable bool name_index_valid_ = false;
   mutable std::unordered_map<std::string, tTbl_Structure*> name_index_;  ///< upper-case name -> first table
 };
+
+/// Adds the user-declared foreign keys of table "rep_USERFK" (when modelled) to `database`;
+/// throws StructureError naming the row when its PK_Field or FK_Field is not a column of its
+/// table, StructureError "Circular master detail links not allowed", and what the database throws.
+void LoadUserForeignKeys(tDatabase_Structure& database);
 
 }  // namespace tamaril::dbstruct

@@ -58,6 +58,14 @@ Rows MakeRows(const std::vector<std::pair<std::string, dataset::FieldType>>& col
   return result;
 }
 
+dbaccess::ColumnInfo Column(std::string name, dataset::FieldType type, bool nullable) {
+  dbaccess::ColumnInfo column;
+  column.name = std::move(name);
+  column.field_type = type;
+  column.nullable = nullable;
+  return column;
+}
+
 Rows Scalar(std::optional<std::int64_t> value) {
   return MakeRows({{"", dataset::FieldType::Integer}},
                   {{value ? dbaccess::Value::Integer(*value) : dbaccess::Value()}});

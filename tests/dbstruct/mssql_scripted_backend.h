@@ -32,6 +32,8 @@ struct Rows {
 /// Rows of columns given as (name, field type).
 Rows MakeRows(const std::vector<std::pair<std::string, dataset::FieldType>>& columns,
               std::vector<std::vector<dbaccess::Value>> rows);
+/// A catalogue column of that name and type.
+dbaccess::ColumnInfo Column(std::string name, dataset::FieldType type, bool nullable);
 /// One row of one integer column (NULL when `value` is empty).
 Rows Scalar(std::optional<std::int64_t> value);
 

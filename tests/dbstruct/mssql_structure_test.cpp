@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -11,8 +12,10 @@
 #include "dbaccess/query_dataset.h"
 #include "dbstruct/errors.h"
 #include "dbstruct/mssql/database_structure.h"
+#include "dbstruct/mssql/server_version.h"
 #include "dbstruct/mssql/table_structure.h"
 #include "mssql_scripted_backend.h"
+#include "support/expect_throw_msg.h"
 #include "support/temp_dir.h"
 
 namespace tamaril::dbstruct {
@@ -20,16 +23,9 @@ namespace {
 
 using dataset::FieldType;
 using dbaccess::Value;
+using testing::Column;
 using testing::ScriptedServer;
 using Texts = std::vector<std::string>;
-
-dbaccess::ColumnInfo Column(std::string name, FieldType type, bool nullable) {
-  dbaccess::ColumnInfo column;
-  column.name = std::move(name);
-  column.field_type = type;
-  column.nullable = nullable;
-  return column;
-}
 
 ServerVersionReader Version(std::uint8_t code, bool ok = true) {
   return [code, ok](const std::string&, std::uint8_t& version) {
@@ -103,25 +99,14 @@ std::unique_ptr<dataset::TQVMMemoryTable> OrderRow(const std::string& name, bool
 
 TEST(MssqlDatabase, CreationRefusesUnknownAndOldServers) {
   ScriptedServer server;
-  try {
-    tADODatabase_Structure database(server.connection, Version(0, false));
-    FAIL() << "no version accepted";
-  } catch (const StructureError& e) {
-    EXPECT_STREQ(e.what(), "Cannot determine SQL server version");
-  }
-  try {
-    tADODatabase_Structure database(server.connection, Version(7));  // 6.50 SP5a
-    FAIL() << "6.50 accepted";
-  } catch (const StructureError& e) {
-    EXPECT_STREQ(e.what(), "SQL Server version at least 7.0 expected");
-  }
+  EXPECT_THROW_MSG(tADODatabase_Structure database(server.connection, Version(0, false)), StructureError,
+                   "Cannot determine SQL server version");
+  // 6.50 SP5a
+  EXPECT_THROW_MSG(tADODatabase_Structure database(server.connection, Version(7)), StructureError,
+                   "SQL Server version at least 7.0 expected");
   EXPECT_NO_THROW(tADODatabase_Structure(server.connection, Version(8)));
-  try {
-    tMSSQLPropAccessor accessor(server.connection, 7);
-    FAIL() << "6.50 accepted";
-  } catch (const StructureError& e) {
-    EXPECT_STREQ(e.what(), "SQL Server version at least 7.0 expected");
-  }
+  EXPECT_THROW_MSG(tMSSQLPropAccessor accessor(server.connection, 7), StructureError,
+                   "SQL Server version at least 7.0 expected");
   tMSSQLPropAccessor accessor(server.connection, 8);
   server.backend->object_properties["Orders|IsProcedure"] = 1;
   EXPECT_EQ(accessor.ObjectProperty("Orders", "IsProcedure"), 1);
@@ -150,6 +135,20 @@ TEST(MssqlDatabase, ScanReadsDateOrderKeysAndAliasPrefix) {
   EXPECT_EQ(lines.PrimaryKeyIndexName, "PK_Lines");
   EXPECT_EQ(lines.IntKeyColumn, "Id");  // the column-number token "1"
   EXPECT_EQ(shop.Table("Orders").PrimaryKeyIndexName, "PK_Orders");
+}
+
+TEST(MssqlDatabase, CachedStructureAsksOnlyItsCurrentConnection) {
+  Shop shop;
+  auto& database = shop.Scanned();
+  Shop later;  // the same server reached again by a later run
+  database.CloseData();
+  database.SetConnection(&later.connection);
+  shop.Table("Orders").LoadStructure("Orders");
+  EXPECT_TRUE(shop.backend->sent.empty());
+  EXPECT_NE(later.backend->sent.size(), 0u);
+  EXPECT_EQ(later.backend->sent.front().Named(),
+            "SELECT OBJECTPROPERTY(OBJECT_ID(:OBJECT_NAME), :Property_Name)");
+  EXPECT_EQ(shop.Table("Orders").RowGuidColumn, "RG");
 }
 
 TEST(MssqlDatabase, DateTimeLiteralFollowsTheLoginDateOrder) {
@@ -232,12 +231,8 @@ TEST(MssqlTable, DeleteWithoutIdentifyingColumnFails) {
   auto& pairs = shop.Table("Pairs");
   EXPECT_EQ(pairs.IntKeyColumn, "");
   EXPECT_FALSE(pairs.Identifiable);
-  try {
-    pairs.DeleteRecord("", 1);
-    FAIL() << "deleted without a key";
-  } catch (const StructureError& e) {
-    EXPECT_STREQ(e.what(), "Table Pairs has neither rowGuid, nor Integer primary key");
-  }
+  EXPECT_THROW_MSG(pairs.DeleteRecord("", 1), StructureError,
+                   "Table Pairs has neither rowGuid, nor Integer primary key");
 }
 
 TEST(MssqlTable, WritePhaseSwitchesIdentityAndTriggers) {
@@ -450,12 +445,311 @@ TEST(MssqlDatabase, UserForeignKeysJoinTheOrderAndMayCloseACycle) {
 
   shop.backend->answers.back().second =
       testing::MakeRows(columns, {user_key("Lines", "Orders", "UFK_2", "Id", "Id")});
-  try {
-    LoadUserForeignKeys(database);
-    FAIL() << "cycle accepted";
-  } catch (const StructureError& e) {
-    EXPECT_STREQ(e.what(), "Circular master detail links not allowed");
+  EXPECT_THROW_MSG(LoadUserForeignKeys(database), StructureError, "Circular master detail links not allowed");
+}
+
+TEST(MssqlVersion, ReaderAsksXpMsverOnMaster) {
+  ScriptedServer server;
+  server.backend->procedures["xp_msver"] = testing::MakeRows(
+      {{"Index", FieldType::Integer}, {"Name", FieldType::String}, {"Character_Value", FieldType::String}},
+      {{Value::Integer(1), Value::Text("ProductName"), Value::Text("Microsoft SQL Server")},
+       {Value::Integer(2), Value::Text("productversion"), Value::Text("8.00.760")}});
+  std::uint8_t code = 0;
+  EXPECT_TRUE(ReadServerVersionThrough(server.connection, code));
+  EXPECT_EQ(code, 16);
+  EXPECT_EQ(server.backend->database, "master");
+  EXPECT_EQ(server.backend->Statements(), Texts{"exec xp_msver"});
+
+  server.backend->procedures["xp_msver"].rows.pop_back();  // no ProductVersion row
+  code = 99;
+  EXPECT_FALSE(ReadServerVersionThrough(server.connection, code));
+  EXPECT_EQ(code, 0);
+  server.backend->procedures.clear();  // the procedure fails
+  EXPECT_FALSE(ReadServerVersionThrough(server.connection, code));
+}
+
+TEST(MssqlScripts, SectionHeadersAndTheOneKeyTriggerTemplates) {
+  Shop shop;
+  auto& database = shop.Scanned();
+  tamaril::testing::TempDir dir;
+  const std::string file = dir.path() + "/setup.sql";
+  const std::vector<std::string> ignore = {"lines"};
+  database.WriteDeleteTriggerScript(file, &ignore, "rep_tr_Del_", "rep_DELETED", "TABLENAME", "RECORDGUID",
+                                    "RECORDID");
+  database.WriteTrackingColumnsScript(file, &ignore, "rep_tr_Ins_", {}, {});
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  const std::string rule = "/* ------------------------------------------------------------------ */\r\n";
+  EXPECT_EQ(content.str(),
+            rule + "/* DELETE Triggery pro plneni tabulky identifikujici vymazane zaznamy */\r\n" + rule +
+                shop.Table("Orders").BuildDeleteTriggerScript("rep_tr_Del_", "rep_DELETED", "TABLENAME",
+                                                              "RECORDGUID", "RECORDID") +
+                "\r\n" + rule +
+                "/* Zalozeni a administrace doplnkovych poli replikace                 */\r\n" + rule +
+                shop.Table("Orders").BuildInsertTriggerScript("rep_tr_Ins_", {}, {}) + "\r\n");
+
+  auto& orders = shop.Table("Orders");
+  orders.IntKeyColumn.clear();  // RowGuid only
+  EXPECT_EQ(
+      orders.BuildDeleteTriggerScript("rep_tr_Del_", "rep_DELETED", "TABLENAME", "RECORDGUID", "RECORDID"),
+      "IF EXISTS (SELECT name FROM sysobjects \r\n"
+      " WHERE name = 'rep_tr_Del_Orders' AND type = 'TR') \r\n"
+      " DROP TRIGGER rep_tr_Del_Orders\r\n"
+      " GO \r\n"
+      "CREATE TRIGGER rep_tr_Del_Orders ON Orders FOR DELETE AS\r\n"
+      " INSERT INTO rep_DELETED (TABLENAME,RECORDGUID)\r\n"
+      " select 'Orders',RG from Deleted\r\n"
+      " GO ");
+  EXPECT_EQ(shop.Table("Lines").BuildDeleteTriggerScript("rep_tr_Del_", "rep_DELETED", "TABLENAME",
+                                                         "RECORDGUID", "RECORDID"),
+            "IF EXISTS (SELECT name FROM sysobjects \r\n"
+            " WHERE name = 'rep_tr_Del_Lines' AND type = 'TR') \r\n"
+            " DROP TRIGGER rep_tr_Del_Lines\r\n"
+            " GO \r\n"
+            "CREATE TRIGGER rep_tr_Del_Lines ON Lines FOR DELETE AS\r\n"
+            " INSERT INTO rep_DELETED (TABLENAME,RECORDID)\r\n"
+            " select 'Lines',Id from Deleted\r\n"
+            " GO ");
+}
+
+/// The shop with Parts below Lines, Pairs (key A, B) and Items whose key to Pairs has two columns.
+struct DeepShop : Shop {
+  DeepShop() {
+    auto& b = *backend;
+    b.tables.insert(b.tables.end(), {"Parts", "Pairs", "Items"});
+    b.columns["Parts"] = {Column("Id", FieldType::Integer, false),
+                          Column("LineId", FieldType::Integer, true)};
+    b.indexes["Parts"] = {{"PK_Parts", "Id", true, true}};
+    b.columns["Pairs"] = {Column("A", FieldType::Integer, false), Column("B", FieldType::Integer, false),
+                          Column("Id", FieldType::Integer, false)};
+    b.indexes["Pairs"] = {{"PK_Pairs", "1;2", true, true}, {"UQ_Pairs_Id", "Id", false, true}};
+    b.columns["Items"] = {Column("Id", FieldType::Integer, false), Column("PA", FieldType::Integer, true),
+                          Column("PB", FieldType::Integer, true)};
+    b.indexes["Items"] = {{"PK_Items", "Id", true, true}};
+    b.foreign_keys.push_back({"SHOP", "Lines", "Id", "SHOP", "Parts", "LineId", "FK_Parts_Lines"});
+    b.foreign_keys.push_back({"SHOP", "Pairs", "A", "SHOP", "Items", "PA", "FK_Items_Pairs"});
+    b.foreign_keys.push_back({"SHOP", "Pairs", "B", "SHOP", "Items", "PB", "FK_Items_Pairs"});
   }
+};
+
+TEST(MssqlTable, TwoLevelCascadeDeletesDeepestFirst) {
+  DeepShop shop;
+  shop.Scanned().AliasPrefix = "T_";
+  shop.Table("Orders").DeleteRecord("{X}", 0);
+  EXPECT_EQ(shop.backend->Statements(),
+            (Texts{"Delete T_2 from Parts T_2  join Lines T_1 on T_1.Id=T_2.LineId join Orders T_0 on "
+                   "T_0.Id=T_1.OrderId WHERE T_0.RG='{X}' ",
+                   "Delete T_1 from Lines T_1  join Orders T_0 on T_0.Id=T_1.OrderId WHERE T_0.RG='{X}' ",
+                   "Delete T_0 from Orders T_0  WHERE T_0.RG='{X}' "}));
+}
+
+TEST(MssqlTable, MultiColumnKeysInEveryStatement) {
+  DeepShop shop;
+  shop.Scanned().AliasPrefix = "T_";
+  auto& pairs = shop.Table("Pairs");
+  EXPECT_EQ(pairs.PrimaryKeyFields, (Texts{"A", "B"}));  // column-number tokens
+  EXPECT_EQ(pairs.IndexCondition(0, false), "A=:KEY_A and B=:KEY_B");
+  EXPECT_EQ(pairs.IndexCondition(0, true), "Pairs.A=:KEY_A and Pairs.B=:KEY_B");
+  EXPECT_EQ(pairs.IndexCondition(1, false), "Id=:KEY_Id");
+  EXPECT_EQ(pairs.IndexCondition(2, false), "");
+  EXPECT_EQ(pairs.RecordKeyCondition(), "A=:KEY_A and B=:KEY_B");
+
+  // Pairs has no single integer key, so its rows are deleted through its unique Id only as a
+  // detail; the cascade join over two columns is seen from Items' side.
+  pairs.IntKeyColumn = "Id";
+  pairs.DeleteRecord("", 9);
+  EXPECT_EQ(
+      shop.backend->Statements(),
+      (Texts{"Delete T_1 from Items T_1  join Pairs T_0 on T_0.A=T_1.PA and T_0.B=T_1.PB WHERE T_0.Id=9 ",
+             "Delete T_0 from Pairs T_0  WHERE T_0.Id=9 "}));
+
+  shop.backend->sent.clear();
+  auto row = std::make_unique<dataset::TQVMMemoryTable>();
+  row->SetFieldLayout("Id;Integer;0;0;PA;Integer;0;0;PB;Integer;0;0");
+  row->Open();
+  row->Append();
+  row->FieldByName("Id").SetAsInteger(1);
+  row->FieldByName("PA").SetAsInteger(4);
+  row->FieldByName("PB").SetAsInteger(5);
+  row->Post();
+  shop.backend->answers.push_back({"select case", testing::Scalar(1)});
+  std::string constraint;
+  EXPECT_TRUE(shop.Table("Items").MastersExist(*row, false, constraint));
+  EXPECT_EQ(shop.backend->sent.back().Named(),
+            "select case when exists(select * from Pairs where A=:PA and B=:PB) then 1 else 0 end");
+  EXPECT_EQ(shop.backend->sent.back().params[1].value, Value::Integer(5));
+}
+
+TEST(MssqlTable, KeyLookupWithoutRowGuidAndSeveralKeyValues) {
+  DeepShop shop;
+  shop.Scanned();
+  shop.backend->answers.push_back({"Select * from Lines where Id=",
+                                   testing::MakeRows({{"Id", FieldType::Integer}}, {{Value::Integer(7)}})});
+  auto found = shop.Table("Lines").FindExistingByKey("{ignored}", 7);
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(found->RowGuidMatch, nullptr);
+  ASSERT_EQ(found->KeyMatches.size(), 1u);
+  EXPECT_EQ(found->KeyMatches[0].IndexName, "PK_Lines");
+  EXPECT_TRUE(found->FoundByIdentity);
+  EXPECT_EQ(found->RowGuidColumn, "");
+  EXPECT_EQ(shop.backend->Statements(), Texts{"Select * from Lines where Id=:KEY_Id"});
+  EXPECT_EQ(shop.backend->sent.back().params[0].value, Value::Integer(7));
+
+  auto row = std::make_unique<dataset::TQVMMemoryTable>();
+  row->SetFieldLayout("B;Integer;0;0;A;Integer;0;0;Id;Integer;0;0");
+  row->Open();
+  row->Append();
+  row->FieldByName("A").SetAsInteger(1);
+  row->FieldByName("B").SetAsInteger(2);
+  row->Post();
+  EXPECT_EQ(shop.Table("Pairs").GetKeyValuesText(*row), "A=1,B=2");  // key order, not field order
+}
+
+TEST(MssqlTable, TableDataWithWhereAndOrder) {
+  Shop shop;
+  shop.Scanned();
+  int count = -1;
+  auto data = shop.Table("Orders").OpenTableData("Id>1", "Name desc", count);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(shop.backend->Statements(), Texts{"Select Count(*) from Orders  where Id>1"});
+  EXPECT_EQ(dynamic_cast<dbaccess::TQueryDataSet&>(*data).SQL(),
+            "Select * from Orders  where Id>1 order by Name desc");
+  data = shop.Table("Orders").OpenTableData("", "Name", count);
+  EXPECT_EQ(dynamic_cast<dbaccess::TQueryDataSet&>(*data).SQL(), "Select * from Orders  order by Name");
+}
+
+TEST(MssqlTable, RequiredColumnsGetTheDefaultsOfTheirType) {
+  Shop shop;
+  shop.Scanned();
+  auto& table = shop.Table("Orders");
+  const std::vector<std::pair<FieldType, Value>> typed = {{FieldType::String, Value::Text("")},
+                                                          {FieldType::WideString, Value::Text("")},
+                                                          {FieldType::Smallint, Value::Integer(0)},
+                                                          {FieldType::Integer, Value::Integer(0)},
+                                                          {FieldType::Word, Value::Integer(0)},
+                                                          {FieldType::Largeint, Value::Integer(0)},
+                                                          {FieldType::Boolean, Value::Boolean(false)},
+                                                          {FieldType::Float, Value::Double(0)},
+                                                          {FieldType::Currency, Value::Double(0)},
+                                                          {FieldType::BCD, Value::Double(0)},
+                                                          {FieldType::FixedChar, Value::Text("-")},
+                                                          {FieldType::Guid, Value()},
+                                                          {FieldType::Blob, Value()},
+                                                          {FieldType::AutoInc, Value()}};
+  table.FieldDefs.clear();
+  std::vector<dbaccess::Parameter> parameters;
+  for (std::size_t i = 0; i < typed.size(); ++i) {
+    table.FieldDefs.push_back({"C" + std::to_string(i), typed[i].first, 0, true});
+    parameters.push_back({(i % 2 ? "KEY_C" : "C") + std::to_string(i), FieldType::Unknown, 0, {}});
+  }
+  table.FieldDefs.push_back({"Loose", FieldType::String, 0, false});
+  parameters.push_back({"Loose", FieldType::Unknown, 0, {}});
+  parameters.push_back({"Unknown", FieldType::Unknown, 0, {}});
+  const auto values = table.ParameterValues(nullptr, parameters);
+  ASSERT_EQ(values.size(), typed.size() + 2);
+  for (std::size_t i = 0; i < typed.size(); ++i) EXPECT_EQ(values[i], typed[i].second) << parameters[i].name;
+  EXPECT_TRUE(values[typed.size()].IsNull());      // not required
+  EXPECT_TRUE(values[typed.size() + 1].IsNull());  // no such column
+
+  table.FieldDefs = {
+      {"D", FieldType::Date, 0, true}, {"T", FieldType::Time, 0, true}, {"DT", FieldType::DateTime, 0, true}};
+  const auto dates = table.ParameterValues(nullptr, {{"D", FieldType::Unknown, 0, {}},
+                                                     {"T", FieldType::Unknown, 0, {}},
+                                                     {"DT", FieldType::Unknown, 0, {}}});
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  const dbaccess::DateTime today = dates[0].AsDateTime();
+  EXPECT_EQ(today.year, local.tm_year + 1900);
+  EXPECT_EQ(today.hour + today.minute + today.second + today.millisecond, 0);  // the date alone
+  EXPECT_EQ(dates[1].AsDateTime().year, 1899);                                 // the time alone
+  EXPECT_EQ(dates[2].AsDateTime().day, local.tm_mday);
+}
+
+TEST(MssqlNames, OnlyNamesThatCannotStandBareAreBracketed) {
+  for (const char* bare : {"Orders", "_x", "rep_USERFK", "a1@#$", "#temp", "Selected"}) {
+    EXPECT_EQ(MssqlName(bare), bare);
+  }
+  const std::vector<std::pair<std::string, std::string>> bracketed = {{"Order Details", "[Order Details]"},
+                                                                      {"a]b", "[a]]b]"},
+                                                                      {"it's", "[it's]"},
+                                                                      {"1st", "[1st]"},
+                                                                      {"select", "[select]"},
+                                                                      {"Key", "[Key]"},
+                                                                      {"x-y", "[x-y]"},
+                                                                      {"@var", "[@var]"},
+                                                                      {"\xe8"
+                                                                       "ena",
+                                                                       "[\xe8"
+                                                                       "ena]"},
+                                                                      {"[x]", "[[x]]]"},
+                                                                      {"", "[]"}};
+  for (const auto& [name, expected] : bracketed) EXPECT_EQ(MssqlName(name), expected) << name;
+}
+
+TEST(MssqlNames, TableWithBlanksGetsBracketedStatements) {
+  Shop shop;
+  auto& b = *shop.backend;
+  b.tables = {"Order Details"};
+  b.columns["Order Details"] = {Column("Order Id", FieldType::AutoInc, false),
+                                Column("Unit Price", FieldType::Float, true),
+                                Column("Qty", FieldType::Integer, true)};
+  b.indexes["Order Details"] = {{"PK_Order_Details", "Order Id", true, true}};
+  b.object_properties = {{"Order Details|TableHasIdentity", 1}, {"Order Details|TableHasDeleteTrigger", 1}};
+  b.column_properties = {{"Order Details|Order Id|IsIdentity", 1}};
+  b.answers = {{"select IDENT_SEED", testing::MakeRows({{"", FieldType::Integer}, {"", FieldType::Integer}},
+                                                       {{Value::Integer(1), Value::Integer(1)}})}};
+  shop.database = std::make_unique<tADODatabase_Structure>(shop.connection, Version(16));
+  shop.database->Scan();
+  auto& details = shop.Table("Order Details");
+  EXPECT_EQ(details.IntKeyColumn, "Order Id");
+
+  auto row = std::make_unique<dataset::TQVMMemoryTable>();
+  row->SetFieldLayout("Order Id;Integer;0;0;Unit Price;Float;0;0;Qty;Integer;0;0");
+  row->Open();
+  row->Append();
+  row->FieldByName("Order Id").SetAsInteger(5);
+  row->FieldByName("Unit Price").SetAsFloat(2.5);
+  row->FieldByName("Qty").SetAsInteger(3);
+  row->Post();
+  b.sent.clear();
+  details.InsertRecord(*row);
+  row->FieldByName("Unit Price").Tag = 1;
+  details.UpdateRecord(*row);
+  details.FindExistingRecords(*row);
+  details.BeginWrite();
+  details.EndWrite();
+  shop.database->AliasPrefix = "T_";
+  details.DeleteRecord("", 5);
+  int count = 0;
+  details.OpenTableData("", "", count);
+  EXPECT_EQ(
+      b.Statements(),
+      (Texts{
+          "INSERT INTO [Order Details] ([Order Id],[Unit Price],Qty) VALUES (:rep_Column1,:rep_Column2,:Qty)",
+          "UPDATE [Order Details] SET [Unit Price]=:rep_Column2 WHERE [Order Id]=:KEY_rep_Column1",
+          "Select * from [Order Details] where [Order Id]=:KEY_rep_Column1",
+          "SET IDENTITY_INSERT [Order Details] ON", "ALTER TABLE [Order Details] DISABLE TRIGGER ALL",
+          "ALTER TABLE [Order Details] ENABLE TRIGGER ALL", "SET IDENTITY_INSERT [Order Details] OFF",
+          "DBCC CHECKIDENT ([Order Details], RESEED, 1)",
+          "Delete T_0 from [Order Details] T_0  WHERE T_0.[Order Id]=5 ",
+          "Select Count(*) from [Order Details] "}));
+  // The values still reach the odd names' parameters.
+  const auto& update = b.sent[1];
+  ASSERT_EQ(update.params.size(), 2u);
+  EXPECT_EQ(update.params[0].value, Value::Double(2.5));
+  EXPECT_EQ(update.params[1].value, Value::Integer(5));
+  EXPECT_NE(
+      details.BuildDeleteTriggerScript("rep_tr_Del_", "rep_DELETED", "TABLENAME", "RECORDGUID", "RECORDID")
+          .find("CREATE TRIGGER [rep_tr_Del_Order Details] ON [Order Details] FOR DELETE AS\r\n"
+                " INSERT INTO rep_DELETED (TABLENAME,RECORDID)\r\n select 'Order Details',[Order Id] from"),
+      std::string::npos);
+  EXPECT_NE(
+      details.BuildInsertTriggerScript("rep_tr_Ins_", {"rep_Date_Updated"}, {"datetime null"})
+          .find(
+              " FROM [Order Details] INNER JOIN Inserted ON [Order Details].[Order Id]=Inserted.[Order Id]"),
+      std::string::npos);
 }
 
 TEST(MssqlIntegration, ScansARealServer) {

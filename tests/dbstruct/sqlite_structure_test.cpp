@@ -8,6 +8,7 @@
 #include "dbaccess/query_dataset.h"
 #include "dbstruct/errors.h"
 #include "dbstruct/sqlite/sqlite_structure.h"
+#include "support/expect_throw_msg.h"
 #include "support/temp_dir.h"
 
 namespace tamaril::dbstruct {
@@ -53,16 +54,6 @@ class SqliteStructureTest : public ::testing::Test {
   tSQLiteDatabase_Structure structure_{&db_};
 };
 
-template <typename Action>
-void ExpectStructureError(Action action, const std::string& message) {
-  try {
-    action();
-    ADD_FAILURE() << "no exception, expected: " << message;
-  } catch (const StructureError& error) {
-    EXPECT_EQ(error.what(), message);
-  }
-}
-
 TEST_F(SqliteStructureTest, IdentityFollowsTheTablesOwnProgression) {
   db_.Execute(
       "CREATE TABLE Orders (Id INTEGER IDENTITY(3,10) PRIMARY KEY, Name VARCHAR(20));"
@@ -79,8 +70,9 @@ TEST_F(SqliteStructureTest, IdentityFollowsTheTablesOwnProgression) {
 
   // New local rows continue the own progression; explicit foreign ids are accepted.
   structure_.CreateIdentityTriggers();
-  db_.Execute("INSERT INTO Orders (Name) VALUES ('a'); INSERT INTO Orders (Id, Name) VALUES (47, 'b');"
-              "INSERT INTO Orders (Name) VALUES ('c')");
+  db_.Execute(
+      "INSERT INTO Orders (Name) VALUES ('a'); INSERT INTO Orders (Id, Name) VALUES (47, 'b');"
+      "INSERT INTO Orders (Name) VALUES ('c')");
   EXPECT_EQ(One("SELECT group_concat(Id) FROM (SELECT Id FROM Orders WHERE Name IS NOT NULL ORDER BY rowid)"),
             "33,47,43");
   db_.Execute("INSERT INTO Empty DEFAULT VALUES");
@@ -91,8 +83,11 @@ TEST_F(SqliteStructureTest, RowGuidIdentifiesRowsUnlessIgnored) {
   db_.Execute(
       "CREATE TABLE Orders (Id INTEGER IDENTITY(1,1) PRIMARY KEY, RG UNIQUEIDENTIFIER ROWGUIDCOL, "
       "Name VARCHAR(20), Code VARCHAR(5) UNIQUE, Total INTEGER GENERATED ALWAYS AS (Id * 2));"
-      "INSERT INTO Orders (Id, RG, Name, Code) VALUES (1, '" + std::string(kGuid1) + "', 'one', 'X1'),"
-      "(2, '" + kGuid2 + "', 'two', 'X2')");
+      "INSERT INTO Orders (Id, RG, Name, Code) VALUES (1, '" +
+      std::string(kGuid1) +
+      "', 'one', 'X1'),"
+      "(2, '" +
+      kGuid2 + "', 'two', 'X2')");
   Scan();
   tSQLiteTbl_Structure& orders = Table("Orders");
   EXPECT_EQ(orders.RowGuidColumn, "RG");
@@ -107,7 +102,8 @@ TEST_F(SqliteStructureTest, RowGuidIdentifiesRowsUnlessIgnored) {
   EXPECT_EQ(by_guid->RowGuidMatch->FieldByName("Name").AsString(), "two");
 
   // The source row carries another site's RowGuid but the id and code of row 1.
-  auto source = Source("SELECT 1 AS Id, '{33333333-3333-3333-3333-333333333333}' AS RG, 'new' AS Name, 'X1' AS Code");
+  auto source =
+      Source("SELECT 1 AS Id, '{33333333-3333-3333-3333-333333333333}' AS RG, 'new' AS Name, 'X1' AS Code");
   auto by_row = orders.FindExistingRecords(*source);
   ASSERT_NE(by_row, nullptr);
   EXPECT_FALSE(by_row->FoundByIdentity);
@@ -134,13 +130,15 @@ TEST_F(SqliteStructureTest, RowGuidIdentifiesRowsUnlessIgnored) {
 }
 
 TEST_F(SqliteStructureTest, TwoColumnKeyCannotIdentifyARow) {
-  db_.Execute("CREATE TABLE Pairs (A INTEGER, B INTEGER, Quote VARCHAR(10), PRIMARY KEY (A, B));"
-              "INSERT INTO Pairs VALUES (1, 2, 'x')");
+  db_.Execute(
+      "CREATE TABLE Pairs (A INTEGER, B INTEGER, Quote VARCHAR(10), PRIMARY KEY (A, B));"
+      "INSERT INTO Pairs VALUES (1, 2, 'x')");
   Scan();
   tSQLiteTbl_Structure& pairs = Table("Pairs");
   EXPECT_EQ(pairs.IntKeyColumn, "");
   EXPECT_FALSE(pairs.Identifiable);
-  ExpectStructureError([&] { pairs.DeleteRecord("", 1); }, "Table Pairs has neither rowGuid, nor Integer primary key");
+  EXPECT_THROW_MSG(pairs.DeleteRecord("", 1), StructureError,
+                   "Table Pairs has neither rowGuid, nor Integer primary key");
   EXPECT_EQ(pairs.GetKeyValuesText(*Source("SELECT * FROM Pairs")), "A=1,B=2");
   // A quote inside a value is bound, not pasted.
   auto source = Source("SELECT 1 AS A, 2 AS B, 'it''s' AS Quote");
@@ -155,7 +153,8 @@ TEST_F(SqliteStructureTest, RequiredColumnsGetTheirTypesDefault) {
       "Qty INTEGER NOT NULL, At DATETIME NOT NULL, Note VARCHAR(20), Flag BIT NOT NULL)");
   Scan();
   Table("Items").InsertRecord(*Source("SELECT 5 AS Id, NULL AS Name"));
-  EXPECT_EQ(One("SELECT '[' || Name || '|' || Code || '|' || Qty || '|' || Flag || ']' FROM Items"), "[|-|0|0]");
+  EXPECT_EQ(One("SELECT '[' || Name || '|' || Code || '|' || Qty || '|' || Flag || ']' FROM Items"),
+            "[|-|0|0]");
   EXPECT_EQ(One("SELECT Note FROM Items"), "NULL");
   const std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -173,7 +172,9 @@ TEST_F(SqliteStructureTest, DeleteCascadesThroughTwoLevelsAndSelfReferences) {
       "CREATE TABLE Lines (Id INTEGER PRIMARY KEY, OrderId INTEGER REFERENCES Orders(Id));"
       "CREATE TABLE Notes (Id INTEGER PRIMARY KEY, LineId INTEGER REFERENCES Lines(Id), "
       "Parent INTEGER REFERENCES Notes(Id));"
-      "INSERT INTO Orders VALUES (1, '" + std::string(kGuid1) + "'), (2, '" + kGuid2 + "');"
+      "INSERT INTO Orders VALUES (1, '" +
+      std::string(kGuid1) + "'), (2, '" + kGuid2 +
+      "');"
       "INSERT INTO Lines VALUES (10, 1), (11, 1), (20, 2);"
       "INSERT INTO Notes VALUES (100, 10, NULL), (101, 11, 100), (200, 20, NULL)");
   Scan();
@@ -215,7 +216,7 @@ TEST_F(SqliteStructureTest, WritePhaseKeepsOnlyTheListedTriggers) {
   tSQLiteTbl_Structure& items = Table("Items");
   EXPECT_TRUE(items.HasInsertTrigger && items.HasDeleteTrigger && items.HasUpdateTrigger);
   items.KeepEnabledTriggers = {"REP_TR_DEL_ITEMS"};
-  ExpectStructureError([&] { items.BeginWrite(); }, "BeginWrite on Items needs an open transaction");
+  EXPECT_THROW_MSG(items.BeginWrite(), StructureError, "BeginWrite on Items needs an open transaction");
 
   db_.BeginTransaction();
   items.BeginWrite();
@@ -250,9 +251,43 @@ TEST_F(SqliteStructureTest, ListingPutsMastersFirstAndRefusesCycles) {
             "FK FK_B_1 B(CId) -> C(Id)\n"
             "FK FK_AB A(BId,BX) -> B(Id,X)\n");
 
-  db_.Execute("CREATE TABLE P (Id INTEGER PRIMARY KEY, QId INTEGER REFERENCES Q(Id));"
-              "CREATE TABLE Q (Id INTEGER PRIMARY KEY, PId INTEGER REFERENCES P(Id))");
-  ExpectStructureError([&] { structure_.Scan(); }, "Circular master detail links not allowed");
+  db_.Execute(
+      "CREATE TABLE P (Id INTEGER PRIMARY KEY, QId INTEGER REFERENCES Q(Id));"
+      "CREATE TABLE Q (Id INTEGER PRIMARY KEY, PId INTEGER REFERENCES P(Id))");
+  EXPECT_THROW_MSG(structure_.Scan(), StructureError, "Circular master detail links not allowed");
+}
+
+TEST_F(SqliteStructureTest, NamesWithBlanksAndQuotesWorkInEveryStatement) {
+  db_.Execute(
+      "CREATE TABLE \"Order Details\" (\"Order Id\" INTEGER NOT NULL PRIMARY KEY, \"Unit \"\"Price\" REAL, "
+      "\"Select\" INTEGER);"
+      "CREATE TABLE \"Order Notes\" (Id INTEGER PRIMARY KEY, \"Detail Id\" INTEGER REFERENCES \"Order "
+      "Details\"(\"Order Id\"))");
+  Scan();
+  auto& details = Table("Order Details");
+  EXPECT_EQ(details.IntKeyColumn, "Order Id");
+  EXPECT_EQ(details.RecordKeyCondition(), "\"Order Id\"=:KEY_rep_Column1");
+  auto row = Source("SELECT 5 AS \"Order Id\", 2.5 AS \"Unit \"\"Price\", 7 AS \"Select\"");
+  details.InsertRecord(*row);
+  EXPECT_EQ(One("SELECT \"Unit \"\"Price\" || '/' || \"Select\" FROM \"Order Details\""), "2.5/7");
+  db_.Execute("INSERT INTO \"Order Notes\" VALUES (1, 5), (2, NULL)");
+
+  auto changed = Source("SELECT 5 AS \"Order Id\", 4.5 AS \"Unit \"\"Price\", 7 AS \"Select\"");
+  changed->FieldByName("Unit \"Price").Tag = 1;
+  details.UpdateRecord(*changed);
+  EXPECT_EQ(One("SELECT \"Unit \"\"Price\" FROM \"Order Details\""), "4.5");
+
+  std::unique_ptr<tExistingRecords> found;
+  ASSERT_TRUE(details.TryFindExistingRecords(*changed, found));
+  EXPECT_EQ(found->KeyMatches.size(), 1u);
+  ASSERT_TRUE(details.TryFindExistingByKey("", 5, found));
+  EXPECT_TRUE(found->FoundByIdentity);
+
+  EXPECT_EQ(details.DeleteRecord("", 5), 2);  // its note first
+  EXPECT_EQ(One("SELECT group_concat(Id) FROM \"Order Notes\""), "2");
+  int count = -1;
+  details.OpenTableData("", "", count);
+  EXPECT_EQ(count, 0);
 }
 
 }  // namespace

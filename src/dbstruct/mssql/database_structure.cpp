@@ -4,9 +4,7 @@
 
 #include <fstream>
 
-#include "dataset/dataset.h"
 #include "dataset/date_codec.h"
-#include "dataset/field.h"
 #include "dbaccess/connection.h"
 #include "dbstruct/errors.h"
 #include "dbstruct/mssql/table_structure.h"
@@ -43,7 +41,7 @@ tADODatabase_Structure::tADODatabase_Structure(dbaccess::Connection& connection,
     throw StructureError("Cannot determine SQL server version");
   }
   if (ServerVersionCode < 8) throw StructureError("SQL Server version at least 7.0 expected");
-  prop_accessor_ = std::make_unique<tMSSQLPropAccessor>(connection, ServerVersionCode);
+  PropAccessor();
 }
 
 tADODatabase_Structure::~tADODatabase_Structure() { ClearTables(); }
@@ -90,20 +88,11 @@ void tADODatabase_Structure::Scan() {
     }
   }
   tDatabase_Structure::Scan();
-  AliasPrefix = "_";
-  bool clash = true;
-  while (clash) {
-    AliasPrefix = "T" + AliasPrefix;
-    clash = false;
-    for (int i = 0; i < TableCount() && !clash; ++i) {
-      clash = text::UpperCaseAscii(Table(i).GetTableName()).starts_with(AliasPrefix);
-    }
-  }
 }
 
-void tADODatabase_Structure::CloseData() {
-  tDatabase_Structure::CloseData();
-  if (prop_accessor_) prop_accessor_->CloseQueries();
+std::unique_ptr<tPropAccessor> tADODatabase_Structure::CreatePropAccessor(
+    dbaccess::Connection& connection) const {
+  return std::make_unique<tMSSQLPropAccessor>(connection, ServerVersionCode);
 }
 
 std::string tADODatabase_Structure::FormatDateTimeLiteral(double date_time) const {
@@ -165,22 +154,6 @@ void tADODatabase_Structure::WriteTrackingColumnsScript(const std::string& file_
     if (!script.empty()) file << script << "\r\n";
   }
   CheckWritten(file, file_name);
-}
-
-void LoadUserForeignKeys(tDatabase_Structure& database) {
-  tTbl_Structure* table = database.FindTable("rep_USERFK");
-  if (table == nullptr) return;
-  int count = 0;
-  std::unique_ptr<dataset::TDataSet> rows = table->OpenTableData({}, {}, count);
-  if (count <= 0) return;
-  rows->Open();
-  while (!rows->Eof()) {
-    database.AddForeignKeyAndReorder(
-        rows->FieldByName("PK_TableName").AsString(), rows->FieldByName("FK_TableName").AsString(),
-        rows->FieldByName("ConstraintName").AsString(), rows->FieldByName("PK_Field").AsString(),
-        rows->FieldByName("FK_Field").AsString());
-    rows->Next();
-  }
 }
 
 }  // namespace tamaril::dbstruct

@@ -16,8 +16,8 @@ namespace tamaril::dbstruct {
 using ServerVersionReader =
     std::function<bool(const std::string& connection_string, std::uint8_t& version_code)>;
 
-/// A SQL Server database: its tables, the server's date order, the alias prefix of generated
-/// statements, and the writers of the setup script's generated sections.
+/// A SQL Server database: its tables, the server's date order and the writers of the setup
+/// script's generated sections.
 class tADODatabase_Structure : public tDatabase_Structure {
  public:
   /// Checks the server version of `connection` (not owned) with `read_version` and prepares the
@@ -31,11 +31,9 @@ class tADODatabase_Structure : public tDatabase_Structure {
   std::unique_ptr<tTbl_Structure> CreateTableStructure() override;
   /// Foreign keys and primary-key names of the current database from the catalogue.
   void LoadForeignKeys() override;
-  /// Reads the login's date order, then the model, then picks the alias prefix; throws as the
-  /// base Scan and what the server throws.
+  /// Reads the login's date order, then the model; throws as the base Scan and what the server
+  /// throws.
   void Scan() override;
-  /// Closes the data of every table and the property queries.
-  void CloseData() override;
   /// A date-time in the date order of the login's language.
   std::string FormatDateTimeLiteral(double date_time) const override;
 
@@ -52,20 +50,13 @@ class tADODatabase_Structure : public tDatabase_Structure {
                                   const std::string& trigger_prefix, const std::vector<std::string>& names,
                                   const std::vector<std::string>& types) const;
 
-  /// The property accessor on the structure's connection.
-  tMSSQLPropAccessor& PropAccessor() const { return *prop_accessor_; }
-
   std::uint8_t ServerVersionCode = 0;
   std::int32_t LanguageId = 0;
-  std::string DateFormat;   ///< "dmy", "ymd", … of the login's language
-  std::string AliasPrefix;  ///< table-alias prefix no table name begins with, e.g. "T_"
+  std::string DateFormat;  ///< "dmy", "ymd", … of the login's language
 
- private:
-  std::unique_ptr<tMSSQLPropAccessor> prop_accessor_;
+ protected:
+  /// A tMSSQLPropAccessor for the server version found at creation.
+  std::unique_ptr<tPropAccessor> CreatePropAccessor(dbaccess::Connection& connection) const override;
 };
-
-/// Adds the user-declared foreign keys of table "rep_USERFK" (when modelled) to `database`;
-/// throws StructureError "Circular master detail links not allowed" and what the server throws.
-void LoadUserForeignKeys(tDatabase_Structure& database);
 
 }  // namespace tamaril::dbstruct

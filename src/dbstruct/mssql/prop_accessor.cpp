@@ -16,7 +16,7 @@ std::int32_t FirstColumn(dbaccess::Statement& statement) {
 }  // namespace
 
 tMSSQLPropAccessor::tMSSQLPropAccessor(dbaccess::Connection& connection, std::uint8_t version_code)
-    : connection_(connection) {
+    : tPropAccessor(connection) {
   if (version_code < 8) throw StructureError("SQL Server version at least 7.0 expected");
   Prepare();
 }

@@ -66,8 +66,19 @@ bool ReadServerVersion(const std::string& connection_string, std::uint8_t& versi
   version_code = 0;
   try {
     dbaccess::Connection connection(connection_string);
+    const bool read = ReadServerVersionThrough(connection, version_code);
+    connection.Close();
+    return read;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool ReadServerVersionThrough(dbaccess::Connection& connection, std::uint8_t& version_code) {
+  version_code = 0;
+  try {
     connection.SetDefaultDatabase("master");
-    connection.Open();
+    if (!connection.IsOpen()) connection.Open();
     std::string version_text;
     auto rows = connection.CallProcedure("xp_msver", {}, true);
     while (rows != nullptr && rows->Next()) {
@@ -76,7 +87,6 @@ bool ReadServerVersion(const std::string& connection_string, std::uint8_t& versi
       }
     }
     rows.reset();
-    connection.Close();
     const auto code = ProductVersionCode(version_text);
     if (!code) return false;
     version_code = *code;

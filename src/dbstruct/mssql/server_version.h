@@ -5,6 +5,10 @@
 #include <string>
 #include <string_view>
 
+namespace tamaril::dbaccess {
+class Connection;
+}
+
 namespace tamaril::dbstruct {
 
 /// The release code of a SQL Server product version (major, minor, build): 0 for releases
@@ -20,5 +24,10 @@ std::optional<std::uint8_t> ProductVersionCode(std::string_view version_text);
 /// the "ProductVersion" and sets `version_code` to its release code; false (and 0) on any
 /// failure. The separate connection is closed on every path. Never throws.
 bool ReadServerVersion(const std::string& connection_string, std::uint8_t& version_code);
+
+/// The same reading through `connection` (not owned): "master" becomes its default database,
+/// it is opened when closed, and "xp_msver" runs on it; false (and 0) on any failure. Never
+/// throws.
+bool ReadServerVersionThrough(dbaccess::Connection& connection, std::uint8_t& version_code);
 
 }  // namespace tamaril::dbstruct

@@ -1,26 +1,14 @@
 #include "dbstruct/sqlite/sqlite_prop_accessor.h"
 
-#include <algorithm>
-#include <cctype>
 #include <regex>
+
+#include "text/ascii.h"
 
 namespace tamaril::dbstruct {
 
 namespace {
 
 using dbaccess::Value;
-
-bool SameText(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-  });
-}
-
-std::string Upper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return text;
-}
 
 // The declared forms the table structure reads as RowGuid and identity columns.
 bool IsRowGuidDeclaration(const std::string& declared) {
@@ -39,10 +27,10 @@ std::string TriggerEvent(const std::string& create_trigger_sql) {
   static const std::regex kEvent(R"(\b(DELETE|INSERT|UPDATE)(\s+OF\s[\s\S]*?)?\s+ON\s)", std::regex::icase);
   std::smatch match;
   if (!std::regex_search(create_trigger_sql, match, kEvent)) return {};
-  return Upper(match[1].str());
+  return text::UpperCaseAscii(match[1].str());
 }
 
-tSQLitePropAccessor::tSQLitePropAccessor(dbaccess::Connection& connection) : connection_(connection) {}
+tSQLitePropAccessor::tSQLitePropAccessor(dbaccess::Connection& connection) : tPropAccessor(connection) {}
 
 tSQLitePropAccessor::~tSQLitePropAccessor() = default;
 
@@ -80,11 +68,11 @@ bool tSQLitePropAccessor::TableHasTrigger(const std::string& table, std::string_
   return false;
 }
 
-std::optional<tSQLitePropAccessor::ColumnFlags> tSQLitePropAccessor::ColumnFlagsOf(const std::string& table,
-                                                                                   const std::string& column) {
+std::optional<tSQLitePropAccessor::ColumnFlags> tSQLitePropAccessor::ColumnFlagsOf(
+    const std::string& table, const std::string& column) {
   if (!column_query_) {
-    column_query_ =
-        connection_.Prepare("SELECT name, type, pk, hidden FROM pragma_table_xinfo(:t) WHERE hidden <> 1 ORDER BY cid");
+    column_query_ = connection_.Prepare(
+        "SELECT name, type, pk, hidden FROM pragma_table_xinfo(:t) WHERE hidden <> 1 ORDER BY cid");
   }
   column_query_->SetParameter("t", Value::Text(table));
   // Only the first RowGuid column and the first identity column of a table count, as in the
@@ -101,7 +89,7 @@ std::optional<tSQLitePropAccessor::ColumnFlags> tSQLitePropAccessor::ColumnFlags
     flags.computed = hidden == 2 || hidden == 3;
     row_guid_seen = row_guid_seen || flags.row_guid;
     identity_seen = identity_seen || flags.identity;
-    if (!column.empty() && SameText(rows->Get(0).AsString(), column)) return flags;
+    if (!column.empty() && text::EqualsIgnoreCaseAscii(rows->Get(0).AsString(), column)) return flags;
     any.row_guid = any.row_guid || flags.row_guid;
     any.identity = any.identity || flags.identity;
     any.computed = any.computed || flags.computed;
@@ -110,10 +98,11 @@ std::optional<tSQLitePropAccessor::ColumnFlags> tSQLitePropAccessor::ColumnFlags
   return any;
 }
 
-std::int32_t tSQLitePropAccessor::ObjectProperty(const std::string& object_name, const std::string& property_name) {
+std::int32_t tSQLitePropAccessor::ObjectProperty(const std::string& object_name,
+                                                 const std::string& property_name) {
   const std::optional<ObjectRow> object = FindObject(object_name);
   if (!object) return 0;
-  const std::string property = Upper(property_name);
+  const std::string property = text::UpperCaseAscii(property_name);
   const bool is_table = object->type == "table";
   const bool is_trigger = object->type == "trigger";
   if (property == "ISTABLE" || property == "ISUSERTABLE") return is_table ? 1 : 0;
@@ -133,13 +122,14 @@ std::int32_t tSQLitePropAccessor::ObjectProperty(const std::string& object_name,
   return 0;
 }
 
-std::int32_t tSQLitePropAccessor::ColumnProperty(const std::string& table_name, const std::string& column_name,
+std::int32_t tSQLitePropAccessor::ColumnProperty(const std::string& table_name,
+                                                 const std::string& column_name,
                                                  const std::string& property_name) {
   const std::optional<ObjectRow> object = FindObject(table_name);
   if (!object || object->type == "trigger" || column_name.empty()) return 0;
   const std::optional<ColumnFlags> flags = ColumnFlagsOf(object->table, column_name);
   if (!flags) return 0;
-  const std::string property = Upper(property_name);
+  const std::string property = text::UpperCaseAscii(property_name);
   // A view has neither a RowGuid nor an identity column, whatever its columns' declared types.
   const bool is_table = object->type == "table";
   if (property == "ISROWGUIDCOL") return is_table && flags->row_guid ? 1 : 0;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "dbaccess/connection.h"
+#include "dbstruct/prop_accessor.h"
 
 namespace tamaril::dbstruct {
 
@@ -14,28 +15,22 @@ namespace tamaril::dbstruct {
 /// COLUMNPROPERTY take on SQL Server) from a SQLite catalogue: `sqlite_master`,
 /// `pragma table_xinfo` and the declared column types. Object names are bound as parameters.
 /// An unknown object, column or property answers 0.
-class tSQLitePropAccessor {
+class tSQLitePropAccessor : public tPropAccessor {
  public:
   /// An accessor reading through `connection` (not owned); the queries are prepared on first use.
   explicit tSQLitePropAccessor(dbaccess::Connection& connection);
-  ~tSQLitePropAccessor();
-  tSQLitePropAccessor(const tSQLitePropAccessor&) = delete;
-  tSQLitePropAccessor& operator=(const tSQLitePropAccessor&) = delete;
+  ~tSQLitePropAccessor() override;
 
   /// "TableHasRowGuidCol", "TableHasIdentity", "TableHasDeleteTrigger", "TableHasInsertTrigger",
   /// "TableHasUpdateTrigger", "IsTable", "IsView", "IsTrigger", "IsProcedure" (always 0),
   /// "ExecIsDeleteTrigger", "ExecIsInsertTrigger", "ExecIsUpdateTrigger" of the object as 1 or 0;
   /// throws DatabaseError.
-  std::int32_t ObjectProperty(const std::string& object_name, const std::string& property_name);
+  std::int32_t ObjectProperty(const std::string& object_name, const std::string& property_name) override;
   /// "IsRowGuidCol", "IsIdentity", "IsComputed" of the table's column as 1 or 0; throws
   /// DatabaseError.
   std::int32_t ColumnProperty(const std::string& table_name, const std::string& column_name,
-                              const std::string& property_name);
-  /// Drops the prepared queries; the next question prepares them again. Never throws.
-  void CloseQueries() noexcept;
-
-  /// The connection the accessor reads through.
-  dbaccess::Connection& Connection() const noexcept { return connection_; }
+                              const std::string& property_name) override;
+  void CloseQueries() noexcept override;
 
  private:
   struct ObjectRow {
@@ -54,7 +49,6 @@ class tSQLitePropAccessor {
   // The flags of `column` (or of any column when empty); nullopt when the table has no such column.
   std::optional<ColumnFlags> ColumnFlagsOf(const std::string& table, const std::string& column);
 
-  dbaccess::Connection& connection_;
   std::unique_ptr<dbaccess::Statement> object_query_;
   std::unique_ptr<dbaccess::Statement> trigger_query_;
   std::unique_ptr<dbaccess::Statement> column_query_;

@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "dataset/field.h"
+#include "dbstruct/field_tags.h"
 #include "replication/archive.h"
 #include "replication/errors.h"
 #include "replication/table_names.h"
@@ -28,7 +29,7 @@ bool IsMarker(const std::optional<std::uint8_t>& byte, ArchiveMarker marker) {
 
 bool AnyFieldTagged(const dataset::TDataSet& row) {
   for (const auto& field : row.Fields()) {
-    if (field->Tag != 0) return true;
+    if (dbstruct::IsFieldToWrite(*field)) return true;
   }
   return false;
 }

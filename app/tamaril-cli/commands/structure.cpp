@@ -4,7 +4,8 @@
 
 #include "core/input_check.h"
 #include "core/login_cache.h"
-#include "dbstruct/sqlite/sqlite_structure.h"
+#include "dbstruct/keyed_table.h"
+#include "dbstruct/structure_forms.h"
 #include "tamaril-cli/cli.h"
 #include "tamaril-cli/commands/commands.h"
 #include "tamaril-cli/terminal.h"
@@ -19,13 +20,10 @@ ExitStatus RunStructure(Cli& cli, const std::string& connection_string, const st
   dbaccess::Connection connection;
   logins.ConnectDatabase(connection, core::CheckedAnsiInput("--connection", connection_string),
                          core::CheckedAnsiInput("--database", database));
-  if (connection.Kind() != dbaccess::BackendKind::SQLite) {
-    throw CliError::FromUtf8("Příkaz structure zatím umí jen databáze SQLite");
-  }
-  dbstruct::tSQLiteDatabase_Structure structure(&connection);
-  structure.Scan();
+  const std::unique_ptr<dbstruct::tDatabase_Structure> structure = dbstruct::CreateDatabaseStructure(connection);
+  structure->Scan();
   std::ostringstream listing;
-  dbstruct::WriteStructureListing(structure, listing);
+  dbstruct::WriteStructureListing(*structure, listing);
   cli.Out() << ToTerminal(listing.str());
   return ExitStatus::Success;
 }

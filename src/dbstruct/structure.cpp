@@ -157,4 +157,8 @@ void tDatabase_Structure::CheckCircularLinks() const {
   }
 }
 
+std::string tDatabase_Structure::DefaultRulesStatement(bool) const {
+  throw StructureError("Default rules cannot be set in this database");
+}
+
 }  // namespace tamaril::dbstruct

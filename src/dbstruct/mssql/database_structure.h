@@ -62,6 +62,10 @@ class tADODatabase_Structure : public tDatabase_Structure {
 
  private:
   std::unique_ptr<tMSSQLPropAccessor> prop_accessor_;
+
+ public:
+  /// "Update f set … From rep_TBLDESC f join <rule table> a on a.Signature=:Signature and …".
+  std::string DefaultRulesStatement(bool import_rules) const override;
 };
 
 /// Adds the user-declared foreign keys of table "rep_USERFK" (when modelled) to `database`;

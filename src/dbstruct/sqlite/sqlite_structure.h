@@ -125,6 +125,10 @@ class tSQLiteDatabase_Structure : public tDatabase_Structure {
 
  private:
   mutable std::unique_ptr<tSQLitePropAccessor> prop_accessor_;
+
+ public:
+  /// UPDATE rep_TBLDESC … FROM the definition's rule table, joined on the table name.
+  std::string DefaultRulesStatement(bool import_rules) const override;
 };
 
 /// `"name"` with inner double quotes doubled.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "dataset/date_codec.h"
 #include "dataset/field.h"
 #include "definitions/errors.h"
 #include "rules_fixture.h"
@@ -91,6 +92,24 @@ TEST_F(ExportRulesTest, EmptyRuleIsAcceptedAndNotSet) {
   SaveRule("IDZAKAZNIK > 1");
   EXPECT_TRUE(rules_.RuleIsSet());
   EXPECT_EQ(rules_.Rules().FieldByName("RuleIsSet").Text(), "Nastaveno");
+}
+
+TEST_F(ExportRulesTest, LastExportDateIsSavedAndReadBack) {
+  const double when =
+      dataset::TimeStampToDateTime({static_cast<std::int32_t>(dataset::DayNumberFromCivil(2026, 3, 4)),
+                                    ((5 * 60 + 6) * 60 + 7) * 1000 + 89});
+  Select("Faktury");
+  rules_.Rules().Edit();
+  rules_.Rules().FieldByName("LastExportDate").SetAsDateTime(when);
+  rules_.Rules().Post();
+  EXPECT_EQ(
+      Scalar("select LastExportDate from rep_DEFEXPORT where Signature='CENTRUM' and TABLENAME='Faktury'"),
+      "2026-03-04 05:06:07.089");
+  rules_.Open("CENTRUM", connection_, structure_);
+  Select("Faktury");
+  EXPECT_DOUBLE_EQ(rules_.Rules().FieldByName("LastExportDate").AsDateTime(), when);
+  Select("Zakaznici");
+  EXPECT_TRUE(rules_.Rules().FieldByName("LastExportDate").IsNull());
 }
 
 TEST_F(ExportRulesTest, QuotesInRulesAndSignaturesAreStoredIntact) {

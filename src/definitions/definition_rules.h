@@ -125,6 +125,7 @@ class tDefinitionRules {
   bool DeleteLogRow();
 
  protected:
+  /// Closed rules of one side; the fields of the rule and log rows are defined at once.
   explicit tDefinitionRules(tDefinitionSide side);
 
  private:

@@ -17,8 +17,10 @@ class DefinitionError : public Error {
 /// the kind of the offending rule (so a window can show that rule's editor).
 class RuleValidationError : public expr::ExpressionError {
  public:
+  /// A refusal of the rule of `kind` with the compiler's `message`.
   RuleValidationError(expr::RuleKind kind, const std::string& message)
       : ExpressionError(message), kind_(kind) {}
+  /// The kind of the rule that did not compile.
   expr::RuleKind Kind() const noexcept { return kind_; }
 
  private:

@@ -8,6 +8,7 @@ namespace tamaril::definitions {
 /// its export runs (rep_XPORTLOG with rep_XPORTLOGDETAIL).
 class TData_DBExport : public tDefinitionRules {
  public:
+  /// Closed export rules; Open reads them.
   TData_DBExport();
 };
 

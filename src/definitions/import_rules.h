@@ -9,6 +9,7 @@ namespace tamaril::definitions {
 /// with rep_IMPORTLOGDETAIL). DeleteRule is read-only on a table that is not Identifiable.
 class TData_DBImport : public tDefinitionRules {
  public:
+  /// Closed import rules; Open reads them.
   TData_DBImport();
 };
 

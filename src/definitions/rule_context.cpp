@@ -1,5 +1,7 @@
 #include "definitions/rule_context.h"
 
+#include <stdexcept>
+
 #include <fmt/printf.h>
 
 #include "dbaccess/query_dataset.h"

@@ -18,7 +18,7 @@ struct tRuleKindInfo {
   const char* prefix;  ///< prefix of the second row's identifiers ("@IMP_", "@DEL_"; "" for one row)
 };
 
-/// The description of a rule kind.
+/// The description of a rule kind; throws std::logic_error for a value outside the enumeration.
 const tRuleKindInfo& RuleKindInfo(expr::RuleKind kind);
 
 /// The builder's group titles of a rule's field identifiers (Windows-1250).
@@ -51,6 +51,7 @@ class tRuleContext {
   expr::TExpression& Expression() noexcept { return *expression_; }
   /// The field identifiers registered for the rule.
   const expr::FieldRegistry& Registry() const noexcept { return registry_; }
+  /// The kind of the rule.
   expr::RuleKind Kind() const noexcept { return kind_; }
 
  private:

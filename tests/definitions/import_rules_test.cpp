@@ -105,6 +105,25 @@ TEST_F(ImportRulesTest, EachRuleCompilesAgainstItsOwnListAndRows) {
   }
 }
 
+TEST_F(ImportRulesTest, BuilderGroupsTheIdentifiersOfEachRow) {
+  Select("Zakaznici");
+  auto categories = [&](RuleKind kind) {
+    std::string text;
+    const std::unique_ptr<tRuleContext> context = rules_.PrepareRule(kind);
+    for (const auto& entry : context->Registry().Entries()) {
+      if (entry->name == "IDZAKAZNIK" || entry->name == "@IMP_IDZAKAZNIK" || entry->name == "@DEL_RECORDID") {
+        text += entry->name + "=" + entry->category + ";";
+      }
+    }
+    return text;
+  };
+  EXPECT_EQ(categories(RuleKind::Append), Ansi("IDZAKAZNIK=Pole tabulky \"Zákazníci\";"));
+  EXPECT_EQ(categories(RuleKind::Update),
+            Ansi("@IMP_IDZAKAZNIK=Importovaná tabulka;IDZAKAZNIK=Aktuální tabulka \"Zákazníci\";"));
+  EXPECT_EQ(categories(RuleKind::Delete),
+            Ansi("@DEL_RECORDID=\"Deleted\" tabulka;IDZAKAZNIK=Mazaný záznam \"Zákazníci\";"));
+}
+
 TEST_F(ImportRulesTest, FirstFailingRuleIsNamedAndNothingIsSaved) {
   Select("Faktury");
   rules_.Rules().Edit();

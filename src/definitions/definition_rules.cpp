@@ -15,7 +15,7 @@ using dataset::FieldType;
 
 constexpr const char* kRuleIsSet = "RuleIsSet";
 
-std::string Layout(const std::vector<tColumnSpec>& columns) {
+std::string Layout(const std::vector<tTableColumn>& columns) {
   std::string layout;
   for (const auto& column : columns) {
     if (!layout.empty()) layout += ';';
@@ -27,7 +27,7 @@ std::string Layout(const std::vector<tColumnSpec>& columns) {
 }
 
 /// Gives a memory table the fields of `columns` (before it is opened).
-void DefineFields(dataset::TQVMMemoryTable& table, const std::vector<tColumnSpec>& columns) {
+void DefineFields(dataset::TQVMMemoryTable& table, const std::vector<tTableColumn>& columns) {
   table.SetFieldLayout(Layout(columns));
   for (const auto& column : columns) {
     dataset::TField& field = table.AddField(column.name, column.type, column.size);
@@ -35,7 +35,7 @@ void DefineFields(dataset::TQVMMemoryTable& table, const std::vector<tColumnSpec
   }
 }
 
-std::string ColumnList(const std::vector<tColumnSpec>& columns) {
+std::string ColumnList(const std::vector<tTableColumn>& columns) {
   std::string list;
   for (const auto& column : columns) list += (list.empty() ? "" : ", ") + column.name;
   return list;
@@ -98,7 +98,7 @@ std::string JoinLines(const std::vector<std::string>& lines) {
 
 /// Fills `table` with the rows of a query over `columns`.
 void FillTable(dataset::TQVMMemoryTable& table, dbaccess::Statement& statement,
-               const std::vector<tColumnSpec>& columns) {
+               const std::vector<tTableColumn>& columns) {
   std::unique_ptr<dbaccess::Cursor> cursor = statement.Open();
   while (cursor->Next()) {
     table.Append();
@@ -120,7 +120,7 @@ tDefinitionRules::tDefinitionRules(tDefinitionSide side) : side_(std::move(side)
   last_rules_.resize(side_.rules.size());
 
   DefineFields(rules_, [&] {
-    std::vector<tColumnSpec> columns = side_.rule_columns;
+    std::vector<tTableColumn> columns = side_.rule_columns;
     columns.push_back({side_.desc_field, FieldType::String, 50, "Evidence"});
     return columns;
   }());

@@ -18,7 +18,7 @@
 namespace tamaril::definitions {
 
 /// One column of a table the rule handling reads.
-struct tColumnSpec {
+struct tTableColumn {
   std::string name;
   dataset::FieldType type;
   int size = 0;
@@ -27,16 +27,16 @@ struct tColumnSpec {
 
 /// What the export and the import side of the rule handling name differently.
 struct tDefinitionSide {
-  bool import = false;                    ///< rules of rep_DEFIMPORT (else rep_DEFEXPORT)
-  std::string rules_table;                ///< "rep_DEFEXPORT"
-  std::vector<tColumnSpec> rule_columns;  ///< the rule table's columns read, Signature and TABLENAME first
-  std::vector<expr::RuleKind> rules;      ///< the rules of a row, in validation order
-  std::string desc_field;                 ///< name of the table description field ("TableDesc")
-  std::string insert_new_rows;            ///< rows of a new signature from rep_TBLDESC (":Signature")
-  std::string log_table;                  ///< "rep_XPORTLOG"
-  std::vector<tColumnSpec> log_columns;   ///< Signature, the run number, then the rest
-  std::string log_detail_table;           ///< "rep_XPORTLOGDETAIL"
-  std::vector<tColumnSpec> detail_columns;
+  bool import = false;                     ///< rules of rep_DEFIMPORT (else rep_DEFEXPORT)
+  std::string rules_table;                 ///< "rep_DEFEXPORT"
+  std::vector<tTableColumn> rule_columns;  ///< the rule table's columns read, Signature and TABLENAME first
+  std::vector<expr::RuleKind> rules;       ///< the rules of a row, in validation order
+  std::string desc_field;                  ///< name of the table description field ("TableDesc")
+  std::string insert_new_rows;             ///< rows of a new signature from rep_TBLDESC (":Signature")
+  std::string log_table;                   ///< "rep_XPORTLOG"
+  std::vector<tTableColumn> log_columns;   ///< Signature, the run number, then the rest
+  std::string log_detail_table;            ///< "rep_XPORTLOGDETAIL"
+  std::vector<tTableColumn> detail_columns;
   std::string default_question;  ///< "%s": the database (Windows-1250)
 };
 

@@ -230,4 +230,8 @@ void LoadUserForeignKeys(tDatabase_Structure& database) {
   }
 }
 
+std::string tDatabase_Structure::DefaultRulesStatement(bool) const {
+  throw StructureError("Default rules cannot be set in this database");
+}
+
 }  // namespace tamaril::dbstruct

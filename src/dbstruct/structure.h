@@ -180,6 +180,12 @@ class tDatabase_Structure {
   mutable std::unique_ptr<tPropAccessor> prop_accessor_;
   mutable bool name_index_valid_ = false;
   mutable std::unordered_map<std::string, tTbl_Structure*> name_index_;  ///< upper-case name -> first table
+
+ public:
+  /// The statement that makes a definition's rules the defaults in rep_TBLDESC: the import
+  /// rules of rep_DEFIMPORT when `import_rules`, else the export rules of rep_DEFEXPORT; the
+  /// definition's signature is its parameter ":Signature". Throws StructureError in the base.
+  virtual std::string DefaultRulesStatement(bool import_rules) const;
 };
 
 /// Adds the user-declared foreign keys of table "rep_USERFK" (when modelled) to `database`;

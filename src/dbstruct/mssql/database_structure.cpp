@@ -156,4 +156,15 @@ void tADODatabase_Structure::WriteTrackingColumnsScript(const std::string& file_
   CheckWritten(file, file_name);
 }
 
+std::string tADODatabase_Structure::DefaultRulesStatement(bool import_rules) const {
+  const std::string assignments =
+      import_rules ? "Update f set f.DefAppendRule=a.AppendRule,f.DefUpdateRule=a.UpdateRule,"
+                     "f.DefUpdateFieldRule=a.UpdateFieldRule,f.DefDeleteRule=a.DeleteRule,"
+                     "f.DefIgnoreRowGuidField=a.IgnoreRowGuidField "
+                   : "Update f set f.DefExportRule=a.ExportRule ";
+  return assignments + fmt::sprintf("From %s f ", "rep_TBLDESC") +
+         fmt::sprintf("join %s a ", import_rules ? "rep_DEFIMPORT" : "rep_DEFEXPORT") +
+         "on a.Signature=:Signature and a.TABLENAME=f.TABLENAME ";
+}
+
 }  // namespace tamaril::dbstruct

@@ -54,6 +54,9 @@ class tADODatabase_Structure : public tDatabase_Structure {
   std::int32_t LanguageId = 0;
   std::string DateFormat;  ///< "dmy", "ymd", … of the login's language
 
+  /// "Update f set … From rep_TBLDESC f join <rule table> a on a.Signature=:Signature and …".
+  std::string DefaultRulesStatement(bool import_rules) const override;
+
  protected:
   /// A tMSSQLPropAccessor for the server version found at creation.
   std::unique_ptr<tPropAccessor> CreatePropAccessor(dbaccess::Connection& connection) const override;

@@ -88,6 +88,9 @@ class tSQLiteDatabase_Structure : public tDatabase_Structure {
     return static_cast<tSQLiteTbl_Structure&>(Table(index));
   }
 
+  /// UPDATE rep_TBLDESC … FROM the definition's rule table, joined on the table name.
+  std::string DefaultRulesStatement(bool import_rules) const override;
+
  protected:
   /// A tSQLitePropAccessor.
   std::unique_ptr<tPropAccessor> CreatePropAccessor(dbaccess::Connection& connection) const override;

@@ -289,9 +289,17 @@ bool OdbcConnection::IsAutoIncrementTypeName(std::string_view type_name) {
 
 std::string OdbcConnection::EscapePattern(std::string_view value) {
   if (!escape_.has_value()) escape_ = InfoText(SQL_SEARCH_PATTERN_ESCAPE);
+  if (escape_->empty()) return std::string(value);
+  // Drivers differ in how they read an escaped escape character, so it stands as the one-character
+  // wildcard; the callers keep only the rows of the exact name.
+  const bool single_escape = escape_->size() == 1;
   std::string result;
   for (const char c : value) {
-    if ((c == '_' || c == '%') && !escape_->empty()) result += *escape_;
+    if (single_escape && c == escape_->front()) {
+      result += '_';
+      continue;
+    }
+    if (c == '_' || c == '%') result += *escape_;
     result += c;
   }
   return result;

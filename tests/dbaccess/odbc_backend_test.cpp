@@ -213,6 +213,21 @@ TEST(OdbcPostgres, ReadsKeysAndIndexesInKeyOrder) {
   EXPECT_EQ(connection->Indexes("head")[0].fields, "b;a");
 }
 
+TEST(OdbcPostgres, ColumnsOfTablesWhoseNamesHoldPatternCharacters) {
+  auto connection = OpenFreshPg();
+  connection->Execute(
+      "CREATE TABLE \"a_b\" (underscore int); CREATE TABLE axb (letter int);"
+      "CREATE TABLE \"a\\b\" (backslash int); CREATE TABLE ab (plain int)");
+  const auto names_of = [&](std::string_view table) {
+    std::vector<std::string> names;
+    for (const auto& column : connection->Columns(table)) names.push_back(column.name);
+    return names;
+  };
+  EXPECT_EQ(names_of("a_b"), std::vector<std::string>{"underscore"});
+  EXPECT_EQ(names_of("a\\b"), std::vector<std::string>{"backslash"});
+  EXPECT_EQ(names_of("ab"), std::vector<std::string>{"plain"});
+}
+
 TEST(OdbcPostgres, CommandTimeoutCancelsALongQuery) {
   auto connection = OpenFreshPg();
   connection->SetCommandTimeout(1);

@@ -32,7 +32,8 @@ int main(int argc, char** argv) {
     db.CreateDatabase("bench");
     db.SetDefaultDatabase("bench");
     db.Execute(
-        "create table T (ID integer primary key, NAME varchar(40), PRICE money, CHANGED datetime, NOTE text)");
+        "create table T (ID integer primary key, NAME varchar(40), PRICE money, CHANGED datetime, NOTE "
+        "text)");
 
     auto start = Clock::now();
     {
@@ -42,7 +43,8 @@ int main(int argc, char** argv) {
         insert->SetParameter(std::size_t{0}, Value::Integer(i));
         insert->SetParameter(std::size_t{1}, Value::Text("row " + std::to_string(i)));
         insert->SetParameter(std::size_t{2}, Value::Double(static_cast<double>(i) / 100.0));
-        insert->SetParameter(std::size_t{3}, Value::FromDateTime(DateTime{2026, 12, 8, 10, 0, 0, static_cast<int>(i % 1000)}));
+        insert->SetParameter(
+            std::size_t{3}, Value::FromDateTime(DateTime{2026, 12, 8, 10, 0, 0, static_cast<int>(i % 1000)}));
         insert->SetParameter(std::size_t{4}, Value::Text(std::string(64, 'x')));
         insert->Execute();
       }
@@ -61,7 +63,8 @@ int main(int argc, char** argv) {
     const double read_seconds = SecondsSince(start);
 
     std::printf("rows            %ld\n", rows);
-    std::printf("insert          %.3f s  %.0f rows/s\n", write_seconds, static_cast<double>(rows) / write_seconds);
+    std::printf("insert          %.3f s  %.0f rows/s\n", write_seconds,
+                static_cast<double>(rows) / write_seconds);
     std::printf("read            %.3f s  %.0f rows/s  (%ld rows, sum %.2f)\n", read_seconds,
                 static_cast<double>(read) / read_seconds, read, total);
   } catch (const std::exception& e) {

@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
   const double post_seconds = std::chrono::duration<double>(Clock::now() - post_start).count();
   const auto locate_start = Clock::now();
   int found = 0;
-  for (int i = 0; i < count; ++i) found += table.Locate("Key", Variant::Integer((i * 7919LL) % count)) ? 1 : 0;
+  for (int i = 0; i < count; ++i)
+    found += table.Locate("Key", Variant::Integer((i * 7919LL) % count)) ? 1 : 0;
   const double locate_seconds = std::chrono::duration<double>(Clock::now() - locate_start).count();
   std::printf("records: %d, found: %d\n", count, found);
   std::printf("posts/s: %.0f\n", count / post_seconds);

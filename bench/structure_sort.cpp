@@ -22,7 +22,9 @@ class BenchTable : public tTbl_Structure {
   std::string GetTableName() const override { return name_; }
   void LoadStructure(const std::string& table_name) override { name_ = table_name; }
   std::unique_ptr<tExistingRecords> FindExistingRecords(dataset::TDataSet&) override { return nullptr; }
-  std::unique_ptr<tExistingRecords> FindExistingByKey(const std::string&, std::int32_t) override { return nullptr; }
+  std::unique_ptr<tExistingRecords> FindExistingByKey(const std::string&, std::int32_t) override {
+    return nullptr;
+  }
   std::unique_ptr<dataset::TDataSet> OpenTableData(const std::string&, const std::string&, int&) override {
     throw std::logic_error("no data");
   }
@@ -70,7 +72,8 @@ int main(int argc, char** argv) {
     const int masters = 1 + static_cast<int>(random() % 3);
     for (int m = 0; m < masters; ++m) {
       const int master = static_cast<int>(random() % static_cast<unsigned>(detail));
-      links.push_back({names[master], names[detail], "FK_" + std::to_string(detail) + "_" + std::to_string(m)});
+      links.push_back(
+          {names[master], names[detail], "FK_" + std::to_string(detail) + "_" + std::to_string(m)});
     }
     if (detail % 3 == 0) links.push_back({names[detail], names[detail], "FK_SELF_" + std::to_string(detail)});
   }

@@ -35,7 +35,9 @@ constexpr int kGroups = 100;
 constexpr const char* kMaster = "GROUPS";
 constexpr const char* kDetail = "ITEMS";
 
-double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 double PeakMegabytes() {
   rusage usage{};
@@ -72,8 +74,8 @@ void FillGroups(Connection& db) {
   dbaccess::TransactionGuard transaction(db);
   for (int id = 1; id <= kGroups; ++id) {
     insert->SetParameter(std::size_t{0}, Value::Integer(id));
-    insert->SetParameter(std::size_t{1}, Value::Text(kinds[static_cast<std::size_t>(id) % kinds.size()] + " " +
-                                                     std::to_string(id / 10 + 1)));
+    insert->SetParameter(std::size_t{1}, Value::Text(kinds[static_cast<std::size_t>(id) % kinds.size()] +
+                                                     " " + std::to_string(id / 10 + 1)));
     insert->Execute();
   }
   transaction.Commit();
@@ -95,15 +97,15 @@ std::string RandomGuid(std::mt19937_64& random) {
 // Rows that look like a stock list: product codes, names from a vocabulary, dates spread over
 // five years, prices in cents, groups unevenly used and notes that are often empty.
 void FillItems(Connection& db, long rows) {
-  const auto nouns = AnsiWords({"Šroub", "Matice", "Podložka", "Hmoždinka", "Vrták", "Kladivo", "Pilka",
-                                "Kabel", "Zásuvka", "Vypínač", "Žárovka", "Lak", "Štětec", "Hadice", "Ventil",
-                                "Koleno", "Trubka", "Deska", "Lišta", "Pant"});
+  const auto nouns = AnsiWords({"Šroub",  "Matice",  "Podložka", "Hmoždinka", "Vrták", "Kladivo", "Pilka",
+                                "Kabel",  "Zásuvka", "Vypínač",  "Žárovka",   "Lak",   "Štětec",  "Hadice",
+                                "Ventil", "Koleno",  "Trubka",   "Deska",     "Lišta", "Pant"});
   const auto qualifiers = AnsiWords({"pozinkovaný", "nerezový", "černý", "bílý", "mosazný", "plastový",
                                      "zesílený", "univerzální", "venkovní", "vnitřní"});
-  const auto note_words = AnsiWords({"dodavatel", "změna", "ceny", "od", "ledna", "skladem", "objednat",
-                                     "minimální", "množství", "balení", "po", "kusech", "reklamace",
-                                     "vyřízena", "nahrazuje", "výrobek", "akce", "sleva", "dodání",
-                                     "týden", "kontrola", "kvality", "v", "pořádku"});
+  const auto note_words =
+      AnsiWords({"dodavatel", "změna",  "ceny",   "od",     "ledna",     "skladem",  "objednat",  "minimální",
+                 "množství",  "balení", "po",     "kusech", "reklamace", "vyřízena", "nahrazuje", "výrobek",
+                 "akce",      "sleva",  "dodání", "týden",  "kontrola",  "kvality",  "v",         "pořádku"});
   std::mt19937_64 random(20261208);
   auto pick = [&](const std::vector<std::string>& list) { return list[random() % list.size()]; };
 
@@ -116,11 +118,13 @@ void FillItems(Connection& db, long rows) {
     std::snprintf(code, sizeof code, "%c%c-%06lu", static_cast<char>('A' + random() % 26),
                   static_cast<char>('A' + random() % 26), static_cast<unsigned long>(random() % 1000000));
     std::string name = pick(nouns) + " " + pick(qualifiers);
-    if (random() % 2 == 0) name += " " + std::to_string(3 + random() % 20) + "x" + std::to_string(10 + random() % 190);
-    const dbaccess::DateTime changed{2021 + static_cast<int>(random() % 5), 1 + static_cast<int>(random() % 12),
-                                     1 + static_cast<int>(random() % 28),  static_cast<int>(random() % 24),
-                                     static_cast<int>(random() % 60),      static_cast<int>(random() % 60),
-                                     static_cast<int>(random() % 1000)};
+    if (random() % 2 == 0)
+      name += " " + std::to_string(3 + random() % 20) + "x" + std::to_string(10 + random() % 190);
+    const dbaccess::DateTime changed{
+        2021 + static_cast<int>(random() % 5), 1 + static_cast<int>(random() % 12),
+        1 + static_cast<int>(random() % 28),   static_cast<int>(random() % 24),
+        static_cast<int>(random() % 60),       static_cast<int>(random() % 60),
+        static_cast<int>(random() % 1000)};
     // Skewed towards the first groups, as real catalogues are.
     const int group = 1 + static_cast<int>((random() % kGroups) * (random() % kGroups) / kGroups);
     insert->SetParameter(std::size_t{0}, Value::Integer(id));
@@ -172,7 +176,9 @@ StepResult Publish(dbstruct::tSQLiteDatabase_Structure& structure, const std::st
   publisher.TableList = {kMaster, kDetail};
   publisher.Stream = &writer.Stream();
   publisher.Structure = &structure;
-  publisher.OnRowFilter = [&](replication::tQVMPublisher&, dataset::TDataSet&, bool& accept) { accept = true; };
+  publisher.OnRowFilter = [&](replication::tQVMPublisher&, dataset::TDataSet&, bool& accept) {
+    accept = true;
+  };
   publisher.OnRowWritten = [&](replication::tQVMPublisher& p, dataset::TDataSet&) {
     if (p.CurrentTableName == kDetail) ++step.rows;
   };
@@ -200,12 +206,10 @@ StepResult Merge(Connection& db, dbstruct::tSQLiteDatabase_Structure& structure,
   merger.Structure = &structure;
   auto detail = [&](replication::tQVMMerger& m) { return m.TableName == kDetail; };
   merger.OnAppendRow = [](replication::tQVMMerger&, dataset::TDataSet&, bool& allow) { allow = true; };
-  merger.OnUpdateRow = [](replication::tQVMMerger&, dataset::TDataSet&, bool& allow, dbstruct::tExistingRecords&) {
-    allow = true;
-  };
-  merger.OnDeleteRow = [](replication::tQVMMerger&, dataset::TDataSet&, bool& allow, dbstruct::tExistingRecords&) {
-    allow = true;
-  };
+  merger.OnUpdateRow = [](replication::tQVMMerger&, dataset::TDataSet&, bool& allow,
+                          dbstruct::tExistingRecords&) { allow = true; };
+  merger.OnDeleteRow = [](replication::tQVMMerger&, dataset::TDataSet&, bool& allow,
+                          dbstruct::tExistingRecords&) { allow = true; };
   merger.OnAfterRow = [&](replication::tQVMMerger& m, dataset::TDataSet&) {
     if (detail(m)) ++step.rows;
   };
@@ -241,7 +245,8 @@ bool Expect(const char* what, long actual, long expected) {
 
 int Run(long rows, const std::string& folder) {
   const std::string archive = (std::filesystem::path(folder) / "BENCH.ZR2").string();
-  for (const char* file : {"client.db", "center.db", "BENCH.ZR2"}) std::filesystem::remove(std::filesystem::path(folder) / file);
+  for (const char* file : {"client.db", "center.db", "BENCH.ZR2"})
+    std::filesystem::remove(std::filesystem::path(folder) / file);
 
   Connection client;
   OpenDatabase(client, folder, "client");
@@ -266,7 +271,8 @@ int Run(long rows, const std::string& folder) {
   std::uint64_t archive_size = 0;
   const StepResult publish = Publish(client_structure, archive, 1, archive_size);
   PrintStep("1 publish", publish);
-  std::printf("%-28s %9llu bytes (%.2f MB, %.1f bytes/row)\n", "  archive", static_cast<unsigned long long>(archive_size),
+  std::printf("%-28s %9llu bytes (%.2f MB, %.1f bytes/row)\n", "  archive",
+              static_cast<unsigned long long>(archive_size),
               static_cast<double>(archive_size) / (1024.0 * 1024.0),
               static_cast<double>(archive_size) / static_cast<double>(rows));
   ok &= Expect("published rows", publish.rows, rows);
@@ -284,15 +290,16 @@ int Run(long rows, const std::string& folder) {
   ok &= Expect("duplicate rows", again.duplicates, rows);
 
   start = Clock::now();
-  const long changed = static_cast<long>(client.Execute(text::Utf8ToAnsi(
-      "UPDATE ITEMS SET NAME = NAME || ' (nová cena)', PRICE = ROUND(PRICE * 1.1 + 0.5, 2) WHERE ID % 10 = 0")));
+  const long changed = static_cast<long>(
+      client.Execute(text::Utf8ToAnsi("UPDATE ITEMS SET NAME = NAME || ' (nová cena)', PRICE = ROUND(PRICE * "
+                                      "1.1 + 0.5, 2) WHERE ID % 10 = 0")));
   PrintStep("4 change 10 % at client", {changed, SecondsSince(start)});
   const StepResult republish = Publish(client_structure, archive, 2, archive_size);
   PrintStep("4 publish again", republish);
   MergeCounts changes;
   PrintStep("4 merge changes", Merge(center, center_structure, archive, changes));
-  std::printf("  appended %ld, updated %ld, duplicates %ld, conflicts %ld\n", changes.appended, changes.updated,
-              changes.duplicates, changes.conflicts);
+  std::printf("  appended %ld, updated %ld, duplicates %ld, conflicts %ld\n", changes.appended,
+              changes.updated, changes.duplicates, changes.conflicts);
   ok &= Expect("updated rows", changes.updated, rows / 10);
   ok &= Expect("unchanged rows", changes.duplicates, rows - rows / 10);
 

@@ -70,7 +70,8 @@ class BackendConnection {
 
 /// Opens the SQLite back end on the folder of the connection string; the default database is
 /// the connection string's initial catalog, or the folder itself ("master") when it has none.
-std::unique_ptr<BackendConnection> OpenSqliteBackend(const ResolvedConnection& target, const Timeouts& timeouts);
+std::unique_ptr<BackendConnection> OpenSqliteBackend(const ResolvedConnection& target,
+                                                     const Timeouts& timeouts);
 
 /// Opens an ODBC connection; user and password are added as UID and PWD when not empty.
 std::unique_ptr<BackendConnection> OpenOdbcBackend(const ResolvedConnection& target, std::string_view user,

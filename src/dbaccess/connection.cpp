@@ -15,7 +15,10 @@ namespace tamaril::dbaccess {
 
 Statement::Statement(std::unique_ptr<BackendStatement> backend, std::string text, ParameterStyle style,
                      std::vector<Parameter> parameters)
-    : backend_(std::move(backend)), text_(std::move(text)), style_(style), parameters_(std::move(parameters)) {
+    : backend_(std::move(backend)),
+      text_(std::move(text)),
+      style_(style),
+      parameters_(std::move(parameters)) {
   if (style_ == ParameterStyle::Positional) placeholder_count_ = CountPositionalParameters(text_);
 }
 
@@ -30,7 +33,8 @@ void Statement::DeclareParameter(std::string name, dataset::FieldType type, int 
 
 void Statement::SetParameter(std::size_t index, Value value) {
   if (index >= parameters_.size()) {
-    throw std::out_of_range(fmt::format("Parameter {} out of range ({} parameters)", index, parameters_.size()));
+    throw std::out_of_range(
+        fmt::format("Parameter {} out of range ({} parameters)", index, parameters_.size()));
   }
   parameters_[index].value = std::move(value);
 }
@@ -248,4 +252,3 @@ void TransactionGuard::Commit() {
 }
 
 }  // namespace tamaril::dbaccess
-

@@ -32,7 +32,8 @@ std::string SqlServerAddress(std::string_view data_source) {
     port = TrimBlanks(source.substr(comma + 1));
   }
   std::string host_text(host);
-  if (host_text.empty() || host_text == "." || text::EqualsIgnoreCaseAscii(host_text, "(local)")) host_text = "localhost";
+  if (host_text.empty() || host_text == "." || text::EqualsIgnoreCaseAscii(host_text, "(local)"))
+    host_text = "localhost";
   std::string result = "Server=" + odbc::QuoteOdbcValue(host_text);
   if (!port.empty()) {
     result += ";Port=" + odbc::QuoteOdbcValue(port);
@@ -94,7 +95,8 @@ ResolvedConnection ResolveConnectionString(std::string_view text) {
 
   if (StartsWithIgnoringCase(*provider, "SQLite")) {
     if (data_source.empty()) {
-      throw DatabaseError(text::Utf8ToAnsi("Připojovací řetězec SQLite neuvádí složku databází (Data Source)"));
+      throw DatabaseError(
+          text::Utf8ToAnsi("Připojovací řetězec SQLite neuvádí složku databází (Data Source)"));
     }
     result.kind = BackendKind::SQLite;
     result.folder = data_source;
@@ -104,16 +106,20 @@ ResolvedConnection ResolveConnectionString(std::string_view text) {
   if (StartsWithIgnoringCase(*provider, "SQLOLEDB") || StartsWithIgnoringCase(*provider, "SQLNCLI") ||
       StartsWithIgnoringCase(*provider, "MSOLEDBSQL")) {
     result.kind = BackendKind::ODBC;
-    result.odbc = "Driver=" + odbc::QuoteOdbcValue(SqlServerOdbcDriver()) + ";" + SqlServerAddress(data_source);
-    if (!result.initial_catalog.empty()) result.odbc += ";Database=" + odbc::QuoteOdbcValue(result.initial_catalog);
+    result.odbc =
+        "Driver=" + odbc::QuoteOdbcValue(SqlServerOdbcDriver()) + ";" + SqlServerAddress(data_source);
+    if (!result.initial_catalog.empty())
+      result.odbc += ";Database=" + odbc::QuoteOdbcValue(result.initial_catalog);
     const auto integrated = FindConnectionStringValue(items, "Integrated Security");
-    if (integrated && (text::EqualsIgnoreCaseAscii(*integrated, "SSPI") || text::EqualsIgnoreCaseAscii(*integrated, "true"))) {
+    if (integrated && (text::EqualsIgnoreCaseAscii(*integrated, "SSPI") ||
+                       text::EqualsIgnoreCaseAscii(*integrated, "true"))) {
       result.odbc += ";Trusted_Connection=Yes";
     }
     return result;
   }
 
-  throw DatabaseError(fmt::format("{}{}", text::Utf8ToAnsi("Nepodporovaný poskytovatel databáze: "), *provider));
+  throw DatabaseError(
+      fmt::format("{}{}", text::Utf8ToAnsi("Nepodporovaný poskytovatel databáze: "), *provider));
 }
 
 }  // namespace tamaril::dbaccess

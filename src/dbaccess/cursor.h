@@ -16,11 +16,11 @@ namespace tamaril::dbaccess {
 struct ColumnInfo {
   std::string name;
   dataset::FieldType field_type = dataset::FieldType::Unknown;
-  std::string type_name;       ///< declared type (SQLite) or the driver's type name (ODBC)
-  int sql_type = 0;            ///< ODBC SQL data type code; 0 for SQLite
-  int size = 0;                ///< characters for texts, bytes for binaries, else 0
-  int precision = 0;           ///< digits for exact numerics
-  int scale = 0;               ///< digits after the decimal point
+  std::string type_name;         ///< declared type (SQLite) or the driver's type name (ODBC)
+  int sql_type = 0;              ///< ODBC SQL data type code; 0 for SQLite
+  int size = 0;                  ///< characters for texts, bytes for binaries, else 0
+  int precision = 0;             ///< digits for exact numerics
+  int scale = 0;                 ///< digits after the decimal point
   std::optional<bool> nullable;  ///< nothing when the driver does not know
 };
 

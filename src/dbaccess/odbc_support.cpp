@@ -43,7 +43,8 @@ std::vector<OdbcItem> SplitItems(std::string_view text) {
     if (equals == std::string_view::npos || text[equals] == ';') {
       const std::size_t end = equals == std::string_view::npos ? text.size() : equals;
       if (!text::TrimBlanks(text.substr(start, end - start)).empty()) {
-        items.push_back({text::TrimBlanks(text.substr(start, end - start)), text.substr(start, end - start), {}});
+        items.push_back(
+            {text::TrimBlanks(text.substr(start, end - start)), text.substr(start, end - start), {}});
       }
       pos = end + 1;
       continue;
@@ -85,17 +86,16 @@ bool IsTextType(int sql_type) {
     case SQL_CHAR:
     case SQL_VARCHAR:
     case SQL_WCHAR:
-    case SQL_WVARCHAR:
-      return true;
-    default:
-      return false;
+    case SQL_WVARCHAR: return true;
+    default: return false;
   }
 }
 
 }  // namespace
 
 std::string QuoteOdbcValue(std::string_view value) {
-  if (value.find_first_of(";{}=") == std::string_view::npos && text::TrimBlanks(value) == value) return std::string(value);
+  if (value.find_first_of(";{}=") == std::string_view::npos && text::TrimBlanks(value) == value)
+    return std::string(value);
   std::string braced = "{";
   for (const char c : value) {
     braced += c;
@@ -128,60 +128,42 @@ std::string FindOdbcAttribute(std::string_view connection, std::string_view name
 dataset::FieldType OdbcFieldType(int sql_type, std::string_view type_name, long long size, bool auto_unique) {
   const bool unlimited = size <= 0 || size > kLargestShortColumn;
   // Drivers without a GUID type of their own still name the column's declared type.
-  if (text::EqualsIgnoreCaseAscii(type_name, "uniqueidentifier") || text::EqualsIgnoreCaseAscii(type_name, "uuid")) {
+  if (text::EqualsIgnoreCaseAscii(type_name, "uniqueidentifier") ||
+      text::EqualsIgnoreCaseAscii(type_name, "uuid")) {
     return FieldType::Guid;
   }
   // varchar(max) and its kin report no size or a huge one: they are memos.
   if (IsTextType(sql_type) && unlimited) return FieldType::Memo;
   switch (sql_type) {
-    case SQL_INTEGER:
-      return auto_unique ? FieldType::AutoInc : FieldType::Integer;
-    case SQL_SMALLINT:
-      return FieldType::Smallint;
-    case SQL_TINYINT:
-      return FieldType::Word;
-    case SQL_BIGINT:
-      return FieldType::Largeint;
-    case SQL_GUID:
-      return FieldType::Guid;
+    case SQL_INTEGER: return auto_unique ? FieldType::AutoInc : FieldType::Integer;
+    case SQL_SMALLINT: return FieldType::Smallint;
+    case SQL_TINYINT: return FieldType::Word;
+    case SQL_BIGINT: return FieldType::Largeint;
+    case SQL_GUID: return FieldType::Guid;
     case SQL_TYPE_TIMESTAMP:
     case SQL_TIMESTAMP:
-    case kSqlServerDateTimeOffset:
-      return FieldType::DateTime;
+    case kSqlServerDateTimeOffset: return FieldType::DateTime;
     case SQL_TYPE_DATE:
-    case SQL_DATE:
-      return FieldType::Date;
+    case SQL_DATE: return FieldType::Date;
     case SQL_TYPE_TIME:
     case SQL_TIME:
-    case kSqlServerTime2:
-      return FieldType::Time;
-    case SQL_BIT:
-      return FieldType::Boolean;
+    case kSqlServerTime2: return FieldType::Time;
+    case SQL_BIT: return FieldType::Boolean;
     case SQL_DECIMAL:
-    case SQL_NUMERIC:
-      return ContainsIgnoringCase(type_name, "money") ? FieldType::Currency : FieldType::BCD;
+    case SQL_NUMERIC: return ContainsIgnoringCase(type_name, "money") ? FieldType::Currency : FieldType::BCD;
     case SQL_FLOAT:
     case SQL_REAL:
-    case SQL_DOUBLE:
-      return ContainsIgnoringCase(type_name, "money") ? FieldType::Currency : FieldType::Float;
+    case SQL_DOUBLE: return ContainsIgnoringCase(type_name, "money") ? FieldType::Currency : FieldType::Float;
     case SQL_LONGVARCHAR:
-    case SQL_WLONGVARCHAR:
-      return FieldType::Memo;
-    case SQL_LONGVARBINARY:
-      return FieldType::Blob;
-    case SQL_VARBINARY:
-      return unlimited ? FieldType::Blob : FieldType::VarBytes;
-    case SQL_BINARY:
-      return FieldType::Bytes;
-    case SQL_CHAR:
-      return FieldType::FixedChar;
-    case SQL_VARCHAR:
-      return FieldType::String;
+    case SQL_WLONGVARCHAR: return FieldType::Memo;
+    case SQL_LONGVARBINARY: return FieldType::Blob;
+    case SQL_VARBINARY: return unlimited ? FieldType::Blob : FieldType::VarBytes;
+    case SQL_BINARY: return FieldType::Bytes;
+    case SQL_CHAR: return FieldType::FixedChar;
+    case SQL_VARCHAR: return FieldType::String;
     case SQL_WCHAR:
-    case SQL_WVARCHAR:
-      return FieldType::WideString;
-    default:
-      return FieldType::Unknown;
+    case SQL_WVARCHAR: return FieldType::WideString;
+    default: return FieldType::Unknown;
   }
 }
 

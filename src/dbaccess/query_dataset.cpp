@@ -8,6 +8,7 @@
 #include "dataset/errors.h"
 #include "dataset/record.h"
 #include "dbaccess/errors.h"
+#include "text/ascii.h"
 #include "text/encoding.h"
 
 namespace tamaril::dbaccess {
@@ -31,7 +32,8 @@ bool IsStringType(FieldType type) { return type == FieldType::String || type == 
 
 std::string UniqueFieldName(const TFieldDefs& defs, const std::string& wanted) {
   const auto taken = [&](const std::string& name) {
-    return std::any_of(defs.begin(), defs.end(), [&](const TFieldDef& def) { return dataset::SameFieldName(def.Name, name); });
+    return std::any_of(defs.begin(), defs.end(),
+                       [&](const TFieldDef& def) { return dataset::SameFieldName(def.Name, name); });
   };
   if (!taken(wanted)) return wanted;
   for (int n = 1;; ++n) {
@@ -200,7 +202,9 @@ class TQueryRecordset final : public dataset::TQVMRecordset {
     index_ = static_cast<int>(index);
   }
   bool GetFieldData(const TFieldDesc& field, std::byte* slot) override {
-    if (index_ < 0 || index_ >= RowCount() || field.FieldNo < 1 || static_cast<std::size_t>(field.FieldNo) > descs_.size()) return false;
+    if (index_ < 0 || index_ >= RowCount() || field.FieldNo < 1 ||
+        static_cast<std::size_t>(field.FieldNo) > descs_.size())
+      return false;
     return rows_[static_cast<std::size_t>(index_)]->GetFieldData(descs_[field.FieldNo - 1u], slot);
   }
   bool Locate(const std::string& key_fields, const Variant& key_values, TQVMRecord* output, bool move,
@@ -270,7 +274,7 @@ bool TQueryRecordset::Locate(const std::string& key_fields, const Variant& key_v
   }
   TQVMRecord key(descs_);
   for (std::size_t i = 0; i < numbers.size(); ++i) {
-    const Variant& value = numbers.size() > 1 ? key_values.Items().at(i)
+    const Variant& value = numbers.size() > 1     ? key_values.Items().at(i)
                            : key_values.IsArray() ? key_values.Items().at(0)
                                                   : key_values;
     key.SetValue(numbers[i], value);
@@ -324,7 +328,7 @@ void TQueryDataSet::SetUnidirectional(bool unidirectional) {
 Statement& TQueryDataSet::Prepare() {
   if (statement_) return *statement_;
   if (!connection_) throw DatabaseError("Missing Connection or ConnectionString");
-  if (sql_.find_first_not_of(" \t\r\n") == std::string::npos) throw DatabaseError("No SQL statement available");
+  if (text::TrimBlanks(sql_).empty()) throw DatabaseError("No SQL statement available");
   statement_ = connection_->Prepare(sql_, style_);
   return *statement_;
 }
@@ -338,9 +342,13 @@ void TQueryDataSet::DeclareParameter(std::string name, FieldType type, int size)
   Prepare().DeclareParameter(std::move(name), type, size);
 }
 
-void TQueryDataSet::SetParameter(std::string_view name, const Value& value) { Prepare().SetParameter(name, value); }
+void TQueryDataSet::SetParameter(std::string_view name, const Value& value) {
+  Prepare().SetParameter(name, value);
+}
 
-void TQueryDataSet::SetParameter(std::size_t index, Value value) { Prepare().SetParameter(index, std::move(value)); }
+void TQueryDataSet::SetParameter(std::size_t index, Value value) {
+  Prepare().SetParameter(index, std::move(value));
+}
 
 void TQueryDataSet::ClearParameters() {
   if (statement_) statement_->ClearParameters();

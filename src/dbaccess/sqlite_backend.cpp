@@ -129,7 +129,7 @@ std::optional<std::string> NormalizeGuid(std::string_view text) {
     const bool dash_place = i == 8 || i == 13 || i == 18 || i == 23;
     if (dash_place != (c == '-')) return std::nullopt;
     if (!dash_place && !std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
-    result += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    result += text::UpperAscii(c);
   }
   return result + "}";
 }

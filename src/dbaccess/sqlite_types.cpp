@@ -20,14 +20,6 @@ struct Token {
   std::string text;  ///< quoted identifiers and strings without their quotes
 };
 
-char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-std::string Upper(std::string_view text) {
-  std::string result(text);
-  std::transform(result.begin(), result.end(), result.begin(), UpperAscii);
-  return result;
-}
-
 bool IsWordChar(char c) {
   const auto u = static_cast<unsigned char>(c);
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$' ||
@@ -138,9 +130,9 @@ DeclaredType MapDeclaredType(std::string_view declared) {
       if (IsPunct(token, ','))
         args.emplace_back();
       else
-        args.back() += Upper(token.text);
+        args.back() += text::UpperCaseAscii(token.text);
     } else if (token.kind == TokenKind::Word || token.kind == TokenKind::Quoted) {
-      words.push_back(Upper(token.text));
+      words.push_back(text::UpperCaseAscii(token.text));
     }
   }
   if (words.empty()) return {};
@@ -174,7 +166,7 @@ DeclaredType MapDeclaredType(std::string_view declared) {
     return Sized(FieldType::Bytes, args, 1);
   }
   if (base == "VARBINARY" || base == "BINARY") return Variable(FieldType::VarBytes, FieldType::Blob, args);
-  return ByAffinity(Upper(declared));
+  return ByAffinity(text::UpperCaseAscii(declared));
 }
 
 namespace {

@@ -2,7 +2,6 @@
 
 #include <fmt/format.h>
 
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -182,7 +181,7 @@ bool Value::AsBoolean() const {
     case ValueKind::Text: {
       const std::string_view text = text::TrimBlanks(std::get<std::string>(storage_));
       if (text.empty()) return false;
-      const char first = static_cast<char>(std::toupper(static_cast<unsigned char>(text.front())));
+      const char first = text::UpperAscii(text.front());
       if (first == 'T' || first == 'Y') return true;
       if (first == 'F' || first == 'N') return false;
       return AsDouble() != 0.0;

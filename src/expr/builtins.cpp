@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <ctime>
 #include <deque>
 #include <string>
@@ -123,7 +124,8 @@ void Round(Value* result, const OperationDef&, TCompiledExpression&, const Value
 /// Orders two values: strings by the expression's collation, Null before anything else,
 /// everything else (numbers, dates, false before true) by its number.
 int Order(TCompiledExpression& engine, const Value& a, const Value& b) {
-  if (a.kind() == Kind::String && b.kind() == Kind::String) return engine.CompareStrings(a.raw_text(), b.raw_text());
+  if (a.kind() == Kind::String && b.kind() == Kind::String)
+    return engine.CompareStrings(a.raw_text(), b.raw_text());
   if (a.IsNull() || b.IsNull()) return (a.IsNull() ? 0 : 1) - (b.IsNull() ? 0 : 1);
   if (a.kind() == Kind::String || b.kind() == Kind::String) Fail(EvalCode::InvalidOperandType);
   return a.raw_number() < b.raw_number() ? -1 : (a.raw_number() > b.raw_number() ? 1 : 0);
@@ -133,12 +135,18 @@ void Compare(Value* result, const OperationDef& def, TCompiledExpression& engine
   const int order = Order(engine, args[0], args[1]);
   const std::string_view name = def.name;
   bool value = false;
-  if (name == "=") value = order == 0;
-  else if (name == "<>") value = order != 0;
-  else if (name == "<") value = order < 0;
-  else if (name == ">") value = order > 0;
-  else if (name == "<=") value = order <= 0;
-  else value = order >= 0;
+  if (name == "=")
+    value = order == 0;
+  else if (name == "<>")
+    value = order != 0;
+  else if (name == "<")
+    value = order < 0;
+  else if (name == ">")
+    value = order > 0;
+  else if (name == "<=")
+    value = order <= 0;
+  else
+    value = order >= 0;
   *result = Value::Boolean(value);
 }
 
@@ -161,8 +169,9 @@ void If(Value* result, const OperationDef&, TCompiledExpression&, const Value* a
 void Str(Value* result, const OperationDef&, TCompiledExpression&, const Value* args) {
   const long long width = Truncated(args[1]);
   const long long decimals = Truncated(args[2]);
-  std::string text = FormatNumberPrecision(args[0].AsNumber(), static_cast<int>(std::clamp(width, -1LL, 99LL)),
-                                           static_cast<int>(std::clamp(decimals, 0LL, 18LL)));
+  std::string text =
+      FormatNumberPrecision(args[0].AsNumber(), static_cast<int>(std::clamp(width, -1LL, 99LL)),
+                            static_cast<int>(std::clamp(decimals, 0LL, 18LL)));
   if (width > 0 && static_cast<std::size_t>(std::min(width, 4096LL)) > text.size()) {
     text.insert(0, static_cast<std::size_t>(std::min(width, 4096LL)) - text.size(), ' ');
   }
@@ -176,8 +185,12 @@ void StrDollar(Value* result, const OperationDef& def, TCompiledExpression&, con
     return;
   }
   switch (def.ArgType(0)) {
-    case TypeCode::Number: *result = Value::String(dataset::Variant::Double(value.AsNumber()).AsString()); break;
-    case TypeCode::Date: *result = Value::String(dataset::Variant::DateTime(value.AsNumber()).AsString()); break;
+    case TypeCode::Number:
+      *result = Value::String(dataset::Variant::Double(value.AsNumber()).AsString());
+      break;
+    case TypeCode::Date:
+      *result = Value::String(dataset::Variant::DateTime(value.AsNumber()).AsString());
+      break;
     case TypeCode::Boolean: *result = Value::String(BooleanWord(value.AsBoolean())); break;
     default: *result = Value::String(value.AsString()); break;
   }
@@ -230,9 +243,11 @@ double Now() {
   localtime_r(&seconds, &local);
   const auto millis =
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  const std::int64_t day = dataset::DayNumberFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) -
-                           dataset::kDayNumberOf30Dec1899;
-  const double time = ((local.tm_hour * 60.0 + local.tm_min) * 60.0 + local.tm_sec) * 1000.0 + static_cast<double>(millis);
+  const std::int64_t day =
+      dataset::DayNumberFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) -
+      dataset::kDayNumberOf30Dec1899;
+  const double time =
+      ((local.tm_hour * 60.0 + local.tm_min) * 60.0 + local.tm_sec) * 1000.0 + static_cast<double>(millis);
   return static_cast<double>(day) + time / static_cast<double>(dataset::kMillisecondsPerDay);
 }
 
@@ -251,15 +266,25 @@ void DatePart(Value* result, const OperationDef& def, TCompiledExpression&, cons
   const dataset::TimeStamp stamp = dataset::DateTimeToTimeStamp(args[0].AsNumber());
   const dataset::CivilDate date = dataset::CivilFromDayNumber(stamp.date);
   const std::string_view name = def.name;
-  double value = 0;
-  if (name == "YEAR") value = static_cast<double>(date.year);
-  else if (name == "MONTH") value = date.month;
-  else if (name == "DAY") value = date.day;
-  else if (name == "HOUR") value = stamp.time / 3600000;
-  else if (name == "MINUTE") value = stamp.time / 60000 % 60;
-  else if (name == "SECOND") value = stamp.time / 1000 % 60;
-  else if (name == "MSECOND") value = stamp.time % 1000;
-  else value = stamp.date % 7 + 1;  // DAYOFWEEK: day number 1 (1 January 0001) was a Monday
+  // Every part is a whole number: the divisions truncate on purpose.
+  std::int64_t part = 0;
+  if (name == "YEAR")
+    part = date.year;
+  else if (name == "MONTH")
+    part = date.month;
+  else if (name == "DAY")
+    part = date.day;
+  else if (name == "HOUR")
+    part = stamp.time / 3600000;
+  else if (name == "MINUTE")
+    part = stamp.time / 60000 % 60;
+  else if (name == "SECOND")
+    part = stamp.time / 1000 % 60;
+  else if (name == "MSECOND")
+    part = stamp.time % 1000;
+  else
+    part = stamp.date % 7 + 1;  // DAYOFWEEK: day number 1 (1 January 0001) was a Monday
+  const auto value = static_cast<double>(part);
   *result = Value::Number(value);
 }
 
@@ -340,7 +365,8 @@ struct Builtins {
     Add("OR", MakeFlags(3, ShortCircuit::OrLike), Or, logic, 11016, "BBB");
     Add("NUM$", MakeFlags(0), NumDollar, textual, 11023, "SNNN");
     Add("STR", MakeFlags(0), Str, textual, 11017, "SNNN");
-    for (const char* sig : {"SN", "SS", "SD", "SB"}) Add("STR$", MakeFlags(0), StrDollar, textual, 11022, sig);
+    for (const char* sig : {"SN", "SS", "SD", "SB"})
+      Add("STR$", MakeFlags(0), StrDollar, textual, 11022, sig);
     Add("UPPER", MakeFlags(0), Upper, textual, 11018, "SS");
     Add("LEN", MakeFlags(0), Len, textual, 11021, "NS");
     Add("POS", MakeFlags(0), Pos, textual, 11019, "NSS");

@@ -51,8 +51,8 @@ struct TFactor {
   std::uint8_t jump_depth = 0;  ///< how far below the top the jump looks
   std::int32_t jump = 0;        ///< 0 none; >0 skip when true, <0 skip when false
   const OperationDef* def = nullptr;
-  Value value;          ///< the constant, or the operation's cached result
-  bool cached = false;  ///< `value` holds this evaluation's result of a caching operation
+  Value value;                      ///< the constant, or the operation's cached result
+  bool cached = false;              ///< `value` holds this evaluation's result of a caching operation
   std::int32_t previous_same = -1;  ///< the previous factor of the same caching definition
 
   /// How many values the factor pops.
@@ -95,7 +95,7 @@ class TCompiledExpression {
   /// Compares two strings by the locale collation, case-sensitive; <0, 0 or >0.
   int CompareStrings(std::string_view a, std::string_view b) const;
 
- /// What the compiler derives from a definition list once (internal to the compiler).
+  /// What the compiler derives from a definition list once (internal to the compiler).
   struct ListInfo;
 
  private:

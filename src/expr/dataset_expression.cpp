@@ -17,7 +17,8 @@ Value ReadField(const dataset::TDataSet* dataset, const std::string& field_name)
   return ReadFieldValue(dataset->FindField(field_name));
 }
 
-void ReadSingleDatasetField(Value* result, const OperationDef& def, TCompiledExpression& engine, const Value*) {
+void ReadSingleDatasetField(Value* result, const OperationDef& def, TCompiledExpression& engine,
+                            const Value*) {
   const auto* owner = dynamic_cast<const tDatasetExpression*>(engine.Owner());
   *result = ReadField(owner != nullptr ? owner->DataSet() : nullptr, StoredFieldName(def));
 }
@@ -38,8 +39,9 @@ std::string TimeText(double days) {
   return text::FormatTime(seconds / 3600, seconds / 60 % 60, seconds % 60);
 }
 
-void RegisterFields(bool include_calculated, FieldRegistry& registry, std::string_view prefix, DefinitionList& head,
-                    std::string_view category, const dataset::TDataSet& dataset, OperationFunction reader) {
+void RegisterFields(bool include_calculated, FieldRegistry& registry, std::string_view prefix,
+                    DefinitionList& head, std::string_view category, const dataset::TDataSet& dataset,
+                    OperationFunction reader) {
   for (const auto& field : dataset.Fields()) {
     if (field->FieldKind() == dataset::TFieldKind::Calculated && !include_calculated) continue;
     const std::optional<TypeCode> type = FieldLanguageType(field->DataType());
@@ -110,8 +112,10 @@ void RegisterTwoDatasetFields(bool include_calculated, FieldRegistry& registry, 
                               DefinitionList& head, std::string_view other_category,
                               std::string_view prefixed_category, const dataset::TDataSet& other,
                               const dataset::TDataSet& prefixed, std::string_view other_prefix) {
-  RegisterFields(include_calculated, registry, prefix, head, prefixed_category, prefixed, ReadTwoDatasetField);
-  RegisterFields(include_calculated, registry, other_prefix, head, other_category, other, ReadTwoDatasetField);
+  RegisterFields(include_calculated, registry, prefix, head, prefixed_category, prefixed,
+                 ReadTwoDatasetField);
+  RegisterFields(include_calculated, registry, other_prefix, head, other_category, other,
+                 ReadTwoDatasetField);
 }
 
 Value ReadFieldValue(const dataset::TField* field) {
@@ -119,7 +123,8 @@ Value ReadFieldValue(const dataset::TField* field) {
   switch (field->DataType()) {
     case FieldType::String:
     case FieldType::Guid: return Value::String(field->AsString());
-    case FieldType::Time: return Value::String(field->IsNull() ? std::string() : TimeText(field->AsDateTime()));
+    case FieldType::Time:
+      return Value::String(field->IsNull() ? std::string() : TimeText(field->AsDateTime()));
     case FieldType::Smallint:
     case FieldType::Integer:
     case FieldType::Word:

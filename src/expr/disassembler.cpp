@@ -70,7 +70,8 @@ std::string Disassemble(const TCompiledExpression& expression) {
     if (factor.jump != 0) {
       text += factor.jump > 0 ? "  ; if true" : "  ; if false";
       if (factor.jump_depth != 0) text += " (below top)";
-      text += " continue at " + std::to_string(static_cast<long>(index - 1) + (factor.jump > 0 ? factor.jump : -factor.jump));
+      text += " continue at " +
+              std::to_string(static_cast<long>(index - 1) + (factor.jump > 0 ? factor.jump : -factor.jump));
     }
     text += '\n';
   }

@@ -53,7 +53,8 @@ void TExpression::Compile(std::string_view text, const OperationDef* list) {
 Value TExpression::Evaluate() {
   Prepare();
   Value value;
-  if (const int code = EvaluateWithCode(value); code != 0) throw EvaluationError(code, EvaluationErrorMessage(code));
+  if (const int code = EvaluateWithCode(value); code != 0)
+    throw EvaluationError(code, EvaluationErrorMessage(code));
   return value;
 }
 

@@ -28,7 +28,8 @@ std::string Localize(const std::string& plain, bool thousands) {
     if (thousands && j > i && (whole_end - j) % 3 == 0) result += f.thousand_separator;
     result += plain[j];
   }
-  for (std::size_t j = whole_end; j < plain.size(); ++j) result += plain[j] == '.' ? f.decimal_separator : plain[j];
+  for (std::size_t j = whole_end; j < plain.size(); ++j)
+    result += plain[j] == '.' ? f.decimal_separator : plain[j];
   return result;
 }
 

@@ -46,6 +46,8 @@ void SetBooleanWords(std::string_view true_word, std::string_view false_word) {
 
 const std::string& BooleanWord(bool value) { return value ? TrueWord() : FalseWord(); }
 
-std::uint64_t RegistrationGeneration() noexcept { return registration_generation.load(std::memory_order_relaxed); }
+std::uint64_t RegistrationGeneration() noexcept {
+  return registration_generation.load(std::memory_order_relaxed);
+}
 
 }  // namespace tamaril::expr

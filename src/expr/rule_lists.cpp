@@ -5,6 +5,7 @@
 
 #include "expr/builtins.h"
 #include "expr/tracking_columns.h"
+#include "text/ascii.h"
 #include "text/locale.h"
 
 namespace tamaril::expr {
@@ -30,7 +31,8 @@ void UpdateFieldUpper(Value* result, const OperationDef&, TCompiledExpression&, 
   *result = Value::String(text::UpperCase(RunValues().update_field));
 }
 
-OperationDef Identifier(std::string_view name, TypeCode type, std::string_view category, OperationFunction function) {
+OperationDef Identifier(std::string_view name, TypeCode type, std::string_view category,
+                        OperationFunction function) {
   OperationDef def;
   def.name = name;
   def.flags = MakeFlags(0);
@@ -52,14 +54,6 @@ Lists& TheLists() {
 
 DefinitionList& Head(RuleKind kind) { return TheLists().heads[static_cast<std::size_t>(kind)]; }
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 }  // namespace
 
 ReplicationValues& RunValues() {
@@ -69,10 +63,12 @@ ReplicationValues& RunValues() {
 
 void InitRuleLists() {
   if (TheLists().built) return;
-  static OperationDef signature = Identifier("@SIGNATURE", TypeCode::String, "Funkce pro replikaci", Signature);
+  static OperationDef signature =
+      Identifier("@SIGNATURE", TypeCode::String, "Funkce pro replikaci", Signature);
   static OperationDef last_export = Identifier("@LASTXPRT", TypeCode::Date, "Funkce pro export", LastExport);
   static OperationDef last_import = Identifier("@LASTIMPRT", TypeCode::Date, "Funkce pro import", LastImport);
-  static OperationDef update_field = Identifier("@UPDFLD", TypeCode::String, "Funkce pro import", UpdateField);
+  static OperationDef update_field =
+      Identifier("@UPDFLD", TypeCode::String, "Funkce pro import", UpdateField);
   static OperationDef update_field_upper =
       Identifier("@UPDFLDUPPER", TypeCode::String, "Funkce pro import", UpdateFieldUpper);
 
@@ -109,11 +105,11 @@ std::string RuleText(const dataset::TField* field) {
     std::size_t end = memo.find_first_of("\r\n", start);
     if (end == std::string::npos) end = memo.size();
     if (start > 0) result += ' ';
-    result += Trim(std::string_view(memo).substr(start, end - start));
+    result += text::TrimBlanks(std::string_view(memo).substr(start, end - start));
     if (end < memo.size() && memo[end] == '\r' && end + 1 < memo.size() && memo[end + 1] == '\n') ++end;
     start = end + 1;
   }
-  return std::string(Trim(result));
+  return std::string(text::TrimBlanks(result));
 }
 
 }  // namespace tamaril::expr

@@ -10,10 +10,10 @@ namespace tamaril::expr {
 /// The values the replication identifiers read when a rule is evaluated; one set for the
 /// whole process, written by the runs before they test rules.
 struct ReplicationValues {
-  std::string signature;         ///< @SIGNATURE: the running export or import definition
-  double last_export_date = 0;   ///< @LASTXPRT: LastExportDate of the table's export rule row
-  double last_import_date = 0;   ///< @LASTIMPRT: LastImportDate of the table's import rule row
-  std::string update_field;      ///< @UPDFLD (and upper-cased @UPDFLDUPPER): the field being decided
+  std::string signature;        ///< @SIGNATURE: the running export or import definition
+  double last_export_date = 0;  ///< @LASTXPRT: LastExportDate of the table's export rule row
+  double last_import_date = 0;  ///< @LASTIMPRT: LastImportDate of the table's import rule row
+  std::string update_field;     ///< @UPDFLD (and upper-cased @UPDFLDUPPER): the field being decided
 };
 
 /// The process-wide values of the replication identifiers.

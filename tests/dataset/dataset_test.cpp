@@ -6,8 +6,8 @@
 
 #include "dataset/errors.h"
 #include "dataset/memory_table.h"
-#include "text/encoding.h"
 #include "table_fixtures.h"
+#include "text/encoding.h"
 
 namespace tamaril::dataset {
 namespace {
@@ -24,7 +24,7 @@ TEST(QVMDataset, EmptyCursorOpensEmptyBeforeFirst) {
   EXPECT_TRUE(table.Bof());
   EXPECT_EQ(table.CursorPos(), CursorPosition::BeforeFirst);
   EXPECT_TRUE(table.FieldByName("Num").IsNull());
-  EXPECT_THROW_MSG(table.Delete(), "Cannot perform this operation on an empty dataset");
+  EXPECT_THROW_MSG(table.Delete(), DatasetError, "Cannot perform this operation on an empty dataset");
 }
 
 TEST(QVMDataset, NavigationFetchesFromBothEnds) {
@@ -71,17 +71,19 @@ TEST(QVMDataset, WritingFieldsChecksStateReadOnlyAndRequired) {
   table.FieldByName("Num").SetAsInteger(1);
   table.Post();
   table.InternalWrite = false;
-  EXPECT_THROW_MSG(table.FieldByName("Name").SetAsString("x"), "Dataset not in edit or insert mode");
+  EXPECT_THROW_MSG(table.FieldByName("Name").SetAsString("x"), DatasetError,
+                   "Dataset not in edit or insert mode");
   table.Edit();
-  EXPECT_THROW_MSG(table.FieldByName("Num").SetAsInteger(5), "Field 'Num' cannot be modified");
+  EXPECT_THROW_MSG(table.FieldByName("Num").SetAsInteger(5), DatasetError, "Field 'Num' cannot be modified");
   table.Cancel();
   table.Insert();
-  EXPECT_THROW_MSG(table.Post(), "Field 'Name' must have a value");
+  EXPECT_THROW_MSG(table.Post(), DatasetError, "Field 'Name' must have a value");
   EXPECT_EQ(table.State(), DataSetState::Insert);
-  EXPECT_THROW_MSG(table.FieldByName("Nope"), "Field 'Nope' not found");
+  EXPECT_THROW_MSG(table.FieldByName("Nope"), DatasetError, "Field 'Nope' not found");
   table.Cancel();
-  EXPECT_THROW_MSG(table.SetFieldLayout("A;Integer;0;0"), "Cannot perform this operation on an open dataset");
-  EXPECT_THROW_MSG(table.SetReadOnly(true), "Cannot perform this operation on an open dataset");
+  EXPECT_THROW_MSG(table.SetFieldLayout("A;Integer;0;0"), DatasetError,
+                   "Cannot perform this operation on an open dataset");
+  EXPECT_THROW_MSG(table.SetReadOnly(true), DatasetError, "Cannot perform this operation on an open dataset");
 }
 
 TEST(QVMDataset, ValidationFailureKeepsOldValue) {
@@ -91,7 +93,7 @@ TEST(QVMDataset, ValidationFailureKeepsOldValue) {
     if (field.AsInteger() < 0) throw DatasetError("negative");
   };
   table.Edit();
-  EXPECT_THROW_MSG(table.FieldByName("Num").SetAsInteger(-5), "negative");
+  EXPECT_THROW_MSG(table.FieldByName("Num").SetAsInteger(-5), DatasetError, "negative");
   EXPECT_EQ(table.FieldByName("Num").AsInteger(), 1);
 }
 
@@ -145,15 +147,17 @@ TEST_F(MasterDetail, MissingDetailFieldsAndSelfReferenceFail) {
   detail.SetMasterSource(&source);
   detail.SetMasterFields("Id");
   detail.Open();
-  EXPECT_THROW_MSG(master.Next(), "Invalid detail fields setting");
+  EXPECT_THROW_MSG(master.Next(), DatasetError, "Invalid detail fields setting");
   TDataSource own(&detail);
-  EXPECT_THROW_MSG(detail.SetMasterSource(&own), "Self referencing is not allowed");
+  EXPECT_THROW_MSG(detail.SetMasterSource(&own), DatasetError, "Self referencing is not allowed");
 }
 
 TEST(QVMDataset, FilterByEventAndRefusedFilterText) {
   TQVMMemoryTable table;
   Fill(table, {1, 2, 3, 4});
-  table.OnFilterRecord = [](TDataSet& dataset, bool& accept) { accept = dataset.FieldByName("Num").AsInteger() % 2 == 0; };
+  table.OnFilterRecord = [](TDataSet& dataset, bool& accept) {
+    accept = dataset.FieldByName("Num").AsInteger() % 2 == 0;
+  };
   table.SetFiltered(true);
   EXPECT_EQ(Nums(table), std::vector<int>({2, 4}));
   table.Last();
@@ -161,7 +165,8 @@ TEST(QVMDataset, FilterByEventAndRefusedFilterText) {
   EXPECT_EQ(table.FieldByName("Num").AsInteger(), 2);
   table.SetFiltered(false);
   table.SetFilter("Num > 1");
-  EXPECT_THROW_MSG(table.SetFiltered(true), text::Utf8ToAnsi("Vlastnost filtru není podporována"));
+  EXPECT_THROW_MSG(table.SetFiltered(true), DatasetError,
+                   text::Utf8ToAnsi("Vlastnost filtru není podporována"));
 }
 
 TEST(QVMDataset, BlobStreamReadsWritesAndRejectsMisuse) {
@@ -171,7 +176,8 @@ TEST(QVMDataset, BlobStreamReadsWritesAndRejectsMisuse) {
   {
     auto stream = table.CreateBlobStream(table.FieldByName("Note"), BlobStreamMode::Write);
     EXPECT_EQ(stream->Write("hello", 5), 5);
-    EXPECT_THROW_MSG(stream->Write("x", -1), "TMyBlobStream.Write can't write negative byte count");
+    EXPECT_THROW_MSG(stream->Write("x", -1), DatasetError,
+                     "TMyBlobStream.Write can't write negative byte count");
   }
   table.Post();
   EXPECT_EQ(table.FieldByName("Note").AsString(), "hello");
@@ -183,7 +189,8 @@ TEST(QVMDataset, BlobStreamReadsWritesAndRejectsMisuse) {
   EXPECT_STREQ(buffer, "unset");
   EXPECT_EQ(stream->Read(buffer, 8), 5);
   EXPECT_EQ(std::string(buffer, 5), "hello");
-  EXPECT_THROW_MSG(stream->Read(buffer, -1), "TMyBlobStream.Read can't read negative byte count");
+  EXPECT_THROW_MSG(stream->Read(buffer, -1), DatasetError,
+                   "TMyBlobStream.Read can't read negative byte count");
 }
 
 TEST(QVMDataset, LookupLeavesCursorAndLocateMovesIt) {
@@ -216,7 +223,8 @@ TEST(QVMDataset, BookmarksCompareAsLittleEndianPositions) {
   table.GotoBookmark(last);
   EXPECT_EQ(table.FieldByName("Num").AsInteger(), 2);
   EXPECT_FALSE(table.BookmarkValid(std::string("\x05\0\0\0", 4)));
-  EXPECT_THROW_MSG(table.GotoBookmark(std::string("\x05\0\0\0", 4)), text::Utf8ToAnsi("Záložka nenalezena"));
+  EXPECT_THROW_MSG(table.GotoBookmark(std::string("\x05\0\0\0", 4)), DatasetError,
+                   text::Utf8ToAnsi("Záložka nenalezena"));
 }
 
 TEST(QVMDataset, FieldLayoutOfDatasetCarriesFlags) {

@@ -18,7 +18,9 @@ TEST(Field, TextGoesThroughHandlersAndCalculatedFieldsAreComputed) {
     dataset.FieldByName("Twice").SetAsInteger(dataset.FieldByName("Num").AsInteger() * 2);
   };
   TField& secret = table.FieldByName("Secret");
-  secret.OnSetText = [](TField& field, const std::string& text) { field.SetAsString(std::string(text.rbegin(), text.rend())); };
+  secret.OnSetText = [](TField& field, const std::string& text) {
+    field.SetAsString(std::string(text.rbegin(), text.rend()));
+  };
   secret.OnGetText = [](TField& field, std::string& text, bool) {
     const std::string stored = field.AsString();
     text.assign(stored.rbegin(), stored.rend());

@@ -15,8 +15,8 @@ TEST(FieldType, OrdinalsAndNamesMatchTheStoredForms) {
   for (const Case& c : {Case{FieldType::Unknown, 0, "ftUnknown"}, Case{FieldType::String, 1, "ftString"},
                         Case{FieldType::BCD, 8, "ftBCD"}, Case{FieldType::AutoInc, 14, "ftAutoInc"},
                         Case{FieldType::Memo, 16, "ftMemo"}, Case{FieldType::FixedChar, 23, "ftFixedChar"},
-                        Case{FieldType::Largeint, 25, "ftLargeint"}, Case{FieldType::IDispatch, 34, "ftIDispatch"},
-                        Case{FieldType::Guid, 35, "ftGuid"}}) {
+                        Case{FieldType::Largeint, 25, "ftLargeint"},
+                        Case{FieldType::IDispatch, 34, "ftIDispatch"}, Case{FieldType::Guid, 35, "ftGuid"}}) {
     EXPECT_EQ(static_cast<int>(c.type), c.ordinal) << c.enum_name;
     EXPECT_EQ(FieldTypeEnumName(c.type), c.enum_name);
     EXPECT_EQ(FieldTypeName(c.type), c.enum_name.substr(2));

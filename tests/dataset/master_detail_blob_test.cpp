@@ -13,7 +13,8 @@ namespace {
 
 std::vector<int> Nums(TDataSet& dataset) {
   std::vector<int> result;
-  for (dataset.First(); !dataset.Eof(); dataset.Next()) result.push_back(static_cast<int>(dataset.FieldByName("Num").AsInteger()));
+  for (dataset.First(); !dataset.Eof(); dataset.Next())
+    result.push_back(static_cast<int>(dataset.FieldByName("Num").AsInteger()));
   return result;
 }
 
@@ -124,7 +125,7 @@ TEST(MasterSource, OnlyLibraryDatasetsAreMastersUnlessAllowed) {
   PlainDataSet plain;
   TDataSource source(&plain);
   TQVMMemoryTable detail;
-  EXPECT_THROW_MSG(detail.SetMasterSource(&source), "Master can only be tQVMDataset");
+  EXPECT_THROW_MSG(detail.SetMasterSource(&source), DatasetError, "Master can only be tQVMDataset");
   EXPECT_EQ(detail.MasterSource(), nullptr);
   detail.MasterMustBeQVM = false;
   detail.SetMasterSource(&source);
@@ -184,14 +185,16 @@ TEST_F(BlobTable, PositionBeforeTheStartReadsAndWritesNothing) {
 
 TEST_F(BlobTable, MisuseIsRefused) {
   auto reader = table.CreateBlobStream(Note(), BlobStreamMode::Read);
-  EXPECT_THROW_MSG(reader->Seek(0, static_cast<SeekOrigin>(7)), "Invalid seek origin");
-  EXPECT_THROW_MSG(table.CreateBlobStream(Note(), BlobStreamMode::Write), "Dataset not in edit or insert mode");
+  EXPECT_THROW_MSG(reader->Seek(0, static_cast<SeekOrigin>(7)), DatasetError, "Invalid seek origin");
+  EXPECT_THROW_MSG(table.CreateBlobStream(Note(), BlobStreamMode::Write), DatasetError,
+                   "Dataset not in edit or insert mode");
   EXPECT_EQ(Note().AsString(), "stored");  // the shown row kept its value
   table.Close();
   table.SetFieldLayout("Num;Integer;0;0;Note;Memo;10;2");
   table.Open();
   table.Edit();
-  EXPECT_THROW_MSG(table.CreateBlobStream(Note(), BlobStreamMode::Write), "Field 'Note' cannot be modified");
+  EXPECT_THROW_MSG(table.CreateBlobStream(Note(), BlobStreamMode::Write), DatasetError,
+                   "Field 'Note' cannot be modified");
   table.InternalWrite = true;
   table.CreateBlobStream(Note(), BlobStreamMode::Write)->Write("new", 3);
   table.InternalWrite = false;

@@ -12,11 +12,13 @@ namespace tamaril::dataset {
 namespace {
 
 const std::string kListLayout =
-    "Signature;String;10;0;CenterName;String;25;0;ConnectionString;String;250;0;DatabaseName;String;25;0;Pozn;Memo;20;0";
+    "Signature;String;10;0;CenterName;String;25;0;ConnectionString;String;250;0;DatabaseName;String;25;0;"
+    "Pozn;Memo;20;0";
 
 std::string I32(std::int32_t v) {
   std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[static_cast<std::size_t>(i)] = static_cast<char>((static_cast<std::uint32_t>(v) >> (8 * i)) & 0xFF);
+  for (int i = 0; i < 4; ++i)
+    s[static_cast<std::size_t>(i)] = static_cast<char>((static_cast<std::uint32_t>(v) >> (8 * i)) & 0xFF);
   return s;
 }
 std::string U16(int v) { return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; }
@@ -45,11 +47,11 @@ TEST(StoredMemoryDataSet, StoresGoldenFileAndReadsItBack) {
   EXPECT_TRUE(table.IsEmpty());
   AddRow(table, {{"Signature", "S1"}, {"CenterName", "C"}, {"DatabaseName", "db"}, {"Pozn", "note"}});
   table.Store();
-  const std::string golden = "Memtbl" + I32(static_cast<std::int32_t>(kListLayout.size())) + kListLayout + I32(0) + I32(1) +
-                             U16(1) + I32(11) + '\x01' + std::string("S1\0", 3) +                 //
-                             U16(2) + I32(26) + '\x01' + std::string("C\0", 2) +                  //
-                             U16(3) + I32(251) + '\x00' +                                         //
-                             U16(4) + I32(26) + '\x01' + std::string("db\0", 3) +                 //
+  const std::string golden = "Memtbl" + I32(static_cast<std::int32_t>(kListLayout.size())) + kListLayout +
+                             I32(0) + I32(1) + U16(1) + I32(11) + '\x01' + std::string("S1\0", 3) +  //
+                             U16(2) + I32(26) + '\x01' + std::string("C\0", 2) +                     //
+                             U16(3) + I32(251) + '\x00' +                                            //
+                             U16(4) + I32(26) + '\x01' + std::string("db\0", 3) +                    //
                              U16(5) + I32(4) + "note" + U16(0);
   EXPECT_EQ(testing::ReadWholeFile(path), golden);
   table.Close();
@@ -66,15 +68,15 @@ TEST(StoredMemoryDataSet, DamagedFilesDoNotOpen) {
   table.Name = "T";
   table.SetFilename(dir.File("t.dat"));
   testing::WriteWholeFile(dir.File("t.dat"), "MemtbL" + I32(14) + "A;Integer;0;0 " + I32(0) + I32(0));
-  EXPECT_THROW_MSG(table.Open(), "Invalid table stream (table T)");
+  EXPECT_THROW_MSG(table.Open(), DatasetError, "Invalid table stream (table T)");
   testing::WriteWholeFile(dir.File("t.dat"), "Memtbl" + I32(14) + "A;Integer;0;0 " + I32(0) + I32(0));
-  EXPECT_THROW_MSG(table.Open(), "Mismatch in table structure (table T)");
+  EXPECT_THROW_MSG(table.Open(), DatasetError, "Mismatch in table structure (table T)");
   EXPECT_FALSE(table.Active());
   TQVMStoredMemoryDataSet unnamed;
   unnamed.Name = "U";
   unnamed.SetFieldLayout("A;Integer;0;0");
   unnamed.Open();
-  EXPECT_THROW_MSG(unnamed.Store(), "Cannot create stream (table U)");
+  EXPECT_THROW_MSG(unnamed.Store(), DatasetError, "Cannot create stream (table U)");
 }
 
 TEST(StoredMemoryDataSet, AutoIncContinuesAfterStoreAndReopen) {
@@ -118,9 +120,11 @@ TEST(StoredMemoryDataSet, FailedStoreLeavesOldFile) {
   broken.SetFilename(path);
   broken.Open();
   AddRow(broken, {{"A", "y"}});
-  EXPECT_THROW_MSG(broken.Store(), "disk full");
+  EXPECT_THROW_MSG(broken.Store(), DatasetError, "disk full");
   EXPECT_EQ(testing::ReadWholeFile(path), before);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 1);
+  EXPECT_EQ(
+      std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()),
+      1);
 }
 
 TEST(MemoryTable, UniqueFieldRefusesDuplicatesIncludingNulls) {
@@ -129,7 +133,8 @@ TEST(MemoryTable, UniqueFieldRefusesDuplicatesIncludingNulls) {
   table.SetUniqueField("Signature");
   table.Open();
   AddRow(table, {{"Signature", "S1"}});
-  EXPECT_THROW_MSG(AddRow(table, {{"Signature", "S1"}}), "Duplicated field value in field Signature");
+  EXPECT_THROW_MSG(AddRow(table, {{"Signature", "S1"}}), DatasetError,
+                   "Duplicated field value in field Signature");
   EXPECT_EQ(table.State(), DataSetState::Insert);
   table.Cancel();
   table.Edit();
@@ -137,7 +142,8 @@ TEST(MemoryTable, UniqueFieldRefusesDuplicatesIncludingNulls) {
   table.Post();
   EXPECT_EQ(table.FieldByName("CenterName").AsString(), "new");
   AddRow(table, {{"CenterName", "no signature"}});
-  EXPECT_THROW_MSG(AddRow(table, {{"CenterName", "again none"}}), "Duplicated field value in field Signature");
+  EXPECT_THROW_MSG(AddRow(table, {{"CenterName", "again none"}}), DatasetError,
+                   "Duplicated field value in field Signature");
 }
 
 TEST(MemoryTable, IndexKeepsOrderAndCreationOrderForEqualKeys) {
@@ -145,7 +151,8 @@ TEST(MemoryTable, IndexKeepsOrderAndCreationOrderForEqualKeys) {
   table.SetFieldLayout("K;String;5;0;N;Integer;0;0");
   table.SetIndexFields("K");
   table.Open();
-  for (auto [k, n] : {std::pair{"B", "1"}, {"A", "2"}, {"C", "3"}, {"A", "4"}}) AddRow(table, {{"K", k}, {"N", n}});
+  for (auto [k, n] : {std::pair{"B", "1"}, {"A", "2"}, {"C", "3"}, {"A", "4"}})
+    AddRow(table, {{"K", k}, {"N", n}});
   EXPECT_EQ(Column(table, "N"), std::vector<std::string>({"2", "4", "1", "3"}));
   table.Locate("N", Variant::Integer(1));  // an edit moves the row to its new place
   table.Edit();
@@ -153,7 +160,7 @@ TEST(MemoryTable, IndexKeepsOrderAndCreationOrderForEqualKeys) {
   table.Post();
   EXPECT_EQ(table.FieldByName("N").AsInteger(), 1);
   EXPECT_EQ(table.RecNo(), 3);
-  EXPECT_THROW_MSG(table.SetIndexFields("K;Missing"), "Invalid index fields");
+  EXPECT_THROW_MSG(table.SetIndexFields("K;Missing"), DatasetError, "Invalid index fields");
   EXPECT_EQ(table.IndexFields(), "K");
   table.SetIndexFields("N");
   EXPECT_EQ(Column(table, "N"), std::vector<std::string>({"1", "2", "3", "4"}));
@@ -184,7 +191,7 @@ TEST(ClientMemoryDataSet, CopiesAnotherDataset) {
   AddRow(source, {{"Name", "b"}});
   source.Close();
   TQVMClientMemoryDataSet copy;
-  EXPECT_THROW_MSG(copy.SetSourceDataset(&copy), "Self referencing is not allowed");
+  EXPECT_THROW_MSG(copy.SetSourceDataset(&copy), DatasetError, "Self referencing is not allowed");
   copy.SetSourceDataset(&source);
   copy.Open();
   EXPECT_FALSE(source.Active());

@@ -6,8 +6,8 @@
 
 #include "dataset/errors.h"
 #include "dataset/memory_table.h"
-#include "text/encoding.h"
 #include "table_fixtures.h"
+#include "text/encoding.h"
 
 namespace tamaril::dataset {
 namespace {
@@ -100,14 +100,14 @@ TEST(Navigation, ReadOnlyDatasetRefusesChangesUnlessWrittenInternally) {
   table.SetReadOnly(true);
   Fill(table, {});
   EXPECT_FALSE(table.CanModify());
-  EXPECT_THROW_MSG(table.Append(), "Cannot modify a read-only dataset");
+  EXPECT_THROW_MSG(table.Append(), DatasetError, "Cannot modify a read-only dataset");
   table.InternalWrite = true;
   table.Append();
   table.FieldByName("Num").SetAsInteger(1);
   table.Post();
   table.InternalWrite = false;
-  EXPECT_THROW_MSG(table.Edit(), "Cannot modify a read-only dataset");
-  EXPECT_THROW_MSG(table.Delete(), "Cannot modify a read-only dataset");
+  EXPECT_THROW_MSG(table.Edit(), DatasetError, "Cannot modify a read-only dataset");
+  EXPECT_THROW_MSG(table.Delete(), DatasetError, "Cannot modify a read-only dataset");
   EXPECT_EQ(Nums(table), std::vector<int>({1}));
 }
 
@@ -122,11 +122,11 @@ TEST(Fields, ValidationSeesTheNewValueAndRequiredUsesTheLabel) {
   };
   table.Append();
   num.SetAsInteger(5);
-  EXPECT_THROW_MSG(num.SetAsInteger(500), "Num too big");
+  EXPECT_THROW_MSG(num.SetAsInteger(500), DatasetError, "Num too big");
   num.Clear();
   EXPECT_EQ(seen, std::vector<std::string>({"5", "500", "null"}));
   table.FieldByName("Name").DisplayLabel = text::Utf8ToAnsi("Jméno");
-  EXPECT_THROW_MSG(table.Post(), text::Utf8ToAnsi("Field 'Jméno' must have a value"));
+  EXPECT_THROW_MSG(table.Post(), DatasetError, text::Utf8ToAnsi("Field 'Jméno' must have a value"));
   table.FieldByName("Name").SetAsString("a");
   table.Post();
   EXPECT_TRUE(num.IsNull());
@@ -168,7 +168,7 @@ TEST(MemoryTableRules, AutoIncSkipsGivenValuesAndSurvivesRefusedPost) {
   }
   table.Append();
   table.FieldByName("Name").SetAsString("a");
-  EXPECT_THROW_MSG(table.Post(), "Duplicated field value in field Name");
+  EXPECT_THROW_MSG(table.Post(), DatasetError, "Duplicated field value in field Name");
   EXPECT_EQ(table.FieldByName("Id").AsInteger(), 3);
   table.FieldByName("Name").SetAsString("c");
   table.Post();  // the number given before the refusal is kept, not a new one
@@ -192,15 +192,15 @@ TEST(MemoryTableRules, UniqueFieldWhileEditingComparesWithTheOtherRows) {
   table.Next();
   table.Edit();
   table.FieldByName("Num").SetAsInteger(3);
-  EXPECT_THROW_MSG(table.Post(), "Duplicated field value in field Num");
+  EXPECT_THROW_MSG(table.Post(), DatasetError, "Duplicated field value in field Num");
   EXPECT_EQ(table.State(), DataSetState::Edit);
   table.FieldByName("Num").SetAsInteger(2);  // its own value again
   table.Post();
   table.Insert();
   table.FieldByName("Num").SetAsInteger(2);
-  EXPECT_THROW_MSG(table.Post(), "Duplicated field value in field Num");
+  EXPECT_THROW_MSG(table.Post(), DatasetError, "Duplicated field value in field Num");
   table.Cancel();
-  EXPECT_THROW_MSG(table.SetUniqueField("Missing"), "Field 'Missing' not found");
+  EXPECT_THROW_MSG(table.SetUniqueField("Missing"), DatasetError, "Field 'Missing' not found");
 }
 
 TEST(MemoryTableRules, EmptyTableCancelsAnInsertAndLeavesNoRow) {
@@ -233,7 +233,7 @@ TEST(Bookmarks, PositionsShiftWhenRowsAreDeletedOrInserted) {
   table.First();
   table.Delete();
   EXPECT_FALSE(table.BookmarkValid(last));
-  EXPECT_THROW_MSG(table.GotoBookmark(last), text::Utf8ToAnsi("Záložka nenalezena"));
+  EXPECT_THROW_MSG(table.GotoBookmark(last), DatasetError, text::Utf8ToAnsi("Záložka nenalezena"));
   table.Next();  // a failed check leaves the cursor on the shown row
   EXPECT_EQ(Num(table), 3);
   table.GotoBookmark(first);
@@ -281,7 +281,8 @@ TEST(Search, LocateOnIndexFieldsWithPartialAndCaseInsensitiveKeys) {
   ASSERT_TRUE(table.Locate("name", Variant::Array({Variant::String("DEL")}), both));
   EXPECT_EQ(Num(table), 3);
   EXPECT_FALSE(table.Locate("Name", Variant::String("Del")));
-  ASSERT_TRUE(table.Locate("Name", Variant::String("EPSILON"), static_cast<int>(LocateOption::CaseInsensitive)));
+  ASSERT_TRUE(
+      table.Locate("Name", Variant::String("EPSILON"), static_cast<int>(LocateOption::CaseInsensitive)));
   EXPECT_EQ(Num(table), 5);
 }
 
@@ -319,7 +320,9 @@ TEST(Search, RepeatedLocateFindsTheRowAfterTheListChanged) {
 TEST(Search, LocateDoesNotLandOnARowTheFilterHides) {
   TQVMMemoryTable table;
   Fill(table, {1, 2, 3, 4});
-  table.OnFilterRecord = [](TDataSet& dataset, bool& accept) { accept = dataset.FieldByName("Num").AsInteger() % 2 == 0; };
+  table.OnFilterRecord = [](TDataSet& dataset, bool& accept) {
+    accept = dataset.FieldByName("Num").AsInteger() % 2 == 0;
+  };
   table.SetFiltered(true);
   table.Last();
   EXPECT_FALSE(table.Locate("Num", Variant::Integer(3)));
@@ -338,10 +341,13 @@ TEST(Search, LookupReturnsSeveralFieldsAsAnArray) {
   table.FieldByName("Note").SetAsString("third");
   table.Post();
   table.First();
-  const Variant values = table.Lookup("Name;Num", Variant::Array({Variant::String("r3"), Variant::Integer(3)}), "Note;Num;Name");
+  const Variant values =
+      table.Lookup("Name;Num", Variant::Array({Variant::String("r3"), Variant::Integer(3)}), "Note;Num;Name");
   EXPECT_EQ(values, Variant::Array({Variant::String("third"), Variant::Integer(3), Variant::String("r3")}));
-  EXPECT_EQ(table.Lookup("Num", Variant::Integer(2), "Note;Name"), Variant::Array({Variant::Null(), Variant::String("r2")}));
-  EXPECT_TRUE(table.Lookup("Name;Num", Variant::Array({Variant::String("r3"), Variant::Integer(2)}), "Num").IsNull());
+  EXPECT_EQ(table.Lookup("Num", Variant::Integer(2), "Note;Name"),
+            Variant::Array({Variant::Null(), Variant::String("r2")}));
+  EXPECT_TRUE(
+      table.Lookup("Name;Num", Variant::Array({Variant::String("r3"), Variant::Integer(2)}), "Num").IsNull());
   EXPECT_EQ(Num(table), 1);
   table.Next();  // the cursor was not moved by the searches
   EXPECT_EQ(Num(table), 2);

@@ -65,7 +65,8 @@ TEST(StoredTable, TwoHundredIndexedRowsRoundTrip) {
   for (int n = 1; n <= 200; n += 7) {
     ASSERT_TRUE(indexed.Locate("Code", Variant::String(CodeOf(n))));
     EXPECT_EQ(indexed.FieldByName("Num").AsInteger(), n);
-    EXPECT_EQ(indexed.FieldByName("Note").AsString(), n % 3 == 0 ? std::string(static_cast<std::size_t>(n), 'n') : "");
+    EXPECT_EQ(indexed.FieldByName("Note").AsString(),
+              n % 3 == 0 ? std::string(static_cast<std::size_t>(n), 'n') : "");
   }
   indexed.Store();  // storing again writes the same bytes: creation order, not index order
   EXPECT_EQ(testing::ReadWholeFile(path), original);
@@ -79,7 +80,7 @@ TEST(StoredTable, FileTruncatedInsideARecordLeavesTheTableClosedAndEmpty) {
   testing::WriteWholeFile(path, whole.substr(0, whole.size() - 5));
   TQVMStoredMemoryDataSet table;
   table.SetFilename(path);
-  EXPECT_THROW_MSG(table.Open(), "Unexpected end of stream");
+  EXPECT_THROW_MSG(table.Open(), DatasetError, "Unexpected end of stream");
   EXPECT_FALSE(table.Active());
   EXPECT_EQ(table.RecordCount(), 0);  // nothing half-read stays to be stored again
   testing::WriteWholeFile(path, whole);
@@ -93,13 +94,14 @@ TEST(StoredTable, RecordThatDoesNotFitTheLayoutFails) {
   StoreRows(path, 1, "");
   std::string bytes = testing::ReadWholeFile(path);
   const std::size_t records = 18 + kLayout.size();
-  const std::size_t num_size = records + 2 + 4 + 1 + 6 + 2;  // after Code (number, size, flag, "c1037\0") and Num's number
+  const std::size_t num_size =
+      records + 2 + 4 + 1 + 6 + 2;  // after Code (number, size, flag, "c1037\0") and Num's number
   ASSERT_EQ(bytes[num_size], '\x04');
   bytes[num_size] = '\x08';
   testing::WriteWholeFile(path, bytes);
   TQVMStoredMemoryDataSet table;
   table.SetFilename(path);
-  EXPECT_THROW_MSG(table.Open(), "Size of field Num does not match");
+  EXPECT_THROW_MSG(table.Open(), DatasetError, "Size of field Num does not match");
   EXPECT_FALSE(table.Active());
   EXPECT_EQ(table.RecordCount(), 0);
 }
@@ -129,8 +131,12 @@ TEST(StoredTable, StoreWritesPostedValuesBetweenItsEvents) {
   table.Name = "Events";
   table.SetFilename(path);
   std::vector<std::string> calls;
-  table.BeforeStore = [&](TDataSet&) { calls.push_back("before " + std::to_string(std::filesystem::file_size(path))); };
-  table.AfterStore = [&](TDataSet&) { calls.push_back("after " + std::to_string(std::filesystem::file_size(path))); };
+  table.BeforeStore = [&](TDataSet&) {
+    calls.push_back("before " + std::to_string(std::filesystem::file_size(path)));
+  };
+  table.AfterStore = [&](TDataSet&) {
+    calls.push_back("after " + std::to_string(std::filesystem::file_size(path)));
+  };
   table.Open();
   table.Append();
   table.FieldByName("Num").SetAsInteger(2);
@@ -142,7 +148,8 @@ TEST(StoredTable, StoreWritesPostedValuesBetweenItsEvents) {
   table.Store();
   const auto size_after = std::filesystem::file_size(path);
   EXPECT_GT(size_after, size_before);
-  EXPECT_EQ(calls, std::vector<std::string>({"before " + std::to_string(size_before), "after " + std::to_string(size_after)}));
+  EXPECT_EQ(calls, std::vector<std::string>(
+                       {"before " + std::to_string(size_before), "after " + std::to_string(size_after)}));
   table.Cancel();
   TQVMStoredMemoryDataSet copy;
   copy.SetFilename(path);
@@ -165,7 +172,7 @@ TEST(ClientCopy, FailingSourceLeavesNoRowsAndTheSourceClosed) {
   };
   TQVMClientMemoryDataSet copy;
   copy.SetSourceDataset(&source);
-  EXPECT_THROW_MSG(copy.Open(), "source broke");
+  EXPECT_THROW_MSG(copy.Open(), DatasetError, "source broke");
   EXPECT_FALSE(copy.Active());
   EXPECT_FALSE(source.Active());
   EXPECT_EQ(copy.RecordCount(), 0);

@@ -6,6 +6,7 @@
 
 #include "dataset/errors.h"
 #include "dataset/memory_table_file.h"
+#include "support/expect_throw_msg.h"
 #include "support/temp_dir.h"
 
 namespace tamaril::dataset {
@@ -21,12 +22,7 @@ TEST(Stream, ReadStreamStringTrustsNoCount) {
 
   const std::string hostile = std::string("\x00\x94\x35\x77", 4) + "abcdef";  // count 2 000 000 000
   MemoryReader short_reader(hostile);
-  try {
-    ReadStreamString(short_reader);
-    FAIL() << "no error";
-  } catch (const DatasetError& error) {
-    EXPECT_STREQ(error.what(), "Unexpected end of stream");
-  }
+  EXPECT_THROW_MSG(ReadStreamString(short_reader), DatasetError, "Unexpected end of stream");
 }
 
 TEST(MemoryTableFile, HeaderBytesAndMagicCheck) {
@@ -42,13 +38,9 @@ TEST(MemoryTableFile, HeaderBytesAndMagicCheck) {
   for (const std::string& bad : {"memtbl" + writer.Data().substr(6), std::string("Memt"),
                                  std::string("Memtbl\0\0\0\0\0\0\0\0\xff\xff\xff\xff", 18)}) {
     MemoryReader bad_reader(bad);
-    try {
-      ReadMemoryTableHeader(bad_reader, "EXPORT");
-      FAIL() << "no error";
-    } catch (const DatasetError& error) {
-      EXPECT_STREQ(error.what(), bad.size() == 18 ? "Invalid record count -1 (table EXPORT)"
-                                                  : "Invalid table stream (table EXPORT)");
-    }
+    EXPECT_THROW_MSG(
+        ReadMemoryTableHeader(bad_reader, "EXPORT"), DatasetError,
+        bad.size() == 18 ? "Invalid record count -1 (table EXPORT)" : "Invalid table stream (table EXPORT)");
   }
 }
 
@@ -73,19 +65,15 @@ TEST(MemoryTableFile, DumpShowsEveryRecordAndStopsAtDamage) {
   const std::string path = dir.File("t.dat");
   testing::WriteWholeFile(path, writer.Data());
   const std::string expected_head = "layout: " + layout + "\nAutoIncValue: 3\nrecords: 2\nrecord 1\n";
-  EXPECT_EQ(DumpMemoryTableFile(path), expected_head +
-                                           "  Sig=\"P\xC5\x99\\\"\"\n  N=0.1\n  Ok=true\n  Pozn=\"a\\x0ab\"\n"
-                                           "  Raw=3 bytes: 61 62 63\nrecord 2\n  Sig=NULL\n  N=NULL\n  Ok=NULL\n"
-                                           "  Pozn=NULL\n  Raw=NULL\n");
+  EXPECT_EQ(DumpMemoryTableFile(path),
+            expected_head +
+                "  Sig=\"P\xC5\x99\\\"\"\n  N=0.1\n  Ok=true\n  Pozn=\"a\\x0ab\"\n"
+                "  Raw=3 bytes: 61 62 63\nrecord 2\n  Sig=NULL\n  N=NULL\n  Ok=NULL\n"
+                "  Pozn=NULL\n  Raw=NULL\n");
 
   testing::WriteWholeFile(path, writer.Data().substr(0, writer.Data().size() - 3));
   std::string partial;
-  try {
-    DumpMemoryTableFile(path, &partial);
-    FAIL() << "no error";
-  } catch (const DatasetError& error) {
-    EXPECT_STREQ(error.what(), "Record 2: Unexpected end of stream");
-  }
+  EXPECT_THROW_MSG(DumpMemoryTableFile(path, &partial), DatasetError, "Record 2: Unexpected end of stream");
   EXPECT_EQ(partial.substr(0, expected_head.size()), expected_head);
   EXPECT_TRUE(partial.ends_with("record 2\n"));
 }
@@ -107,12 +95,8 @@ TEST(AtomicFileWriter, ReplacesOnlyOnCommit) {
   }
   EXPECT_EQ(testing::ReadWholeFile(path), "new content");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
-  try {
-    FileReader reader(dir.File("missing"));
-    FAIL() << "no error";
-  } catch (const DatasetError& error) {
-    EXPECT_EQ(std::string(error.what()), "Cannot open file " + dir.File("missing") + ": No such file or directory");
-  }
+  EXPECT_THROW_MSG(FileReader reader(dir.File("missing")), DatasetError,
+                   "Cannot open file " + dir.File("missing") + ": No such file or directory");
 }
 
 }  // namespace

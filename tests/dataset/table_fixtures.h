@@ -9,15 +9,7 @@
 
 #include "dataset/errors.h"
 #include "dataset/memory_table.h"
-
-/// Runs `statement` and expects a DatasetError with exactly `message`.
-#define EXPECT_THROW_MSG(statement, message)                    \
-  try {                                                         \
-    statement;                                                  \
-    ADD_FAILURE() << "no exception from " #statement;           \
-  } catch (const ::tamaril::dataset::DatasetError& error) {     \
-    EXPECT_EQ(std::string(error.what()), std::string(message)); \
-  }
+#include "support/expect_throw_msg.h"
 
 namespace tamaril::dataset::fixtures {
 

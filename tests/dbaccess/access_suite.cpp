@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/expect_throw_msg.h"
 #include "text/ascii.h"
 #include "text/encoding.h"
 
@@ -46,15 +47,9 @@ void CreatePeople(dbaccess::Connection& db) {
   db.Execute("CREATE TABLE people (id INTEGER NOT NULL PRIMARY KEY, name VARCHAR(40), note TEXT)");
 }
 
-// Runs `sql` and returns the DatabaseError it throws.
-DatabaseError ErrorOf(dbaccess::Connection& db, const std::string& sql) {
-  try {
-    db.Execute(sql);
-  } catch (const DatabaseError& error) {
-    return error;
-  }
-  ADD_FAILURE() << "no error from: " << sql;
-  return DatabaseError("");
+// Runs `sql` and returns the DatabaseError it throws (none, with a failure, when it throws none).
+std::optional<DatabaseError> ErrorOf(dbaccess::Connection& db, const std::string& sql) {
+  return CatchError<DatabaseError>([&] { db.Execute(sql); });
 }
 
 TEST_P(AccessSuite, OpenCloseAndReopenKeepsTheData) {
@@ -63,12 +58,8 @@ TEST_P(AccessSuite, OpenCloseAndReopenKeepsTheData) {
   db().Execute("INSERT INTO people (id, name) VALUES (1, 'Ann')");
   db().Close();
   EXPECT_FALSE(db().IsOpen());
-  try {
-    db().Execute("SELECT 1");
-    FAIL() << "a closed connection ran a statement";
-  } catch (const DatabaseError& error) {
-    EXPECT_EQ(error.what(), text::Utf8ToAnsi("Spojení s databází není otevřeno"));
-  }
+  EXPECT_THROW_MSG(db().Execute("SELECT 1"), DatabaseError,
+                   text::Utf8ToAnsi("Spojení s databází není otevřeno"));
   db().Open();
   EXPECT_TRUE(db().IsOpen());
   EXPECT_EQ(Scalar(db(), "SELECT count(*) FROM people"), 1);
@@ -334,24 +325,23 @@ TEST_P(AccessSuite, TransactionGuardRollsBackUnlessCommitted) {
 }
 
 TEST_P(AccessSuite, ErrorsCarryTheDriverMessageAndSqlState) {
-  const DatabaseError syntax = ErrorOf(db(), "SELEC 1");
-  EXPECT_THAT(Lower(syntax.what()), HasSubstr("syntax error"));
-  EXPECT_THAT(syntax.what(), HasSubstr("SELEC"));
-  EXPECT_EQ(syntax.sqlstate().size(), 5u);
-  const DatabaseError missing = ErrorOf(db(), "SELECT * FROM missing_table");
-  EXPECT_THAT(missing.what(), HasSubstr("missing_table"));
-  EXPECT_FALSE(missing.sqlstate().empty());
+  const auto syntax = ErrorOf(db(), "SELEC 1");
+  ASSERT_TRUE(syntax);
+  EXPECT_THAT(Lower(syntax->what()), HasSubstr("syntax error"));
+  EXPECT_THAT(syntax->what(), HasSubstr("SELEC"));
+  EXPECT_EQ(syntax->sqlstate().size(), 5u);
+  const auto missing = ErrorOf(db(), "SELECT * FROM missing_table");
+  ASSERT_TRUE(missing);
+  EXPECT_THAT(missing->what(), HasSubstr("missing_table"));
+  EXPECT_FALSE(missing->sqlstate().empty());
 }
 
 TEST_P(AccessSuite, SwitchingToAMissingDatabaseKeepsTheCurrentOne) {
   CreatePeople(db());
   const std::string current = db().DefaultDatabase();
-  try {
-    db().SetDefaultDatabase("no_such_database");
-    FAIL() << "switched to a missing database";
-  } catch (const DatabaseError& error) {
-    EXPECT_THAT(error.what(), HasSubstr("no_such_database"));
-  }
+  const auto error = CatchError<DatabaseError>([&] { db().SetDefaultDatabase("no_such_database"); });
+  ASSERT_TRUE(error);
+  EXPECT_THAT(error->what(), HasSubstr("no_such_database"));
   EXPECT_EQ(db().DefaultDatabase(), current);
   EXPECT_EQ(Scalar(db(), "SELECT count(*) FROM people"), 0);
 }

@@ -13,6 +13,7 @@
 
 #include "dbaccess/connection.h"
 #include "dbaccess/odbc_support.h"
+#include "support/expect_throw_msg.h"
 #include "support/pg_server.h"
 #include "text/encoding.h"
 
@@ -70,34 +71,30 @@ TEST(OdbcSupport, MapsSqlServerColumnTypes) {
 }
 
 TEST(OdbcConnect, UnreachableSqlServerFailsQuicklyWithTheDriverMessage) {
-  Connection connection("Provider=SQLOLEDB.1;Data Source=127.0.0.1,1;Initial Catalog=x;User ID=sa;Password=x");
+  Connection connection(
+      "Provider=SQLOLEDB.1;Data Source=127.0.0.1,1;Initial Catalog=x;User ID=sa;Password=x");
   connection.SetConnectionTimeout(5);
   const auto start = std::chrono::steady_clock::now();
-  try {
-    connection.Open();
-    FAIL() << "connected to a closed port";
-  } catch (const DatabaseError& error) {
-    EXPECT_EQ(error.sqlstate().substr(0, 2), "08");
-    EXPECT_THAT(error.what(), HasSubstr("Unable to connect"));
-  }
+  const auto error = CatchError<DatabaseError>([&] { connection.Open(); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->sqlstate().substr(0, 2), "08");
+  EXPECT_THAT(error->what(), HasSubstr("Unable to connect"));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   EXPECT_FALSE(connection.IsOpen());
 }
 
 TEST(OdbcConnect, WrongPasswordGivesTheServerMessage) {
   Connection connection(PgServer::Get().OdbcString("postgres"));
-  try {
-    connection.Open(PgServer::kUser, "wrong");
-    FAIL() << "connected with a wrong password";
-  } catch (const DatabaseError& error) {
-    EXPECT_EQ(error.sqlstate(), "08001");
-    EXPECT_THAT(error.what(), HasSubstr("password authentication failed for user \"tamaril\""));
-  }
+  const auto error = CatchError<DatabaseError>([&] { connection.Open(PgServer::kUser, "wrong"); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->sqlstate(), "08001");
+  EXPECT_THAT(error->what(), HasSubstr("password authentication failed for user \"tamaril\""));
 }
 
 TEST(OdbcConnect, PasswordWithSeparatorsAndBracesIsEscaped) {
   PgServer::Get().RunAsSuperuser("CREATE ROLE odd LOGIN PASSWORD 'p;w}d{=x'");
-  EXPECT_EQ(OpenPg("postgres", "odd", "p;w}d{=x")->QueryAll("SELECT current_user")->Rows()[0][0], Value::Text("odd"));
+  EXPECT_EQ(OpenPg("postgres", "odd", "p;w}d{=x")->QueryAll("SELECT current_user")->Rows()[0][0],
+            Value::Text("odd"));
   EXPECT_THROW(OpenPg("postgres", "odd", "p;w"), DatabaseError);
 }
 
@@ -105,12 +102,9 @@ TEST(OdbcConnect, SwitchesDatabaseOnlyWhenTheNewOneOpens) {
   const std::string other = PgServer::Get().CreateFreshDatabase();
   auto connection = OpenFreshPg();
   const std::string original = connection->DefaultDatabase();
-  try {
-    connection->SetDefaultDatabase("missing_db");
-    FAIL() << "switched to a database that does not exist";
-  } catch (const DatabaseError& error) {
-    EXPECT_THAT(error.what(), HasSubstr("database \"missing_db\" does not exist"));
-  }
+  const auto error = CatchError<DatabaseError>([&] { connection->SetDefaultDatabase("missing_db"); });
+  ASSERT_TRUE(error);
+  EXPECT_THAT(error->what(), HasSubstr("database \"missing_db\" does not exist"));
   EXPECT_EQ(connection->DefaultDatabase(), original);
   EXPECT_EQ(connection->QueryAll("SELECT current_database()")->Rows()[0][0], Value::Text(original));
 
@@ -133,21 +127,26 @@ TEST(OdbcPostgres, CallsFunctionsWithAndWithoutRows) {
       "CREATE FUNCTION greet(name text) RETURNS text LANGUAGE sql AS $$ SELECT 'Ahoj ' || name $$;"
       "CREATE FUNCTION note(who text) RETURNS void LANGUAGE sql AS $$ INSERT INTO calls VALUES (who) $$");
   const std::string name = text::Utf8ToAnsi("Žluťoučký");
-  auto rows = connection->CallProcedure("greet", {Parameter{"name", FieldType::String, 128, Value::Text(name)}}, true);
+  auto rows = connection->CallProcedure("greet",
+                                        {Parameter{"name", FieldType::String, 128, Value::Text(name)}}, true);
   ASSERT_TRUE(rows->Next());
   EXPECT_EQ(rows->Get(0), Value::Text("Ahoj " + name));
 
-  EXPECT_EQ(connection->CallProcedure("note", {Parameter{"who", FieldType::String, 128, Value::Text("x;y")}}, false),
+  EXPECT_EQ(connection->CallProcedure("note", {Parameter{"who", FieldType::String, 128, Value::Text("x;y")}},
+                                      false),
             nullptr);
-  EXPECT_EQ(connection->QueryAll("SELECT who FROM calls")->Rows(), (std::vector<std::vector<Value>>{{Value::Text("x;y")}}));
+  EXPECT_EQ(connection->QueryAll("SELECT who FROM calls")->Rows(),
+            (std::vector<std::vector<Value>>{{Value::Text("x;y")}}));
 }
 
 TEST(OdbcPostgres, MapsColumnTypesAndReadsValues) {
   auto connection = OpenFreshPg();
   connection->Execute(
-      "CREATE TABLE typed (id serial PRIMARY KEY, i int NOT NULL, b bigint, n numeric(10,2), v varchar(20), t text,"
+      "CREATE TABLE typed (id serial PRIMARY KEY, i int NOT NULL, b bigint, n numeric(10,2), v varchar(20), "
+      "t text,"
       " f boolean, ts timestamp, bin bytea, g uuid);"
-      "INSERT INTO typed (i, b, n, v, t, f, ts, bin, g) VALUES (7, 9000000000, 12.5, 'abc', 'long text', true,"
+      "INSERT INTO typed (i, b, n, v, t, f, ts, bin, g) VALUES (7, 9000000000, 12.5, 'abc', 'long text', "
+      "true,"
       " '2024-02-29 13:45:30.125', '\\x00ff41', 'a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11')");
   auto rows = connection->QueryAll("SELECT i, b, n, v, t, f, ts, bin, g FROM typed");
   std::vector<FieldType> types;
@@ -160,8 +159,8 @@ TEST(OdbcPostgres, MapsColumnTypesAndReadsValues) {
   EXPECT_EQ(rows->Columns()[8].size, 38);
   ASSERT_EQ(rows->RowCount(), 1u);
   EXPECT_EQ(rows->Rows()[0],
-            (std::vector<Value>{Value::Integer(7), Value::Integer(9000000000), Value::Double(12.5), Value::Text("abc"),
-                                Value::Text("long text"), Value::Boolean(true),
+            (std::vector<Value>{Value::Integer(7), Value::Integer(9000000000), Value::Double(12.5),
+                                Value::Text("abc"), Value::Text("long text"), Value::Boolean(true),
                                 Value::FromDateTime({2024, 2, 29, 13, 45, 30, 125}),
                                 Value::Bytes(std::string("\x00\xff\x41", 3)),
                                 Value::Guid("{A0EEBC99-9C0B-4EF8-BB6D-6BB9BD380A11}")}));
@@ -199,7 +198,8 @@ TEST(OdbcPostgres, ReadsKeysAndIndexesInKeyOrder) {
 
   const auto primary = connection->PrimaryKeys();
   ASSERT_EQ(primary.size(), 2u);
-  EXPECT_EQ(primary[0].TABLE_NAME + ":" + primary[0].PK_NAME + " " + primary[1].TABLE_NAME + ":" + primary[1].PK_NAME,
+  EXPECT_EQ(primary[0].TABLE_NAME + ":" + primary[0].PK_NAME + " " + primary[1].TABLE_NAME + ":" +
+                primary[1].PK_NAME,
             "head:head_key line:line_key");
   EXPECT_EQ(primary[0].TABLE_CATALOG, database);
 
@@ -208,21 +208,34 @@ TEST(OdbcPostgres, ReadsKeysAndIndexesInKeyOrder) {
     indexes.push_back(index.name + "(" + index.fields + ")" + (index.primary ? " primary" : "") +
                       (index.unique ? " unique" : ""));
   }
-  EXPECT_THAT(indexes, ::testing::UnorderedElementsAre("line_key(id) primary unique", "line_note(note;id) unique",
-                                                       "line_ha(ha)"));
+  EXPECT_THAT(indexes, ::testing::UnorderedElementsAre("line_key(id) primary unique",
+                                                       "line_note(note;id) unique", "line_ha(ha)"));
   EXPECT_EQ(connection->Indexes("head")[0].fields, "b;a");
+}
+
+TEST(OdbcPostgres, ColumnsOfTablesWhoseNamesHoldPatternCharacters) {
+  auto connection = OpenFreshPg();
+  connection->Execute(
+      "CREATE TABLE \"a_b\" (underscore int); CREATE TABLE axb (letter int);"
+      "CREATE TABLE \"a\\b\" (backslash int); CREATE TABLE ab (plain int)");
+  const auto names_of = [&](std::string_view table) {
+    std::vector<std::string> names;
+    for (const auto& column : connection->Columns(table)) names.push_back(column.name);
+    return names;
+  };
+  EXPECT_EQ(names_of("a_b"), std::vector<std::string>{"underscore"});
+  EXPECT_EQ(names_of("a\\b"), std::vector<std::string>{"backslash"});
+  EXPECT_EQ(names_of("ab"), std::vector<std::string>{"plain"});
 }
 
 TEST(OdbcPostgres, CommandTimeoutCancelsALongQuery) {
   auto connection = OpenFreshPg();
   connection->SetCommandTimeout(1);
   const auto start = std::chrono::steady_clock::now();
-  try {
-    connection->Query("SELECT pg_sleep(10)")->Next();
-    FAIL() << "the query was not cancelled";
-  } catch (const DatabaseError& error) {
-    EXPECT_THAT(error.what(), HasSubstr("canceling statement"));
-  }
+  const auto error = CatchError<DatabaseError>([&] { connection->Query("SELECT pg_sleep(10)")->Next(); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->sqlstate(), "57014");
+  EXPECT_THAT(error->what(), HasSubstr("canceling statement"));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(connection->QueryAll("SELECT 1")->Rows()[0][0], Value::Integer(1));
 }

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "dbaccess/connection.h"
 #include "dbaccess/access_suite.h"
+#include "dbaccess/connection.h"
 #include "support/pg_server.h"
 #include "support/temp_dir.h"
 
@@ -16,8 +16,9 @@ namespace {
 std::unique_ptr<dbaccess::Connection> OpenPostgres() {
   const PgServer& server = PgServer::Get();
   // The string carries the login too, for the cases that close and open again without one.
-  auto connection = std::make_unique<dbaccess::Connection>(server.OdbcString(server.CreateFreshDatabase()) +
-                                                           ";UID=" + PgServer::kUser + ";PWD=" + PgServer::kPassword);
+  auto connection =
+      std::make_unique<dbaccess::Connection>(server.OdbcString(server.CreateFreshDatabase()) +
+                                             ";UID=" + PgServer::kUser + ";PWD=" + PgServer::kPassword);
   connection->Open(PgServer::kUser, PgServer::kPassword);
   return connection;
 }

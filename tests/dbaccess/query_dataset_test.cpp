@@ -13,6 +13,7 @@
 #include "dataset/errors.h"
 #include "dataset/memory_table.h"
 #include "dbaccess/access_suite.h"
+#include "support/expect_throw_msg.h"
 #include "support/temp_dir.h"
 #include "text/encoding.h"
 
@@ -28,16 +29,6 @@ using dbaccess::Value;
 const std::string kBytes("\0\x01\xff\0z", 5);
 // 2024-02-29 13:45:07.123 in days since 30 December 1899.
 constexpr double kWhen = 45351 + 49507123.0 / 86400000.0;
-
-template <typename Error, typename Action>
-void ExpectThrowMessage(Action action, const std::string& message) {
-  try {
-    action();
-    ADD_FAILURE() << "no exception, expected: " << message;
-  } catch (const Error& error) {
-    EXPECT_EQ(error.what(), message);
-  }
-}
 
 class QueryDataSetTest : public ::testing::Test {
  protected:
@@ -122,19 +113,19 @@ TEST_F(QueryDataSetTest, ForwardOnlyReadsEveryRowButNeverGoesBack) {
   EXPECT_EQ(query.FieldByName("id").AsInteger(), 1);
   query.Next();
   const std::string refused = "Operation not allowed on a unidirectional dataset";
-  ExpectThrowMessage<DatasetError>([&] { query.Prior(); }, refused);
-  ExpectThrowMessage<DatasetError>([&] { query.First(); }, refused);
+  EXPECT_THROW_MSG(query.Prior(), DatasetError, refused);
+  EXPECT_THROW_MSG(query.First(), DatasetError, refused);
   EXPECT_EQ(query.FieldByName("id").AsInteger(), 2);
   query.Next();
   EXPECT_EQ(query.FieldByName("id").AsInteger(), 3);
   query.Next();
   EXPECT_TRUE(query.Eof());
   EXPECT_EQ(query.RecordCount(), -1);
-  ExpectThrowMessage<DatasetError>([&] { query.Prior(); }, refused);
-  ExpectThrowMessage<DatasetError>([&] { query.Last(); }, refused);
-  ExpectThrowMessage<DatasetError>([&] { query.First(); }, refused);
-  ExpectThrowMessage<DatasetError>([&] { query.GotoBookmark(std::string(8, '\1')); }, refused);
-  ExpectThrowMessage<DatasetError>([&] { query.Locate("id", Variant::Integer(1)); }, refused);
+  EXPECT_THROW_MSG(query.Prior(), DatasetError, refused);
+  EXPECT_THROW_MSG(query.Last(), DatasetError, refused);
+  EXPECT_THROW_MSG(query.First(), DatasetError, refused);
+  EXPECT_THROW_MSG(query.GotoBookmark(std::string(8, '\1')), DatasetError, refused);
+  EXPECT_THROW_MSG(query.Locate("id", Variant::Integer(1)), DatasetError, refused);
 }
 
 TEST_F(QueryDataSetTest, FullyFetchedNavigatesSearchesAndKeepsBookmarks) {
@@ -162,11 +153,11 @@ TEST_F(QueryDataSetTest, RefusesEditingAndStatementsWithoutRows) {
   query.SetReadOnly(false);
   query.Open();
   const std::string refused = "Cannot modify a read-only dataset";
-  ExpectThrowMessage<DatasetError>([&] { query.Edit(); }, refused);
-  ExpectThrowMessage<DatasetError>([&] { query.Insert(); }, refused);
-  ExpectThrowMessage<DatasetError>([&] { query.Delete(); }, refused);
+  EXPECT_THROW_MSG(query.Edit(), DatasetError, refused);
+  EXPECT_THROW_MSG(query.Insert(), DatasetError, refused);
+  EXPECT_THROW_MSG(query.Delete(), DatasetError, refused);
   TQueryDataSet update(db_, "UPDATE items SET name = 'x'");
-  ExpectThrowMessage<DatabaseError>([&] { update.Open(); }, "CommandText does not return a result set");
+  EXPECT_THROW_MSG(update.Open(), DatabaseError, "CommandText does not return a result set");
   EXPECT_FALSE(update.Active());
 }
 
@@ -197,8 +188,8 @@ TEST_F(QueryDataSetTest, MemoryCopiesAndRecordsTakeTheRows) {
 
 TEST_P(AccessSuite, QueryDataSetReadsAndRerunsOnEveryBackEnd) {
   const AccessTarget& target = GetParam();
-  db().Execute("CREATE TABLE people (id INTEGER NOT NULL PRIMARY KEY, name VARCHAR(30), at " + target.datetime_type +
-               ", data " + target.blob_type + ")");
+  db().Execute("CREATE TABLE people (id INTEGER NOT NULL PRIMARY KEY, name VARCHAR(30), at " +
+               target.datetime_type + ", data " + target.blob_type + ")");
   auto insert = db().Prepare("INSERT INTO people (id, name, at, data) VALUES (:id, :name, :at, :data)");
   for (int id = 1; id <= 3; ++id) {
     insert->SetParameter("id", Value::Integer(id));

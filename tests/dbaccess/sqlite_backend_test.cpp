@@ -9,6 +9,7 @@
 
 #include "dbaccess/connection.h"
 #include "dbaccess/sqlite_types.h"
+#include "support/expect_throw_msg.h"
 #include "support/temp_dir.h"
 #include "text/encoding.h"
 
@@ -87,17 +88,6 @@ class SqliteBackend : public ::testing::Test {
   TempDir folder_;
 };
 
-// Runs a statement and gives the message of the DatabaseError it throws.
-template <typename Action>
-std::string ErrorMessage(Action action) {
-  try {
-    action();
-  } catch (const DatabaseError& error) {
-    return error.what();
-  }
-  return "no error";
-}
-
 TEST_F(SqliteBackend, MasterIsAnInMemoryDatabaseAndCatalogsAreTheFiles) {
   Connection master(ConnectionString());
   master.Open();
@@ -109,8 +99,8 @@ TEST_F(SqliteBackend, MasterIsAnInMemoryDatabaseAndCatalogsAreTheFiles) {
   master.CreateDatabase("Alpha");
   tamaril::testing::WriteWholeFile(folder_.File("notes.txt"), "not a database");
   EXPECT_THAT(master.Catalogs(), ElementsAre("Alpha", "beta"));
-  EXPECT_EQ(ErrorMessage([&] { master.CreateDatabase("BETA"); }), "Database 'BETA' already exists");
-  EXPECT_EQ(ErrorMessage([&] { master.CreateDatabase("../escape"); }), "Invalid database name '../escape'");
+  EXPECT_THROW_MSG(master.CreateDatabase("BETA"), DatabaseError, "Database 'BETA' already exists");
+  EXPECT_THROW_MSG(master.CreateDatabase("../escape"), DatabaseError, "Invalid database name '../escape'");
 
   master.SetDefaultDatabase("ALPHA");  // letter case does not matter, the file's spelling is kept
   EXPECT_EQ(master.DefaultDatabase(), "Alpha");
@@ -120,11 +110,11 @@ TEST_F(SqliteBackend, MasterIsAnInMemoryDatabaseAndCatalogsAreTheFiles) {
 TEST_F(SqliteBackend, OpeningAMissingFolderOrDatabaseFails) {
   const std::string missing = folder_.File("nowhere");
   Connection no_folder("Provider=SQLite;Data Source=" + missing);
-  EXPECT_EQ(ErrorMessage([&] { no_folder.Open(); }), "Database folder '" + missing + "' does not exist");
+  EXPECT_THROW_MSG(no_folder.Open(), DatabaseError, "Database folder '" + missing + "' does not exist");
   EXPECT_FALSE(no_folder.IsOpen());
 
   Connection no_database(ConnectionString("nope"));
-  EXPECT_EQ(ErrorMessage([&] { no_database.Open(); }), "Database 'nope' does not exist");
+  EXPECT_THROW_MSG(no_database.Open(), DatabaseError, "Database 'nope' does not exist");
   EXPECT_FALSE(no_database.IsOpen());
 }
 
@@ -144,7 +134,7 @@ TEST_F(SqliteBackend, DeclaredTypesSurviveInTheCatalogue) {
   EXPECT_EQ(columns[2].precision, 10);
   EXPECT_EQ(columns[2].scale, 2);
   EXPECT_EQ(columns[3].field_type, FieldType::Memo);
-  EXPECT_EQ(ErrorMessage([&] { db->Columns("missing"); }), "no such table: missing");
+  EXPECT_THROW_MSG(db->Columns("missing"), DatabaseError, "no such table: missing");
 }
 
 TEST_F(SqliteBackend, ConstraintNamesComeFromTheCreateText) {
@@ -180,8 +170,10 @@ TEST_F(SqliteBackend, ConstraintNamesComeFromTheCreateText) {
   EXPECT_EQ(db->Columns("child")[0].nullable, false);
 
   // Foreign keys are enforced.
-  EXPECT_THAT(ErrorMessage([&] { db->Execute("INSERT INTO child (id, a) VALUES (1, 42)"); }),
-              HasSubstr("FOREIGN KEY constraint failed"));
+  const auto orphan =
+      testing::CatchError<DatabaseError>([&] { db->Execute("INSERT INTO child (id, a) VALUES (1, 42)"); });
+  ASSERT_TRUE(orphan);
+  EXPECT_THAT(orphan->what(), HasSubstr("FOREIGN KEY constraint failed"));
 }
 
 TEST_F(SqliteBackend, ValuesAreStoredInTheirTextForms) {
@@ -229,16 +221,16 @@ TEST_F(SqliteBackend, BatchesCountOnlyRowsTheirStatementsChanged) {
 TEST_F(SqliteBackend, PreparedTextsHoldOneStatementAndOneLiveCursor) {
   auto db = OpenNew("prepare");
   db->Execute("CREATE TABLE t (id INTEGER); INSERT INTO t VALUES (1); INSERT INTO t VALUES (2)");
-  EXPECT_EQ(ErrorMessage([&] { db->Prepare("DELETE FROM t; DELETE FROM t"); }),
-            "A prepared statement text may hold only one statement");
-  EXPECT_EQ(ErrorMessage([&] { db->CallProcedure("rep_ZRT_dbbackup", {}, false); }),
-            "SQLite has no stored procedures");
+  EXPECT_THROW_MSG(db->Prepare("DELETE FROM t; DELETE FROM t"), DatabaseError,
+                   "A prepared statement text may hold only one statement");
+  EXPECT_THROW_MSG(db->CallProcedure("rep_ZRT_dbbackup", {}, false), DatabaseError,
+                   "SQLite has no stored procedures");
 
   auto select = db->Prepare("SELECT id FROM t ORDER BY id");
   auto first = select->Open();
   ASSERT_TRUE(first->Next());
   auto second = select->Open();
-  EXPECT_EQ(ErrorMessage([&] { first->Next(); }), "The cursor was closed by a new run of its statement");
+  EXPECT_THROW_MSG(first->Next(), DatabaseError, "The cursor was closed by a new run of its statement");
   ASSERT_TRUE(second->Next());
   EXPECT_EQ(second->Get(std::size_t{0}), Value::Integer(1));
 }
@@ -247,15 +239,14 @@ TEST_F(SqliteBackend, CommandTimeoutInterruptsALongStatement) {
   auto db = OpenNew("slow");
   db->SetCommandTimeout(1);
   const auto start = std::chrono::steady_clock::now();
-  try {
+  const auto error = testing::CatchError<DatabaseError>([&] {
     db->QueryAll(
         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000000000) "
         "SELECT count(*) FROM n");
-    FAIL() << "the statement was not interrupted";
-  } catch (const DatabaseError& error) {
-    EXPECT_STREQ(error.what(), "The command did not finish within 1 seconds");
-    EXPECT_EQ(error.sqlstate(), "HYT00");
-  }
+  });
+  ASSERT_TRUE(error);
+  EXPECT_STREQ(error->what(), "The command did not finish within 1 seconds");
+  EXPECT_EQ(error->sqlstate(), "HYT00");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   auto rows = db->QueryAll("SELECT 7");  // the connection goes on working
   ASSERT_TRUE(rows->Next());

@@ -75,12 +75,13 @@ TEST_F(DatasetRules, RegistersVisibleFieldsUnderUpperCaseNamesWithBlanksAsUnders
   RegisterDatasetFields(false, registry, list, "Pole", table);
   std::vector<std::string> names;
   for (const auto& entry : registry.Entries()) {
-    names.push_back(text::AnsiToUtf8(entry->name) + ":" + std::to_string(static_cast<int>(entry->def.ResultType())));
+    names.push_back(text::AnsiToUtf8(entry->name) + ":" +
+                    std::to_string(static_cast<int>(entry->def.ResultType())));
     EXPECT_TRUE(entry->def.Caches());
     EXPECT_EQ(entry->def.category, "Pole");
   }
   EXPECT_EQ(names, (std::vector<std::string>{"CENA:1", "NAZEV:2", "DATUM_ZÁPISU:3", "CAS:2", "OK:4"}));
-  EXPECT_EQ(list, registry.Find("OK"));  // the last field is found first
+  EXPECT_EQ(list, registry.Find("OK"));                      // the last field is found first
   EXPECT_EQ(RuleList(RuleKind::Export)->name, "@LASTXPRT");  // the global list is untouched
 
   FreeFieldDefinitions(registry);
@@ -122,7 +123,8 @@ TEST_F(DatasetRules, FieldIdentifiersReadTheCurrentRow) {
   }
 
   // A closed dataset, a dataset without the column and no dataset at all read Null.
-  for (dataset::TDataSet* other : {static_cast<dataset::TDataSet*>(&empty_row), static_cast<dataset::TDataSet*>(nullptr)}) {
+  for (dataset::TDataSet* other :
+       {static_cast<dataset::TDataSet*>(&empty_row), static_cast<dataset::TDataSet*>(nullptr)}) {
     if (other != nullptr) other->Close();
     rule.SetDataSet(other);
     EXPECT_EQ(RuleOutcome(rule, "CENA * 2", list), "E102");
@@ -143,7 +145,8 @@ TEST_F(DatasetRules, PrefixedIdentifiersReadTheOtherRowOfTwoRowRules) {
   FillTable(current, 100, "starý");
   FieldRegistry registry;
   DefinitionList list = const_cast<OperationDef*>(RuleList(RuleKind::Update));
-  RegisterTwoDatasetFields(false, registry, "@IMP_", list, text::Utf8ToAnsi("Cíl"), "Import", current, imported);
+  RegisterTwoDatasetFields(false, registry, "@IMP_", list, text::Utf8ToAnsi("Cíl"), "Import", current,
+                           imported);
   EXPECT_EQ(registry.Count(), 10U);
   EXPECT_EQ(registry.Entries().front()->name, "@IMP_CENA");
   EXPECT_EQ(registry.Entries().front()->category, "Import");
@@ -161,10 +164,12 @@ TEST_F(DatasetRules, ReplicationIdentifiersReadTheProcessWideValues) {
   RunValues().last_import_date = k24Dec2003;
   RunValues().update_field = text::Utf8ToAnsi("Cena_kč");
   TExpression rule;
-  EXPECT_EQ(RuleOutcome(rule, "@SIGNATURE + \"/\" + @signature", RuleList(RuleKind::Export)), "S:POBOCKA1/POBOCKA1");
+  EXPECT_EQ(RuleOutcome(rule, "@SIGNATURE + \"/\" + @signature", RuleList(RuleKind::Export)),
+            "S:POBOCKA1/POBOCKA1");
   EXPECT_EQ(RuleOutcome(rule, "@LASTIMPRT", RuleList(RuleKind::Delete)), "N:37979");
   EXPECT_EQ(RuleOutcome(rule, "@LASTXPRT", RuleList(RuleKind::Export)), "N:0");
-  EXPECT_EQ(RuleOutcome(rule, "@UPDFLD + \" \" + @UPDFLDUPPER", RuleList(RuleKind::UpdateField)), "S:Cena_kč CENA_KČ");
+  EXPECT_EQ(RuleOutcome(rule, "@UPDFLD + \" \" + @UPDFLDUPPER", RuleList(RuleKind::UpdateField)),
+            "S:Cena_kč CENA_KČ");
   EXPECT_EQ(RuleOutcome(rule, "@UPDFLD", RuleList(RuleKind::Update)), "C2");
   EXPECT_EQ(RuleOutcome(rule, "ano AND NOT ne", RuleList(RuleKind::Append)), "B:true");
 }
@@ -172,14 +177,16 @@ TEST_F(DatasetRules, ReplicationIdentifiersReadTheProcessWideValues) {
 TEST_F(DatasetRules, TheFiveListsStackTheirIdentifiersOnTheSharedBuiltins) {
   const auto names_before_builtins = [](const OperationDef* def) {
     std::string names;
-    for (; def != nullptr && def != BuiltinOperations(); def = def->next) names += std::string(def->name) + " ";
+    for (; def != nullptr && def != BuiltinOperations(); def = def->next)
+      names += std::string(def->name) + " ";
     return def == nullptr ? names + "(no built-ins)" : names;
   };
   EXPECT_EQ(names_before_builtins(RuleList(RuleKind::Export)), "@LASTXPRT @SIGNATURE ");
   EXPECT_EQ(names_before_builtins(RuleList(RuleKind::Append)), "@LASTIMPRT @SIGNATURE ");
   EXPECT_EQ(RuleList(RuleKind::Update), RuleList(RuleKind::Append));
   EXPECT_EQ(RuleList(RuleKind::Delete), RuleList(RuleKind::Append));
-  EXPECT_EQ(names_before_builtins(RuleList(RuleKind::UpdateField)), "@UPDFLDUPPER @UPDFLD @LASTIMPRT @SIGNATURE ");
+  EXPECT_EQ(names_before_builtins(RuleList(RuleKind::UpdateField)),
+            "@UPDFLDUPPER @UPDFLD @LASTIMPRT @SIGNATURE ");
   EXPECT_EQ(RuleList(RuleKind::Export)->category, "Funkce pro export");
   EXPECT_TRUE(RuleList(RuleKind::Export)->help_file.empty());
   EXPECT_FALSE(RuleList(RuleKind::Export)->Caches());
@@ -198,7 +205,8 @@ TEST_F(DatasetRules, RuleTextJoinsTrimmedLines) {
 }
 
 TEST_F(DatasetRules, TrackingColumnsAreRecognisedIgnoringCase) {
-  for (const char* name : {"rep_Date_Inserted", "REP_SIGNATURE_INSERTED", "rep_date_updated", "Rep_Signature_Updated"}) {
+  for (const char* name :
+       {"rep_Date_Inserted", "REP_SIGNATURE_INSERTED", "rep_date_updated", "Rep_Signature_Updated"}) {
     EXPECT_TRUE(IsTrackingColumn(name)) << name;
   }
   for (const char* name : {"rep_Date", "rep_Date_Inserted ", "Date_Updated", "rep_Signature_Deleted", ""}) {

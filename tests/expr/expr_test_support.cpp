@@ -13,10 +13,14 @@ namespace {
 
 void Constant(Value* result, const OperationDef& def, TCompiledExpression&, const Value*) {
   const std::string_view name = def.name;
-  if (name == "T" || name == "F") *result = Value::Boolean(name == "T");
-  else if (name == "X") *result = Value::Number(5);
-  else if (name == "X1E") *result = Value::Number(10);
-  else if (name == "CNT") *result = Value::Number(++CounterCalls());
+  if (name == "T" || name == "F")
+    *result = Value::Boolean(name == "T");
+  else if (name == "X")
+    *result = Value::Number(5);
+  else if (name == "X1E")
+    *result = Value::Number(10);
+  else if (name == "CNT")
+    *result = Value::Number(++CounterCalls());
 }
 
 OperationDef Identifier(std::string_view name, TypeCode type, bool cache = false) {

@@ -7,6 +7,7 @@
 #include "expr/disassembler.h"
 #include "expr/expression.h"
 #include "expr_test_support.h"
+#include "support/expect_throw_msg.h"
 #include "text/encoding.h"
 
 namespace tamaril::expr {
@@ -16,46 +17,37 @@ class ExpressionObject : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { testing::UseProgramSettings(); }
 
-  static std::string CompileMessage(const std::string& ansi_rule) {
-    TExpression expression;
-    try {
-      expression.Compile(ansi_rule, testing::TestList());
-    } catch (const ExpressionError& error) {
-      return text::AnsiToUtf8(error.what());
-    }
-    return "no error";
-  }
-
-  static std::string EvaluateMessage(const std::string& ansi_rule) {
+  static void Compile(const std::string& ansi_rule) {
     TExpression expression;
     expression.Compile(ansi_rule, testing::TestList());
-    try {
-      expression.Evaluate();
-    } catch (const EvaluationError& error) {
-      return error.what();
-    }
-    return "no error";
+  }
+
+  static void Evaluate(const std::string& ansi_rule) {
+    TExpression expression;
+    expression.Compile(ansi_rule, testing::TestList());
+    (void)expression.Evaluate();
   }
 };
 
 TEST_F(ExpressionObject, CompileErrorsCarryTheCzechPrefixCarriageReturnAndQuotedText) {
-  EXPECT_EQ(CompileMessage("1+"), "Neznámá operace:\r'1+'");
-  EXPECT_EQ(CompileMessage("x = 'a'"), "Neznámá operace:\r'''A'''");
-  EXPECT_EQ(CompileMessage("1 + \"a'b\""), "Chybný typ:\r'1 + \"a''b\"'");
-  EXPECT_EQ(CompileMessage("1<>"), "Chybí operand:\r'1<>'");
-  EXPECT_EQ(CompileMessage("min(1,2,3,4)"), "Chybný počet operandů:\r'MIN(1,2,3,4)'");
-  EXPECT_EQ(CompileMessage("1+2)"), "očekávána \"(\":\r'1+2)'");
-  EXPECT_EQ(CompileMessage("(1+2"), "očekávána \")\":\r'(1+2'");
-  EXPECT_EQ(CompileMessage("\"a"), "Neukončený řetězec:\r'\"a'");
-  EXPECT_EQ(CompileMessage("  "), "no error");
+  EXPECT_THROW_MSG(Compile("1+"), ExpressionError, text::Utf8ToAnsi("Neznámá operace:\r'1+'"));
+  EXPECT_THROW_MSG(Compile("x = 'a'"), ExpressionError, text::Utf8ToAnsi("Neznámá operace:\r'''A'''"));
+  EXPECT_THROW_MSG(Compile("1 + \"a'b\""), ExpressionError, text::Utf8ToAnsi("Chybný typ:\r'1 + \"a''b\"'"));
+  EXPECT_THROW_MSG(Compile("1<>"), ExpressionError, text::Utf8ToAnsi("Chybí operand:\r'1<>'"));
+  EXPECT_THROW_MSG(Compile("min(1,2,3,4)"), ExpressionError,
+                   text::Utf8ToAnsi("Chybný počet operandů:\r'MIN(1,2,3,4)'"));
+  EXPECT_THROW_MSG(Compile("1+2)"), ExpressionError, text::Utf8ToAnsi("očekávána \"(\":\r'1+2)'"));
+  EXPECT_THROW_MSG(Compile("(1+2"), ExpressionError, text::Utf8ToAnsi("očekávána \")\":\r'(1+2'"));
+  EXPECT_THROW_MSG(Compile("\"a"), ExpressionError, text::Utf8ToAnsi("Neukončený řetězec:\r'\"a'"));
+  EXPECT_NO_THROW(Compile("  "));
 }
 
 TEST_F(ExpressionObject, EvaluationErrorsCarryTheEnglishText) {
-  EXPECT_EQ(EvaluateMessage("1/0"), "Division by zero");
-  EXPECT_EQ(EvaluateMessage("IF(NB, 1, 2)"), "Invalid operand type");
-  EXPECT_EQ(EvaluateMessage("1E300 * 1E300"), "Too large/small number");
-  EXPECT_EQ(EvaluateMessage("SQRT(-4)"), "Invalid operand");
-  EXPECT_EQ(EvaluateMessage("DATE(0, 1, 2000)"), "Unknown error");
+  EXPECT_THROW_MSG(Evaluate("1/0"), EvaluationError, "Division by zero");
+  EXPECT_THROW_MSG(Evaluate("IF(NB, 1, 2)"), EvaluationError, "Invalid operand type");
+  EXPECT_THROW_MSG(Evaluate("1E300 * 1E300"), EvaluationError, "Too large/small number");
+  EXPECT_THROW_MSG(Evaluate("SQRT(-4)"), EvaluationError, "Invalid operand");
+  EXPECT_THROW_MSG(Evaluate("DATE(0, 1, 2000)"), EvaluationError, "Unknown error");
 }
 
 TEST_F(ExpressionObject, EmptyRuleEvaluatesToNull) {
@@ -70,16 +62,14 @@ TEST(Registration, RefusesARecordOfAnotherSize) {
   def.name = "BAD";
   def.record_size = 52;
   DefinitionList list = nullptr;
-  try {
-    RegisterOperation(list, def);
-    FAIL() << "registered";
-  } catch (const OperationDefinitionError& error) {
-    EXPECT_STREQ(error.what(), "invalid operation definition record");
-  }
+  EXPECT_THROW_MSG(RegisterOperation(list, def), OperationDefinitionError,
+                   "invalid operation definition record");
   EXPECT_EQ(list, nullptr);
 }
 
-void Answer(Value* result, const OperationDef&, TCompiledExpression&, const Value*) { *result = Value::Number(42); }
+void Answer(Value* result, const OperationDef&, TCompiledExpression&, const Value*) {
+  *result = Value::Number(42);
+}
 
 TEST(Registration, ListsShareTailsAndLaterIdentifiersHideBuiltins) {
   testing::UseProgramSettings();
@@ -115,7 +105,8 @@ TEST(Registration, BuiltinsAreListedLatestFirstWithTheirHelpContexts) {
 TEST(Disassembler, ShowsConstantsOperationsAndJumps) {
   testing::UseProgramSettings();
   TCompiledExpression expression;
-  ASSERT_EQ(expression.Compile("(IF(x > 1.5, \"a\"\"\", UPPER(\"b\")) = \"A\") OR T", testing::TestList()), 0);
+  ASSERT_EQ(expression.Compile("(IF(x > 1.5, \"a\"\"\", UPPER(\"b\")) = \"A\") OR T", testing::TestList()),
+            0);
   EXPECT_EQ(Disassemble(expression),
             "0000 OP X N<-()\n"
             "0001 CONST N 1.5\n"
@@ -149,7 +140,7 @@ TEST(Robustness, HostileTextsGiveCodes) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 
   const std::string long_text(100000, 'a');
-  EXPECT_EQ(testing::Outcome("\"" + long_text + "\"") , "S:" + long_text);
+  EXPECT_EQ(testing::Outcome("\"" + long_text + "\""), "S:" + long_text);
   EXPECT_EQ(testing::Outcome("LEN(\"" + long_text + "\")"), "N:1e+05");
   EXPECT_EQ(testing::Outcome("\"" + long_text).substr(0, 5), "C7:\"a");
 

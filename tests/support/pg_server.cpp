@@ -12,8 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <string>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace tamaril::testing {
@@ -199,15 +199,16 @@ void PgServer::Start() {
     RunChecked(AsServerUser({bin_ + "/initdb", "-D", data_, "-U", "postgres", "--auth=trust", "-E", "UTF8",
                              "--locale=C", "--no-sync", "--no-instructions"}));
     port_ = FreeLoopbackPort();
-    AppendToFile(data_ + "/postgresql.conf",
-                 "listen_addresses = '127.0.0.1'\nport = " + std::to_string(port_) +
-                     "\nunix_socket_directories = '" + folder_ +
-                     "'\nfsync = off\nsynchronous_commit = off\nfull_page_writes = off\nmax_connections = 100\n",
-                 false);
-    AppendToFile(data_ + "/pg_hba.conf",
-                 "local all all trust\nhost all all 127.0.0.1/32 scram-sha-256\n", true);
-    RunChecked(AsServerUser({bin_ + "/pg_ctl", "-D", data_, "-l", folder_ + "/server.log", "-w", "-t", "30",
-                             "start"}));
+    AppendToFile(
+        data_ + "/postgresql.conf",
+        "listen_addresses = '127.0.0.1'\nport = " + std::to_string(port_) + "\nunix_socket_directories = '" +
+            folder_ +
+            "'\nfsync = off\nsynchronous_commit = off\nfull_page_writes = off\nmax_connections = 100\n",
+        false);
+    AppendToFile(data_ + "/pg_hba.conf", "local all all trust\nhost all all 127.0.0.1/32 scram-sha-256\n",
+                 true);
+    RunChecked(AsServerUser(
+        {bin_ + "/pg_ctl", "-D", data_, "-l", folder_ + "/server.log", "-w", "-t", "30", "start"}));
     AppendToFile(folder_ + "/port", std::to_string(port_) + "\n", true);
     RunAsSuperuser(std::string("CREATE ROLE ") + kUser + " LOGIN CREATEDB PASSWORD '" + kPassword + "'");
   } catch (...) {
@@ -232,13 +233,15 @@ void PgServer::Stop() noexcept {
 }
 
 std::string PgServer::OdbcString(std::string_view database) const {
-  return "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" + std::to_string(port_) +
+  // CommLog=0: the driver's registration turns its communication log on, which would leave one
+  // psqlodbc_*.log file in /tmp per connection.
+  return "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" + std::to_string(port_) + ";CommLog=0;Debug=0" +
          ";Database=" + std::string(database);
 }
 
 void PgServer::RunAsSuperuser(std::string_view sql) const {
-  RunChecked({bin_ + "/psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", folder_, "-p", std::to_string(port_), "-U",
-              "postgres", "-d", "postgres", "-c", std::string(sql)});
+  RunChecked({bin_ + "/psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", folder_, "-p", std::to_string(port_),
+              "-U", "postgres", "-d", "postgres", "-c", std::string(sql)});
 }
 
 void PgServer::CreateDatabase(std::string_view name) const {

@@ -28,7 +28,8 @@ class PgServer {
   static constexpr const char* kPassword = "secret";
 
   int port() const noexcept { return port_; }
-  /// "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=N;Database=DB" (no login).
+  /// "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=N;CommLog=0;Debug=0;Database=DB": no login,
+  /// and no driver log files.
   std::string OdbcString(std::string_view database) const;
   /// Creates a database owned by "tamaril"; throws std::runtime_error on failure.
   void CreateDatabase(std::string_view name) const;

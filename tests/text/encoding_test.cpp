@@ -14,11 +14,10 @@ struct CzechLetter {
 };
 
 constexpr CzechLetter kCzechLetters[] = {
-    {"á", 0xE1}, {"č", 0xE8}, {"ď", 0xEF}, {"é", 0xE9}, {"ě", 0xEC}, {"í", 0xED}, {"ň", 0xF2},
-    {"ó", 0xF3}, {"ř", 0xF8}, {"š", 0x9A}, {"ť", 0x9D}, {"ú", 0xFA}, {"ů", 0xF9}, {"ý", 0xFD},
-    {"ž", 0x9E}, {"Á", 0xC1}, {"Č", 0xC8}, {"Ď", 0xCF}, {"É", 0xC9}, {"Ě", 0xCC}, {"Í", 0xCD},
-    {"Ň", 0xD2}, {"Ó", 0xD3}, {"Ř", 0xD8}, {"Š", 0x8A}, {"Ť", 0x8D}, {"Ú", 0xDA}, {"Ů", 0xD9},
-    {"Ý", 0xDD}, {"Ž", 0x8E}};
+    {"á", 0xE1}, {"č", 0xE8}, {"ď", 0xEF}, {"é", 0xE9}, {"ě", 0xEC}, {"í", 0xED}, {"ň", 0xF2}, {"ó", 0xF3},
+    {"ř", 0xF8}, {"š", 0x9A}, {"ť", 0x9D}, {"ú", 0xFA}, {"ů", 0xF9}, {"ý", 0xFD}, {"ž", 0x9E}, {"Á", 0xC1},
+    {"Č", 0xC8}, {"Ď", 0xCF}, {"É", 0xC9}, {"Ě", 0xCC}, {"Í", 0xCD}, {"Ň", 0xD2}, {"Ó", 0xD3}, {"Ř", 0xD8},
+    {"Š", 0x8A}, {"Ť", 0x8D}, {"Ú", 0xDA}, {"Ů", 0xD9}, {"Ý", 0xDD}, {"Ž", 0x8E}};
 
 TEST(Encoding, CzechLettersMapToTheirWindows1250BytesAndBack) {
   for (const CzechLetter& letter : kCzechLetters) {
@@ -39,7 +38,9 @@ TEST(Encoding, SentenceSurvivesEveryRoundTrip) {
 }
 
 TEST(Encoding, CharacterOutsideWindows1250BecomesQuestionMark) {
-  EXPECT_EQ(Utf8ToAnsi("a€b"), "a\x80" "b");  // the euro sign is in the code page
+  EXPECT_EQ(Utf8ToAnsi("a€b"),
+            "a\x80"
+            "b");  // the euro sign is in the code page
   EXPECT_EQ(Utf8ToAnsi("a→b"), "a?b");
   EXPECT_EQ(Utf8ToAnsi("Ω😀"), "??");
   EXPECT_EQ(Utf16ToAnsi(u"x\u00F1y"), "x?y");

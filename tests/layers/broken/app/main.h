@@ -1,0 +1,4 @@
+#pragma once
+
+#include "high/high.h"
+#include "nolayer/thing.h"

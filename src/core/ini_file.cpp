@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
-#include <cctype>
 #include <climits>
 #include <cstring>
 #include <filesystem>
@@ -42,7 +42,9 @@ std::optional<std::string_view> NamePart(std::string_view line) {
   return line.substr(0, eq);
 }
 
-bool IsSectionLine(std::string_view line) { return !line.empty() && line.front() == '[' && line.back() == ']'; }
+bool IsSectionLine(std::string_view line) {
+  return !line.empty() && line.front() == '[' && line.back() == ']';
+}
 
 IniFileError SystemError(std::string_view what, const std::string& path, int error) {
   return IniFileError(text::Utf8ToAnsi(std::string(what) + " " + path + ": " + std::strerror(error)));
@@ -72,7 +74,8 @@ std::optional<int> ParseInteger(std::string_view s) {
 std::optional<double> ParseDotFloat(std::string_view s) {
   if (!s.empty() && s.front() == '+') s.remove_prefix(1);
   const std::string_view digits = (!s.empty() && s.front() == '-') ? s.substr(1) : s;
-  if (digits.empty() || !(std::isdigit(static_cast<unsigned char>(digits.front())) || digits.front() == '.')) {
+  if (digits.empty() ||
+      !(std::isdigit(static_cast<unsigned char>(digits.front())) || digits.front() == '.')) {
     return std::nullopt;
   }
   double value = 0;
@@ -399,7 +402,9 @@ bool TQVMIniFile::ValueExists(std::string_view section, std::string_view key) co
 
 void TQVMIniFile::EraseSection(std::string_view section) { image_->RemoveSection(section); }
 
-void TQVMIniFile::DeleteKey(std::string_view section, std::string_view key) { image_->RemoveKey(section, key); }
+void TQVMIniFile::DeleteKey(std::string_view section, std::string_view key) {
+  image_->RemoveKey(section, key);
+}
 
 void TQVMIniFile::UpdateFile() { image_->Update(); }
 

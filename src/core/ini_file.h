@@ -46,7 +46,8 @@ class TQVMIniFile {
   bool Modified() const noexcept;
 
   /// The trimmed value of a key, or the default when the section, the key or the value is missing.
-  std::string ReadString(std::string_view section, std::string_view key, std::string_view default_value) const;
+  std::string ReadString(std::string_view section, std::string_view key,
+                         std::string_view default_value) const;
   /// Sets a key (an empty value removes it; an empty key removes the section; all three
   /// empty write the file as UpdateFile does); throws IniFileError for a line break in
   /// any of them or a "=" in the key, and as UpdateFile does.

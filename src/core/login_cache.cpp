@@ -22,8 +22,8 @@ void LoginCache::ConnectDatabase(dbaccess::Connection& connection, std::string_v
   std::string password = known ? known->Password : std::string();
   bool database_missing = false;
   std::string reason;
-  ConnectWithLogin(&connection, connection_string, database_name, database_missing, user_name, password, prompt_,
-                   &reason);
+  ConnectWithLogin(&connection, connection_string, database_name, database_missing, user_name, password,
+                   prompt_, &reason);
   if (!connection.IsOpen()) {
     if (database_missing) throw AppError(text::Utf8ToAnsi("Zadaná databáze na serveru neexistuje"));
     std::string message = text::Utf8ToAnsi("ADO připojení nelze navázat");

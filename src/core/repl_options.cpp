@@ -24,7 +24,8 @@ std::string DataFolder() {
 }  // namespace
 
 TReplOptions& ReplOptions() {
-  static TReplOptions options{DefaultExportFolder(), DefaultImportFolder(), DefaultLogFilePath(), DefaultDoLog()};
+  static TReplOptions options{DefaultExportFolder(), DefaultImportFolder(), DefaultLogFilePath(),
+                              DefaultDoLog()};
   return options;
 }
 

@@ -326,17 +326,12 @@ void TDataSet::GetCalcFields(std::byte* buffer) {
 
 std::byte* TDataSet::BufferOfState() noexcept {
   switch (state_) {
-    case DataSetState::Browse:
-      return has_record_ ? active_.get() : nullptr;
+    case DataSetState::Browse: return has_record_ ? active_.get() : nullptr;
     case DataSetState::Edit:
-    case DataSetState::Insert:
-      return active_.get();
-    case DataSetState::CalcFields:
-      return calc_buffer_;
-    case DataSetState::Filter:
-      return temp_.get();
-    default:
-      return nullptr;
+    case DataSetState::Insert: return active_.get();
+    case DataSetState::CalcFields: return calc_buffer_;
+    case DataSetState::Filter: return temp_.get();
+    default: return nullptr;
   }
 }
 
@@ -623,23 +618,57 @@ void TDataSet::FieldChanged(TField& field) {
   }
 }
 
-void TDataSet::DoBeforeOpen() { if (BeforeOpen) BeforeOpen(*this); }
-void TDataSet::DoAfterOpen() { if (AfterOpen) AfterOpen(*this); }
-void TDataSet::DoBeforeClose() { if (BeforeClose) BeforeClose(*this); }
-void TDataSet::DoAfterClose() { if (AfterClose) AfterClose(*this); }
-void TDataSet::DoBeforeInsert() { if (BeforeInsert) BeforeInsert(*this); }
-void TDataSet::DoAfterInsert() { if (AfterInsert) AfterInsert(*this); }
-void TDataSet::DoBeforeEdit() { if (BeforeEdit) BeforeEdit(*this); }
-void TDataSet::DoAfterEdit() { if (AfterEdit) AfterEdit(*this); }
-void TDataSet::DoBeforePost() { if (BeforePost) BeforePost(*this); }
-void TDataSet::DoAfterPost() { if (AfterPost) AfterPost(*this); }
-void TDataSet::DoBeforeCancel() { if (BeforeCancel) BeforeCancel(*this); }
-void TDataSet::DoAfterCancel() { if (AfterCancel) AfterCancel(*this); }
-void TDataSet::DoBeforeDelete() { if (BeforeDelete) BeforeDelete(*this); }
-void TDataSet::DoAfterDelete() { if (AfterDelete) AfterDelete(*this); }
-void TDataSet::DoBeforeScroll() { if (BeforeScroll) BeforeScroll(*this); }
-void TDataSet::DoAfterScroll() { if (AfterScroll) AfterScroll(*this); }
-void TDataSet::DoOnNewRecord() { if (OnNewRecord) OnNewRecord(*this); }
+void TDataSet::DoBeforeOpen() {
+  if (BeforeOpen) BeforeOpen(*this);
+}
+void TDataSet::DoAfterOpen() {
+  if (AfterOpen) AfterOpen(*this);
+}
+void TDataSet::DoBeforeClose() {
+  if (BeforeClose) BeforeClose(*this);
+}
+void TDataSet::DoAfterClose() {
+  if (AfterClose) AfterClose(*this);
+}
+void TDataSet::DoBeforeInsert() {
+  if (BeforeInsert) BeforeInsert(*this);
+}
+void TDataSet::DoAfterInsert() {
+  if (AfterInsert) AfterInsert(*this);
+}
+void TDataSet::DoBeforeEdit() {
+  if (BeforeEdit) BeforeEdit(*this);
+}
+void TDataSet::DoAfterEdit() {
+  if (AfterEdit) AfterEdit(*this);
+}
+void TDataSet::DoBeforePost() {
+  if (BeforePost) BeforePost(*this);
+}
+void TDataSet::DoAfterPost() {
+  if (AfterPost) AfterPost(*this);
+}
+void TDataSet::DoBeforeCancel() {
+  if (BeforeCancel) BeforeCancel(*this);
+}
+void TDataSet::DoAfterCancel() {
+  if (AfterCancel) AfterCancel(*this);
+}
+void TDataSet::DoBeforeDelete() {
+  if (BeforeDelete) BeforeDelete(*this);
+}
+void TDataSet::DoAfterDelete() {
+  if (AfterDelete) AfterDelete(*this);
+}
+void TDataSet::DoBeforeScroll() {
+  if (BeforeScroll) BeforeScroll(*this);
+}
+void TDataSet::DoAfterScroll() {
+  if (AfterScroll) AfterScroll(*this);
+}
+void TDataSet::DoOnNewRecord() {
+  if (OnNewRecord) OnNewRecord(*this);
+}
 
 std::uint8_t FieldFlags(const TField& field) {
   std::uint8_t flags = 0;

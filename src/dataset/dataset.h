@@ -19,7 +19,17 @@ class TDataSet;
 class TDataSource;
 
 /// What a dataset is doing.
-enum class DataSetState { Inactive, Browse, Edit, Insert, SetKey, CalcFields, Filter, NewValue, InternalCalc };
+enum class DataSetState {
+  Inactive,
+  Browse,
+  Edit,
+  Insert,
+  SetKey,
+  CalcFields,
+  Filter,
+  NewValue,
+  InternalCalc
+};
 
 /// Options of Locate (bits; CompareOption values).
 enum class LocateOption : int { CaseInsensitive = 1, PartialKey = 2 };
@@ -208,7 +218,8 @@ class TDataSet {
   virtual bool Locate(const std::string& key_fields, const Variant& key_values, int options = 0);
   /// The values of the result fields of the row found by the keys (array for several), Null when
   /// none; the current row does not change.
-  virtual Variant Lookup(const std::string& key_fields, const Variant& key_values, const std::string& result_fields);
+  virtual Variant Lookup(const std::string& key_fields, const Variant& key_values,
+                         const std::string& result_fields);
   /// The bookmark of the current row (empty when none).
   std::string GetBookmark() const;
   /// Makes the row of a bookmark current; throws when it is not valid.

@@ -47,8 +47,7 @@ class TStream {
 class TField {
  public:
   /// A field of `dataset` (not owned; the dataset owns its fields).
-  TField(TDataSet& dataset, std::string name, FieldType type, int size,
-         TFieldKind kind = TFieldKind::Data);
+  TField(TDataSet& dataset, std::string name, FieldType type, int size, TFieldKind kind = TFieldKind::Data);
   ~TField();
   TField(const TField&) = delete;
   TField& operator=(const TField&) = delete;

@@ -32,8 +32,9 @@ int ParseLayoutInteger(std::string_view token) {
   }
   long long value = 0;
   const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() || digits.front() == '-' ||
-      digits.front() == '+' || value > std::numeric_limits<int>::max() + (negative ? 1LL : 0LL)) {
+  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
+      digits.front() == '-' || digits.front() == '+' ||
+      value > std::numeric_limits<int>::max() + (negative ? 1LL : 0LL)) {
     throw DatasetError("'" + std::string(token) + "' is not a valid integer value");
   }
   return static_cast<int>(negative ? -value : value);
@@ -201,8 +202,8 @@ std::string BuildFieldLayout(const TFieldDefs& defs) {
   std::string layout;
   for (const TFieldDef& def : defs) {
     if (!layout.empty()) layout += ';';
-    layout += def.Name + ';' + std::string(FieldTypeName(def.DataType)) + ';' + std::to_string(def.Size) + ';' +
-              std::to_string(def.Attributes);
+    layout += def.Name + ';' + std::string(FieldTypeName(def.DataType)) + ';' + std::to_string(def.Size) +
+              ';' + std::to_string(def.Attributes);
     if (def.DataType == FieldType::BCD) layout += ';' + std::to_string(def.Precision);
   }
   return layout;

@@ -20,9 +20,9 @@ enum class FieldAttribute : std::uint8_t {
 struct TFieldDef {
   std::string Name;
   FieldType DataType = FieldType::Unknown;
-  int Size = 0;                ///< declared size (characters for string types)
+  int Size = 0;                 ///< declared size (characters for string types)
   std::uint8_t Attributes = 0;  ///< FieldAttribute bits
-  int Precision = 0;           ///< BCD only
+  int Precision = 0;            ///< BCD only
 };
 using TFieldDefs = std::vector<TFieldDef>;
 

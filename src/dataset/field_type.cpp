@@ -8,12 +8,12 @@ namespace tamaril::dataset {
 namespace {
 
 constexpr std::array<std::string_view, kFieldTypeCount> kEnumNames = {
-    "ftUnknown",     "ftString",     "ftSmallint",   "ftInteger",  "ftWord",       "ftBoolean",
-    "ftFloat",       "ftCurrency",   "ftBCD",        "ftDate",     "ftTime",       "ftDateTime",
-    "ftBytes",       "ftVarBytes",   "ftAutoInc",    "ftBlob",     "ftMemo",       "ftGraphic",
-    "ftFmtMemo",     "ftParadoxOle", "ftDBaseOle",   "ftTypedBinary", "ftCursor",  "ftFixedChar",
-    "ftWideString",  "ftLargeint",   "ftADT",        "ftArray",    "ftReference",  "ftDataSet",
-    "ftOraBlob",     "ftOraClob",    "ftVariant",    "ftInterface", "ftIDispatch", "ftGuid",
+    "ftUnknown",    "ftString",     "ftSmallint", "ftInteger",     "ftWord",      "ftBoolean",
+    "ftFloat",      "ftCurrency",   "ftBCD",      "ftDate",        "ftTime",      "ftDateTime",
+    "ftBytes",      "ftVarBytes",   "ftAutoInc",  "ftBlob",        "ftMemo",      "ftGraphic",
+    "ftFmtMemo",    "ftParadoxOle", "ftDBaseOle", "ftTypedBinary", "ftCursor",    "ftFixedChar",
+    "ftWideString", "ftLargeint",   "ftADT",      "ftArray",       "ftReference", "ftDataSet",
+    "ftOraBlob",    "ftOraClob",    "ftVariant",  "ftInterface",   "ftIDispatch", "ftGuid",
 };
 
 }  // namespace

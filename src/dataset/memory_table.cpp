@@ -98,14 +98,17 @@ void tMemoryRecordset::Post() {
 std::string tMemoryRecordset::GetBookmark() {
   const auto position = static_cast<std::uint32_t>(mem_->Records().CurrentIndex);
   std::string bookmark(4, '\0');
-  for (int i = 0; i < 4; ++i) bookmark[static_cast<std::size_t>(i)] = static_cast<char>((position >> (8 * i)) & 0xFF);
+  for (int i = 0; i < 4; ++i)
+    bookmark[static_cast<std::size_t>(i)] = static_cast<char>((position >> (8 * i)) & 0xFF);
   return bookmark;
 }
 
 void tMemoryRecordset::GotoBookmark(const std::string& bookmark) {
   std::uint32_t value = 0;
   if (bookmark.size() == 4) {
-    for (int i = 0; i < 4; ++i) value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bookmark[static_cast<std::size_t>(i)])) << (8 * i);
+    for (int i = 0; i < 4; ++i)
+      value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bookmark[static_cast<std::size_t>(i)]))
+               << (8 * i);
   }
   const auto position = static_cast<std::int32_t>(value);
   if (bookmark.size() != 4 || position < 0 || position >= mem_->Records().Count()) {
@@ -134,13 +137,14 @@ bool tMemoryRecordset::Locate(const std::string& key_fields, const Variant& key_
   const std::vector<std::string> names = SplitToList(key_fields, ";");
   std::vector<int> numbers;
   for (const std::string& name : names) {
-    const auto desc = std::find_if(descs.begin(), descs.end(), [&](const TFieldDesc& d) { return SameFieldName(d.Name, name); });
+    const auto desc = std::find_if(descs.begin(), descs.end(),
+                                   [&](const TFieldDesc& d) { return SameFieldName(d.Name, name); });
     if (desc == descs.end()) throw DatasetError("Field '" + name + "' not found");
     numbers.push_back(desc->FieldNo);
   }
   TQVMRecord& key = Scratch();
   for (std::size_t i = 0; i < numbers.size(); ++i) {
-    const Variant& value = numbers.size() > 1 ? key_values.Items().at(i)
+    const Variant& value = numbers.size() > 1     ? key_values.Items().at(i)
                            : key_values.IsArray() ? key_values.Items().at(0)
                                                   : key_values;
     key.SetValue(numbers[i], value);
@@ -306,7 +310,8 @@ void TQVMmemDataSet::SetIndexFieldsText(const std::string& fields) {
   if (!fields.empty()) {
     const TFieldDescs& descs = FieldDescs();
     for (const std::string& name : SplitToList(fields, ";")) {
-      const auto desc = std::find_if(descs.begin(), descs.end(), [&](const TFieldDesc& d) { return SameFieldName(d.Name, name); });
+      const auto desc = std::find_if(descs.begin(), descs.end(),
+                                     [&](const TFieldDesc& d) { return SameFieldName(d.Name, name); });
       if (desc == descs.end()) throw DatasetError("Invalid index fields");
       list.emplace_back(name, desc->FieldNo);
     }
@@ -441,6 +446,8 @@ std::unique_ptr<ByteWriter> TQVMStoredMemoryDataSet::CreateWriteStream() {
   return std::make_unique<AtomicFileWriter>(filename_, new_file_mode_);
 }
 
-void TQVMStoredMemoryDataSet::CommitStream(ByteWriter& stream) { static_cast<AtomicFileWriter&>(stream).Commit(); }
+void TQVMStoredMemoryDataSet::CommitStream(ByteWriter& stream) {
+  static_cast<AtomicFileWriter&>(stream).Commit();
+}
 
 }  // namespace tamaril::dataset

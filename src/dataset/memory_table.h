@@ -19,8 +19,8 @@ class TQVMMemRecord : public TQVMRecord {
  public:
   TQVMMemRecord(const TFieldDescs& fields, TQVMmemDataSet* owner, std::uint32_t id)
       : TQVMRecord(fields), Id(id), Owner(owner) {}
-  std::uint32_t Id;        ///< creation number, unique within its list
-  TQVMmemDataSet* Owner;   ///< the dataset whose index orders it
+  std::uint32_t Id;       ///< creation number, unique within its list
+  TQVMmemDataSet* Owner;  ///< the dataset whose index orders it
 };
 
 /// The rows of a memory dataset (owned), kept in index order, and the one the cursor is on.
@@ -32,7 +32,8 @@ class tMemRecords {
 
   int Count() const noexcept { return static_cast<int>(Items.size()); }
   TQVMMemRecord* Current() const noexcept {
-    return CurrentIndex >= 0 && CurrentIndex < Count() ? Items[static_cast<std::size_t>(CurrentIndex)].get() : nullptr;
+    return CurrentIndex >= 0 && CurrentIndex < Count() ? Items[static_cast<std::size_t>(CurrentIndex)].get()
+                                                       : nullptr;
   }
   /// Frees every record (LastId stays).
   void Clear() noexcept {
@@ -81,7 +82,9 @@ class TQVMmemDataSet : public TFldlayoutDataSet {
 
   std::int32_t AutoIncValue = 0;  ///< the counter of the auto-increment field
   tMemRecords& Records() noexcept { return records_; }
-  const std::vector<std::pair<std::string, int>>& IndexFieldList() const noexcept { return index_field_list_; }
+  const std::vector<std::pair<std::string, int>>& IndexFieldList() const noexcept {
+    return index_field_list_;
+  }
   const std::string& IndexFields() const noexcept { return index_fields_; }
   const std::string& UniqueFieldName() const noexcept { return unique_field_name_; }
   /// Sets the unique field; while open it is looked up at once ("Field 'X' not found").

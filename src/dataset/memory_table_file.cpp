@@ -52,7 +52,8 @@ std::string ShortestDouble(double value) {
 
 std::string Scaled4(std::int64_t scaled) {
   const bool negative = scaled < 0;
-  const std::uint64_t magnitude = negative ? ~static_cast<std::uint64_t>(scaled) + 1 : static_cast<std::uint64_t>(scaled);
+  const std::uint64_t magnitude =
+      negative ? ~static_cast<std::uint64_t>(scaled) + 1 : static_cast<std::uint64_t>(scaled);
   std::string decimals = std::to_string(magnitude % 10000 + 10000).substr(1);
   while (!decimals.empty() && decimals.back() == '0') decimals.pop_back();
   std::string text = negative ? "-" : "";
@@ -93,9 +94,7 @@ std::string FieldText(const TQVMRecord& record, const TFieldDesc& field) {
       std::memcpy(&value, slot, sizeof value);
       return ShortestDouble(value);
     }
-    case FieldType::BCD:
-      try {
-        return Scaled4(record.GetValue(field.FieldNo).AsCurrencyScaled());
+    case FieldType::BCD: try { return Scaled4(record.GetValue(field.FieldNo).AsCurrencyScaled());
       } catch (const DatasetError&) {
         return Invalid(slot, field.DataSize);
       }

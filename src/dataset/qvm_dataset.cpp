@@ -282,7 +282,8 @@ bool TQVMDataset::MatchesMaster(const std::byte* buffer) {
     if (master_null || detail_null) {
       equal = master_null && detail_null;
     } else if (kind == FieldKind::String) {
-      equal = std::strcmp(reinterpret_cast<const char*>(master_value.data()), reinterpret_cast<const char*>(slot)) == 0;
+      equal = std::strcmp(reinterpret_cast<const char*>(master_value.data()),
+                          reinterpret_cast<const char*>(slot)) == 0;
     } else if (kind == FieldKind::Blob) {
       const std::string* a = blob_slot::Get(master_value.data());
       const std::string* b = IsBlobDesc(desc) ? blob_slot::Get(slot) : nullptr;
@@ -404,19 +405,13 @@ void TQVMDataset::Refresh() {
 
 std::byte* TQVMDataset::CurrentBuffer() {
   switch (State()) {
-    case DataSetState::Inactive:
-      return recordset_ ? ActiveBuffer() : nullptr;
-    case DataSetState::Browse:
-      return recordset_->IsEmpty() ? nullptr : ActiveBuffer();
+    case DataSetState::Inactive: return recordset_ ? ActiveBuffer() : nullptr;
+    case DataSetState::Browse: return recordset_->IsEmpty() ? nullptr : ActiveBuffer();
     case DataSetState::Edit:
-    case DataSetState::Insert:
-      return ActiveBuffer();
-    case DataSetState::CalcFields:
-      return CalcBuffer();
-    case DataSetState::Filter:
-      return filter_buffer_ ? filter_buffer_ : TempBuffer();
-    default:
-      return nullptr;
+    case DataSetState::Insert: return ActiveBuffer();
+    case DataSetState::CalcFields: return CalcBuffer();
+    case DataSetState::Filter: return filter_buffer_ ? filter_buffer_ : TempBuffer();
+    default: return nullptr;
   }
 }
 
@@ -426,7 +421,8 @@ bool TQVMDataset::GetFieldData(const TField& field, std::byte* destination) {
   if (field.FieldKind() != TFieldKind::Data) {
     const std::byte* flag = buffer + calc_offset_ + field.Offset();
     const bool has_value = *flag != std::byte{0};
-    if (has_value && destination) std::memcpy(destination, flag + 1, static_cast<std::size_t>(field.DataSize()));
+    if (has_value && destination)
+      std::memcpy(destination, flag + 1, static_cast<std::size_t>(field.DataSize()));
     return has_value;
   }
   if (field.FieldNo() <= 0 || field.FieldNo() > static_cast<int>(field_descs_.size())) return false;
@@ -591,7 +587,8 @@ std::unique_ptr<TStream> TQVMDataset::CreateBlobStream(TField& field, BlobStream
     // the row shown in browse mode would lose its value without the record changing.
     const DataSetState state = State();
     if (state != DataSetState::Edit && state != DataSetState::Insert && state != DataSetState::SetKey &&
-        state != DataSetState::Filter && state != DataSetState::NewValue && state != DataSetState::InternalCalc) {
+        state != DataSetState::Filter && state != DataSetState::NewValue &&
+        state != DataSetState::InternalCalc) {
       throw DatasetError("Dataset not in edit or insert mode");
     }
     if (field.FieldKind() == TFieldKind::Data && field.ReadOnly && state != DataSetState::SetKey &&
@@ -686,7 +683,8 @@ std::int64_t TMyBlobStream::Write(const void* buffer, std::int64_t count) {
   if (position_ < 0) return 0;
   const std::string* block = blob_slot::Get(slot_);
   std::string bytes = block ? *block : std::string();
-  if (static_cast<std::int64_t>(bytes.size()) < position_ + count) bytes.resize(static_cast<std::size_t>(position_ + count));
+  if (static_cast<std::int64_t>(bytes.size()) < position_ + count)
+    bytes.resize(static_cast<std::size_t>(position_ + count));
   std::memcpy(bytes.data() + position_, buffer, static_cast<std::size_t>(count));
   blob_slot::Set(slot_, bytes);
   position_ += count;
@@ -698,17 +696,10 @@ std::int64_t TMyBlobStream::Write(const void* buffer, std::int64_t count) {
 
 std::int64_t TMyBlobStream::Seek(std::int64_t offset, SeekOrigin origin) {
   switch (origin) {
-    case SeekOrigin::Beginning:
-      position_ = offset;
-      break;
-    case SeekOrigin::Current:
-      position_ += offset;
-      break;
-    case SeekOrigin::End:
-      position_ = size_ - offset;
-      break;
-    default:
-      throw DatasetError("Invalid seek origin");
+    case SeekOrigin::Beginning: position_ = offset; break;
+    case SeekOrigin::Current: position_ += offset; break;
+    case SeekOrigin::End: position_ = size_ - offset; break;
+    default: throw DatasetError("Invalid seek origin");
   }
   return position_;
 }

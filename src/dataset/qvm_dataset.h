@@ -125,7 +125,8 @@ class TQVMDataset : public TDataSet {
   /// Reads a field by its number (1-based definition number).
   bool GetFieldData(int field_no, std::byte* buffer);
   bool Locate(const std::string& key_fields, const Variant& key_values, int options = 0) override;
-  Variant Lookup(const std::string& key_fields, const Variant& key_values, const std::string& result_fields) override;
+  Variant Lookup(const std::string& key_fields, const Variant& key_values,
+                 const std::string& result_fields) override;
   bool BookmarkValid(const std::string& bookmark) override;
   int CompareBookmarks(const std::string& first, const std::string& second) const override;
   std::unique_ptr<TStream> CreateBlobStream(TField& field, BlobStreamMode mode) override;

@@ -61,7 +61,8 @@ constexpr std::size_t kBcdSize = 34;
 bool CurrencyEqual(double a, double b) {
   constexpr double kScale = 10000.0;
   constexpr double kLargest = 9.2e14;  // the largest amount whose scaled value fits 64 bits
-  if (!std::isfinite(a) || !std::isfinite(b) || std::fabs(a) > kLargest || std::fabs(b) > kLargest) return a == b;
+  if (!std::isfinite(a) || !std::isfinite(b) || std::fabs(a) > kLargest || std::fabs(b) > kLargest)
+    return a == b;
   return std::llround(a * kScale) == std::llround(b * kScale);
 }
 constexpr int kBcdDigits = 64;
@@ -94,7 +95,8 @@ int ThreeWay(T a, T b) {
 void CurrencyToBcd(std::int64_t scaled, std::byte* slot) {
   std::memset(slot, 0, kBcdSize);
   const bool negative = scaled < 0;
-  std::uint64_t magnitude = negative ? ~static_cast<std::uint64_t>(scaled) + 1 : static_cast<std::uint64_t>(scaled);
+  std::uint64_t magnitude =
+      negative ? ~static_cast<std::uint64_t>(scaled) + 1 : static_cast<std::uint64_t>(scaled);
   slot[0] = std::byte{32};
   slot[1] = std::byte{static_cast<unsigned char>((negative ? 0x80 : 0) | 4)};
   for (int digit = 31; digit >= 0; --digit) {
@@ -129,7 +131,8 @@ std::int64_t BcdToCurrency(const std::byte* slot) {
   }
   for (int s = scale; s < 4; ++s) overflow |= __builtin_mul_overflow(magnitude, 10U, &magnitude);
   if (round_up) overflow |= __builtin_add_overflow(magnitude, 1U, &magnitude);
-  const std::uint64_t limit = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + (negative ? 1 : 0);
+  const std::uint64_t limit =
+      static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + (negative ? 1 : 0);
   if (overflow || magnitude > limit) throw DatasetError("BCD value out of the currency range");
   return negative ? static_cast<std::int64_t>(~magnitude + 1) : static_cast<std::int64_t>(magnitude);
 }
@@ -307,7 +310,8 @@ Variant TQVMRecord::GetValue(int field_no) const {
       if (day > std::numeric_limits<std::int32_t>::max() || day < std::numeric_limits<std::int32_t>::min()) {
         throw DatasetError("Invalid DateTime value");
       }
-      return Variant::DateTime(TimeStampToDateTime({static_cast<std::int32_t>(day), static_cast<std::int32_t>(ms)}));
+      return Variant::DateTime(
+          TimeStampToDateTime({static_cast<std::int32_t>(day), static_cast<std::int32_t>(ms)}));
     }
     default: ThrowUnsupported(field.DataType);
   }
@@ -361,7 +365,8 @@ int TQVMRecord::CompareField(int field_no, const TQVMRecord& other, int options)
     const auto* chars_b = reinterpret_cast<const char*>(b);
     const std::string_view text_a(chars_a, strnlen(chars_a, field.DataSize - 1U));
     std::string_view text_b(chars_b, strnlen(chars_b, theirs.DataSize - 1U));
-    if ((options & static_cast<int>(CompareOption::PartialKey)) != 0) text_b = text_b.substr(0, text_a.size());
+    if ((options & static_cast<int>(CompareOption::PartialKey)) != 0)
+      text_b = text_b.substr(0, text_a.size());
     const int order = (options & static_cast<int>(CompareOption::CaseInsensitive)) != 0
                           ? text::CompareTextIgnoreCase(text_a, text_b)
                           : text::CompareText(text_a, text_b);
@@ -431,7 +436,8 @@ bool TQVMRecord::FieldsEqual(int field_no, const TQVMRecord& other, int other_fi
 bool TQVMRecord::RecordsEqual(const TQVMRecord& other, bool skip_read_only, bool skip_hidden) const {
   if (other.fields_->size() != fields_->size()) return false;
   for (const TFieldDesc& field : *fields_) {
-    if (skip_read_only && (field.Attributes & static_cast<std::uint8_t>(FieldAttribute::ReadOnly)) != 0) continue;
+    if (skip_read_only && (field.Attributes & static_cast<std::uint8_t>(FieldAttribute::ReadOnly)) != 0)
+      continue;
     if (skip_hidden && (field.Attributes & static_cast<std::uint8_t>(FieldAttribute::Hidden)) != 0) continue;
     if (CompareField(field.FieldNo, other) != 0) return false;
   }
@@ -440,7 +446,8 @@ bool TQVMRecord::RecordsEqual(const TQVMRecord& other, bool skip_read_only, bool
 
 void TQVMRecord::WriteToStream(ByteWriter& stream, bool skip_read_only) const {
   for (const TFieldDesc& field : *fields_) {
-    if (skip_read_only && (field.Attributes & static_cast<std::uint8_t>(FieldAttribute::ReadOnly)) != 0) continue;
+    if (skip_read_only && (field.Attributes & static_cast<std::uint8_t>(FieldAttribute::ReadOnly)) != 0)
+      continue;
     stream.WriteU16(field.FieldNo);
     const std::byte* slot = buffer_.get() + field.Offset;
     const bool has_value = !IsNull(field.FieldNo);
@@ -474,7 +481,8 @@ void TQVMRecord::WriteToStream(ByteWriter& stream, bool skip_read_only) const {
 void TQVMRecord::ReadFromStream(ByteReader& stream) {
   for (std::uint16_t field_no = stream.ReadU16(); field_no != 0; field_no = stream.ReadU16()) {
     if (field_no > fields_->size()) {
-      throw DatasetError("Field number " + std::to_string(field_no) + " in the record stream is outside the layout (1.." +
+      throw DatasetError("Field number " + std::to_string(field_no) +
+                         " in the record stream is outside the layout (1.." +
                          std::to_string(fields_->size()) + ")");
     }
     const TFieldDesc& field = (*fields_)[field_no - 1U];
@@ -493,7 +501,8 @@ void TQVMRecord::ReadFromStream(ByteReader& stream) {
       }
       continue;
     }
-    if (stream.ReadI32() != field.DataSize) throw DatasetError("Size of field " + field.Name + " does not match");
+    if (stream.ReadI32() != field.DataSize)
+      throw DatasetError("Size of field " + field.Name + " does not match");
     if (stream.ReadU8() == 0) {
       SetNull(field_no, true);
       continue;
@@ -502,7 +511,8 @@ void TQVMRecord::ReadFromStream(ByteReader& stream) {
     if (field.Kind == FieldKind::String) {
       std::size_t length = 0;
       for (char c = static_cast<char>(stream.ReadU8()); c != '\0'; c = static_cast<char>(stream.ReadU8())) {
-        if (length + 1 >= value.size()) throw DatasetError("String value of field " + field.Name + " is too long");
+        if (length + 1 >= value.size())
+          throw DatasetError("String value of field " + field.Name + " is too long");
         value[length++] = c;
       }
     } else {

@@ -64,7 +64,8 @@ void TQVMRecord::StoreToDataSet(TDataSet& dataset, const std::vector<std::string
   for (const TFieldDesc& desc : Fields()) {
     TField* field = dataset.FindField(desc.Name);
     if (!field || field->FieldKind() != TFieldKind::Data) continue;
-    if (std::any_of(leave_out.begin(), leave_out.end(), [&](const std::string& name) { return SameFieldName(name, desc.Name); })) {
+    if (std::any_of(leave_out.begin(), leave_out.end(),
+                    [&](const std::string& name) { return SameFieldName(name, desc.Name); })) {
       continue;
     }
     if (field->ReadOnly && state != DataSetState::SetKey && state != DataSetState::Filter) continue;

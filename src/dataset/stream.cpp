@@ -29,7 +29,8 @@ void ByteWriter::WriteU16(std::uint16_t value) {
 void ByteWriter::WriteI32(std::int32_t value) {
   const auto bits = static_cast<std::uint32_t>(value);
   const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(bits), static_cast<std::uint8_t>(bits >> 8),
-                                 static_cast<std::uint8_t>(bits >> 16), static_cast<std::uint8_t>(bits >> 24)};
+                                 static_cast<std::uint8_t>(bits >> 16),
+                                 static_cast<std::uint8_t>(bits >> 24)};
   Write(bytes, sizeof bytes);
 }
 
@@ -58,9 +59,9 @@ std::uint16_t ByteReader::ReadU16() {
 std::int32_t ByteReader::ReadI32() {
   std::uint8_t bytes[4];
   ReadExact(bytes, sizeof bytes);
-  const std::uint32_t bits = static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-                             (static_cast<std::uint32_t>(bytes[2]) << 16) |
-                             (static_cast<std::uint32_t>(bytes[3]) << 24);
+  const std::uint32_t bits =
+      static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+      (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
   return static_cast<std::int32_t>(bits);
 }
 

@@ -32,7 +32,8 @@ const char* KindName(Variant::Kind kind) {
 }
 
 [[noreturn]] void ThrowCannotConvert(Variant::Kind from, const char* to) {
-  throw DatasetError(std::string("Could not convert variant of type (") + KindName(from) + ") into type (" + to + ")");
+  throw DatasetError(std::string("Could not convert variant of type (") + KindName(from) + ") into type (" +
+                     to + ")");
 }
 
 /// Rounds half to even into a 64-bit integer; nullopt when out of range or not a number.
@@ -138,7 +139,8 @@ std::optional<double> ParseDateTime(std::string_view input) {
     for (const char c : text::CurrentFormats().short_date_format) {
       if (c == '\'') quoted = !quoted;
       const char lower = static_cast<char>(c == 'M' ? 'm' : c);
-      if (!quoted && (lower == 'd' || lower == 'm' || lower == 'y') && order.find(lower) == std::string::npos) {
+      if (!quoted && (lower == 'd' || lower == 'm' || lower == 'y') &&
+          order.find(lower) == std::string::npos) {
         order += lower;
       }
     }
@@ -156,11 +158,14 @@ std::optional<double> ParseDateTime(std::string_view input) {
   }
   if (!time_numbers.empty()) {
     if (time_numbers.size() > 4 || time_numbers[0] > 23 || time_numbers.size() < 2 || time_numbers[1] > 59 ||
-        (time_numbers.size() > 2 && time_numbers[2] > 59) || (time_numbers.size() > 3 && time_numbers[3] > 999)) {
+        (time_numbers.size() > 2 && time_numbers[2] > 59) ||
+        (time_numbers.size() > 3 && time_numbers[3] > 999)) {
       return std::nullopt;
     }
-    const long long ms = ((time_numbers[0] * 60 + time_numbers[1]) * 60 + (time_numbers.size() > 2 ? time_numbers[2] : 0)) *
-                             1000 + (time_numbers.size() > 3 ? time_numbers[3] : 0);
+    const long long ms =
+        ((time_numbers[0] * 60 + time_numbers[1]) * 60 + (time_numbers.size() > 2 ? time_numbers[2] : 0)) *
+            1000 +
+        (time_numbers.size() > 3 ? time_numbers[3] : 0);
     const double fraction = static_cast<double>(ms) / kMillisecondsPerDay;
     days = days < 0 ? days - fraction : days + fraction;
   }

@@ -18,7 +18,8 @@ class Variant {
   static Variant Null();
   static Variant Integer(std::int64_t value);
   static Variant Double(double value);
-  /// A currency amount: the value rounded to 4 decimals (kept as a scaled integer); throws DatasetError for NaN or an amount beyond the currency range.
+  /// A currency amount: the value rounded to 4 decimals (kept as a scaled integer); throws DatasetError for
+  /// NaN or an amount beyond the currency range.
   static Variant Currency(double value);
   /// A currency amount given as value × 10 000.
   static Variant CurrencyScaled(std::int64_t scaled);

@@ -59,7 +59,8 @@ bool tExistingRecords::IsAmbiguous(std::string& conflict) const {
 int tExistingRecords::MarkChangedFields(dataset::TQVMmemDataSet* source) const {
   dataset::TQVMmemDataSet* existing = FirstMatch();
   if (existing == nullptr || source == nullptr) return 0;
-  if (existing->FieldCount() != source->FieldCount()) throw StructureError("Datasets have different structure");
+  if (existing->FieldCount() != source->FieldCount())
+    throw StructureError("Datasets have different structure");
   const dataset::TQVMMemRecord* existing_row = FirstRow(*existing);
   const dataset::TQVMMemRecord* source_row = FirstRow(*source);
   int changed = 0;

@@ -49,8 +49,8 @@ tForeignKeysInfo* tMastersInfo::FindByMaster(const tTbl_Structure* master) const
   return nullptr;
 }
 
-void tMastersInfo::AddMaster(tTbl_Structure* pk_table, std::string_view constraint_name, std::string master_column,
-                             std::string detail_column) {
+void tMastersInfo::AddMaster(tTbl_Structure* pk_table, std::string_view constraint_name,
+                             std::string master_column, std::string detail_column) {
   if (pk_table == nullptr) throw StructureError("tMastersInfo.AddMaster: PK_Table not assigned");
   tForeignKeysInfo* entry = FindByMaster(pk_table);
   if (entry == nullptr) {

@@ -5,7 +5,8 @@ namespace tamaril::dbstruct {
 tDatabase_Structure* tDBStructureCache::Find(std::string_view connection_string,
                                              std::string_view database_name) const {
   for (const tDBStructureItem& item : items_) {
-    if (item.ConnectionString == connection_string && item.DatabaseName == database_name) return item.Structure.get();
+    if (item.ConnectionString == connection_string && item.DatabaseName == database_name)
+      return item.Structure.get();
   }
   return nullptr;
 }

@@ -50,13 +50,13 @@ std::optional<char> AnsiChar(char16_t u) {
   return ansi[0];
 }
 
-constexpr std::array<const char*, 12> kCzechLongMonths = {
-    "leden", "únor", "březen", "duben", "květen", "červen",
-    "červenec", "srpen", "září", "říjen", "listopad", "prosinec"};
-constexpr std::array<const char*, 12> kCzechShortMonths = {
-    "led", "úno", "bře", "dub", "kvě", "čvn", "čvc", "srp", "zář", "říj", "lis", "pro"};
-constexpr std::array<const char*, 7> kCzechLongDays = {
-    "neděle", "pondělí", "úterý", "středa", "čtvrtek", "pátek", "sobota"};
+constexpr std::array<const char*, 12> kCzechLongMonths = {"leden",  "únor",   "březen",   "duben",
+                                                          "květen", "červen", "červenec", "srpen",
+                                                          "září",   "říjen",  "listopad", "prosinec"};
+constexpr std::array<const char*, 12> kCzechShortMonths = {"led", "úno", "bře", "dub", "kvě", "čvn",
+                                                           "čvc", "srp", "zář", "říj", "lis", "pro"};
+constexpr std::array<const char*, 7> kCzechLongDays = {"neděle",  "pondělí", "úterý", "středa",
+                                                       "čtvrtek", "pátek",   "sobota"};
 constexpr std::array<const char*, 7> kCzechShortDays = {"ne", "po", "út", "st", "čt", "pá", "so"};
 
 template <std::size_t N>
@@ -101,13 +101,21 @@ std::string WindowsPicture(const icu::UnicodeString& pattern, bool full_year) {
     int32_t run = 1;
     while (i + run < length && pattern.charAt(i + run) == c) ++run;
     i += run;
-    auto emit = [&out](char16_t letter, int32_t times) { out.append(static_cast<std::size_t>(times), letter); };
+    auto emit = [&out](char16_t letter, int32_t times) {
+      out.append(static_cast<std::size_t>(times), letter);
+    };
     switch (c) {
       case u'd': emit(u'd', std::min(run, 2)); break;
-      case u'M': case u'L': emit(u'M', std::min(run, 4)); break;
+      case u'M':
+      case u'L': emit(u'M', std::min(run, 4)); break;
       case u'y': emit(u'y', run == 2 && !full_year ? 2 : 4); break;
-      case u'E': case u'c': case u'e': emit(u'd', run >= 4 ? 4 : 3); break;
-      case u'H': case u'h': case u'm': case u's': emit(c, std::min(run, 2)); break;
+      case u'E':
+      case u'c':
+      case u'e': emit(u'd', run >= 4 ? 4 : 3); break;
+      case u'H':
+      case u'h':
+      case u'm':
+      case u's': emit(c, std::min(run, 2)); break;
       case u'a': emit(u't', 2); break;
       default: break;
     }
@@ -122,7 +130,8 @@ int CurrencyPlacement(const icu::UnicodeString& pattern) {
   const int32_t symbol = pattern.indexOf(u'\u00A4');
   if (symbol < 0) return 3;
   int32_t number = pattern.indexOf(u'#');
-  if (number < 0 || (pattern.indexOf(u'0') >= 0 && pattern.indexOf(u'0') < number)) number = pattern.indexOf(u'0');
+  if (number < 0 || (pattern.indexOf(u'0') >= 0 && pattern.indexOf(u'0') < number))
+    number = pattern.indexOf(u'0');
   const bool before = number < 0 || symbol < number;
   if (before) {
     int32_t after_symbol = symbol + 1;
@@ -159,7 +168,8 @@ FormatSettings BuildFormats(const icu::Locale& locale) {
   }
 
   status = U_ZERO_ERROR;
-  const std::unique_ptr<icu::NumberFormat> currency_format(icu::NumberFormat::createCurrencyInstance(locale, status));
+  const std::unique_ptr<icu::NumberFormat> currency_format(
+      icu::NumberFormat::createCurrencyInstance(locale, status));
   if (U_SUCCESS(status) && currency_format) {
     f.currency_decimals = currency_format->getMaximumFractionDigits();
     if (const auto* decimal_format = dynamic_cast<const icu::DecimalFormat*>(currency_format.get())) {
@@ -202,11 +212,13 @@ FormatSettings BuildFormats(const icu::Locale& locale) {
     f.long_time_format = "H:mm:ss";
   } else {
     icu::UnicodeString pattern;
-    const std::unique_ptr<icu::DateFormat> date(icu::DateFormat::createDateInstance(icu::DateFormat::kShort, locale));
+    const std::unique_ptr<icu::DateFormat> date(
+        icu::DateFormat::createDateInstance(icu::DateFormat::kShort, locale));
     if (const auto* simple = dynamic_cast<const icu::SimpleDateFormat*>(date.get())) {
       f.short_date_format = WindowsPicture(simple->toPattern(pattern), true);
     }
-    const std::unique_ptr<icu::DateFormat> time(icu::DateFormat::createTimeInstance(icu::DateFormat::kMedium, locale));
+    const std::unique_ptr<icu::DateFormat> time(
+        icu::DateFormat::createTimeInstance(icu::DateFormat::kMedium, locale));
     if (const auto* simple = dynamic_cast<const icu::SimpleDateFormat*>(time.get())) {
       f.long_time_format = WindowsPicture(simple->toPattern(pattern), false);
     }
@@ -354,7 +366,8 @@ std::string MapCase(std::string_view text, const std::array<char, 256>& table) {
 
 void AppendNumber(std::string& out, int value, int width) {
   const std::string digits = std::to_string(value);
-  if (static_cast<int>(digits.size()) < width) out.append(static_cast<std::size_t>(width) - digits.size(), '0');
+  if (static_cast<int>(digits.size()) < width)
+    out.append(static_cast<std::size_t>(width) - digits.size(), '0');
   out += digits;
 }
 
@@ -389,18 +402,26 @@ std::string ApplyPicture(std::string_view picture, const DateTimeFields& v, cons
     const int n = static_cast<int>(run);
     switch (c) {
       case 'd':
-        if (n >= 4) out += f.long_day_names[static_cast<std::size_t>(v.weekday)];
-        else if (n == 3) out += f.short_day_names[static_cast<std::size_t>(v.weekday)];
-        else AppendNumber(out, v.day, n);
+        if (n >= 4)
+          out += f.long_day_names[static_cast<std::size_t>(v.weekday)];
+        else if (n == 3)
+          out += f.short_day_names[static_cast<std::size_t>(v.weekday)];
+        else
+          AppendNumber(out, v.day, n);
         break;
       case 'M':
-        if (n >= 4) out += f.long_month_names[static_cast<std::size_t>(v.month - 1)];
-        else if (n == 3) out += f.short_month_names[static_cast<std::size_t>(v.month - 1)];
-        else AppendNumber(out, v.month, n);
+        if (n >= 4)
+          out += f.long_month_names[static_cast<std::size_t>(v.month - 1)];
+        else if (n == 3)
+          out += f.short_month_names[static_cast<std::size_t>(v.month - 1)];
+        else
+          AppendNumber(out, v.month, n);
         break;
       case 'y':
-        if (n <= 2) AppendNumber(out, v.year % 100, n);
-        else AppendNumber(out, v.year, n);
+        if (n <= 2)
+          AppendNumber(out, v.year % 100, n);
+        else
+          AppendNumber(out, v.year, n);
         break;
       case 'H': AppendNumber(out, v.hour, std::min(n, 2)); break;
       case 'h': AppendNumber(out, v.hour % 12 == 0 ? 12 : v.hour % 12, std::min(n, 2)); break;
@@ -451,8 +472,8 @@ std::string FormatCurrency(double value) {
   if (!std::isfinite(value)) throw LocaleError(Utf8ToAnsi("Neplatná částka"));
   const FormatSettings& f = CurrentFormats();
   char buffer[400];
-  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::fixed,
-                                       f.currency_decimals);
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
+                                       std::chars_format::fixed, f.currency_decimals);
   if (ec != std::errc()) throw LocaleError(Utf8ToAnsi("Neplatná částka"));
   const std::string_view plain(buffer, static_cast<std::size_t>(end - buffer));
   const std::size_t point = plain.find('.');
@@ -483,8 +504,8 @@ std::string FormatDate(int year, int month, int day) {
                                          std::chrono::month(static_cast<unsigned>(in_range ? month : 1)),
                                          std::chrono::day(static_cast<unsigned>(in_range ? day : 1))};
   if (!in_range || !date.ok()) {
-    throw LocaleError(Utf8ToAnsi("Neplatné datum: ") + std::to_string(year) + '-' + std::to_string(month) + '-' +
-                      std::to_string(day));
+    throw LocaleError(Utf8ToAnsi("Neplatné datum: ") + std::to_string(year) + '-' + std::to_string(month) +
+                      '-' + std::to_string(day));
   }
   DateTimeFields fields;
   fields.year = year;
@@ -496,8 +517,8 @@ std::string FormatDate(int year, int month, int day) {
 
 std::string FormatTime(int hour, int minute, int second) {
   if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) {
-    throw LocaleError(Utf8ToAnsi("Neplatný čas: ") + std::to_string(hour) + ':' + std::to_string(minute) + ':' +
-                      std::to_string(second));
+    throw LocaleError(Utf8ToAnsi("Neplatný čas: ") + std::to_string(hour) + ':' + std::to_string(minute) +
+                      ':' + std::to_string(second));
   }
   DateTimeFields fields;
   fields.hour = hour;

@@ -101,7 +101,8 @@ TEST_F(IniFileTest, TextThatWouldBreakTheFileIsRefused) {
   TQVMIniFile ini(Path());
   EXPECT_EQ(ErrorOf([&] { ini.WriteString("S", "k", "a\nb"); }),
             text::Utf8ToAnsi("Text v ini souboru nesmí obsahovat konec řádku: a\nb"));
-  EXPECT_EQ(ErrorOf([&] { ini.WriteString("S", "a=b", "1"); }), text::Utf8ToAnsi("Neplatný klíč ini souboru: a=b"));
+  EXPECT_EQ(ErrorOf([&] { ini.WriteString("S", "a=b", "1"); }),
+            text::Utf8ToAnsi("Neplatný klíč ini souboru: a=b"));
   EXPECT_FALSE(ini.Modified());
 }
 

@@ -34,16 +34,16 @@ class ScriptedPrompt : public LoginPrompt {
 // Only the password is hidden, whatever its length and however it is quoted; the rest of
 // the string is shown as it stands.
 TEST(MaskConnectionPassword, HidesEveryPasswordItemAndNothingElse) {
-  for (const auto& [plain, shown] : {
-           std::pair{"Provider=SQLOLEDB;User ID=sa;Password=tajne;Data Source=srv",
-                     "Provider=SQLOLEDB;User ID=sa;Password=********;Data Source=srv"},
-           std::pair{"password=x", "password=********"},
-           std::pair{"Driver=FreeTDS; PWD = a;b", "Driver=FreeTDS; PWD =********;b"},
-           std::pair{"PWD={se;cr}}et};Server=s", "PWD=********;Server=s"},
-           std::pair{"Password=\"a;\"\"b\";Server=s", "Password=********;Server=s"},
-           std::pair{"Password=;Server=s", "Password=;Server=s"},
-           std::pair{"Data Source=db;Password Hint=x;Persist", "Data Source=db;Password Hint=x;Persist"},
-           std::pair{"", ""}}) {
+  for (const auto& [plain, shown] :
+       {std::pair{"Provider=SQLOLEDB;User ID=sa;Password=tajne;Data Source=srv",
+                  "Provider=SQLOLEDB;User ID=sa;Password=********;Data Source=srv"},
+        std::pair{"password=x", "password=********"},
+        std::pair{"Driver=FreeTDS; PWD = a;b", "Driver=FreeTDS; PWD =********;b"},
+        std::pair{"PWD={se;cr}}et};Server=s", "PWD=********;Server=s"},
+        std::pair{"Password=\"a;\"\"b\";Server=s", "Password=********;Server=s"},
+        std::pair{"Password=;Server=s", "Password=;Server=s"},
+        std::pair{"Data Source=db;Password Hint=x;Persist", "Data Source=db;Password Hint=x;Persist"},
+        std::pair{"", ""}}) {
     EXPECT_EQ(MaskConnectionPassword(plain), shown) << plain;
   }
 }
@@ -90,7 +90,8 @@ class SqliteLogin : public ::testing::Test {
 };
 
 TEST_F(SqliteLogin, TheEmbeddedDatabaseNeedsNoLogin) {
-  ASSERT_TRUE(ConnectWithLogin(&connection_, ConnectionString(), "shop", missing_, user_, password_, prompt_));
+  ASSERT_TRUE(
+      ConnectWithLogin(&connection_, ConnectionString(), "shop", missing_, user_, password_, prompt_));
   EXPECT_FALSE(missing_);
   EXPECT_TRUE(prompt_.shown.empty());
   EXPECT_EQ(connection_.DefaultDatabase(), "shop");
@@ -98,8 +99,8 @@ TEST_F(SqliteLogin, TheEmbeddedDatabaseNeedsNoLogin) {
 
 TEST_F(SqliteLogin, AMissingDatabaseLeavesTheConnectionClosed) {
   std::string error;
-  EXPECT_FALSE(
-      ConnectWithLogin(&connection_, ConnectionString(), "nothere", missing_, user_, password_, prompt_, &error));
+  EXPECT_FALSE(ConnectWithLogin(&connection_, ConnectionString(), "nothere", missing_, user_, password_,
+                                prompt_, &error));
   EXPECT_TRUE(missing_);
   EXPECT_FALSE(connection_.IsOpen());
   EXPECT_EQ(connection_.DefaultDatabase(), "");

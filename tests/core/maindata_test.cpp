@@ -121,11 +121,13 @@ TEST_F(MaindataTest, TheConnectionStringIsScrambledOnlyInTheFile) {
   }
   const std::string stored = ReadWholeFile(home_.File("IMPORT.DAT"));
   EXPECT_EQ(stored.find("Data Source"), std::string::npos);
-  EXPECT_NE(stored.find(TransformConnectionString("Provider=SQLite;Data Source=/data", true)), std::string::npos);
+  EXPECT_NE(stored.find(TransformConnectionString("Provider=SQLite;Data Source=/data", true)),
+            std::string::npos);
 
   TMaindata reopened(prompt_);
   ASSERT_TRUE(reopened.ImportDefTbl.Locate("Signature", dataset::Variant::String("KLIENT")));
-  EXPECT_EQ(reopened.ImportDefTbl.FieldByName("ConnectionString").Text(), "Provider=SQLite;Data Source=/data");
+  EXPECT_EQ(reopened.ImportDefTbl.FieldByName("ConnectionString").Text(),
+            "Provider=SQLite;Data Source=/data");
 }
 
 TEST_F(MaindataTest, ASignatureStandsOnceInEachList) {
@@ -203,7 +205,8 @@ TEST_F(MaindataTest, LockingAListReadsWhatOthersStoredMeanwhile) {
   EXPECT_TRUE(reopened.ExportDefTbl.Locate("Signature", dataset::Variant::String("DRUHY")));
   EXPECT_FALSE(std::filesystem::exists(home_.File("IMPORT.DAT")));
   // The list read again under the lock keeps its dressing: the connection string stays scrambled in the file.
-  EXPECT_EQ(first.ExportDefTbl.FieldByName("Signature").DisplayLabel, text::Utf8ToAnsi("Identifikace přenosu"));
+  EXPECT_EQ(first.ExportDefTbl.FieldByName("Signature").DisplayLabel,
+            text::Utf8ToAnsi("Identifikace přenosu"));
   EXPECT_TRUE(first.ExportDefTbl.FieldByName("ConnectionString").OnSetText != nullptr);
 }
 

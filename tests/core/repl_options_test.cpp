@@ -49,8 +49,8 @@ TEST_F(ReplOptionsTest, FirstStartCreatesTheFoldersAndWritesEveryKey) {
   EXPECT_TRUE(std::filesystem::is_directory(user_ + "/ZRTdata/Tamaril/EXPORTS"));
   EXPECT_TRUE(std::filesystem::is_directory(user_ + "/ZRTdata/Tamaril/IMPORTS"));
   const std::string base = dir_.File("user \xE8/ZRTdata/Tamaril/");  // Windows-1250 "č"
-  EXPECT_EQ(ReadWholeFile(ini_), "[PATHS]\nEXPFLDR=" + base + "EXPORTS\nIMPFLDR=" + base + "IMPORTS\nLOGFILE=" + base +
-                                     "kelmlog.txt\n\n[SETTINGS]\nDOLOG=0\n");
+  EXPECT_EQ(ReadWholeFile(ini_), "[PATHS]\nEXPFLDR=" + base + "EXPORTS\nIMPFLDR=" + base +
+                                     "IMPORTS\nLOGFILE=" + base + "kelmlog.txt\n\n[SETTINGS]\nDOLOG=0\n");
   EXPECT_EQ(ReplOptions().LogFilePath, base + "kelmlog.txt");
   EXPECT_FALSE(ReplOptions().DoLog);
 }
@@ -89,7 +89,8 @@ TEST_F(ReplOptionsTest, SaveReportsAFileThatCannotBeWritten) {
     SaveReplOptions();
     FAIL() << "no exception";
   } catch (const IniFileError& e) {
-    EXPECT_EQ(e.what(), "Nelze zapsat soubor " + dir_.File("gone/tamaril.ini") + ": No such file or directory");
+    EXPECT_EQ(e.what(),
+              "Nelze zapsat soubor " + dir_.File("gone/tamaril.ini") + ": No such file or directory");
   }
 }
 

@@ -86,7 +86,9 @@ TEST_F(MarkChangedFields, FlagsDifferingFieldsButNotTrackingColumns) {
   EXPECT_EQ(Flag(*source, "ID"), 0);
   EXPECT_EQ(Flag(*source, "NAME"), 1);
   EXPECT_EQ(Flag(*source, "rep_Date_Updated"), 1);
-  IgnoreFieldInComparison = [](std::string_view name) { return text::SameTextIgnoreCase(name, "REP_DATE_UPDATED"); };
+  IgnoreFieldInComparison = [](std::string_view name) {
+    return text::SameTextIgnoreCase(name, "REP_DATE_UPDATED");
+  };
   EXPECT_EQ(found.MarkChangedFields(source.get()), 1);
   EXPECT_EQ(Flag(*source, "rep_Date_Updated"), 0);
 }

@@ -17,7 +17,9 @@ class NamedTable : public tTbl_Structure {
   std::string GetTableName() const override { return name_; }
   void LoadStructure(const std::string& table_name) override { name_ = table_name; }
   std::unique_ptr<tExistingRecords> FindExistingRecords(dataset::TDataSet&) override { return nullptr; }
-  std::unique_ptr<tExistingRecords> FindExistingByKey(const std::string&, std::int32_t) override { return nullptr; }
+  std::unique_ptr<tExistingRecords> FindExistingByKey(const std::string&, std::int32_t) override {
+    return nullptr;
+  }
   std::unique_ptr<dataset::TDataSet> OpenTableData(const std::string&, const std::string&, int&) override {
     throw std::logic_error("no data");
   }
@@ -49,7 +51,8 @@ class ListedDatabase : public tDatabase_Structure {
   void GetTableNames(std::vector<std::string>& names) override { names = names_; }
   std::unique_ptr<tTbl_Structure> CreateTableStructure() override { return std::make_unique<NamedTable>(); }
   void LoadForeignKeys() override {
-    for (const Link& l : links_) AddForeignKey(l.master, l.detail, l.constraint, l.master_column, l.detail_column);
+    for (const Link& l : links_)
+      AddForeignKey(l.master, l.detail, l.constraint, l.master_column, l.detail_column);
   }
 
   /// The table names in model order, joined by ",".

@@ -16,12 +16,12 @@ TEST(ServerVersion, CodesByRelease) {
     int major, minor, build, code;
   };
   const Case cases[] = {
-      {0, 0, 0, 0},      {5, 99, 9999, 0},  {6, 0, 121, 0},    {6, 49, 9999, 0},  {6, 50, 200, 0},
-      {6, 50, 201, 1},   {6, 50, 212, 1},   {6, 50, 213, 2},   {6, 50, 240, 3},   {6, 50, 258, 4},
-      {6, 50, 281, 5},   {6, 50, 415, 6},   {6, 50, 416, 7},   {6, 51, 0, 7},     {7, 0, 623, 8},
-      {7, 0, 699, 9},    {7, 0, 842, 10},   {7, 0, 961, 11},   {7, 0, 1062, 11},  {7, 0, 1063, 12},
-      {7, -1, 0, 8},     {7, 1, 0, 12},     {8, 0, 194, 13},   {8, 0, 384, 14},   {8, 0, 534, 15},
-      {8, 0, 760, 16},   {8, 0, 2039, 17},  {8, 1, 0, 17},     {9, 0, 1399, 18},  {10, 50, 1600, 19},
+      {0, 0, 0, 0},    {5, 99, 9999, 0}, {6, 0, 121, 0},  {6, 49, 9999, 0}, {6, 50, 200, 0},
+      {6, 50, 201, 1}, {6, 50, 212, 1},  {6, 50, 213, 2}, {6, 50, 240, 3},  {6, 50, 258, 4},
+      {6, 50, 281, 5}, {6, 50, 415, 6},  {6, 50, 416, 7}, {6, 51, 0, 7},    {7, 0, 623, 8},
+      {7, 0, 699, 9},  {7, 0, 842, 10},  {7, 0, 961, 11}, {7, 0, 1062, 11}, {7, 0, 1063, 12},
+      {7, -1, 0, 8},   {7, 1, 0, 12},    {8, 0, 194, 13}, {8, 0, 384, 14},  {8, 0, 534, 15},
+      {8, 0, 760, 16}, {8, 0, 2039, 17}, {8, 1, 0, 17},   {9, 0, 1399, 18}, {10, 50, 1600, 19},
       {-1, 0, 0, 19},
   };
   for (const Case& c : cases) {
@@ -47,7 +47,8 @@ TEST(ServerVersion, ReaderAnswersFalseWhenTheServerCannotTell) {
 }
 
 std::unique_ptr<tDatabase_Structure> Structure() {
-  return std::make_unique<fixtures::ListedDatabase>(std::vector<std::string>{}, std::vector<fixtures::Link>{});
+  return std::make_unique<fixtures::ListedDatabase>(std::vector<std::string>{},
+                                                    std::vector<fixtures::Link>{});
 }
 
 TEST(StructureCache, FindsByExactKeysAndKeepsTheFirstStructure) {

@@ -155,7 +155,8 @@ TEST_F(SqliteUserForeignKeysTest, UserKeysJoinTheModel) {
   ASSERT_LT(IndexOf("Detail"), IndexOf("Master"));
   // Detail comes before Master by name; the user key must bring the master first.
   LoadUserForeignKeys(structure_);
-  const tForeignKeysInfo* keys = structure_.FindTable("Detail")->Masters().FindByMaster(structure_.FindTable("Master"));
+  const tForeignKeysInfo* keys =
+      structure_.FindTable("Detail")->Masters().FindByMaster(structure_.FindTable("Master"));
   ASSERT_NE(keys, nullptr);
   ASSERT_EQ(keys->Count(), 1);
   EXPECT_EQ(keys->Items(0).Name, "UFK_Detail_Master");

@@ -13,11 +13,11 @@ namespace {
 using fixtures::Link;
 using fixtures::ListedDatabase;
 
-#define EXPECT_STRUCTURE_ERROR(statement, message)            \
-  try {                                                       \
-    statement;                                                \
-    ADD_FAILURE() << "no exception from " #statement;         \
-  } catch (const StructureError& error) {                     \
+#define EXPECT_STRUCTURE_ERROR(statement, message)              \
+  try {                                                         \
+    statement;                                                  \
+    ADD_FAILURE() << "no exception from " #statement;           \
+  } catch (const StructureError& error) {                       \
     EXPECT_EQ(std::string(error.what()), std::string(message)); \
   }
 
@@ -64,8 +64,8 @@ TEST(StructureOrder, CyclesFailWithTheirMessage) {
 
 TEST(StructureOrder, ForeignKeysGroupByMasterAndConstraint) {
   ListedDatabase db({"Lines", "Orders", "Items"}, {{"Orders", "Lines", "FK_LO", "Shop", "OrderShop"},
-                                                  {"Items", "Lines", "FK_LI", "ID", "ItemId"},
-                                                  {"Orders", "Lines", "fk_lo", "Num", "OrderNum"}});
+                                                   {"Items", "Lines", "FK_LI", "ID", "ItemId"},
+                                                   {"Orders", "Lines", "fk_lo", "Num", "OrderNum"}});
   db.Scan();
   const tMastersInfo& masters = db.FindTable("Lines")->Masters();
   ASSERT_EQ(masters.Count(), 2);
@@ -98,8 +98,8 @@ TEST(StructureOrder, ScanReportsProgress) {
 
 // The walk the model once used: depth-first over the masters, its depth bounded by the number
 // of tables. The reachability answers must be the same.
-bool DepthLimitedDependsOn(const tTbl_Structure& table, const tTbl_Structure& other, bool direct_only, int& depth,
-                           int limit) {
+bool DepthLimitedDependsOn(const tTbl_Structure& table, const tTbl_Structure& other, bool direct_only,
+                           int& depth, int limit) {
   if (depth > limit) return false;
   ++depth;
   bool result = false;
@@ -142,7 +142,8 @@ TEST(StructureOrder, DependsOnAgreesWithTheDepthLimitedWalk) {
     }
     for (const Link& l : links) {
       if (acyclic && l.master != l.detail) {
-        EXPECT_LT(db.IndexOf(db.FindTable(l.master)), db.IndexOf(db.FindTable(l.detail))) << "round " << round;
+        EXPECT_LT(db.IndexOf(db.FindTable(l.master)), db.IndexOf(db.FindTable(l.detail)))
+            << "round " << round;
       }
     }
   }

@@ -27,7 +27,8 @@ class TransferTest : public EngineTest {
     ExecuteBoth(kSchema);
     client_.Execute(
         "INSERT INTO Groups VALUES (1, 'Nářadí'), (2, NULL);"
-        "INSERT INTO Items VALUES (1, '{11111111-1111-1111-1111-111111111111}', 'Kladivo', 'Řádek 1\n\"2\"', 12.5,"
+        "INSERT INTO Items VALUES (1, '{11111111-1111-1111-1111-111111111111}', 'Kladivo', 'Řádek 1\n\"2\"', "
+        "12.5,"
         " '2026-12-08 10:20:30.450', 1, NULL),"
         " (2, '{22222222-2222-2222-2222-222222222222}', '', '', 0, NULL, 2, NULL),"
         " (3, '{33333333-3333-3333-3333-333333333333}', NULL, NULL, NULL, NULL, NULL, NULL);");
@@ -42,12 +43,14 @@ TEST_F(TransferTest, RoundTripCopiesTheRowsAndCompletesTheListWithMasters) {
   MergeLog log;
   EXPECT_TRUE(Merge(content, log));
   EXPECT_EQ(log.Joined(), "append Groups; append Groups; append Items; append Items; append Items");
-  EXPECT_EQ(Rows(center_, "SELECT * FROM Groups ORDER BY Id"), Rows(client_, "SELECT * FROM Groups ORDER BY Id"));
+  EXPECT_EQ(Rows(center_, "SELECT * FROM Groups ORDER BY Id"),
+            Rows(client_, "SELECT * FROM Groups ORDER BY Id"));
   // An empty memo travels as a memo of no bytes, which is read back as NULL.
   std::string expected = Rows(client_, kItems);
   const std::string empty_memo = "2|{22222222-2222-2222-2222-222222222222}|||";
   ASSERT_NE(expected.find(empty_memo), std::string::npos);
-  expected.replace(expected.find(empty_memo), empty_memo.size(), "2|{22222222-2222-2222-2222-222222222222}||NULL|");
+  expected.replace(expected.find(empty_memo), empty_memo.size(),
+                   "2|{22222222-2222-2222-2222-222222222222}||NULL|");
   EXPECT_EQ(Rows(center_, kItems), expected);
 
   // The same content again: every row is there already.
@@ -75,11 +78,11 @@ TEST_F(TransferTest, WithoutHandlersTheMergerChangesNothing) {
 TEST_F(TransferTest, ARowEqualButForTrackingColumnsIsADuplicate) {
   center_.Execute(
       "INSERT INTO Groups VALUES (1, 'Nářadí');"
-      "INSERT INTO Items VALUES (1, '{11111111-1111-1111-1111-111111111111}', 'Kladivo', 'Řádek 1\n\"2\"', 12.5,"
+      "INSERT INTO Items VALUES (1, '{11111111-1111-1111-1111-111111111111}', 'Kladivo', 'Řádek 1\n\"2\"', "
+      "12.5,"
       " '2026-12-08 10:20:30.450', 1, '2020-01-01 00:00:00.000');");
-  const std::string content = Publish({"Items"}, {}, [](dataset::TDataSet& row) {
-    return row.FieldByName("Id").AsInteger() == 1;
-  });
+  const std::string content =
+      Publish({"Items"}, {}, [](dataset::TDataSet& row) { return row.FieldByName("Id").AsInteger() == 1; });
   MergeLog log;
   EXPECT_TRUE(Merge(content, log));
   EXPECT_EQ(log.Joined(), "duplicate Groups; duplicate Items");
@@ -114,9 +117,8 @@ TEST_F(TransferTest, UpdatesWriteOnlyTheFieldsStillFlagged) {
 
 TEST_F(TransferTest, MissingMastersAreConflictsAndTheRowIsSkipped) {
   // The master rows are not sent: the center lacks group 1 and 2.
-  const std::string content = Publish({"Items"}, {}, [](dataset::TDataSet& row) {
-    return row.FindField("GroupId") != nullptr;
-  });
+  const std::string content =
+      Publish({"Items"}, {}, [](dataset::TDataSet& row) { return row.FindField("GroupId") != nullptr; });
   MergeLog log;
   EXPECT_TRUE(Merge(content, log));
   EXPECT_EQ(log.Joined(), "conflict 0 FK_Items_Groups; conflict 0 FK_Items_Groups; append Items");
@@ -146,7 +148,8 @@ TEST_F(TransferTest, AmbiguousMatchesAreConflictsAndTheRowIsSkipped) {
 }
 
 TEST_F(TransferTest, ATableMissingInTheTargetIsReadThrough) {
-  client_.Execute("CREATE TABLE Extra (Id INTEGER PRIMARY KEY, Memo TEXT); INSERT INTO Extra VALUES (1, 'x'), (2, NULL)");
+  client_.Execute(
+      "CREATE TABLE Extra (Id INTEGER PRIMARY KEY, Memo TEXT); INSERT INTO Extra VALUES (1, 'x'), (2, NULL)");
   client_structure_.Scan();
   const std::string content = Publish({"Extra", "Groups"});
   ASSERT_NE(content.find("Extra"), std::string::npos);
@@ -166,12 +169,12 @@ TEST_F(TransferTest, DeletedRowsComeFirstAndDeleteByRowGuidOrKey) {
       "INSERT INTO Items VALUES (2, '{22222222-2222-2222-2222-222222222222}', '', '', 0, NULL, 2, NULL);"
       "INSERT INTO Codes VALUES (4, 'D');");
   client_.Execute(
-      "INSERT INTO rep_DELETED VALUES (3, 'Codes', 4, NULL), (1, 'ITEMS', 0, '{22222222-2222-2222-2222-222222222222}'),"
+      "INSERT INTO rep_DELETED VALUES (3, 'Codes', 4, NULL), (1, 'ITEMS', 0, "
+      "'{22222222-2222-2222-2222-222222222222}'),"
       " (2, 'Items', 9, '{99999999-9999-9999-9999-999999999999}'), (4, 'NoSuchTable', 1, NULL);");
   ScanBoth();
-  const std::string content = Publish({"Groups"}, "rep_DELETED", [](dataset::TDataSet& row) {
-    return row.FindField("SUCCNO") != nullptr;
-  });
+  const std::string content = Publish(
+      {"Groups"}, "rep_DELETED", [](dataset::TDataSet& row) { return row.FindField("SUCCNO") != nullptr; });
   // The deleted-rows table is not in the list, comes first and is flagged −1.
   EXPECT_EQ(published_tables_, std::vector<std::string>{"Groups"});
   const std::string list_and_header = std::string("\x01\x08\0\0\0Groups\r\n\x02\xff\xff", 16);
@@ -187,7 +190,8 @@ TEST_F(TransferTest, DeletedRowsComeFirstAndDeleteByRowGuidOrKey) {
 
 TEST_F(TransferTest, AFailingStatementIsReportedPassedOnAndEndsTheWritePhase) {
   center_.Execute(
-      "DROP TABLE Codes; CREATE TABLE Codes (Id INTEGER PRIMARY KEY, Code VARCHAR(10) UNIQUE CHECK (Code <> 'Z'));"
+      "DROP TABLE Codes; CREATE TABLE Codes (Id INTEGER PRIMARY KEY, Code VARCHAR(10) UNIQUE CHECK (Code <> "
+      "'Z'));"
       "CREATE TABLE Audit (Id INTEGER);"
       "CREATE TRIGGER trCodes AFTER INSERT ON Codes BEGIN INSERT INTO Audit VALUES (NEW.Id); END;");
   client_.Execute("INSERT INTO Codes VALUES (1, 'A'), (2, 'Z')");

@@ -20,7 +20,8 @@ ExitStatus RunStructure(Cli& cli, const std::string& connection_string, const st
   dbaccess::Connection connection;
   logins.ConnectDatabase(connection, core::CheckedAnsiInput("--connection", connection_string),
                          core::CheckedAnsiInput("--database", database));
-  const std::unique_ptr<dbstruct::tDatabase_Structure> structure = dbstruct::CreateDatabaseStructure(connection);
+  const std::unique_ptr<dbstruct::tDatabase_Structure> structure =
+      dbstruct::CreateDatabaseStructure(connection);
   structure->Scan();
   std::ostringstream listing;
   dbstruct::WriteStructureListing(*structure, listing);

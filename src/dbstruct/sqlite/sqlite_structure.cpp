@@ -276,10 +276,12 @@ void tSQLiteDatabase_Structure::CreateIdentityTriggers() {
 
 std::string tSQLiteDatabase_Structure::DefaultRulesStatement(bool import_rules) const {
   const std::string assignments =
-      import_rules ? "DefAppendRule=a.AppendRule, DefUpdateRule=a.UpdateRule, DefUpdateFieldRule=a.UpdateFieldRule, "
-                     "DefDeleteRule=a.DeleteRule, DefIgnoreRowGuidField=a.IgnoreRowGuidField "
-                   : "DefExportRule=a.ExportRule ";
-  return "UPDATE rep_TBLDESC SET " + assignments + "FROM " + (import_rules ? "rep_DEFIMPORT" : "rep_DEFEXPORT") +
+      import_rules
+          ? "DefAppendRule=a.AppendRule, DefUpdateRule=a.UpdateRule, DefUpdateFieldRule=a.UpdateFieldRule, "
+            "DefDeleteRule=a.DeleteRule, DefIgnoreRowGuidField=a.IgnoreRowGuidField "
+          : "DefExportRule=a.ExportRule ";
+  return "UPDATE rep_TBLDESC SET " + assignments + "FROM " +
+         (import_rules ? "rep_DEFIMPORT" : "rep_DEFEXPORT") +
          " a WHERE a.Signature=:Signature AND a.TABLENAME=rep_TBLDESC.TABLENAME";
 }
 

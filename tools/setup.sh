@@ -12,6 +12,8 @@ packages=(
   # tests: GoogleTest, a PostgreSQL server for the ODBC suites, clang for the sanitizer runs,
   # python3 (its sqlite3 module builds the databases of the CLI structure test)
   libgtest-dev libgmock-dev postgresql clang libclang-rt-14-dev python3
+  # the full test mode's formatting and static analysis checks
+  clang-format-14 clang-tidy-14
 )
 
 missing=()

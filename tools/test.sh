@@ -3,7 +3,8 @@
 #   tools/test.sh          the default suites (everything but the "slow" label)
 #   tools/test.sh --full   also the slow suites, then all suites again in an
 #                          address + undefined-behaviour sanitizer build, then the
-#                          libFuzzer targets (Clang) for a fixed number of runs each
+#                          libFuzzer targets (Clang) for a fixed number of runs each, then
+#                          the formatting and clang-tidy checks of tools/lint.sh
 # With TAMARIL_WERROR=ON in the environment (as .ci/run sets it) compiler warnings are errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -54,4 +55,9 @@ if [[ $full -eq 1 ]]; then
       -artifact_prefix=build-fuzz/ "$fuzz_work/$corpus" 2>"$fuzz_work/$program.log" ||
       { tail -n 60 "$fuzz_work/$program.log"; echo "$program found a crash; the input is in build-fuzz/" >&2; exit 1; }
   done
+fi
+
+if [[ $full -eq 1 ]]; then
+  # build/compile_commands.json of the default build tells clang-tidy how each file is built.
+  tools/lint.sh --check
 fi

@@ -22,7 +22,7 @@ std::unique_ptr<std::byte[]> ZeroedBuffer(int size) {
 
 }  // namespace
 
-void ApplicationHandleException(std::exception_ptr error) {
+void ApplicationHandleException(const std::exception_ptr& error) {
   if (ExceptionHandler()) {
     ExceptionHandler()(error);
     return;

@@ -46,7 +46,7 @@ enum class BookmarkFlag : std::uint8_t { Current = 0, Bof = 1, Eof = 2, Inserted
 
 /// Hands an exception that the framework catches (an event handler's failure) to the
 /// application; the default writes its message to the standard error.
-void ApplicationHandleException(std::exception_ptr error);
+void ApplicationHandleException(const std::exception_ptr& error);
 /// Replaces the application's exception handler (an empty function restores the default).
 void SetApplicationExceptionHandler(std::function<void(std::exception_ptr)> handler);
 
@@ -265,7 +265,7 @@ class TDataSet {
   virtual void InternalDelete() = 0;
   virtual void InternalSetToRecord(const std::byte* buffer) = 0;
   virtual void InternalGotoBookmark(const std::string& bookmark) = 0;
-  virtual void InternalHandleException(std::exception_ptr error) { ApplicationHandleException(error); }
+  virtual void InternalHandleException(const std::exception_ptr& error) { ApplicationHandleException(error); }
   virtual bool GetCanModify() const { return true; }
   virtual void ClearCalcFields(std::byte* buffer) { (void)buffer; }
   /// Frees what a record buffer holds (blob blocks); the block itself is the framework's.

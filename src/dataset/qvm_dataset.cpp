@@ -541,6 +541,7 @@ Variant TQVMDataset::Lookup(const std::string& key_fields, const Variant& key_va
       result = fields.front()->AsVariant();
     } else {
       std::vector<Variant> values;
+      values.reserve(fields.size());
       for (TField* field : fields) values.push_back(field->AsVariant());
       result = Variant::Array(std::move(values));
     }

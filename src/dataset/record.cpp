@@ -20,12 +20,13 @@ namespace {
 
 std::string* Load(const std::byte* slot) noexcept {
   std::string* block = nullptr;
-  std::memcpy(&block, slot, sizeof block);  // NOLINT(bugprone-sizeof-expression): the slot holds the pointer itself
+  // The slot holds the pointer itself, so its size is the pointer's.
+  std::memcpy(&block, slot, sizeof block);  // NOLINT(bugprone-sizeof-expression)
   return block;
 }
 
 void Store(std::byte* slot, std::string* block) noexcept {
-  std::memcpy(slot, &block, sizeof block);  // NOLINT(bugprone-sizeof-expression): the slot holds the pointer itself
+  std::memcpy(slot, &block, sizeof block);  // NOLINT(bugprone-sizeof-expression)
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "core/paths.h"
 #include "dataset/errors.h"
+#include "support/expect_throw_msg.h"
 #include "support/temp_dir.h"
 #include "text/encoding.h"
 
@@ -142,12 +143,7 @@ TEST_F(MaindataTest, ASignatureStandsOnceInEachList) {
   list.Append();
   list.FieldByName("Signature").SetAsString("SAME");
   list.FieldByName("CenterName").SetAsString("other");
-  try {
-    list.Post();
-    FAIL() << "a duplicate signature was posted";
-  } catch (const dataset::DatasetError& e) {
-    EXPECT_STREQ(e.what(), "Duplicated field value in field Signature");
-  }
+  EXPECT_THROW_MSG(list.Post(), dataset::DatasetError, "Duplicated field value in field Signature");
   list.Cancel();
   ASSERT_TRUE(list.Locate("Signature", dataset::Variant::String("SAME")));
   list.Edit();

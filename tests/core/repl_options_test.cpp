@@ -10,6 +10,7 @@
 #include "core/common_info.h"
 #include "core/ini_file.h"
 #include "core/paths.h"
+#include "support/expect_throw_msg.h"
 #include "support/temp_dir.h"
 #include "text/encoding.h"
 
@@ -85,13 +86,8 @@ TEST_F(ReplOptionsTest, WithoutHomeTheDefaultsLiveInTheProgramFolder) {
 
 TEST_F(ReplOptionsTest, SaveReportsAFileThatCannotBeWritten) {
   SetProgramFolder(dir_.File("gone"));
-  try {
-    SaveReplOptions();
-    FAIL() << "no exception";
-  } catch (const IniFileError& e) {
-    EXPECT_EQ(e.what(),
-              "Nelze zapsat soubor " + dir_.File("gone/tamaril.ini") + ": No such file or directory");
-  }
+  EXPECT_THROW_MSG(SaveReplOptions(), IniFileError,
+                   "Nelze zapsat soubor " + dir_.File("gone/tamaril.ini") + ": No such file or directory");
 }
 
 TEST(PathsTest, IncludeTrailingDelimiterAddsOnlyAMissingSlash) {

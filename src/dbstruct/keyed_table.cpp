@@ -452,6 +452,7 @@ std::int64_t tKeyedTbl_Structure::CascadeDeleteDetails(const tTbl_Structure& mas
     for (int k = 0; k < keys->Count(); ++k) {
       const tForeignKeyInfo& foreign_key = keys->Items(k);
       std::vector<std::string> pairs;
+      pairs.reserve(static_cast<std::size_t>(foreign_key.Count()));
       for (int c = 0; c < foreign_key.Count(); ++c) {
         pairs.push_back(master_alias + "." + QuoteIdentifier(foreign_key.PKColumn(c)) + "=" + detail_alias +
                         "." + QuoteIdentifier(foreign_key.FKColumn(c)));
@@ -481,6 +482,7 @@ bool tKeyedTbl_Structure::MastersExist(dataset::TDataSet& source, bool only_chan
     for (int k = 0; k < keys.Count(); ++k) {
       const tForeignKeyInfo& foreign_key = keys.Items(k);
       std::vector<std::string> pairs;
+      pairs.reserve(static_cast<std::size_t>(foreign_key.Count()));
       for (int c = 0; c < foreign_key.Count(); ++c) {
         const dataset::TField* field = source.FindField(foreign_key.FKColumn(c));
         if (field == nullptr || field->IsNull()) continue;
@@ -539,6 +541,7 @@ void WriteStructureListing(const tDatabase_Structure& structure, std::ostream& o
     const tTbl_Structure& table = structure.Table(i);
     const auto* keyed = dynamic_cast<const tKeyedTbl_Structure*>(&table);
     std::vector<std::string> masters;
+    masters.reserve(static_cast<std::size_t>(table.Masters().Count()));
     for (int m = 0; m < table.Masters().Count(); ++m) {
       masters.push_back(table.Masters().Items(m).MasterTable->GetTableName());
     }

@@ -14,11 +14,11 @@ namespace {
 using expr::RuleKind;
 
 constexpr tRuleKindInfo kKinds[] = {
-    {RuleKind::Export, "ExportRule", false, ""},
-    {RuleKind::Append, "AppendRule", false, ""},
-    {RuleKind::Update, "UpdateRule", true, "@IMP_"},
-    {RuleKind::UpdateField, "UpdateFieldRule", true, "@IMP_"},
-    {RuleKind::Delete, "DeleteRule", true, "@DEL_"},
+    {"ExportRule", "", RuleKind::Export, false},
+    {"AppendRule", "", RuleKind::Append, false},
+    {"UpdateRule", "@IMP_", RuleKind::Update, true},
+    {"UpdateFieldRule", "@IMP_", RuleKind::UpdateField, true},
+    {"DeleteRule", "@DEL_", RuleKind::Delete, true},
 };
 
 /// The empty data of a table: only its field layout matters.

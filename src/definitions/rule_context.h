@@ -12,10 +12,10 @@ namespace tamaril::definitions {
 
 /// How a kind of rule is stored and how its identifiers bind.
 struct tRuleKindInfo {
-  expr::RuleKind kind;
   const char* column;  ///< the memo column of the rule table ("ExportRule", "AppendRule", …)
-  bool two_rows;       ///< compiled as a tTwoDatasetExpression (else a tDatasetExpression)
   const char* prefix;  ///< prefix of the second row's identifiers ("@IMP_", "@DEL_"; "" for one row)
+  expr::RuleKind kind;
+  bool two_rows;  ///< compiled as a tTwoDatasetExpression (else a tDatasetExpression)
 };
 
 /// The description of a rule kind; throws std::logic_error for a value outside the enumeration.

@@ -16,7 +16,6 @@
 #include "dbstruct/mssql/prop_accessor.h"
 #include "dbstruct/sqlite/sqlite_structure.h"
 #include "dbstruct/structure.h"
-#include "replication/errors.h"
 #include "text/ascii.h"
 #include "text/encoding.h"
 
@@ -149,9 +148,9 @@ void CheckDatabaseReady(dbstruct::tDatabase_Structure& database, bool import, st
                         dbaccess::Connection& master, const MasterConnector& connect_master) {
   std::string missing;
   if (IsDatabaseReady(database, import, missing, master, connect_master)) return;
-  throw ReplicationError(text::Utf8ToAnsi("Databáze ") + std::string(database_name) +
-                         text::Utf8ToAnsi(" není připravena k replikaci") + "\r\"" + missing + "\"" +
-                         text::Utf8ToAnsi(" nenalezeno."));
+  throw DatabaseNotReadyError(text::Utf8ToAnsi("Databáze ") + std::string(database_name) +
+                              text::Utf8ToAnsi(" není připravena k replikaci") + "\r\"" + missing + "\"" +
+                              text::Utf8ToAnsi(" nenalezeno."));
 }
 
 }  // namespace tamaril::replication

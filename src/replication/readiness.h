@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "replication/errors.h"
+
 namespace tamaril::dbaccess {
 class Connection;
 }
@@ -13,6 +15,12 @@ class tDatabase_Structure;
 }
 
 namespace tamaril::replication {
+
+/// The failure of CheckDatabaseReady: the database lacks an object of the setup script.
+class DatabaseNotReadyError : public ReplicationError {
+ public:
+  using ReplicationError::ReplicationError;
+};
 
 /// Connects `master` to the "master" database of the server `connection_string` leads to;
 /// throws what the connection throws.
@@ -26,7 +34,7 @@ using MasterConnector = std::function<void(dbaccess::Connection& master, std::st
 bool IsDatabaseReady(dbstruct::tDatabase_Structure& database, bool import, std::string& missing,
                      dbaccess::Connection& master, const MasterConnector& connect_master);
 
-/// IsDatabaseReady; throws ReplicationError "Databáze NAME není připravena k replikaci" followed
+/// IsDatabaseReady; throws DatabaseNotReadyError "Databáze NAME není připravena k replikaci" followed
 /// by a carriage return and the quoted missing object with " nenalezeno." when it answers false.
 void CheckDatabaseReady(dbstruct::tDatabase_Structure& database, bool import, std::string_view database_name,
                         dbaccess::Connection& master, const MasterConnector& connect_master);

@@ -9,10 +9,13 @@
 #include <memory>
 #include <string>
 
+#include "core/login_cache.h"
 #include "dbaccess/connection.h"
 #include "dbstruct/mssql/database_structure.h"
 #include "dbstruct/sqlite/sqlite_structure.h"
+#include "dbstruct/structure_cache.h"
 #include "mssql_scripted_backend.h"
+#include "replication/database_open.h"
 #include "replication/errors.h"
 #include "support/expect_throw_msg.h"
 #include "support/temp_dir.h"
@@ -174,8 +177,55 @@ TEST_F(SQLiteReadiness, CheckRaisesTheMessageWithCarriageReturnAndQuotes) {
   dbaccess::Connection master;
   EXPECT_NO_THROW(CheckDatabaseReady(structure, false, "shop", master, NoMaster));
   EXPECT_THROW_MSG(
-      CheckDatabaseReady(structure, true, "shop", master, NoMaster), ReplicationError,
+      CheckDatabaseReady(structure, true, "shop", master, NoMaster), DatabaseNotReadyError,
       text::Utf8ToAnsi("Databáze shop není připravena k replikaci\r\"rep_IMPORTLOG\" nenalezeno."));
+}
+
+// SQLite connections never ask for a login.
+struct NoLogin : core::LoginPrompt {
+  bool ShowLoginDialog(core::tLoginObject&, std::string_view) override {
+    ADD_FAILURE() << "a login was asked for";
+    return false;
+  }
+};
+
+TEST_F(SQLiteReadiness, OpeningScansOnceKeepsTheUserLinksAndChecksEveryTime) {
+  connection_.Execute(
+      "DROP TABLE rep_USERFK; CREATE TABLE rep_USERFK (PK_TableName varchar(50), FK_TableName varchar(50), "
+      "ConstraintName varchar(50), PK_Field varchar(50), FK_Field varchar(50)); "
+      "INSERT INTO rep_USERFK VALUES ('Orders', 'Lines', 'UFK_Lines_Orders', 'Code', 'OrderCode'); "
+      "DROP TRIGGER rep_tr_Ins_Lines");
+  const std::string connection_string = "Provider=SQLite;Data Source=" + folder_.path();
+  NoLogin prompt;
+  core::LoginCache logins(prompt);
+  dbaccess::Connection main;
+  dbaccess::Connection master;
+  dbstruct::tDBStructureCache cache;
+  const tDatabaseAccess access{logins, main, master, cache};
+  int progress_calls = 0;
+  auto progress = [&](dbstruct::tDatabase_Structure&, int, const std::string&, int) { ++progress_calls; };
+
+  EXPECT_THROW_MSG(
+      OpenDatabaseStructure(access, connection_string, "shop", tReadyFor::Export, progress),
+      DatabaseNotReadyError,
+      text::Utf8ToAnsi("Databáze shop není připravena k replikaci\r\"Lines.rep_tr_Ins_Lines\" nenalezeno."));
+  EXPECT_EQ(cache.Count(), 1);
+  const int scanned_tables = progress_calls;
+  EXPECT_GT(scanned_tables, 0);
+
+  // The structure that failed is found again, without a scan, and checked again.
+  connection_.Execute("CREATE TRIGGER rep_tr_Ins_Lines AFTER INSERT ON Lines BEGIN SELECT 1; END");
+  dbstruct::tDatabase_Structure& structure =
+      OpenDatabaseStructure(access, connection_string, "shop", tReadyFor::Import, progress);
+  EXPECT_EQ(&structure, cache.Find(connection_string, "shop"));
+  EXPECT_EQ(structure.Connection(), &main);
+  EXPECT_EQ(progress_calls, scanned_tables);
+  EXPECT_TRUE(structure.FindTable("Lines")->DependsOn(*structure.FindTable("Orders"), true));
+
+  // Only looking at the structure needs no setup objects; the name with its suffix is a second key.
+  connection_.Execute("DROP TABLE rep_DEFEXPORT");
+  EXPECT_NO_THROW(OpenDatabaseStructure(access, connection_string, "shop.db", tReadyFor::Nothing));
+  EXPECT_EQ(cache.Count(), 2);
 }
 
 // The SQL Server form: a scanned structure with the rep_ tables and one table Orders, and a

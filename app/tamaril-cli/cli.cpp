@@ -204,6 +204,7 @@ Cli::Cli(std::ostream& out, std::ostream& err)
   AddMemtableCommands(*this);
   AddArchiveCommands(*this);
   AddStructureCommands(*this);
+  AddCheckCommands(*this);
   AddEvalCommands(*this);
 }
 

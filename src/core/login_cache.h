@@ -28,10 +28,13 @@ class LoginCache {
   explicit LoginCache(LoginPrompt& prompt) : prompt_(prompt) {}
 
   /// Connects `connection` with the connection string, asking for a login where needed and
-  /// reusing the one that worked before, then selects `database_name`. Throws AppError "ADO
-  /// připojení nelze navázat" when no connection could be made (also when the person cancelled
-  /// the login; the driver's reason follows on a second line when there is one) and "Zadaná
-  /// databáze na serveru neexistuje" when the server has no such database.
+  /// reusing the one that worked before, then selects `database_name`. Throws AppError for an
+  /// empty database name and for a string without a usable provider (before any login is
+  /// asked), for a missing SQLite folder, a folder in place of the database file, a file that is
+  /// not a database and a locked database (each with its path), "ADO připojení nelze navázat"
+  /// when no connection could be made (also when the person cancelled the login; the driver's
+  /// reason follows on a second line when there is one) and "Zadaná databáze na serveru
+  /// neexistuje" when the server has no such database.
   void ConnectDatabase(dbaccess::Connection& connection, std::string_view connection_string,
                        std::string_view database_name);
   /// The remembered login of the connection's current connection string; false when none.

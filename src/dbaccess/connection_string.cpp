@@ -43,6 +43,19 @@ std::string SqlServerAddress(std::string_view data_source) {
   return result;
 }
 
+// A value written in double or single quotes, without them (a doubled quote stands for one).
+std::string Unquoted(const std::string& value) {
+  if (value.size() < 2 || (value.front() != '"' && value.front() != '\'') || value.back() != value.front())
+    return value;
+  const char quote = value.front();
+  std::string result;
+  for (std::size_t i = 1; i + 1 < value.size(); ++i) {
+    result += value[i];
+    if (value[i] == quote && value[i + 1] == quote) ++i;
+  }
+  return result;
+}
+
 }  // namespace
 
 std::vector<ConnectionStringItem> SplitConnectionString(std::string_view text) {
@@ -91,7 +104,7 @@ ResolvedConnection ResolveConnectionString(std::string_view text) {
   if (!provider || provider->empty()) {
     throw DatabaseError(text::Utf8ToAnsi("Připojovací řetězec neuvádí poskytovatele databáze (Provider)"));
   }
-  const auto data_source = FindConnectionStringValue(items, "Data Source").value_or("");
+  const auto data_source = Unquoted(FindConnectionStringValue(items, "Data Source").value_or(""));
 
   if (StartsWithIgnoringCase(*provider, "SQLite")) {
     if (data_source.empty()) {

@@ -678,8 +678,18 @@ class SqliteConnection final : public BackendConnection {
     return text::AnsiToUtf8(name);
   }
 
-  // The file of a database: NAME.db, or a *.db file whose name differs only in case.
+  // The file of a database: NAME.db, or a *.db file whose name differs only in case; a name
+  // typed with its ".db" suffix, as the folder shows it, finds the same file.
   std::optional<fs::path> FindDatabaseFile(std::string_view name) const {
+    if (auto file = FindDatabaseFileOf(name)) return file;
+    constexpr std::string_view kSuffix = ".db";
+    if (name.size() > kSuffix.size() &&
+        EqualsIgnoreCaseAscii(name.substr(name.size() - kSuffix.size()), kSuffix))
+      return FindDatabaseFileOf(name.substr(0, name.size() - kSuffix.size()));
+    return std::nullopt;
+  }
+
+  std::optional<fs::path> FindDatabaseFileOf(std::string_view name) const {
     if (name.empty() || name == "." || name == ".." ||
         name.find_first_of(std::string_view("/\\\0", 3)) != std::string_view::npos)
       return std::nullopt;

@@ -40,6 +40,14 @@ FK FK_B_C B(CId) -> C(Id)
 FK FK_A_B A(BId) -> B(Id)
 " "")
 
+# The name as the folder shows it finds the same database.
+expect(chain.db 0 "C identity=Id rowguid= intkey=Id pk=Id masters=
+B identity= rowguid=RG intkey=Id pk=Id masters=C
+A identity= rowguid= intkey=Id pk=Id masters=B
+FK FK_B_C B(CId) -> C(Id)
+FK FK_A_B A(BId) -> B(Id)
+" "")
+
 make_database(cycle "
   CREATE TABLE P (Id INTEGER PRIMARY KEY, QId INTEGER REFERENCES Q(Id));
   CREATE TABLE Q (Id INTEGER PRIMARY KEY, PId INTEGER REFERENCES P(Id));")

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <filesystem>
 #include <optional>
 
 #include "core/errors.h"
+#include "support/expect_throw_msg.h"
 #include "support/pg_server.h"
+#include "support/temp_dir.h"
 #include "text/encoding.h"
 
 namespace tamaril::core {
@@ -97,6 +100,66 @@ TEST_F(ConnectDatabaseTest, FailuresCarryTheirMessages) {
   EXPECT_EQ(MessageOf([&] { cache_.ConnectDatabase(connection_, odbc_, "no_such_database"); }),
             "Zadaná databáze na serveru neexistuje");
   EXPECT_FALSE(connection_.IsOpen());
+}
+
+}  // namespace
+}  // namespace tamaril::core
+
+namespace tamaril::core {
+namespace {
+
+// SQLite targets that cannot be opened each say what is wrong, with the path, and ask for no login.
+class SQLiteConnectTest : public ::testing::Test {
+ protected:
+  void Connect(const std::string& connection_string, const std::string& database) {
+    cache_.ConnectDatabase(connection_, connection_string, database);
+  }
+  std::string Folder() const { return "Provider=SQLite;Data Source=" + folder_.path(); }
+
+  tamaril::testing::TempDir folder_;
+  CountingPrompt prompt_;
+  LoginCache cache_{prompt_};
+  dbaccess::Connection connection_;
+};
+
+TEST_F(SQLiteConnectTest, BadTargetsGetTheirOwnMessages) {
+  EXPECT_THROW_MSG(Connect(Folder(), ""), AppError, text::Utf8ToAnsi("Není zadán název databáze"));
+  EXPECT_THROW_MSG(Connect("Data Source=" + folder_.path(), "shop"), AppError,
+                   text::Utf8ToAnsi("Připojovací řetězec neuvádí poskytovatele databáze (Provider)"));
+  EXPECT_THROW_MSG(Connect(Folder() + "/nowhere", "shop"), AppError,
+                   text::Utf8ToAnsi("Složka databází neexistuje: " + folder_.path() + "/nowhere"));
+  std::filesystem::create_directory(folder_.File("dir.db"));
+  EXPECT_THROW_MSG(Connect(Folder(), "dir"), AppError,
+                   text::Utf8ToAnsi("Na místě souboru databáze je složka: " + folder_.File("dir.db")));
+  tamaril::testing::WriteWholeFile(folder_.File("notes.db"), std::string(200, 'x'));
+  EXPECT_THROW_MSG(Connect(Folder(), "notes.db"), AppError,
+                   text::Utf8ToAnsi("Soubor není databáze SQLite: " + folder_.File("notes.db")));
+  EXPECT_THROW_MSG(Connect(Folder(), "missing"), AppError,
+                   text::Utf8ToAnsi("Zadaná databáze na serveru neexistuje"));
+  EXPECT_EQ(prompt_.shown, 0);
+  EXPECT_FALSE(connection_.IsOpen());
+}
+
+TEST_F(SQLiteConnectTest, QuotedFolderAndSuffixedNameConnect) {
+  dbaccess::Connection maker(Folder());
+  maker.Open();
+  maker.CreateDatabase("shop");
+  EXPECT_NO_THROW(cache_.ConnectDatabase(
+      connection_, "Provider=SQLite;Data Source=\"" + folder_.path() + "\"", "shop.db"));
+  EXPECT_EQ(connection_.DefaultDatabase(), "shop");
+}
+
+TEST_F(SQLiteConnectTest, ADatabaseLockedByAnotherProgramSaysSo) {
+  dbaccess::Connection holder(Folder());
+  holder.Open();
+  holder.CreateDatabase("shop");
+  holder.SetDefaultDatabase("shop");
+  holder.Execute("BEGIN EXCLUSIVE; CREATE TABLE t (x int)");
+  connection_.SetConnectionTimeout(1);
+  EXPECT_THROW_MSG(
+      Connect(Folder(), "shop"), AppError,
+      text::Utf8ToAnsi("Databázi používá jiný program (je uzamčena): " + folder_.File("shop.db")));
+  holder.Execute("ROLLBACK");
 }
 
 }  // namespace

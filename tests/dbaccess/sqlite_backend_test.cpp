@@ -105,6 +105,10 @@ TEST_F(SqliteBackend, MasterIsAnInMemoryDatabaseAndCatalogsAreTheFiles) {
   master.SetDefaultDatabase("ALPHA");  // letter case does not matter, the file's spelling is kept
   EXPECT_EQ(master.DefaultDatabase(), "Alpha");
   EXPECT_TRUE(master.Tables().empty());
+  // The name as the folder shows it, with its suffix, leads to the same file.
+  master.SetDefaultDatabase("beta.DB");
+  EXPECT_EQ(master.DefaultDatabase(), "beta");
+  EXPECT_THROW_MSG(master.SetDefaultDatabase(".db"), DatabaseError, "Database '.db' does not exist");
 }
 
 TEST_F(SqliteBackend, OpeningAMissingFolderOrDatabaseFails) {

@@ -59,6 +59,9 @@ TEST(ConnectionString, SqliteProviderNamesTheFolder) {
   EXPECT_EQ(target.kind, BackendKind::SQLite);
   EXPECT_EQ(target.folder, "/var/db");
   EXPECT_EQ(target.initial_catalog, "shop");
+  EXPECT_EQ(ResolveConnectionString("Provider=SQLite;Data Source=\"/var/my \"\"db\"\"\"").folder,
+            "/var/my \"db\"");
+  EXPECT_EQ(ResolveConnectionString("Provider=SQLite;Data Source=\"").folder, "\"");
 }
 
 TEST(ConnectionString, OleDbSqlServerBecomesAnOdbcString) {
@@ -75,6 +78,9 @@ TEST(ConnectionString, OleDbSqlServerBecomesAnOdbcString) {
       {"Provider=SQLOLEDB;Data Source=(local)", "Driver=FreeTDS;Server=localhost;Port=1433"},
       {"Provider=MSOLEDBSQL;Data Source=tcp:db;Initial Catalog=x}y",
        "Driver=FreeTDS;Server=db;Port=1433;Database={x}}y}"},
+      // A quoted data source is taken without its quotes.
+      {"Provider=SQLOLEDB;Data Source=\"srv,1500\"", "Driver=FreeTDS;Server=srv;Port=1500"},
+      {"Provider=SQLOLEDB;Data Source='srv'", "Driver=FreeTDS;Server=srv;Port=1433"},
   };
   for (const Case& c : cases) {
     const auto target = ResolveConnectionString(c.ado);

@@ -17,6 +17,8 @@ void AddMemtableCommands(Cli& cli);
 void AddArchiveCommands(Cli& cli);
 /// "structure": the scanned structure of a database.
 void AddStructureCommands(Cli& cli);
+/// "check": whether a definition's database is ready for replication.
+void AddCheckCommands(Cli& cli);
 /// "eval": a table rule over one row given on the command line.
 void AddEvalCommands(Cli& cli);
 

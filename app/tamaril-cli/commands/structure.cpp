@@ -5,7 +5,7 @@
 #include "core/input_check.h"
 #include "core/login_cache.h"
 #include "dbstruct/keyed_table.h"
-#include "dbstruct/structure_forms.h"
+#include "replication/database_open.h"
 #include "tamaril-cli/cli.h"
 #include "tamaril-cli/commands/commands.h"
 #include "tamaril-cli/terminal.h"
@@ -18,13 +18,13 @@ namespace {
 ExitStatus RunStructure(Cli& cli, const std::string& connection_string, const std::string& database) {
   core::LoginCache logins(cli.LoginPrompt());
   dbaccess::Connection connection;
-  logins.ConnectDatabase(connection, core::CheckedAnsiInput("--connection", connection_string),
-                         core::CheckedAnsiInput("--database", database));
-  const std::unique_ptr<dbstruct::tDatabase_Structure> structure =
-      dbstruct::CreateDatabaseStructure(connection);
-  structure->Scan();
+  dbaccess::Connection master;
+  dbstruct::tDatabase_Structure& structure = replication::OpenDatabaseStructure(
+      {logins, connection, master, cli.StructureCache()},
+      core::CheckedAnsiInput("--connection", connection_string),
+      core::CheckedAnsiInput("--database", database), replication::tReadyFor::Nothing);
   std::ostringstream listing;
-  dbstruct::WriteStructureListing(*structure, listing);
+  dbstruct::WriteStructureListing(structure, listing);
   cli.Out() << ToTerminal(listing.str());
   return ExitStatus::Success;
 }
@@ -40,7 +40,7 @@ void AddStructureCommands(Cli& cli) {
   auto options = std::make_shared<Options>();
   structure.add_option("--connection", options->connection, "Připojovací řetězec")->required();
   structure.add_option("--database", options->database, "Databáze")->required();
-  cli.SetAction(structure, Need::CommonValues | Need::RuleLists | Need::Settings,
+  cli.SetAction(structure, Need::StructureCache | Need::CommonValues | Need::RuleLists | Need::Settings,
                 [&cli, options] { return RunStructure(cli, options->connection, options->database); });
 }
 

@@ -1,0 +1,156 @@
+#include "replication/readiness.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <system_error>
+
+#include "dataset/dataset.h"
+#include "dataset/field.h"
+#include "dbaccess/connection.h"
+#include "dbaccess/connection_string.h"
+#include "dbstruct/mssql/database_structure.h"
+#include "dbstruct/mssql/prop_accessor.h"
+#include "dbstruct/sqlite/sqlite_structure.h"
+#include "dbstruct/structure.h"
+#include "text/ascii.h"
+#include "text/encoding.h"
+
+namespace tamaril::replication {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::array<const char*, 3> kCommonTables = {"rep_USERFK", "rep_DELETED", "rep_TBLDESC"};
+constexpr std::array<const char*, 3> kExportTables = {"rep_DEFEXPORT", "rep_XPORTLOG", "rep_XPORTLOGDETAIL"};
+constexpr std::array<const char*, 3> kImportTables = {"rep_DEFIMPORT", "rep_IMPORTLOG",
+                                                      "rep_IMPORTLOGDETAIL"};
+constexpr std::array<const char*, 3> kMasterProcedures = {"rep_ZRT_getSQLregistry", "rep_ZRT_dbbackup",
+                                                          "rep_ZRT_dbrestore"};
+constexpr std::array<const char*, 4> kTrackingColumns = {"rep_Date_Inserted", "rep_Signature_Inserted",
+                                                         "rep_Date_Updated", "rep_Signature_Updated"};
+
+// Closes the master connection however the questions on it end.
+class MasterSession {
+ public:
+  explicit MasterSession(dbaccess::Connection& master) noexcept : master_(master) { master_.Close(); }
+  ~MasterSession() { master_.Close(); }
+  MasterSession(const MasterSession&) = delete;
+  MasterSession& operator=(const MasterSession&) = delete;
+
+ private:
+  dbaccess::Connection& master_;
+};
+
+// The first master procedure the server lacks, as "master.NAME"; empty when all are there.
+std::string MissingMasterProcedure(const dbstruct::tADODatabase_Structure& database,
+                                   dbaccess::Connection& master, const MasterConnector& connect_master) {
+  const MasterSession session(master);
+  connect_master(master, database.Connection()->ConnectionString());
+  dbstruct::tMSSQLPropAccessor accessor(master, database.ServerVersionCode);
+  for (const char* procedure : kMasterProcedures) {
+    if (accessor.ObjectProperty(procedure, "IsProcedure") == 0) return std::string("master.") + procedure;
+  }
+  return {};
+}
+
+// True when a file can be created and written in `folder`.
+bool CanWriteIn(const fs::path& folder) {
+  const fs::path probe = folder / (".tamaril-write-test-" + std::to_string(::getpid()));
+  bool written = false;
+  {
+    std::ofstream out(probe, std::ios::binary | std::ios::trunc);
+    written = out.is_open() && static_cast<bool>(out << "ok") && static_cast<bool>(out.flush());
+  }
+  std::error_code ignored;
+  fs::remove(probe, ignored);
+  return written;
+}
+
+// The backup folder of the SQLite database when it is missing and cannot be made, or cannot be
+// written; empty when backups can be written there.
+std::string UnusableBackupFolder(const dbstruct::tDatabase_Structure& database) {
+  std::string folder_ansi = SQLiteBackupFolder(database.Connection()->ConnectionString());
+  const fs::path folder(text::AnsiToUtf8(folder_ansi));
+  std::error_code error;
+  if (!fs::is_directory(folder, error)) {
+    fs::create_directory(folder, error);
+    if (!fs::is_directory(folder, error)) return folder_ansi;
+  }
+  return CanWriteIn(folder) ? std::string() : folder_ansi;
+}
+
+// The first tracking column or trigger the table named in rep_TBLDESC lacks; empty when none.
+std::string MissingTableObject(dbstruct::tDatabase_Structure& database, const std::string& table_name) {
+  const dbstruct::tTbl_Structure* table = database.FindTable(table_name);
+  for (const char* column : kTrackingColumns) {
+    if (table == nullptr) return table_name;
+    if (!table->HasField(column)) return table_name + "." + column;
+  }
+  dbstruct::tPropAccessor& accessor = database.PropAccessor();
+  if (table->Identifiable) {
+    const std::string trigger = "rep_tr_Del_" + table->GetTableName();
+    if (accessor.ObjectProperty(trigger, "ExecIsDeleteTrigger") == 0) return table_name + "." + trigger;
+  }
+  const std::string trigger = "rep_tr_Ins_" + table->GetTableName();
+  if (accessor.ObjectProperty(trigger, "ExecIsInsertTrigger") == 0) return table_name + "." + trigger;
+  return {};
+}
+
+}  // namespace
+
+std::string SQLiteBackupFolder(std::string_view connection_string) {
+  const dbaccess::ResolvedConnection target = dbaccess::ResolveConnectionString(connection_string);
+  if (target.kind != dbaccess::BackendKind::SQLite)
+    throw dbaccess::DatabaseError("Not a SQLite connection string");
+  return text::Utf8ToAnsi((fs::path(text::AnsiToUtf8(target.folder)) / "backup").string());
+}
+
+bool IsDatabaseReady(dbstruct::tDatabase_Structure& database, bool import, std::string& missing,
+                     dbaccess::Connection& master, const MasterConnector& connect_master) {
+  missing.clear();
+  for (const auto& group : {kCommonTables, import ? kImportTables : kExportTables}) {
+    for (const char* name : group) {
+      if (database.FindTable(name) == nullptr) {
+        missing = name;
+        return false;
+      }
+    }
+  }
+
+  if (import) {
+    if (const auto* sqlite = dynamic_cast<const dbstruct::tSQLiteDatabase_Structure*>(&database)) {
+      missing = UnusableBackupFolder(*sqlite);
+    } else if (const auto* server = dynamic_cast<const dbstruct::tADODatabase_Structure*>(&database)) {
+      missing = MissingMasterProcedure(*server, master, connect_master);
+    }
+    if (!missing.empty()) return false;
+  }
+
+  int row_count = 0;
+  const std::unique_ptr<dataset::TDataSet> rows =
+      database.FindTable("rep_TBLDESC")->OpenTableData("", "", row_count);
+  rows->Open();
+  for (; !rows->Eof(); rows->Next()) {
+    const std::string table_name = rows->FieldByName("TABLENAME").AsString();
+    if (text::EqualsIgnoreCaseAscii(table_name, "rep_DELETED")) continue;
+    missing = MissingTableObject(database, table_name);
+    if (!missing.empty()) return false;
+  }
+  return true;
+}
+
+void CheckDatabaseReady(dbstruct::tDatabase_Structure& database, bool import, std::string_view database_name,
+                        dbaccess::Connection& master, const MasterConnector& connect_master) {
+  std::string missing;
+  if (IsDatabaseReady(database, import, missing, master, connect_master)) return;
+  throw DatabaseNotReadyError(text::Utf8ToAnsi("Databáze ") + std::string(database_name) +
+                              text::Utf8ToAnsi(" není připravena k replikaci") + "\r\"" + missing + "\"" +
+                              text::Utf8ToAnsi(" nenalezeno."));
+}
+
+}  // namespace tamaril::replication

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/temp_dir.h"
+#include "support/terminal_screen.h"
 #include "text/encoding.h"
 #include "text/error.h"
 
@@ -98,17 +99,7 @@ TEST(CliOutcome, HelpAndVersionAreSuccesses) {
   EXPECT_NE(help.out.find("Použití: tamaril-cli work [VOLBY]"), std::string::npos) << help.out;
 }
 
-// Reads what the terminal shows until `needle` appears (or nothing more comes for 10 s).
-void ReadUntil(int fd, std::string_view needle, std::string& screen) {
-  char buffer[256];
-  while (screen.find(needle) == std::string::npos) {
-    pollfd ready{fd, POLLIN, 0};
-    if (::poll(&ready, 1, 10000) <= 0) return;
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n <= 0) return;
-    screen.append(buffer, static_cast<std::size_t>(n));
-  }
-}
+using test_support::ReadUntil;
 
 // The person ends the login prompt of a server connection with Ctrl-D: the program stops with
 // status 2 and prints nothing about it, neither on the terminal nor on stderr.

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "core/input_check.h"
+#include "support/terminal_screen.h"
 #include "tamaril-cli/cli_error.h"
 #include "text/encoding.h"
 #include "text/error.h"
@@ -20,17 +21,7 @@
 namespace tamaril::cli {
 namespace {
 
-// Reads what the terminal shows until `needle` appears (or nothing more comes for 10 s).
-void ReadUntil(int fd, std::string_view needle, std::string& screen) {
-  char buffer[256];
-  while (screen.find(needle) == std::string::npos) {
-    pollfd ready{fd, POLLIN, 0};
-    if (::poll(&ready, 1, 10000) <= 0) return;
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n <= 0) return;
-    screen.append(buffer, static_cast<std::size_t>(n));
-  }
-}
+using test_support::ReadUntil;
 
 // Runs `child` in a process whose controlling terminal is a pseudo-terminal; `person` types
 // on it. Returns the child's exit status; `screen` gets what the terminal showed.

@@ -205,6 +205,7 @@ Cli::Cli(std::ostream& out, std::ostream& err)
   AddArchiveCommands(*this);
   AddStructureCommands(*this);
   AddCheckCommands(*this);
+  AddSetupScriptCommands(*this);
   AddEvalCommands(*this);
 }
 

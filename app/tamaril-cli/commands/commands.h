@@ -19,6 +19,8 @@ void AddArchiveCommands(Cli& cli);
 void AddStructureCommands(Cli& cli);
 /// "check": whether a definition's database is ready for replication.
 void AddCheckCommands(Cli& cli);
+/// "setup-script": the setup script of a definition's database, applied on SQLite on request.
+void AddSetupScriptCommands(Cli& cli);
 /// "eval": a table rule over one row given on the command line.
 void AddEvalCommands(Cli& cli);
 

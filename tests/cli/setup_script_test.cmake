@@ -1,0 +1,129 @@
+# Drives "tamaril-cli setup-script" on a SQLite database made here with Python's sqlite3 module:
+# the script is written, applied, applied again, and the database it leaves behaves as replication
+# needs. Arguments: -DCLI=<program> -DWORK=<scratch folder>
+
+cmake_minimum_required(VERSION 3.25)
+
+find_program(PYTHON NAMES python3 REQUIRED)
+file(REMOVE_RECURSE "${WORK}")
+file(MAKE_DIRECTORY "${WORK}/user" "${WORK}/data" "${WORK}/home")
+set(ENV{HOME} "${WORK}/user")
+set(home "${WORK}/home")
+set(db "${WORK}/data/shop.db")
+
+function(sql text)
+  execute_process(COMMAND "${PYTHON}" -c
+    "import sqlite3, sys; c = sqlite3.connect(sys.argv[1]); c.executescript(sys.argv[2]); c.commit()"
+    "${db}" "${text}" RESULT_VARIABLE rc ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "database not changed: ${err}")
+  endif()
+endfunction()
+
+# The rows of a query, one per line, the columns separated by "|".
+function(query variable text)
+  execute_process(COMMAND "${PYTHON}" -c
+    "import sqlite3, sys; c = sqlite3.connect(sys.argv[1])
+for row in c.execute(sys.argv[2]): print('|'.join('' if v is None else str(v) for v in row))"
+    "${db}" "${text}" RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "query failed: ${err}")
+  endif()
+  set(${variable} "${out}" PARENT_SCOPE)
+endfunction()
+
+# Runs the program and checks the exit status and the whole standard output.
+function(expect expected_rc expected_out)
+  execute_process(COMMAND "${CLI}" --home "${home}" ${ARGN}
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL expected_rc OR NOT out STREQUAL "${expected_out}")
+    message(FATAL_ERROR "'${ARGN}' ended with ${rc} and printed\n${out}${err}\ninstead of "
+                        "${expected_rc} and\n${expected_out}")
+  endif()
+  set(err "${err}" PARENT_SCOPE)
+endfunction()
+
+# A master with a RowGuid, a detail with an identity, lines with a two-column key, and a table
+# the administrator keeps out of replication.
+sql("
+  CREATE TABLE Customers (RG UNIQUEIDENTIFIER ROWGUIDCOL, Code varchar(10) PRIMARY KEY, Name varchar(40));
+  CREATE TABLE Orders (Id INTEGER IDENTITY(10,5) PRIMARY KEY, Customer varchar(10) REFERENCES Customers(Code));
+  CREATE TABLE Lines (OrderId int REFERENCES Orders(Id), No int, Qty int, PRIMARY KEY (OrderId, No));
+  CREATE TABLE Scratch (Note text);")
+file(WRITE "${home}/ignore.txt" "scratch\r\n\r\n")
+
+set(plain_connection "Provider=SQLite;Data Source=${WORK}/data")
+string(REPLACE ";" "\\;" connection "${plain_connection}")
+expect(0 "" defs add --export --signature SHOP --partner Centrum --connection "${connection}" --database shop)
+expect(0 "" defs add --import --signature SHOP --partner Pobocka --connection "${connection}" --database shop.db)
+
+# Without a terminal nothing happens until --yes agrees.
+expect(2 "" setup-script --export SHOP --apply)
+if(EXISTS "${home}/hint.sql")
+  message(FATAL_ERROR "hint.sql written without the person's consent")
+endif()
+expect(1 "" check --export SHOP)
+
+expect(0 "hint.sql úspěšně vytvořen: ${home}/hint.sql\nSkript byl v databázi shop proveden\n"
+       setup-script --export SHOP --apply --yes)
+expect(0 "ready\n" check --export SHOP)
+expect(0 "ready\n" check --import SHOP)
+
+# Applying the script a second time changes nothing.
+query(schema_before "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY type, name")
+file(READ "${home}/hint.sql" script_before)
+expect(0 "hint.sql úspěšně vytvořen: ${home}/hint.sql\nSkript byl v databázi shop.db proveden\n"
+       setup-script --import SHOP --apply --yes)
+query(schema_after "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY type, name")
+if(NOT schema_before STREQUAL schema_after)
+  message(FATAL_ERROR "the second run changed the schema:\n${schema_before}\nto\n${schema_after}")
+endif()
+
+# The ignored table is left alone: no tracking columns, no triggers, no description.
+query(scratch "SELECT name FROM pragma_table_info('Scratch')
+               UNION ALL SELECT name FROM sqlite_master WHERE tbl_name = 'Scratch' AND type = 'trigger'
+               UNION ALL SELECT TABLENAME FROM rep_TBLDESC WHERE TABLENAME = 'Scratch'")
+if(NOT scratch STREQUAL "Note\n")
+  message(FATAL_ERROR "the ignored table was touched:\n${scratch}")
+endif()
+query(described "SELECT TABLENAME, LISTORDER FROM rep_TBLDESC ORDER BY LISTORDER")
+if(NOT described MATCHES "^rep_DELETED\\|0\nCustomers\\|[0-9]+\nOrders\\|[0-9]+\nLines\\|[0-9]+\n$")
+  message(FATAL_ERROR "unexpected table descriptions:\n${described}")
+endif()
+
+# New rows get a RowGuid and an id, and come in with empty tracking columns; deleted rows are
+# recorded by RowGuid or integer key.
+sql("INSERT INTO Customers (Code, Name) VALUES ('C1', 'Novák');
+     INSERT INTO Orders (Customer) VALUES ('C1');
+     INSERT INTO Orders (Customer) VALUES ('C1');
+     INSERT INTO Lines VALUES (10, 1, 3);")
+query(customer "SELECT RG, rep_Date_Inserted, rep_Signature_Inserted FROM Customers")
+if(NOT customer MATCHES "^{[0-9A-F]+-[0-9A-F]+-[0-9A-F]+-[0-9A-F]+-[0-9A-F]+}\\|\\|\n$")
+  message(FATAL_ERROR "a new customer got ${customer}")
+endif()
+string(REGEX REPLACE "\\|.*" "" guid "${customer}")
+string(LENGTH "${guid}" guid_length)
+if(NOT guid_length EQUAL 38)
+  message(FATAL_ERROR "a RowGuid of ${guid_length} characters: ${guid}")
+endif()
+query(orders "SELECT Id FROM Orders ORDER BY Id")
+if(NOT orders STREQUAL "10\n15\n")
+  message(FATAL_ERROR "new orders got the ids\n${orders}")
+endif()
+sql("DELETE FROM Lines; DELETE FROM Orders WHERE Id = 15; DELETE FROM Customers WHERE Code = 'C1';")
+query(deleted "SELECT TABLENAME, RECORDGUID, RECORDID FROM rep_DELETED ORDER BY SUCCNO")
+if(NOT deleted STREQUAL "Orders||15\nCustomers|${guid}|\n")
+  message(FATAL_ERROR "rep_DELETED holds\n${deleted}")
+endif()
+
+# A definition whose database is not there writes nothing and keeps the last script.
+expect(0 "" defs add --export --signature GONE --partner Centrum --connection "${connection}" --database gone)
+expect(1 "" setup-script --export GONE --yes)
+file(READ "${home}/hint.sql" script_now)
+if(NOT script_now STREQUAL script_before)
+  message(FATAL_ERROR "a failed run changed hint.sql")
+endif()
+expect(1 "" setup-script --export NOSUCH --yes)
+if(NOT err MATCHES "Definice NOSUCH v seznamu není")
+  message(FATAL_ERROR "an unknown definition: ${err}")
+endif()

@@ -49,11 +49,14 @@ void CheckSQLiteTarget(const std::string& folder, std::string_view database_name
 // The message of a SQLite database that could not be opened, by the driver's reason.
 std::string SQLiteOpenFailure(const std::string& folder, std::string_view database_name,
                               const std::string& reason) {
-  const std::string file = text::Utf8ToAnsi(SQLiteFile(folder, database_name));
+  const std::string utf8_file = SQLiteFile(folder, database_name);
+  const std::string file = text::Utf8ToAnsi(utf8_file);
+  std::error_code error;
+  if (!fs::exists(utf8_file, error)) return text::Utf8ToAnsi("Databáze SQLite neexistuje: ") + file;
   if (Contains(reason, "not a database")) return text::Utf8ToAnsi("Soubor není databáze SQLite: ") + file;
   if (Contains(reason, "locked") || Contains(reason, "busy"))
     return text::Utf8ToAnsi("Databázi používá jiný program (je uzamčena): ") + file;
-  return text::Utf8ToAnsi("Zadaná databáze na serveru neexistuje");
+  return text::Utf8ToAnsi("Databázi SQLite nelze otevřít: ") + file + (reason.empty() ? "" : "\n" + reason);
 }
 
 }  // namespace

@@ -135,7 +135,7 @@ TEST_F(SQLiteConnectTest, BadTargetsGetTheirOwnMessages) {
   EXPECT_THROW_MSG(Connect(Folder(), "notes.db"), AppError,
                    text::Utf8ToAnsi("Soubor není databáze SQLite: " + folder_.File("notes.db")));
   EXPECT_THROW_MSG(Connect(Folder(), "missing"), AppError,
-                   text::Utf8ToAnsi("Zadaná databáze na serveru neexistuje"));
+                   text::Utf8ToAnsi("Databáze SQLite neexistuje: " + folder_.File("missing.db")));
   EXPECT_EQ(prompt_.shown, 0);
   EXPECT_FALSE(connection_.IsOpen());
 }

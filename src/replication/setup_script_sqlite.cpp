@@ -178,7 +178,7 @@ std::string InsertTriggerSql(const dbstruct::tSQLiteTbl_Structure& table) {
   }
   return "CREATE TRIGGER " + QuoteName("rep_tr_Ins_" + table.TableName) + " AFTER INSERT ON " +
          QuoteName(table.TableName) + " FOR EACH ROW BEGIN UPDATE " + QuoteName(table.TableName) + " SET " +
-         assignments + " WHERE rowid = NEW.rowid; END";
+         assignments + " WHERE " + table.NewRowCondition() + "; END";
 }
 
 // A table name fit for a line comment: line breaks would end the comment.

@@ -183,6 +183,19 @@ TEST_F(SQLiteSetup, NewRowsGetTheirRowGuidAndIdentityAndNoTrackingValues) {
             "11|eleven|NULL|NULL|NULL|NULL\n");
 }
 
+TEST_F(SQLiteSetup, TriggersOfATableWithoutRowidFindTheRowByItsKey) {
+  connection_.Execute(
+      "CREATE TABLE Rates (Code VARCHAR(3) NOT NULL, RG UNIQUEIDENTIFIER ROWGUIDCOL, Rate REAL,"
+      " PRIMARY KEY (Code)) WITHOUT ROWID");
+  ApplySetup();
+  connection_.Execute(
+      "INSERT INTO Rates (Code, Rate, rep_Signature_Updated) VALUES ('EUR', 25.1, 'X'), ('USD', 22.9, 'Y')");
+  EXPECT_TRUE(std::regex_match(Scalar("SELECT RG FROM Rates WHERE Code = 'EUR'"), kGuid));
+  EXPECT_EQ(Scalar("SELECT COUNT(DISTINCT RG) || ' ' || COUNT(rep_Signature_Updated) FROM Rates"), "2 0");
+  connection_.Execute("DELETE FROM Rates WHERE Code = 'USD'");
+  EXPECT_EQ(Scalar("SELECT TABLENAME FROM rep_DELETED"), "Rates");
+}
+
 TEST_F(SQLiteSetup, DeletedRowsAreRecordedInDeletionOrderAndNumbersAreNeverReused) {
   ApplySetup();
   connection_.Execute(

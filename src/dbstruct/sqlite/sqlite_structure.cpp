@@ -105,10 +105,21 @@ void tSQLiteTbl_Structure::LoadStructure(const std::string& table_name) {
   ReadIndexes(connection.Indexes(table_name));
 
   // A view has neither a RowGuid nor an identity column, whatever its columns' declared types.
-  auto kind = connection.Prepare("SELECT type FROM sqlite_master WHERE name = :t COLLATE NOCASE");
+  auto kind = connection.Prepare("SELECT type, sql FROM sqlite_master WHERE name = :t COLLATE NOCASE");
   kind->SetParameter("t", Value::Text(table_name));
   auto kind_rows = kind->Open();
-  IsView = kind_rows->Next() && kind_rows->Get(0).AsString() == "view";
+  IsView = false;
+  WithoutRowid = false;
+  if (kind_rows->Next()) {
+    IsView = kind_rows->Get(0).AsString() == "view";
+    // The table options follow the closing parenthesis of the column list.
+    const std::string sql = kind_rows->Get(1).IsNull() ? std::string() : kind_rows->Get(1).AsString();
+    static const std::regex kWithoutRowid(R"(\bWITHOUT\s+ROWID\b)", std::regex::icase);
+    const std::size_t close = sql.rfind(')');
+    WithoutRowid =
+        !IsView && close != std::string::npos &&
+        std::regex_search(sql.begin() + static_cast<std::ptrdiff_t>(close), sql.end(), kWithoutRowid);
+  }
   kind_rows.reset();
 
   static const std::regex kRowGuid(R"(^\s*UNIQUEIDENTIFIER\s+ROWGUIDCOL\s*$)", std::regex::icase);
@@ -181,9 +192,9 @@ std::string tSQLiteTbl_Structure::IdentityTriggerSql() const {
   return fmt::format(
       "CREATE TRIGGER {0} AFTER INSERT ON {1} FOR EACH ROW WHEN NEW.{2} IS NULL BEGIN "
       "UPDATE {1} SET {2} = COALESCE((SELECT MAX({2}) + {3} FROM {1} WHERE ({2} % {3}) = {5}), {4}) "
-      "WHERE rowid = NEW.rowid; END",
+      "WHERE {6}; END",
       QuoteName(IdentityTriggerName()), table, id, IdentityIncrement, IdentitySeed,
-      Remainder(IdentitySeed, IdentityIncrement));
+      Remainder(IdentitySeed, IdentityIncrement), NewRowCondition());
 }
 
 std::string tSQLiteTbl_Structure::GuidTriggerSql() const {
@@ -197,8 +208,18 @@ std::string tSQLiteTbl_Structure::GuidTriggerSql() const {
       "UPDATE {1} SET {2} = (SELECT '{{' || substr(h, 1, 8) || '-' || substr(h, 9, 4) || '-4' || "
       "substr(h, 14, 3) || '-' || substr('89AB', 1 + (random() & 3), 1) || substr(h, 18, 3) || '-' || "
       "substr(h, 21, 12) || '}}' FROM (SELECT hex(randomblob(16)) AS h)) "
-      "WHERE rowid = NEW.rowid; END",
-      QuoteName(GuidTriggerName()), table, guid);
+      "WHERE {3}; END",
+      QuoteName(GuidTriggerName()), table, guid, NewRowCondition());
+}
+
+std::string tSQLiteTbl_Structure::NewRowCondition() const {
+  if (!WithoutRowid) return "rowid = NEW.rowid";
+  // A table without rowid has a primary key whose columns are never NULL.
+  std::string condition;
+  for (const std::string& column : PrimaryKeyFields) {
+    condition += (condition.empty() ? "" : " AND ") + QuoteName(column) + " = NEW." + QuoteName(column);
+  }
+  return condition;
 }
 
 std::unique_ptr<tKeyedTbl_Structure::tRowLookup> tSQLiteTbl_Structure::MakeLookup(

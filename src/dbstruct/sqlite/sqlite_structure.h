@@ -60,7 +60,12 @@ class tSQLiteTbl_Structure : public tKeyedTbl_Structure {
   /// Name of the RowGuid trigger of this table.
   std::string GuidTriggerName() const { return "rep_tr_Guid_" + TableName; }
 
-  bool IsView = false;  ///< the object is a view, not a table
+  /// The condition that picks the row a trigger fires for (NEW) in a statement on this table:
+  /// its rowid, or its primary key in a table without rowid.
+  std::string NewRowCondition() const;
+
+  bool IsView = false;        ///< the object is a view, not a table
+  bool WithoutRowid = false;  ///< the table was created WITHOUT ROWID
 
  protected:
   std::unique_ptr<tRowLookup> MakeLookup(const std::string& condition) override;

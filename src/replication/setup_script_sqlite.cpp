@@ -1,21 +1,259 @@
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "dbaccess/connection.h"
 #include "dbstruct/sqlite/sqlite_structure.h"
-#include "replication/errors.h"
 #include "replication/setup_script.h"
+#include "text/encoding.h"
 
 namespace tamaril::replication {
 
-std::vector<std::string> SQLiteSetupStatements(const dbstruct::tSQLiteDatabase_Structure&,
-                                               const std::vector<std::string>&) {
-  throw ReplicationError("The SQLite setup script is not available yet");
+namespace {
+
+using dbstruct::QuoteName;
+
+// The rep_ tables, masters first. SUCCNO and ID are rowid aliases with AUTOINCREMENT: a new row
+// gets a number above every number the table ever gave, so SUCCNO follows the order of deletion
+// and is never reused, as an IDENTITY column. The date defaults are the local time as the SQLite
+// form writes date texts ("YYYY-MM-DD HH:MM:SS.SSS"). Declared sizes are not enforced by SQLite, so an
+// older rep_USERFK with narrower columns needs no widening.
+constexpr std::array<const char*, 9> kReplicationTables = {
+    "CREATE TABLE IF NOT EXISTS rep_USERFK (\n"
+    "  ID INTEGER NOT NULL CONSTRAINT rep_USERFK_PK PRIMARY KEY AUTOINCREMENT,\n"
+    "  PK_TableName VARCHAR(40),\n"
+    "  FK_TableName VARCHAR(40),\n"
+    "  ConstraintName VARCHAR(40),\n"
+    "  PK_Field VARCHAR(40),\n"
+    "  FK_Field VARCHAR(40)\n"
+    ")",
+    "CREATE TABLE IF NOT EXISTS rep_DELETED (\n"
+    "  SUCCNO INTEGER NOT NULL CONSTRAINT rep_DELETED_PK PRIMARY KEY AUTOINCREMENT,\n"
+    "  TABLENAME VARCHAR(20) NOT NULL,\n"
+    "  RECORDGUID UNIQUEIDENTIFIER,\n"
+    "  RECORDID INT,\n"
+    "  DELTIME DATETIME NOT NULL DEFAULT (strftime('%Y-%m-%d %H:%M:%f','now','localtime'))\n"
+    ")",
+    "CREATE TABLE IF NOT EXISTS rep_TBLDESC (\n"
+    "  TABLENAME VARCHAR(20) NOT NULL,\n"
+    "  TABLEDESC NVARCHAR(50) NOT NULL,\n"
+    "  LISTORDER INT NOT NULL,\n"
+    "  DefIgnoreRowGuidField bit NOT NULL DEFAULT 0,\n"
+    "  DefExportRule TEXT,\n"
+    "  DefAppendRule TEXT,\n"
+    "  DefUpdateRule TEXT,\n"
+    "  DefUpdateFieldRule TEXT,\n"
+    "  DefDeleteRule TEXT,\n"
+    "  CONSTRAINT rep_TBLDESC_PK PRIMARY KEY (TABLENAME)\n"
+    ")",
+    "CREATE TABLE IF NOT EXISTS rep_DEFEXPORT (\n"
+    "  Signature VARCHAR(10) NOT NULL,\n"
+    "  TABLENAME VARCHAR(20) NOT NULL,\n"
+    "  ExportRule TEXT,\n"
+    "  LastExportDate datetime,\n"
+    "  LISTORDER INT NOT NULL,\n"
+    "  CONSTRAINT rep_DEFEXPORT_PK PRIMARY KEY (Signature, TABLENAME),\n"
+    "  CONSTRAINT FK_rep_DEFEXPORT_TABLENAME FOREIGN KEY (TABLENAME) REFERENCES rep_TBLDESC (TABLENAME)\n"
+    ")",
+    "CREATE TABLE IF NOT EXISTS rep_XPORTLOG (\n"
+    "  Signature VARCHAR(10) NOT NULL,\n"
+    "  EXPORTNO INT NOT NULL,\n"
+    "  EXPORTDATE datetime NOT NULL,\n"
+    "  SERVEREXPORTDATE datetime NOT NULL DEFAULT (strftime('%Y-%m-%d %H:%M:%f','now','localtime')),\n"
+    "  CONSTRAINT rep_XPORTLOG_PK PRIMARY KEY (Signature, EXPORTNO)\n"
+    ")",
+    "CREATE TABLE IF NOT EXISTS rep_XPORTLOGDETAIL (\n"
+    "  Signature VARCHAR(10) NOT NULL,\n"
+    "  EXPORTNO INT NOT NULL,\n"
+    "  TABLENAME VARCHAR(20) NOT NULL,\n"
+    "  COUNTRECORDS INT NOT NULL DEFAULT 0,\n"
+    "  CONSTRAINT rep_XPORTLOGDETAIL_PK PRIMARY KEY (Signature, EXPORTNO, TABLENAME),\n"
+    "  CONSTRAINT FK_rep_XPORTLOGDETAIL_TABLENAME FOREIGN KEY (TABLENAME) REFERENCES rep_TBLDESC "
+    "(TABLENAME),\n"
+    "  CONSTRAINT rep_XPORTLOGDETAIL_FK FOREIGN KEY (Signature, EXPORTNO)\n"
+    "    REFERENCES rep_XPORTLOG (Signature, EXPORTNO)\n"
+    ")",
+    "CREATE TABLE IF NOT EXISTS rep_DEFIMPORT (\n"
+    "  Signature VARCHAR(10) NOT NULL,\n"
+    "  TABLENAME VARCHAR(20) NOT NULL,\n"
+    "  IgnoreRowGuidField bit NOT NULL DEFAULT 0,\n"
+    "  AppendRule TEXT,\n"
+    "  UpdateRule TEXT,\n"
+    "  UpdateFieldRule TEXT,\n"
+    "  DeleteRule TEXT,\n"
+    "  LastImportDate datetime,\n"
+    "  LISTORDER INT NOT NULL,\n"
+    "  CONSTRAINT rep_DEFIMPORT_PK PRIMARY KEY (Signature, TABLENAME),\n"
+    "  CONSTRAINT FK_rep_DEFIMPORT_TABLENAME FOREIGN KEY (TABLENAME) REFERENCES rep_TBLDESC (TABLENAME)\n"
+    ")",
+    "CREATE TABLE IF NOT EXISTS rep_IMPORTLOG (\n"
+    "  Signature VARCHAR(10) NOT NULL,\n"
+    "  IMPORTNO INT NOT NULL,\n"
+    "  IMPORTDATE datetime NOT NULL DEFAULT (strftime('%Y-%m-%d %H:%M:%f','now','localtime')),\n"
+    "  CLIENTEXPORTNO INT NOT NULL,\n"
+    "  CLIENTEXPORTDATE datetime NOT NULL,\n"
+    "  CONSTRAINT rep_IMPORTLOG_PK PRIMARY KEY (Signature, IMPORTNO)\n"
+    ")",
+    "CREATE TABLE IF NOT EXISTS rep_IMPORTLOGDETAIL (\n"
+    "  Signature VARCHAR(10) NOT NULL,\n"
+    "  IMPORTNO INT NOT NULL,\n"
+    "  TABLENAME VARCHAR(20) NOT NULL,\n"
+    "  COUNT_APPENDED INT NOT NULL DEFAULT 0,\n"
+    "  COUNT_UPDATED INT NOT NULL DEFAULT 0,\n"
+    "  COUNT_DELETED INT NOT NULL DEFAULT 0,\n"
+    "  CONSTRAINT rep_IMPORTLOGDETAIL_PK PRIMARY KEY (Signature, IMPORTNO, TABLENAME),\n"
+    "  CONSTRAINT FK_rep_IMPORTLOGDETAIL_TABLENAME FOREIGN KEY (TABLENAME) REFERENCES rep_TBLDESC "
+    "(TABLENAME),\n"
+    "  CONSTRAINT rep_IMPORTLOGDETAIL_FK FOREIGN KEY (Signature, IMPORTNO)\n"
+    "    REFERENCES rep_IMPORTLOG (Signature, IMPORTNO)\n"
+    ")",
+};
+
+// The tracking columns with the types they are added with.
+constexpr std::array<std::array<const char*, 2>, 4> kTrackingColumns = {
+    {{"rep_Date_Inserted", "datetime"},
+     {"rep_Signature_Inserted", "varchar(10)"},
+     {"rep_Date_Updated", "datetime"},
+     {"rep_Signature_Updated", "varchar(10)"}}};
+
+// A group of statements under one comment of the script.
+struct Section {
+  std::string comment;  ///< Windows-1250, one line
+  std::vector<std::string> statements;
+};
+
+// A text literal: in single quotes, inner single quotes doubled.
+std::string Literal(std::string_view value) {
+  std::string quoted = "'";
+  for (char c : value) {
+    quoted += c;
+    if (c == '\'') quoted += '\'';
+  }
+  return quoted + '\'';
 }
 
-std::string SQLiteSetupScript(const dbstruct::tSQLiteDatabase_Structure&, const std::vector<std::string>&) {
-  throw ReplicationError("The SQLite setup script is not available yet");
+// Adds the statement pair that replaces trigger `name` by `create_sql`, so that applying it again
+// leaves the same text in sqlite_master.
+void ReplaceTrigger(Section& section, const std::string& name, const std::string& create_sql) {
+  if (create_sql.empty()) return;
+  section.statements.push_back("DROP TRIGGER IF EXISTS " + QuoteName(name));
+  section.statements.push_back(create_sql);
 }
 
-void ApplySQLiteSetupScript(dbaccess::Connection&, const std::vector<std::string>&) {
-  throw ReplicationError("The SQLite setup script is not available yet");
+// The row of rep_TBLDESC, added only when the table has none (names compared ignoring case), so a
+// description the user changed stays.
+std::string DescriptionRow(const std::string& table_name, const std::string& description, int list_order) {
+  return "INSERT INTO rep_TBLDESC (TABLENAME, TABLEDESC, LISTORDER) SELECT " + Literal(table_name) + ", " +
+         Literal(description) + ", " + std::to_string(list_order) +
+         " WHERE NOT EXISTS (SELECT 1 FROM rep_TBLDESC WHERE TABLENAME = " + Literal(table_name) +
+         " COLLATE NOCASE)";
+}
+
+// The DELETE trigger recording the RowGuid and/or integer key of every deleted row in
+// rep_DELETED; empty when the table has neither.
+std::string DeleteTriggerSql(const dbstruct::tSQLiteTbl_Structure& table) {
+  std::string columns = "TABLENAME";
+  std::string values = Literal(table.TableName);
+  if (!table.RowGuidColumn.empty()) {
+    columns += ", RECORDGUID";
+    values += ", OLD." + QuoteName(table.RowGuidColumn);
+  }
+  if (!table.IntKeyColumn.empty()) {
+    columns += ", RECORDID";
+    values += ", OLD." + QuoteName(table.IntKeyColumn);
+  }
+  if (table.RowGuidColumn.empty() && table.IntKeyColumn.empty()) return {};
+  return "CREATE TRIGGER " + QuoteName("rep_tr_Del_" + table.TableName) + " AFTER DELETE ON " +
+         QuoteName(table.TableName) + " FOR EACH ROW BEGIN INSERT INTO rep_DELETED (" + columns +
+         ") VALUES (" + values + "); END";
+}
+
+// The INSERT trigger clearing the tracking columns of every inserted row: a row made here has not
+// been replicated yet.
+std::string InsertTriggerSql(const dbstruct::tSQLiteTbl_Structure& table) {
+  std::string assignments;
+  for (const auto& [column, type] : kTrackingColumns) {
+    assignments += (assignments.empty() ? "" : ", ") + QuoteName(column) + " = NULL";
+  }
+  return "CREATE TRIGGER " + QuoteName("rep_tr_Ins_" + table.TableName) + " AFTER INSERT ON " +
+         QuoteName(table.TableName) + " FOR EACH ROW BEGIN UPDATE " + QuoteName(table.TableName) + " SET " +
+         assignments + " WHERE " + table.NewRowCondition() + "; END";
+}
+
+// A table name fit for a line comment: line breaks would end the comment.
+std::string CommentText(std::string text) {
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return text;
+}
+
+std::vector<Section> BuildSections(const dbstruct::tSQLiteDatabase_Structure& database,
+                                   const std::vector<std::string>& ignore) {
+  std::vector<Section> sections;
+  Section& tables = sections.emplace_back();
+  tables.comment = "Tabulky replikace";
+  tables.statements.assign(kReplicationTables.begin(), kReplicationTables.end());
+
+  Section descriptions{text::Utf8ToAnsi("Výchozí popisy tabulek (popis změněný uživatelem zůstává)"), {}};
+  descriptions.statements.push_back(
+      DescriptionRow("rep_DELETED", text::Utf8ToAnsi("Tabulka s identifikací vymazaných záznamů"), 0));
+
+  for (int i = 0; i < database.TableCount(); ++i) {
+    const dbstruct::tSQLiteTbl_Structure& table = database.SQLiteTable(i);
+    // A view can take neither columns nor these triggers.
+    if (IsIgnoredTable(ignore, table.TableName) || table.IsView) continue;
+    Section& section = sections.emplace_back();
+    section.comment = "Tabulka " + CommentText(table.TableName);
+    for (const auto& [column, type] : kTrackingColumns) {
+      if (table.HasField(column)) continue;
+      section.statements.push_back("ALTER TABLE " + QuoteName(table.TableName) + " ADD COLUMN " +
+                                   QuoteName(column) + " " + type);
+    }
+    ReplaceTrigger(section, table.IdentityTriggerName(), table.IdentityTriggerSql());
+    ReplaceTrigger(section, table.GuidTriggerName(), table.GuidTriggerSql());
+    ReplaceTrigger(section, "rep_tr_Del_" + table.TableName, DeleteTriggerSql(table));
+    ReplaceTrigger(section, "rep_tr_Ins_" + table.TableName, InsertTriggerSql(table));
+    descriptions.statements.push_back(
+        DescriptionRow(table.TableName, text::Utf8ToAnsi("Popis tabulky ") + table.TableName, i + 1));
+  }
+  sections.push_back(std::move(descriptions));
+  return sections;
+}
+
+}  // namespace
+
+std::vector<std::string> SQLiteSetupStatements(const dbstruct::tSQLiteDatabase_Structure& database,
+                                               const std::vector<std::string>& ignore) {
+  std::vector<std::string> statements;
+  for (Section& section : BuildSections(database, ignore)) {
+    for (std::string& statement : section.statements) statements.push_back(std::move(statement));
+  }
+  return statements;
+}
+
+std::string SQLiteSetupScript(const dbstruct::tSQLiteDatabase_Structure& database,
+                              const std::vector<std::string>& ignore) {
+  std::string script = text::Utf8ToAnsi(
+      "-- Kostra skriptu pro založení replikačních objektů databáze SQLite.\n"
+      "-- Spuštění: sqlite3 -bail <soubor databáze> < hint.sql (při chybě se nezmění nic).\n"
+      "-- SQLite nezná ADD COLUMN IF NOT EXISTS: sledovací sloupce se přidávají jen tabulkám,\n"
+      "-- kterým chyběly při vytvoření skriptu. Po změně struktury databáze skript vytvořte znovu.\n"
+      "\n"
+      "BEGIN TRANSACTION;\n");
+  for (const Section& section : BuildSections(database, ignore)) {
+    script += "\n-- " + section.comment + "\n";
+    for (const std::string& statement : section.statements) script += statement + ";\n";
+  }
+  script += "\nCOMMIT;\n";
+  return text::AnsiToUtf8(script);
+}
+
+void ApplySQLiteSetupScript(dbaccess::Connection& connection, const std::vector<std::string>& statements) {
+  dbaccess::TransactionGuard transaction(connection);
+  for (const std::string& statement : statements) connection.Execute(statement);
+  transaction.Commit();
 }
 
 }  // namespace tamaril::replication

@@ -75,6 +75,32 @@ TEST_F(SqlitePropertiesTest, IdentityTriggerIsNotAnInsertTrigger) {
   EXPECT_EQ(Obj("Rich", "TableHasInsertTrigger"), 0);
 }
 
+TEST_F(SqlitePropertiesTest, RowGuidTriggerIsNoInsertTriggerAndIsOffDuringAWritePhase) {
+  structure_.Scan();
+  db_.Execute(structure_.SQLiteTable(structure_.IndexOf(structure_.FindTable("Rich"))).GuidTriggerSql());
+  ASSERT_EQ(Obj("rep_tr_Guid_Rich", "ExecIsInsertTrigger"), 1);
+  EXPECT_EQ(Obj("Rich", "TableHasInsertTrigger"), 0);
+  structure_.Scan();
+  auto& rich = static_cast<tSQLiteTbl_Structure&>(*structure_.FindTable("Rich"));
+  EXPECT_FALSE(rich.HasInsertTrigger);
+  EXPECT_EQ(structure_.SQLiteTable(structure_.IndexOf(structure_.FindTable("Plain"))).GuidTriggerSql(), "");
+
+  // A row written by the merge keeps the RowGuid it brings, even none.
+  dbaccess::TransactionGuard transaction(db_);
+  rich.BeginWrite();
+  EXPECT_EQ(Obj("rep_tr_Guid_Rich", "IsTrigger"), 0);
+  db_.Execute("INSERT INTO Rich (Id, Qty) VALUES (1, 1)");
+  rich.EndWrite();
+  transaction.Commit();
+  EXPECT_EQ(Obj("rep_tr_Guid_Rich", "IsTrigger"), 1);
+  db_.Execute("INSERT INTO Rich (Id, Qty) VALUES (2, 2)");
+  auto rows = db_.Query("SELECT Id, Guid FROM Rich ORDER BY Id");
+  ASSERT_TRUE(rows->Next());
+  EXPECT_TRUE(rows->Get(1).IsNull());
+  ASSERT_TRUE(rows->Next());
+  EXPECT_EQ(rows->Get(1).AsString().size(), 38u);
+}
+
 TEST_F(SqlitePropertiesTest, ColumnProperties) {
   EXPECT_EQ(Col("Rich", "Guid", "IsRowGuidCol"), 1);
   EXPECT_EQ(Col("Rich", "Other", "IsRowGuidCol"), 0);

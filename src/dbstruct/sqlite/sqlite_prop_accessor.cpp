@@ -55,11 +55,11 @@ std::optional<tSQLitePropAccessor::ObjectRow> tSQLitePropAccessor::FindObject(co
 
 bool tSQLitePropAccessor::TableHasTrigger(const std::string& table, std::string_view event) {
   if (!trigger_query_) {
-    // The identity trigger the table structure creates stands for the server's own identity
-    // assignment, not for a trigger of the application.
+    // The identity and RowGuid triggers the table structure creates stand for the server's own
+    // identity assignment and NEWID() default, not for triggers of the application.
     trigger_query_ = connection_.Prepare(
         "SELECT sql FROM sqlite_master WHERE type = 'trigger' AND tbl_name = :t COLLATE NOCASE "
-        "AND name <> ('rep_tr_Id_' || :t) COLLATE NOCASE");
+        "AND name <> ('rep_tr_Id_' || :t) COLLATE NOCASE AND name <> ('rep_tr_Guid_' || :t) COLLATE NOCASE");
   }
   trigger_query_->SetParameter("t", Value::Text(table));
   for (auto rows = trigger_query_->Open(); rows->Next();) {

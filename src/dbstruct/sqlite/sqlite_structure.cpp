@@ -105,16 +105,27 @@ void tSQLiteTbl_Structure::LoadStructure(const std::string& table_name) {
   ReadIndexes(connection.Indexes(table_name));
 
   // A view has neither a RowGuid nor an identity column, whatever its columns' declared types.
-  auto kind = connection.Prepare("SELECT type FROM sqlite_master WHERE name = :t COLLATE NOCASE");
+  auto kind = connection.Prepare("SELECT type, sql FROM sqlite_master WHERE name = :t COLLATE NOCASE");
   kind->SetParameter("t", Value::Text(table_name));
   auto kind_rows = kind->Open();
-  const bool is_view = kind_rows->Next() && kind_rows->Get(0).AsString() == "view";
+  IsView = false;
+  WithoutRowid = false;
+  if (kind_rows->Next()) {
+    IsView = kind_rows->Get(0).AsString() == "view";
+    // The table options follow the closing parenthesis of the column list.
+    const std::string sql = kind_rows->Get(1).IsNull() ? std::string() : kind_rows->Get(1).AsString();
+    static const std::regex kWithoutRowid(R"(\bWITHOUT\s+ROWID\b)", std::regex::icase);
+    const std::size_t close = sql.rfind(')');
+    WithoutRowid =
+        !IsView && close != std::string::npos &&
+        std::regex_search(sql.begin() + static_cast<std::ptrdiff_t>(close), sql.end(), kWithoutRowid);
+  }
   kind_rows.reset();
 
   static const std::regex kRowGuid(R"(^\s*UNIQUEIDENTIFIER\s+ROWGUIDCOL\s*$)", std::regex::icase);
   static const std::regex kIdentity(R"(IDENTITY\s*(\(\s*([-+]?\d+)\s*,\s*([-+]?\d+)\s*\))?)",
                                     std::regex::icase);
-  for (const auto& column : is_view ? std::vector<dbaccess::ColumnInfo>() : columns) {
+  for (const auto& column : IsView ? std::vector<dbaccess::ColumnInfo>() : columns) {
     if (RowGuidColumn.empty() && std::regex_match(column.type_name, kRowGuid)) RowGuidColumn = column.name;
     std::smatch match;
     if (IdentityColumn.empty() && column.field_type == FieldType::AutoInc &&
@@ -130,11 +141,14 @@ void tSQLiteTbl_Structure::LoadStructure(const std::string& table_name) {
   computed->SetParameter("t", Value::Text(table_name));
   for (auto rows = computed->Open(); rows->Next();) ComputedColumns.push_back(rows->Get(0).AsString());
 
+  // The identity and RowGuid triggers stand for the server's column behaviour, not for triggers
+  // of the application.
   auto triggers = connection.Prepare(
-      "SELECT sql FROM sqlite_master WHERE type = 'trigger' AND tbl_name = :t COLLATE NOCASE AND name <> "
-      ":id");
+      "SELECT sql FROM sqlite_master WHERE type = 'trigger' AND tbl_name = :t COLLATE NOCASE "
+      "AND name <> :id COLLATE NOCASE AND name <> :guid COLLATE NOCASE");
   triggers->SetParameter("t", Value::Text(table_name));
   triggers->SetParameter("id", Value::Text(IdentityTriggerName()));
+  triggers->SetParameter("guid", Value::Text(GuidTriggerName()));
   static const std::regex kEvent(R"(\b(DELETE|INSERT|UPDATE)(\s+OF\s[\s\S]*?)?\s+ON\s)", std::regex::icase);
   for (auto rows = triggers->Open(); rows->Next();) {
     // The event word before ON tells what fires it.
@@ -160,16 +174,52 @@ void tSQLiteTbl_Structure::LoadStructure(const std::string& table_name) {
 }
 
 void tSQLiteTbl_Structure::CreateIdentityTrigger() {
-  if (IdentityColumn.empty()) return;
+  const std::string sql = IdentityTriggerSql();
+  if (sql.empty()) return;
+  auto exists =
+      Conn().Prepare("SELECT 1 FROM sqlite_master WHERE type = 'trigger' AND name = :n COLLATE NOCASE");
+  exists->SetParameter("n", Value::Text(IdentityTriggerName()));
+  if (exists->Open()->Next()) return;
+  exists.reset();
+  Conn().Execute(sql);
+}
+
+std::string tSQLiteTbl_Structure::IdentityTriggerSql() const {
+  if (IdentityColumn.empty()) return {};
   const std::string id = QuoteName(IdentityColumn);
   const std::string table = QuoteName(TableName);
   // The next value after the largest one on this table's own progression, or the seed.
-  Conn().Execute(fmt::format(
-      "CREATE TRIGGER IF NOT EXISTS {0} AFTER INSERT ON {1} FOR EACH ROW WHEN NEW.{2} IS NULL BEGIN "
+  return fmt::format(
+      "CREATE TRIGGER {0} AFTER INSERT ON {1} FOR EACH ROW WHEN NEW.{2} IS NULL BEGIN "
       "UPDATE {1} SET {2} = COALESCE((SELECT MAX({2}) + {3} FROM {1} WHERE ({2} % {3}) = {5}), {4}) "
-      "WHERE rowid = NEW.rowid; END",
+      "WHERE {6}; END",
       QuoteName(IdentityTriggerName()), table, id, IdentityIncrement, IdentitySeed,
-      Remainder(IdentitySeed, IdentityIncrement)));
+      Remainder(IdentitySeed, IdentityIncrement), NewRowCondition());
+}
+
+std::string tSQLiteTbl_Structure::GuidTriggerSql() const {
+  if (RowGuidColumn.empty()) return {};
+  const std::string guid = QuoteName(RowGuidColumn);
+  const std::string table = QuoteName(TableName);
+  // 32 random hex digits (hex() writes upper case) in 8-4-4-4-12 groups, with the version digit 4
+  // and the variant digit 8, 9, A or B of a random GUID.
+  return fmt::format(
+      "CREATE TRIGGER {0} AFTER INSERT ON {1} FOR EACH ROW WHEN NEW.{2} IS NULL BEGIN "
+      "UPDATE {1} SET {2} = (SELECT '{{' || substr(h, 1, 8) || '-' || substr(h, 9, 4) || '-4' || "
+      "substr(h, 14, 3) || '-' || substr('89AB', 1 + (random() & 3), 1) || substr(h, 18, 3) || '-' || "
+      "substr(h, 21, 12) || '}}' FROM (SELECT hex(randomblob(16)) AS h)) "
+      "WHERE {3}; END",
+      QuoteName(GuidTriggerName()), table, guid, NewRowCondition());
+}
+
+std::string tSQLiteTbl_Structure::NewRowCondition() const {
+  if (!WithoutRowid) return "rowid = NEW.rowid";
+  // A table without rowid has a primary key whose columns are never NULL.
+  std::string condition;
+  for (const std::string& column : PrimaryKeyFields) {
+    condition += (condition.empty() ? "" : " AND ") + QuoteName(column) + " = NEW." + QuoteName(column);
+  }
+  return condition;
 }
 
 std::unique_ptr<tKeyedTbl_Structure::tRowLookup> tSQLiteTbl_Structure::MakeLookup(

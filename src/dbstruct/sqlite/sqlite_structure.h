@@ -37,19 +37,35 @@ class tSQLiteTbl_Structure : public tKeyedTbl_Structure {
 
   /// Reads columns, indexes, identity and computed columns; throws DatabaseError.
   void LoadStructure(const std::string& table_name) override;
-  /// Saves and drops the table's triggers except KeepEnabledTriggers and the identity trigger;
-  /// throws StructureError when the connection has no open transaction, DatabaseError.
+  /// Saves and drops the table's triggers except KeepEnabledTriggers and the identity trigger
+  /// (the RowGuid trigger goes too: the rows written carry their own RowGuid); throws
+  /// StructureError when the connection has no open transaction, DatabaseError.
   void BeginWrite() override;
   /// Re-creates the triggers BeginWrite dropped (those still missing); throws DatabaseError.
   void EndWrite() override;
   /// The name in double quotes (see QuoteName).
   std::string QuoteIdentifier(std::string_view name) const override;
 
-  /// Creates the trigger that gives a new row without an id the next value on the table's own
-  /// progression (nothing for a table without identity); throws DatabaseError.
+  /// Creates the identity trigger (IdentityTriggerSql) unless the table has one already; nothing
+  /// for a table without identity; throws DatabaseError.
   void CreateIdentityTrigger();
+  /// The CREATE TRIGGER text of the trigger that gives a new row without an id the next value on
+  /// the table's own progression; empty for a table without identity.
+  std::string IdentityTriggerSql() const;
   /// Name of the identity trigger of this table.
   std::string IdentityTriggerName() const { return "rep_tr_Id_" + TableName; }
+  /// The CREATE TRIGGER text of the trigger that gives a new row whose RowGuid column was left
+  /// NULL a fresh "{…}" GUID, as a NEWID() default does; empty for a table without RowGuid.
+  std::string GuidTriggerSql() const;
+  /// Name of the RowGuid trigger of this table.
+  std::string GuidTriggerName() const { return "rep_tr_Guid_" + TableName; }
+
+  /// The condition that picks the row a trigger fires for (NEW) in a statement on this table:
+  /// its rowid, or its primary key in a table without rowid.
+  std::string NewRowCondition() const;
+
+  bool IsView = false;        ///< the object is a view, not a table
+  bool WithoutRowid = false;  ///< the table was created WITHOUT ROWID
 
  protected:
   std::unique_ptr<tRowLookup> MakeLookup(const std::string& condition) override;

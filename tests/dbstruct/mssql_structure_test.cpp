@@ -420,6 +420,18 @@ TEST(MssqlScripts, WritersAppendSectionsAndHonourTheIgnoreList) {
   EXPECT_EQ(text.find("/* DELETE Triggery"), text.find("\r\n") + 2);
 }
 
+TEST(MssqlScripts, WritersRefuseAFileTheyCannotOpen) {
+  Shop shop;
+  auto& database = shop.Scanned();
+  tamaril::testing::TempDir dir;
+  EXPECT_THROW_MSG(database.WriteDeleteTriggerScript(dir.path(), nullptr, "rep_tr_Del_", "rep_DELETED",
+                                                     "TABLENAME", "RECORDGUID", "RECORDID"),
+                   StructureError, "Cannot open file " + dir.path());
+  EXPECT_THROW_MSG(
+      database.WriteTrackingColumnsScript(dir.path() + "/missing/setup.sql", nullptr, "rep_tr_Ins_", {}, {}),
+      StructureError, "Cannot open file " + dir.path() + "/missing/setup.sql");
+}
+
 TEST(MssqlDatabase, UserForeignKeysJoinTheOrderAndMayCloseACycle) {
   Shop shop;
   shop.backend->tables.push_back("rep_USERFK");

@@ -13,7 +13,7 @@ namespace {
 
 // The fixed head of hint.sql: the widening of the rep_USERFK columns (written for 20 characters
 // first), an example of a user foreign key, rep_DELETED and rep_USERFK. Every line ends in LF
-// here and in CR LF in the file.
+// here and in CR LF in the file. No GO stands inside a comment: query tools split batches there.
 constexpr std::string_view kHintSqlA =
     R"sql(/* ************************************************************************ */
 /* KOSTRA SKRIPTU PRO ZALOZENI REPLIKACNICH OBJEKTU PRO REPLIKACI DATABAZE */
@@ -77,7 +77,6 @@ GO
 IF NOT EXISTS (SELECT * FROM rep_USERFK WHERE FK_TableName = 'PolFakt')
   INSERT INTO rep_USERFK (PK_TableName,FK_TableName,ConstraintName,PK_Field,FK_Field)
   VALUES ('Faktury','PolFakt','ID_FKPolFakt','IdFaktura','IdFaktura')
-GO
 */
 
 /* Tabulka identifikujici vymazane zaznamy, plni ji DELETE triggery */

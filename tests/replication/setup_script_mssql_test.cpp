@@ -9,6 +9,7 @@
 #include "mssql_scripted_backend.h"
 #include "replication/setup_script.h"
 #include "support/temp_dir.h"
+#include "text/ascii.h"
 #include "text/encoding.h"
 
 namespace tamaril::replication {
@@ -212,6 +213,29 @@ TEST(MssqlSetupScript, EveryObjectIsGuardedSoTheScriptRunsTwice) {
   }
   EXPECT_EQ(tables, 9);
   EXPECT_EQ(procedures, 3);
+}
+
+// Query tools split batches at every GO line, also inside a comment, which then never ends.
+TEST(MssqlSetupScript, NoBatchSeparatorStandsInsideAComment) {
+  HintDatabase database;
+  int depth = 0;
+  int separators = 0;
+  for (const std::string& line : Lines(database.Script())) {
+    const std::string_view bare = text::TrimBlanks(line);
+    if (bare == "GO") {
+      EXPECT_EQ(depth, 0) << "GO inside a comment";
+      ++separators;
+    }
+    for (std::size_t i = 0; i + 1 < line.size(); ++i) {
+      if (line.compare(i, 2, "/*") == 0)
+        ++depth, ++i;
+      else if (line.compare(i, 2, "*/") == 0)
+        --depth, ++i;
+    }
+    ASSERT_GE(depth, 0) << line;
+  }
+  EXPECT_EQ(depth, 0);
+  EXPECT_GT(separators, 40);
 }
 
 TEST(MssqlSetupScript, GeneratingAgainReplacesTheFile) {

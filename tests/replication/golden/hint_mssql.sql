@@ -60,7 +60,6 @@ GO
 IF NOT EXISTS (SELECT * FROM rep_USERFK WHERE FK_TableName = 'PolFakt')
   INSERT INTO rep_USERFK (PK_TableName,FK_TableName,ConstraintName,PK_Field,FK_Field)
   VALUES ('Faktury','PolFakt','ID_FKPolFakt','IdFaktura','IdFaktura')
-GO
 */
 
 /* Tabulka identifikujici vymazane zaznamy, plni ji DELETE triggery */

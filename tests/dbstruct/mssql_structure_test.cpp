@@ -250,7 +250,8 @@ TEST(MssqlTable, WritePhaseSwitchesIdentityAndTriggers) {
 
   shop.backend->sent.clear();
   shop.backend->fail_on = "ALTER TABLE";
-  EXPECT_THROW(orders.BeginWrite(), dbaccess::DatabaseError);
+  EXPECT_THROW_MSG(orders.BeginWrite(), dbaccess::DatabaseError,
+                   "refused: ALTER TABLE Orders DISABLE TRIGGER ALL");
   EXPECT_EQ(shop.backend->Statements(),
             (Texts{"SET IDENTITY_INSERT Orders ON", "ALTER TABLE Orders DISABLE TRIGGER ALL",
                    "SET IDENTITY_INSERT Orders OFF", "DBCC CHECKIDENT (Orders, RESEED, 23)"}));

@@ -1,5 +1,6 @@
 #include "replication/setup_script.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -25,8 +26,14 @@ constexpr const char* kReplicationTables[] = {"rep_USERFK",    "rep_DELETED",   
 std::vector<std::string> ReadIgnoreList(const std::string& folder) {
   std::vector<std::string> names;
   const std::string path = core::IncludeTrailingDelimiter(folder) + kIgnoreListFile;
-  std::ifstream file(path, std::ios::binary);
-  if (file) {
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (status.type() != std::filesystem::file_type::not_found) {
+    // A list that exists but cannot be read must not pass for an empty one: the script would
+    // then set up the very tables it names.
+    std::ifstream file(path, std::ios::binary);
+    if (!file || status.type() == std::filesystem::file_type::directory)
+      throw ReplicationError(text::Utf8ToAnsi("Soubor " + path + " nelze přečíst"));
     const std::string content{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     if (file.bad()) throw ReplicationError(text::Utf8ToAnsi("Soubor " + path + " nelze přečíst"));
     std::size_t start = 0;

@@ -1,11 +1,446 @@
+#include <fmt/printf.h>
+
+#include <string_view>
+
 #include "dbstruct/mssql/database_structure.h"
-#include "replication/errors.h"
+#include "dbstruct/mssql/table_structure.h"
 #include "replication/setup_script.h"
+#include "text/encoding.h"
 
 namespace tamaril::replication {
 
-std::string MssqlSetupScript(const dbstruct::tADODatabase_Structure&, const std::vector<std::string>&) {
-  throw ReplicationError("The SQL Server setup script is not available yet");
+namespace {
+
+// The fixed head of hint.sql: the widening of the rep_USERFK columns (written for 20 characters
+// first), an example of a user foreign key, rep_DELETED and rep_USERFK. Every line ends in LF
+// here and in CR LF in the file. No GO stands inside a comment: query tools split batches there.
+constexpr std::string_view kHintSqlA =
+    R"sql(/* ************************************************************************ */
+/* KOSTRA SKRIPTU PRO ZALOZENI REPLIKACNICH OBJEKTU PRO REPLIKACI DATABAZE */
+/* ************************************************************************ */
+
+/* Zmena velikosti poli tabulky rep_USERFK. Bylo varchar(20)  */
+declare @COLSIZE int
+exec sp_columns @table_name = 'rep_USERFK', @column_name = 'PK_TableName'
+if (@@rowcount<>0) BEGIN
+  select @COLSIZE = prec from syscolumns
+   where name = 'PK_TableName'
+     and id = (select id from sysobjects where name = 'rep_USERFK' and type = 'U')
+  if (@COLSIZE < 40)
+    ALTER TABLE rep_USERFK ALTER COLUMN PK_TableName VARCHAR(40) NULL
+END
+GO
+declare @COLSIZE int
+exec sp_columns @table_name = 'rep_USERFK', @column_name = 'FK_TableName'
+if (@@rowcount<>0) BEGIN
+  select @COLSIZE = prec from syscolumns
+   where name = 'FK_TableName'
+     and id = (select id from sysobjects where name = 'rep_USERFK' and type = 'U')
+  if (@COLSIZE < 40)
+    ALTER TABLE rep_USERFK ALTER COLUMN FK_TableName VARCHAR(40) NULL
+END
+GO
+declare @COLSIZE int
+exec sp_columns @table_name = 'rep_USERFK', @column_name = 'ConstraintName'
+if (@@rowcount<>0) BEGIN
+  select @COLSIZE = prec from syscolumns
+   where name = 'ConstraintName'
+     and id = (select id from sysobjects where name = 'rep_USERFK' and type = 'U')
+  if (@COLSIZE < 40)
+    ALTER TABLE rep_USERFK ALTER COLUMN ConstraintName VARCHAR(40) NULL
+END
+GO
+declare @COLSIZE int
+exec sp_columns @table_name = 'rep_USERFK', @column_name = 'PK_Field'
+if (@@rowcount<>0) BEGIN
+  select @COLSIZE = prec from syscolumns
+   where name = 'PK_Field'
+     and id = (select id from sysobjects where name = 'rep_USERFK' and type = 'U')
+  if (@COLSIZE < 40)
+    ALTER TABLE rep_USERFK ALTER COLUMN PK_Field VARCHAR(40) NULL
+END
+GO
+declare @COLSIZE int
+exec sp_columns @table_name = 'rep_USERFK', @column_name = 'FK_Field'
+if (@@rowcount<>0) BEGIN
+  select @COLSIZE = prec from syscolumns
+   where name = 'FK_Field'
+     and id = (select id from sysobjects where name = 'rep_USERFK' and type = 'U')
+  if (@COLSIZE < 40)
+    ALTER TABLE rep_USERFK ALTER COLUMN FK_Field VARCHAR(40) NULL
+END
+GO
+
+/* Priklad uzivatelskeho ciziho klice, ktery databaze sama nedeklaruje:   */
+/* polozky faktury (PolFakt) patri k fakture (Faktury) podle IdFaktura.    */
+/*
+IF NOT EXISTS (SELECT * FROM rep_USERFK WHERE FK_TableName = 'PolFakt')
+  INSERT INTO rep_USERFK (PK_TableName,FK_TableName,ConstraintName,PK_Field,FK_Field)
+  VALUES ('Faktury','PolFakt','ID_FKPolFakt','IdFaktura','IdFaktura')
+*/
+
+/* Tabulka identifikujici vymazane zaznamy, plni ji DELETE triggery */
+IF NOT EXISTS (SELECT name FROM sysobjects
+               WHERE name = 'rep_DELETED' AND type = 'U')
+  CREATE TABLE rep_DELETED
+  (
+   SUCCNO     INT IDENTITY(1,1) NOT NULL, /* poradove cislo vymazu, v tomto poradi se exportuje */
+   TABLENAME  VARCHAR(20) NOT NULL,       /* tabulka, ze ktere byl zaznam vymazan */
+   RECORDGUID UNIQUEIDENTIFIER NULL,      /* RowGuid vymazaneho zaznamu */
+   RECORDID   INT NULL,                   /* celociselny klic vymazaneho zaznamu */
+   DELTIME    DATETIME NOT NULL DEFAULT GetDate(), /* cas vymazani */
+   CONSTRAINT rep_DELETED_PK PRIMARY KEY CLUSTERED (SUCCNO)
+  )
+GO
+
+/* Uzivatelske cizi klice, ktere aplikace pouziva, ale databaze je nedeklaruje. */
+/* Nazev 'rep_USERFK' je povinny, tabulka musi existovat, muze vsak zustat     */
+/* prazdna. Klic o vice polich ma vice radku se stejnym ConstraintName.        */
+IF NOT EXISTS (SELECT name FROM sysobjects
+               WHERE name = 'rep_USERFK' AND type = 'U')
+  CREATE TABLE rep_USERFK
+  (
+   ID             INT IDENTITY(1,1) NOT NULL,
+   PK_TableName   VARCHAR(40) NULL, /* nadrizena tabulka */
+   FK_TableName   VARCHAR(40) NULL, /* podrizena tabulka */
+   ConstraintName VARCHAR(40) NULL, /* nazev klice */
+   PK_Field       VARCHAR(40) NULL, /* pole nadrizene tabulky */
+   FK_Field       VARCHAR(40) NULL, /* pole podrizene tabulky */
+   CONSTRAINT rep_USERFK_PK PRIMARY KEY CLUSTERED (ID)
+  )
+GO
+
+)sql";
+
+// The fixed tail of hint.sql: the rule and log tables of both sides, then the backup and restore
+// procedures of the master database.
+constexpr std::string_view kHintSqlB =
+    R"sql(/* Pravidla exportu: jeden radek na identifikaci prenosu a tabulku */
+IF NOT EXISTS (SELECT name FROM sysobjects
+               WHERE name = 'rep_DEFEXPORT' AND type = 'U')
+  CREATE TABLE rep_DEFEXPORT
+  (
+   Signature      VARCHAR(10) NOT NULL, /* identifikace prenosu */
+   TABLENAME      VARCHAR(20) NOT NULL, /* tabulka */
+   ExportRule     TEXT NULL,            /* logicky vyraz pro podminku exportu */
+   LastExportDate datetime NULL,        /* cas posledniho exportu tabulky */
+   LISTORDER      INT NOT NULL,         /* poradi v seznamu ktery uvidi uzivatel */
+   CONSTRAINT rep_DEFEXPORT_PK PRIMARY KEY CLUSTERED (Signature, TABLENAME),
+   CONSTRAINT FK_rep_DEFEXPORT_TABLENAME FOREIGN KEY (TABLENAME) REFERENCES rep_TBLDESC (TABLENAME)
+  )
+GO
+
+/* Historie exportu: jeden radek na beh exportu */
+IF NOT EXISTS (SELECT name FROM sysobjects
+               WHERE name = 'rep_XPORTLOG' AND type = 'U')
+  CREATE TABLE rep_XPORTLOG
+  (
+   Signature        VARCHAR(10) NOT NULL, /* identifikace prenosu */
+   EXPORTNO         INT not null,         /* cislo exportu */
+   EXPORTDATE       datetime not null,    /* nastavuje exportujici program */
+   SERVEREXPORTDATE datetime not null default GetDate(), /* nastavuje server, muze se lisit od EXPORTDATE */
+   CONSTRAINT rep_XPORTLOG_PK PRIMARY KEY CLUSTERED (Signature, EXPORTNO)
+  )
+GO
+
+/* Podrobnosti exportu: jeden radek na beh exportu a tabulku */
+IF NOT EXISTS (SELECT name FROM sysobjects
+               WHERE name = 'rep_XPORTLOGDETAIL' AND type = 'U')
+  CREATE TABLE rep_XPORTLOGDETAIL
+  (
+   Signature    VARCHAR(10) NOT NULL,  /* identifikace prenosu */
+   EXPORTNO     INT not null,          /* cislo exportu */
+   TABLENAME    VARCHAR(20) NOT NULL,  /* tabulka */
+   COUNTRECORDS INT not null default 0, /* pocet exportovanych zaznamu */
+   CONSTRAINT rep_XPORTLOGDETAIL_PK PRIMARY KEY CLUSTERED (Signature, EXPORTNO, TABLENAME),
+   CONSTRAINT FK_rep_XPORTLOGDETAIL_TABLENAME FOREIGN KEY (TABLENAME) REFERENCES rep_TBLDESC (TABLENAME),
+   CONSTRAINT rep_XPORTLOGDETAIL_FK FOREIGN KEY (Signature, EXPORTNO)
+     REFERENCES rep_XPORTLOG (Signature, EXPORTNO)
+  )
+GO
+
+/* Pravidla importu: jeden radek na identifikaci prenosu a tabulku */
+IF NOT EXISTS (SELECT name FROM sysobjects
+               WHERE name = 'rep_DEFIMPORT' AND type = 'U')
+  CREATE TABLE rep_DEFIMPORT
+  (
+   Signature          VARCHAR(10) NOT NULL,     /* identifikace prenosu */
+   TABLENAME          VARCHAR(20) NOT NULL,     /* tabulka */
+   IgnoreRowGuidField bit not null default 0,
+          /* Pokud je tento priznak nastaven, zaznamy jsou identifikovany */
+          /* podle hodnoty primarniho klice. Pokud tabulka nema RowGUID field, */
+          /* hodnota IgnoreRowGuidField je ignorovana */
+   AppendRule         TEXT NULL,                /* logicky vyraz pro podminku pripojeni */
+   UpdateRule         TEXT NULL,                /* logicky vyraz pro podminku aktualizace */
+   UpdateFieldRule    TEXT NULL,                /* logicky vyraz pro podminku aktualizace pole */
+   DeleteRule         TEXT NULL,                /* logicky vyraz pro podminku odstraneni zaznamu */
+   LastImportDate     datetime NULL,            /* cas posledniho importu tabulky */
+   LISTORDER          INT NOT NULL,             /* poradi v seznamu ktery uvidi uzivatel */
+   CONSTRAINT rep_DEFIMPORT_PK PRIMARY KEY CLUSTERED (Signature, TABLENAME),
+   CONSTRAINT FK_rep_DEFIMPORT_TABLENAME FOREIGN KEY (TABLENAME) REFERENCES rep_TBLDESC (TABLENAME)
+  )
+GO
+
+/* Historie importu: jeden radek na importovany prenosovy soubor */
+IF NOT EXISTS (SELECT name FROM sysobjects
+               WHERE name = 'rep_IMPORTLOG' AND type = 'U')
+  CREATE TABLE rep_IMPORTLOG
+  (
+   Signature        VARCHAR(10) NOT NULL,               /* identifikace prenosu */
+   IMPORTNO         INT not null,                       /* cislo importu */
+   IMPORTDATE       datetime not null default GetDate(), /* cas importu podle serveru */
+   CLIENTEXPORTNO   INT not null,                       /* cislo exportu u klienta */
+   CLIENTEXPORTDATE datetime not null,                  /* cas exportu u klienta */
+   CONSTRAINT rep_IMPORTLOG_PK PRIMARY KEY CLUSTERED (Signature, IMPORTNO)
+  )
+GO
+
+/* Podrobnosti importu: jeden radek na import a tabulku */
+IF NOT EXISTS (SELECT name FROM sysobjects
+               WHERE name = 'rep_IMPORTLOGDETAIL' AND type = 'U')
+  CREATE TABLE rep_IMPORTLOGDETAIL
+  (
+   Signature      VARCHAR(10) NOT NULL,   /* identifikace prenosu */
+   IMPORTNO       INT not null,           /* cislo importu */
+   TABLENAME      VARCHAR(20) NOT NULL,   /* tabulka */
+   COUNT_APPENDED INT not null default 0, /* pocet pripojenych zaznamu */
+   COUNT_UPDATED  INT not null default 0, /* pocet aktualizovanych zaznamu */
+   COUNT_DELETED  INT not null default 0, /* pocet odstranenych zaznamu */
+   CONSTRAINT rep_IMPORTLOGDETAIL_PK PRIMARY KEY CLUSTERED (Signature, IMPORTNO, TABLENAME),
+   CONSTRAINT FK_rep_IMPORTLOGDETAIL_TABLENAME FOREIGN KEY (TABLENAME) REFERENCES rep_TBLDESC (TABLENAME),
+   CONSTRAINT rep_IMPORTLOGDETAIL_FK FOREIGN KEY (Signature, IMPORTNO)
+     REFERENCES rep_IMPORTLOG (Signature, IMPORTNO)
+  )
+GO
+
+/* ************************************************************************ */
+/* NASLEDUJICI ULOZENE PROCEDURY PATRI DO DATABAZE MASTER.                  */
+/* SLOUZI K ZALOHOVANI DATABAZE PRED IMPORTEM A K JEJI OBNOVE.              */
+/* ************************************************************************ */
+USE MASTER
+GO
+
+/* ------------------------------------------------------------------ */
+/* rep_ZRT_getSQLregistry: cteni hodnoty z registru SQL serveru       */
+/* ------------------------------------------------------------------ */
+IF EXISTS (SELECT name FROM sysobjects
+           WHERE name = 'rep_ZRT_getSQLregistry' AND type = 'P')
+  DROP PROCEDURE rep_ZRT_getSQLregistry
+GO
+CREATE PROCEDURE rep_ZRT_getSQLregistry
+  @regkey varchar(128),
+  @regvalue varchar(8000) = NULL OUTPUT,
+  @server varchar(128) = '(local)',
+  @username varchar(128) = 'sa',
+  @password varchar(128) = NULL
+AS
+BEGIN
+  SET NOCOUNT ON
+  DECLARE @hr int, @object int, @registry int, @failed int
+  DECLARE @source varchar(255), @description varchar(255)
+
+  EXEC @hr = sp_OACreate 'SQLDMO.SQLServer', @object OUT
+  IF @hr <> 0 GOTO oa_error
+
+  SELECT @failed = @object
+  IF @password IS NULL OR @password = ''
+    EXEC @hr = sp_OAMethod @object, 'Connect', NULL, @server, @username
+  ELSE
+    EXEC @hr = sp_OAMethod @object, 'Connect', NULL, @server, @username, @password
+  IF @hr <> 0 GOTO oa_error
+
+  EXEC @hr = sp_OAGetProperty @object, 'Registry', @registry OUT
+  IF @hr <> 0 GOTO oa_error
+
+  SELECT @failed = @registry
+  EXEC @hr = sp_OAGetProperty @registry, @regkey, @regvalue OUT
+  IF @hr <> 0 GOTO oa_error
+
+  EXEC sp_OADestroy @registry
+  EXEC sp_OADestroy @object
+  RETURN datalength(@regvalue)
+
+oa_error:
+  /* zdroj a popis chyby posledniho volani */
+  EXEC @hr = sp_OAGetErrorInfo @failed, @source OUT, @description OUT
+  IF @hr = 0
+    RAISERROR ('%s %s', 16, 1, @source, @description)
+  ELSE
+    RAISERROR ('sp_OAGetErrorInfo failed', 16, 1)
+  IF @registry IS NOT NULL EXEC sp_OADestroy @registry
+  IF @object IS NOT NULL EXEC sp_OADestroy @object
+  RETURN -1
+END
+GO
+
+/* ------------------------------------------------------------------ */
+/* rep_ZRT_dbbackup: zaloha databaze a jejiho transakcniho logu       */
+/* ------------------------------------------------------------------ */
+IF EXISTS (SELECT name FROM sysobjects
+           WHERE name = 'rep_ZRT_dbbackup' AND type = 'P')
+  DROP PROCEDURE rep_ZRT_dbbackup
+GO
+CREATE PROCEDURE rep_ZRT_dbbackup
+  @dbname sysname = '',
+  @username sysname = '',
+  @password sysname = ''
+AS
+BEGIN
+  SET NOCOUNT ON
+  DECLARE @result int, @server varchar(128), @rootpath varchar(8000), @backuppath varchar(8000)
+  DECLARE @device sysname, @filename varchar(8000), @message varchar(8000)
+
+  /* zalohy lezi v podadresari backup korenoveho adresare SQL serveru */
+  SELECT @server = @@servername
+  EXEC @result = rep_ZRT_getSQLregistry 'SQLRootPath', @rootpath OUTPUT, @server, @username, @password
+  IF @result < 0 BEGIN
+    RAISERROR ('Cannot get backup directoery', 16, 1)
+    RETURN -1
+  END
+  SELECT @backuppath = @rootpath + '\backup'
+
+  SELECT @dbname = CATALOG_NAME FROM INFORMATION_SCHEMA.SCHEMATA
+   WHERE CATALOG_NAME <> 'tempdb' AND CATALOG_NAME = @dbname
+  IF @dbname IS NOT NULL BEGIN
+    /* zaloha databaze */
+    SELECT @device = @dbname + 'rep_back'
+    IF NOT EXISTS (SELECT name FROM master..sysdevices WHERE name = @device) BEGIN
+      SELECT @filename = @backuppath + '\' + @device + '.dmp'
+      EXEC sp_addumpdevice 'disk', @device, @filename
+    END
+    BACKUP DATABASE @dbname TO @device WITH INIT,SKIP
+    IF @@ERROR <> 0 RETURN -1
+    SELECT @message = 'Backup of database ' + @dbname + ' complete'
+    EXEC master..xp_logevent 60000, @message, 'INFORMATIONAL'
+
+    /* zaloha transakcniho logu, pokud se log neorezava */
+    IF @dbname <> 'master' AND DATABASEPROPERTY(@dbname, 'IsTruncLog') = 0 BEGIN
+      SELECT @device = @dbname + 'rep_logback'
+      IF NOT EXISTS (SELECT name FROM master..sysdevices WHERE name = @device) BEGIN
+        SELECT @filename = @backuppath + '\' + @device + '.dmp'
+        EXEC sp_addumpdevice 'disk', @device, @filename
+      END
+      BACKUP LOG @dbname TO @device WITH INIT,SKIP
+      IF @@ERROR <> 0 RETURN -1
+      SELECT @message = 'Backup of the transaction log for database ' + @dbname + ' complete'
+      EXEC master..xp_logevent 60000, @message, 'INFORMATIONAL'
+    END
+  END
+  RETURN 0
+END
+GO
+
+/* ------------------------------------------------------------------ */
+/* rep_ZRT_dbrestore: obnova databaze ze zalohy rep_ZRT_dbbackup      */
+/* ------------------------------------------------------------------ */
+IF EXISTS (SELECT name FROM sysobjects
+           WHERE name = 'rep_ZRT_dbrestore' AND type = 'P')
+  DROP PROCEDURE rep_ZRT_dbrestore
+GO
+CREATE PROCEDURE rep_ZRT_dbrestore
+  @dbname sysname = '',
+  @username sysname = '',
+  @password sysname = ''
+AS
+BEGIN
+  SET NOCOUNT ON
+  DECLARE @result int, @server varchar(128), @rootpath varchar(8000), @filename varchar(8000)
+
+  IF @dbname IS NULL OR @dbname = '' RETURN -1
+
+  SELECT @server = @@servername
+  EXEC @result = rep_ZRT_getSQLregistry 'SQLRootPath', @rootpath OUTPUT, @server, @username, @password
+  IF @result < 0 BEGIN
+    RAISERROR ('Cannot get Backup direcrory', 16, 1)
+    RETURN -1
+  END
+  /* tentyz soubor, do ktereho zapisuje rep_ZRT_dbbackup */
+  SELECT @filename = @rootpath + '\backup\' + @dbname + 'rep_back.dmp'
+  RESTORE DATABASE @dbname FROM DISK = @filename
+  IF @@ERROR <> 0 RETURN -1
+  RETURN 0
+END
+GO
+)sql";
+
+// `text` with every LF as CR LF.
+void AppendLines(std::string& out, std::string_view text) {
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+}
+
+void AppendLine(std::string& out, std::string_view line) {
+  out += line;
+  out += "\r\n";
+}
+
+// The rep_TBLDESC table with one description row per replicated table; LISTORDER is the
+// table's position in the scanned order, ignored tables included, so the numbers stay put when
+// the ignore list changes.
+std::string TableDescriptionSection(const dbstruct::tADODatabase_Structure& database,
+                                    const std::vector<std::string>& ignore) {
+  std::string out;
+  for (const char* line : {
+           "/* Tabulka prirazujici tabulkam srozumitelny popis */",
+           "IF NOT EXISTS (SELECT name FROM sysobjects",
+           "               WHERE name = 'rep_TBLDESC' AND type = 'U') BEGIN",
+           "  CREATE TABLE rep_TBLDESC",
+           "  (",
+           "   TABLENAME  VARCHAR(20) NOT NULL,",
+           "   TABLEDESC  NVARCHAR(50) NOT NULL,",
+           "   LISTORDER  INT NOT NULL, /* poradi v seznamu ktery uvidi uzivatel */",
+           "   DefIgnoreRowGuidField bit not null default 0,",
+           "          /* Defaultni hodnota priznaku \"ignorovat Row GUID pole\" */",
+           "          /* Pokud je tento priznak nastaven, zaznamy jsou identifikovany */",
+           "          /* podle hodnoty primarniho klice. Pokud tabulka nema RowGUID field, */",
+           "          /* hodnota (Def)IgnoreRowGuidField je ignorovana */",
+           "   DefExportRule TEXT,      /* Defaultni logicky vyraz pro podminku exportu. */",
+           "   DefAppendRule TEXT,      /* Defaultni logicky vyraz pro podminku pripojeni */",
+           "   DefUpdateRule TEXT,      /* Defaultni logicky vyraz pro podminku aktualizace */",
+           "   DefUpdateFieldRule TEXT, /* Defaultni logicky vyraz pro podminku aktualizace pole */",
+           "   DefDeleteRule TEXT,      /* Defaultni logicky vyraz pro podminku odstraneni zaznamu */",
+           "   CONSTRAINT rep_TBLDESC_PK PRIMARY KEY CLUSTERED (TABLENAME)",
+           "  )",
+           "  /* Vychozi naplneni tabulky: */",
+           "  /* A. \"DELETED\" table        */",
+       }) {
+    AppendLine(out, line);
+  }
+  constexpr const char* kInsert = "   Insert into rep_TBLDESC (TABLENAME,TABLEDESC,LISTORDER) VALUES ";
+  AppendLine(out, kInsert);
+  AppendLine(out, text::Utf8ToAnsi("   ('rep_DELETED',N'Tabulka s identifikací vymazaných záznamů',0)"));
+  AppendLine(out, text::Utf8ToAnsi("  /* B. ostatní evidence  */"));
+  for (int i = 0; i < database.TableCount(); ++i) {
+    const std::string& name = database.Table(i).GetTableName();
+    if (IsIgnoredTable(ignore, name)) continue;
+    const std::string quoted = dbstruct::QuoteEscaped(name);
+    AppendLine(out, kInsert);
+    AppendLine(out, fmt::sprintf("   ('%s',N'Popis tabulky %s',%d)", quoted, quoted, i + 1));
+  }
+  AppendLine(out, "END");
+  AppendLine(out, "");
+  AppendLine(out, "GO");
+  AppendLine(out, "");
+  return out;
+}
+
+}  // namespace
+
+std::string MssqlSetupScript(const dbstruct::tADODatabase_Structure& database,
+                             const std::vector<std::string>& ignore) {
+  std::string script;
+  AppendLines(script, kHintSqlA);
+  script += database.DeleteTriggerSection(&ignore, "rep_tr_Del_", "rep_DELETED", "TABLENAME", "RECORDGUID",
+                                          "RECORDID");
+  script += database.TrackingColumnsSection(
+      &ignore, "rep_tr_Ins_",
+      {"rep_Date_Inserted", "rep_Signature_Inserted", "rep_Date_Updated", "rep_Signature_Updated"},
+      {"datetime null", "varchar(10) null", "datetime null", "varchar(10) null"});
+  script += TableDescriptionSection(database, ignore);
+  AppendLines(script, kHintSqlB);
+  return script;
 }
 
 }  // namespace tamaril::replication

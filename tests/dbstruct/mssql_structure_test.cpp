@@ -250,7 +250,8 @@ TEST(MssqlTable, WritePhaseSwitchesIdentityAndTriggers) {
 
   shop.backend->sent.clear();
   shop.backend->fail_on = "ALTER TABLE";
-  EXPECT_THROW(orders.BeginWrite(), dbaccess::DatabaseError);
+  EXPECT_THROW_MSG(orders.BeginWrite(), dbaccess::DatabaseError,
+                   "refused: ALTER TABLE Orders DISABLE TRIGGER ALL");
   EXPECT_EQ(shop.backend->Statements(),
             (Texts{"SET IDENTITY_INSERT Orders ON", "ALTER TABLE Orders DISABLE TRIGGER ALL",
                    "SET IDENTITY_INSERT Orders OFF", "DBCC CHECKIDENT (Orders, RESEED, 23)"}));
@@ -418,6 +419,18 @@ TEST(MssqlScripts, WritersAppendSectionsAndHonourTheIgnoreList) {
   EXPECT_NE(text.find("CREATE TRIGGER rep_tr_Ins_Notes ON Notes FOR INSERT AS"), std::string::npos);
   EXPECT_NE(text.find(" FROM Notes INNER JOIN Inserted ON \r\n"), std::string::npos);  // no primary key
   EXPECT_EQ(text.find("/* DELETE Triggery"), text.find("\r\n") + 2);
+}
+
+TEST(MssqlScripts, WritersRefuseAFileTheyCannotOpen) {
+  Shop shop;
+  auto& database = shop.Scanned();
+  tamaril::testing::TempDir dir;
+  EXPECT_THROW_MSG(database.WriteDeleteTriggerScript(dir.path(), nullptr, "rep_tr_Del_", "rep_DELETED",
+                                                     "TABLENAME", "RECORDGUID", "RECORDID"),
+                   StructureError, "Cannot open file " + dir.path());
+  EXPECT_THROW_MSG(
+      database.WriteTrackingColumnsScript(dir.path() + "/missing/setup.sql", nullptr, "rep_tr_Ins_", {}, {}),
+      StructureError, "Cannot open file " + dir.path() + "/missing/setup.sql");
 }
 
 TEST(MssqlDatabase, UserForeignKeysJoinTheOrderAndMayCloseACycle) {

@@ -9,26 +9,26 @@
 #include "dbstruct/errors.h"
 #include "dbstruct/mssql/table_structure.h"
 #include "text/ascii.h"
+#include "text/locale.h"
 
 namespace tamaril::dbstruct {
 
 namespace {
 
+// Names a person typed (ignore.txt) match the tables with the letter case of the locale.
 bool InList(const std::vector<std::string>* names, const std::string& name) {
   if (names == nullptr) return false;
   for (const auto& item : *names) {
-    if (text::EqualsIgnoreCaseAscii(item, name)) return true;
+    if (text::SameTextIgnoreCase(item, name)) return true;
   }
   return false;
 }
 
-std::ofstream OpenForAppending(const std::string& file_name) {
+void AppendToFile(const std::string& file_name, const std::string& text) {
   std::ofstream file(file_name, std::ios::binary | std::ios::app);
   if (!file) throw StructureError("Cannot open file " + file_name);
-  return file;
-}
-
-void CheckWritten(const std::ofstream& file, const std::string& file_name) {
+  file.write(text.data(), static_cast<std::streamsize>(text.size()));
+  file.close();
   if (!file) throw StructureError("Cannot write file " + file_name);
 }
 
@@ -120,22 +120,49 @@ std::string tADODatabase_Structure::FormatDateTimeLiteral(double date_time) cons
   return fmt::sprintf("%.4d-%.2d-%.2d %.2d:%.2d:%.2d.%.3d", year, date.month, date.day, h, mi, s, z);
 }
 
-void tADODatabase_Structure::WriteDeleteTriggerScript(
-    const std::string& file_name, const std::vector<std::string>* ignore, const std::string& trigger_prefix,
-    const std::string& target_table, const std::string& table_name_column, const std::string& row_guid_column,
-    const std::string& id_column) const {
-  std::ofstream file = OpenForAppending(file_name);
-  file << "/* ------------------------------------------------------------------ */\r\n"
-       << "/* DELETE Triggery pro plneni tabulky identifikujici vymazane zaznamy */\r\n"
-       << "/* ------------------------------------------------------------------ */\r\n";
+std::string tADODatabase_Structure::DeleteTriggerSection(const std::vector<std::string>* ignore,
+                                                         const std::string& trigger_prefix,
+                                                         const std::string& target_table,
+                                                         const std::string& table_name_column,
+                                                         const std::string& row_guid_column,
+                                                         const std::string& id_column) const {
+  std::string section =
+      "/* ------------------------------------------------------------------ */\r\n"
+      "/* DELETE Triggery pro plneni tabulky identifikujici vymazane zaznamy */\r\n"
+      "/* ------------------------------------------------------------------ */\r\n";
   for (int i = 0; i < TableCount(); ++i) {
     const auto* table = dynamic_cast<const tADOTbl_Structure*>(&Table(i));
     if (table == nullptr || InList(ignore, table->TableName)) continue;
     const std::string script = table->BuildDeleteTriggerScript(trigger_prefix, target_table,
                                                                table_name_column, row_guid_column, id_column);
-    if (!script.empty()) file << script << "\r\n";
+    if (!script.empty()) section += script + "\r\n";
   }
-  CheckWritten(file, file_name);
+  return section;
+}
+
+std::string tADODatabase_Structure::TrackingColumnsSection(const std::vector<std::string>* ignore,
+                                                           const std::string& trigger_prefix,
+                                                           const std::vector<std::string>& names,
+                                                           const std::vector<std::string>& types) const {
+  std::string section =
+      "/* ------------------------------------------------------------------ */\r\n"
+      "/* Zalozeni a administrace doplnkovych poli replikace                 */\r\n"
+      "/* ------------------------------------------------------------------ */\r\n";
+  for (int i = 0; i < TableCount(); ++i) {
+    const auto* table = dynamic_cast<const tADOTbl_Structure*>(&Table(i));
+    if (table == nullptr || InList(ignore, table->TableName)) continue;
+    const std::string script = table->BuildInsertTriggerScript(trigger_prefix, names, types);
+    if (!script.empty()) section += script + "\r\n";
+  }
+  return section;
+}
+
+void tADODatabase_Structure::WriteDeleteTriggerScript(
+    const std::string& file_name, const std::vector<std::string>* ignore, const std::string& trigger_prefix,
+    const std::string& target_table, const std::string& table_name_column, const std::string& row_guid_column,
+    const std::string& id_column) const {
+  AppendToFile(file_name, DeleteTriggerSection(ignore, trigger_prefix, target_table, table_name_column,
+                                               row_guid_column, id_column));
 }
 
 void tADODatabase_Structure::WriteTrackingColumnsScript(const std::string& file_name,
@@ -143,17 +170,7 @@ void tADODatabase_Structure::WriteTrackingColumnsScript(const std::string& file_
                                                         const std::string& trigger_prefix,
                                                         const std::vector<std::string>& names,
                                                         const std::vector<std::string>& types) const {
-  std::ofstream file = OpenForAppending(file_name);
-  file << "/* ------------------------------------------------------------------ */\r\n"
-       << "/* Zalozeni a administrace doplnkovych poli replikace                 */\r\n"
-       << "/* ------------------------------------------------------------------ */\r\n";
-  for (int i = 0; i < TableCount(); ++i) {
-    const auto* table = dynamic_cast<const tADOTbl_Structure*>(&Table(i));
-    if (table == nullptr || InList(ignore, table->TableName)) continue;
-    const std::string script = table->BuildInsertTriggerScript(trigger_prefix, names, types);
-    if (!script.empty()) file << script << "\r\n";
-  }
-  CheckWritten(file, file_name);
+  AppendToFile(file_name, TrackingColumnsSection(ignore, trigger_prefix, names, types));
 }
 
 std::string tADODatabase_Structure::DefaultRulesStatement(bool import_rules) const {

@@ -37,15 +37,25 @@ class tADODatabase_Structure : public tDatabase_Structure {
   /// A date-time in the date order of the login's language.
   std::string FormatDateTimeLiteral(double date_time) const override;
 
-  /// Writes the DELETE trigger section to the end of `file_name` (created when missing); tables
-  /// named in `ignore` (letter case ignored; null = none) are left out. Throws StructureError
+  /// The DELETE trigger section of the setup script: its banner, then the trigger of every table
+  /// whose rows have an identifying column, tables named in `ignore` (letter case ignored; null =
+  /// none) left out; CR LF after every line.
+  std::string DeleteTriggerSection(const std::vector<std::string>* ignore, const std::string& trigger_prefix,
+                                   const std::string& target_table, const std::string& table_name_column,
+                                   const std::string& row_guid_column, const std::string& id_column) const;
+  /// The tracking-column and INSERT trigger section of the setup script: its banner, then the
+  /// columns and trigger of every table not named in `ignore` (as DeleteTriggerSection).
+  std::string TrackingColumnsSection(const std::vector<std::string>* ignore,
+                                     const std::string& trigger_prefix, const std::vector<std::string>& names,
+                                     const std::vector<std::string>& types) const;
+
+  /// Appends DeleteTriggerSection to `file_name` (created when missing). Throws StructureError
   /// when the file cannot be written.
   void WriteDeleteTriggerScript(const std::string& file_name, const std::vector<std::string>* ignore,
                                 const std::string& trigger_prefix, const std::string& target_table,
                                 const std::string& table_name_column, const std::string& row_guid_column,
                                 const std::string& id_column) const;
-  /// Writes the tracking-column and INSERT trigger section to the end of `file_name`; throws as
-  /// WriteDeleteTriggerScript.
+  /// Appends TrackingColumnsSection to `file_name`; throws as WriteDeleteTriggerScript.
   void WriteTrackingColumnsScript(const std::string& file_name, const std::vector<std::string>* ignore,
                                   const std::string& trigger_prefix, const std::vector<std::string>& names,
                                   const std::vector<std::string>& types) const;

@@ -105,7 +105,8 @@ void tSQLiteTbl_Structure::LoadStructure(const std::string& table_name) {
   ReadIndexes(connection.Indexes(table_name));
 
   // A view has neither a RowGuid nor an identity column, whatever its columns' declared types.
-  auto kind = connection.Prepare("SELECT type, sql FROM sqlite_master WHERE name = :t COLLATE NOCASE");
+  auto kind = connection.Prepare(
+      "SELECT type, sql FROM sqlite_master WHERE type IN ('table', 'view') AND name = :t COLLATE NOCASE");
   kind->SetParameter("t", Value::Text(table_name));
   auto kind_rows = kind->Open();
   IsView = false;

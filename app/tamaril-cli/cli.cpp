@@ -206,6 +206,9 @@ Cli::Cli(std::ostream& out, std::ostream& err)
   AddStructureCommands(*this);
   AddCheckCommands(*this);
   AddEvalCommands(*this);
+  AddRulesCommands(*this);
+  AddHistoryCommands(*this);
+  AddFunctionsCommands(*this);
 }
 
 Cli::~Cli() {

@@ -64,6 +64,8 @@ class Cli {
 
   /// Where the commands print their results.
   std::ostream& Out() { return out_; }
+  /// Where the program prints its messages (a command prints there what goes with exit status 2).
+  std::ostream& Err() { return err_; }
   /// The definition lists; only after the start-up step Need::Lists, else throws std::logic_error.
   core::TMaindata& Maindata();
   /// The structure cache; only after the start-up step Need::StructureCache, else throws std::logic_error.

@@ -250,7 +250,7 @@ void AddRulesCommands(Cli& cli) {
       "jako dva znaky \\n; pravidlo se vyhodnocuje jako jeden řádek, řádky spojené mezerou.\n"
       "--set KLÍČ=TEXT mění pravidla jedné tabulky (KLÍČ: ExportRule, LastExportDate; u importu\n"
       "AppendRule, UpdateRule, UpdateFieldRule, DeleteRule, IgnoreRowGuidField=0|1, LastImportDate);\n"
-      "prázdný TEXT pravidlo smaže. Pravidlo, které nelze přeložit, se neuloží (stav 1).\n"
+      "prázdný TEXT pravidlo smaže. Pravidlo, které nelze přeložit nebo nedává logickou hodnotu, se\nneuloží (stav 1).\n"
       "--apply-last --from T1 --table T2 uloží znovu pravidla tabulky T1 (se stejnou kontrolou)\n"
       "a použije je jako naposledy nastavená pravidla na tabulku T2; DeleteRule tabulky, jejíž\n"
       "záznamy nelze identifikovat, zůstane beze změny.\n"

@@ -54,7 +54,7 @@ expect_error(1 "Pravidlo ExportRule tabulky Faktury nelze uložit: Neznámá ope
 expect_error(1 "Pravidlo UpdateRule tabulky Faktury nelze uložit: Neznámá operace:\n'@UPDFLD'"
   rules --import SHOP --table Faktury --set "AppendRule=1=1" --set "UpdateRule=@UPDFLD = \"Cena\"")
 expect_error(1 "Pravidlo ExportRule tabulky Faktury nelze uložit: Nesprávný typ výsledku výrazu"
-  rules --export SHOP --table Faktury --set "ExportRule=CENA + 1")
+  rules --export SHOP --table faktury --set "ExportRule=CENA + 1")
 expect_rows("select coalesce(AppendRule, '-'), UpdateRule from rep_DEFIMPORT where TABLENAME='Faktury'"
   "-|@IMP_CENA <> CENA\n")
 expect_rows("select ExportRule from rep_DEFEXPORT where TABLENAME='Faktury'" "CENA > 100\n")

@@ -149,10 +149,11 @@ void ApplyChange(dataset::TDataSet& rows, const Change& change) {
   }
 }
 
-// Saves the edited row of `table`; a rule that does not compile leaves the stored row as it
-// was and becomes the command's failure.
+// Saves the current rule row through `save`; a rule that does not compile leaves the stored
+// row as it was and becomes the command's failure, naming the rule and the table.
 template <typename Save>
-void SaveRow(definitions::tDefinitionRules& rules, const std::string& table, Save save) {
+void SaveRow(definitions::tDefinitionRules& rules, Save save) {
+  const std::string table = rules.Rules().FieldByName("TABLENAME").AsString();
   try {
     save();
   } catch (const definitions::RuleValidationError& e) {
@@ -160,8 +161,7 @@ void SaveRow(definitions::tDefinitionRules& rules, const std::string& table, Sav
     std::string message = e.what();
     std::replace(message.begin(), message.end(), '\r', '\n');
     throw CliError(text::Utf8ToAnsi("Pravidlo ") + definitions::tDefinitionRules::RuleColumn(e.Kind()) +
-                   text::Utf8ToAnsi(" tabulky ") + text::Utf8ToAnsi(table) +
-                   text::Utf8ToAnsi(" nelze uložit: ") + message);
+                   text::Utf8ToAnsi(" tabulky ") + table + text::Utf8ToAnsi(" nelze uložit: ") + message);
   } catch (...) {
     if (rules.Rules().State() != dataset::DataSetState::Browse) rules.Rules().Cancel();
     throw;
@@ -172,7 +172,7 @@ ExitStatus SetRules(Cli& cli, definitions::tDefinitionRules& rules, const RulesO
   SelectTable(rules, options.table);
   std::vector<Change> changes;
   for (const std::string& item : options.sets) changes.push_back(ParseChange(rules, item));
-  SaveRow(rules, options.table, [&] {
+  SaveRow(rules, [&] {
     rules.Rules().Edit();
     for (const Change& change : changes) ApplyChange(rules.Rules(), change);
     rules.Rules().Post();
@@ -184,12 +184,12 @@ ExitStatus SetRules(Cli& cli, definitions::tDefinitionRules& rules, const RulesO
 ExitStatus ApplyLast(Cli& cli, definitions::tDefinitionRules& rules, const RulesOptions& options) {
   // The rules of --from are saved again unchanged, which makes them the last saved rules.
   SelectTable(rules, options.from);
-  SaveRow(rules, options.from, [&] {
+  SaveRow(rules, [&] {
     rules.Rules().Edit();
     rules.Rules().Post();
   });
   SelectTable(rules, options.table);
-  SaveRow(rules, options.table, [&] { rules.ApplyLastRule(); });
+  SaveRow(rules, [&] { rules.ApplyLastRule(); });
   PrintTable(cli.Out(), rules);
   return ExitStatus::Success;
 }

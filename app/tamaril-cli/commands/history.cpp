@@ -54,13 +54,13 @@ void PrintRun(std::ostream& out, definitions::tDefinitionRules& rules) {
 ExitStatus RunHistory(Cli& cli, const HistoryOptions& options) {
   DefinitionTarget target(cli, ChosenImportSide(options.export_list, options.import_list), options.signature);
   if (!target.Open(cli.Out())) return ExitStatus::Failure;
+  TerminalRuleQuestions questions(options.yes);  // outlives the rules that ask it
   std::unique_ptr<definitions::tDefinitionRules> rules;
   if (target.Import()) {
     rules = std::make_unique<definitions::TData_DBImport>();
   } else {
     rules = std::make_unique<definitions::TData_DBExport>();
   }
-  TerminalRuleQuestions questions(options.yes);
   rules->SetQuestions(&questions);
   rules->Open(target.Signature(), target.Connection(), target.Structure());
 

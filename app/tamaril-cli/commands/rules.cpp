@@ -209,13 +209,13 @@ ExitStatus RunRules(Cli& cli, const RulesOptions& options) {
     throw CliError::FromUtf8("Volba --table patří k --set nebo --apply-last");
   if (!target.Open(cli.Out())) return ExitStatus::Failure;
 
+  TerminalRuleQuestions questions(options.yes);  // outlives the rules that ask it
   std::unique_ptr<definitions::tDefinitionRules> rules;
   if (target.Import()) {
     rules = std::make_unique<definitions::TData_DBImport>();
   } else {
     rules = std::make_unique<definitions::TData_DBExport>();
   }
-  TerminalRuleQuestions questions(options.yes);
   rules->SetQuestions(&questions);
   rules->Open(target.Signature(), target.Connection(), target.Structure());
 

@@ -207,6 +207,9 @@ Cli::Cli(std::ostream& out, std::ostream& err)
   AddCheckCommands(*this);
   AddSetupScriptCommands(*this);
   AddEvalCommands(*this);
+  AddRulesCommands(*this);
+  AddHistoryCommands(*this);
+  AddFunctionsCommands(*this);
 }
 
 Cli::~Cli() {

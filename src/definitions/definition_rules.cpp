@@ -316,7 +316,11 @@ void tDefinitionRules::ValidateCurrentRules() {
   for (const expr::RuleKind kind : side_.rules) {
     const std::string rule = expr::RuleText(rules_.FindField(RuleColumn(kind)));
     if (rule.empty()) continue;
-    PrepareRule(kind)->Compile(rule);
+    const std::unique_ptr<tRuleContext> context = PrepareRule(kind);
+    context->Compile(rule);
+    // A rule passes only when it yields true: one of another type would never pass.
+    if (context->Expression().ResultType() != expr::TypeCode::Boolean)
+      throw RuleValidationError(kind, text::Utf8ToAnsi("Nesprávný typ výsledku výrazu"));
   }
 }
 

@@ -97,7 +97,8 @@ class tDefinitionRules {
   /// Identifiable); always false on the export side.
   bool DeleteRuleReadOnly() const;
   /// Compiles every non-empty rule of the current row in order; throws RuleValidationError with
-  /// the first failure, DefinitionError when a rule's table is not in the structure.
+  /// the first that does not compile or does not yield a boolean ("Nesprávný typ výsledku
+  /// výrazu"), DefinitionError when a rule's table is not in the structure.
   void ValidateCurrentRules();
   /// A rule of the current row made ready for the expression builder (prepared also for an
   /// empty rule); throws as ValidateCurrentRules.

@@ -68,6 +68,15 @@ tRuleCategories RuleCategories(RuleKind kind, const std::string& table_desc) {
   return {};
 }
 
+std::optional<std::string> ReadTableDescription(dbaccess::Connection& connection,
+                                                const std::string& table_name) {
+  auto query = connection.Prepare("Select TABLEDESC from rep_TBLDESC where TABLENAME=:TABLENAME");
+  query->SetParameter("TABLENAME", dbaccess::Value::Text(table_name));
+  auto row = query->Open();
+  if (!row->Next()) return std::nullopt;
+  return row->Get(std::size_t{0}).AsString();
+}
+
 tRuleContext::tRuleContext(dbstruct::tDatabase_Structure& structure, RuleKind kind,
                            const std::string& table_name, const std::string& table_desc)
     : kind_(kind) {

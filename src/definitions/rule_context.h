@@ -1,9 +1,11 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "dataset/dataset.h"
+#include "dbaccess/connection.h"
 #include "dbstruct/structure.h"
 #include "expr/dataset_expression.h"
 #include "expr/rule_lists.h"
@@ -29,6 +31,11 @@ struct tRuleCategories {
 
 /// The group titles for a rule of `kind` on the table described as `table_desc`.
 tRuleCategories RuleCategories(expr::RuleKind kind, const std::string& table_desc);
+
+/// The TABLEDESC rep_TBLDESC holds for `table_name`, or nothing when the table is not
+/// described. Throws DatabaseError.
+std::optional<std::string> ReadTableDescription(dbaccess::Connection& connection,
+                                                const std::string& table_name);
 
 /// One rule of one table made ready to compile or to build: the table's empty data (and that
 /// of rep_DELETED for a delete rule), a private copy of the rule's definition list with the

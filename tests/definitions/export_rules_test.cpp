@@ -67,6 +67,20 @@ TEST_F(ExportRulesTest, RuleThatDoesNotCompileIsNotSaved) {
   rules_.Rules().Cancel();
 }
 
+// A rule passes only when it yields true, so one that yields a number or a text is refused
+// although it compiles.
+TEST_F(ExportRulesTest, RuleThatIsNoConditionIsNotSaved) {
+  Select("Zakaznici");
+  for (const char* rule : {"IDZAKAZNIK + 1", "NAZEV", "@LASTXPRT"}) {
+    SCOPED_TRACE(rule);
+    rules_.Rules().Edit();
+    rules_.Rules().FieldByName("ExportRule").SetAsString(rule);
+    EXPECT_THROW_MSG(rules_.Rules().Post(), RuleValidationError, Ansi("Nesprávný typ výsledku výrazu"));
+    rules_.Rules().Cancel();
+  }
+  EXPECT_EQ(StoredRule("Zakaznici"), "IDZAKAZNIK > 0");
+}
+
 TEST_F(ExportRulesTest, RuleSeesTheTableFieldsAndTheExportIdentifiers) {
   Select("Zakaznici");
   // Several lines, lower case, a column with a blank: compiled as one line.

@@ -23,5 +23,11 @@ void AddCheckCommands(Cli& cli);
 void AddSetupScriptCommands(Cli& cli);
 /// "eval": a table rule over one row given on the command line.
 void AddEvalCommands(Cli& cli);
+/// "rules": the per-table rules of a definition: listed, changed, made the defaults, checked.
+void AddRulesCommands(Cli& cli);
+/// "history": the run log of a definition; deletes a run with its details.
+void AddHistoryCommands(Cli& cli);
+/// "functions": what the expression builder offers for a rule list (and a table's fields).
+void AddFunctionsCommands(Cli& cli);
 
 }  // namespace tamaril::cli

@@ -43,6 +43,12 @@ bool DefinitionTarget::Open(std::ostream& out) {
   return true;
 }
 
+void DefinitionTarget::OpenUnchecked(const dbstruct::ScanProgressEvent& progress) {
+  structure_ = &replication::OpenDatabaseStructure({logins_, connection_, master_, cli_.StructureCache()},
+                                                   connection_string_, database_name_,
+                                                   replication::tReadyFor::Nothing, progress);
+}
+
 dbstruct::tDatabase_Structure& DefinitionTarget::Structure() const {
   if (structure_ == nullptr) throw std::logic_error("the definition's database is not open");
   return *structure_;

@@ -32,10 +32,16 @@ class DefinitionTarget {
   /// definition's side. False, with the reason printed on `out`, when the database is not ready
   /// for replication; throws what connecting and scanning throw.
   bool Open(std::ostream& out);
+  /// Connects to the definition's database and takes its structure without the readiness
+  /// check, telling `progress` about every table a scan reads; throws what connecting and
+  /// scanning throw.
+  void OpenUnchecked(const dbstruct::ScanProgressEvent& progress);
 
   bool Import() const noexcept { return import_; }
   /// The Signature as the list holds it (Windows-1250).
   const std::string& Signature() const noexcept { return signature_; }
+  /// The database name as the list holds it (Windows-1250).
+  const std::string& DatabaseName() const noexcept { return database_name_; }
   /// The connected database; only after Open.
   dbaccess::Connection& Connection() noexcept { return connection_; }
   /// The database's structure; only after a successful Open, else throws std::logic_error.

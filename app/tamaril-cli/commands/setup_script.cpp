@@ -3,18 +3,13 @@
 #include <memory>
 #include <string>
 
-#include "core/input_check.h"
-#include "core/login_cache.h"
-#include "core/maindata.h"
 #include "core/paths.h"
-#include "dataset/field.h"
-#include "dbaccess/connection.h"
 #include "dbstruct/sqlite/sqlite_structure.h"
-#include "replication/database_open.h"
 #include "replication/setup_script.h"
 #include "tamaril-cli/cli.h"
 #include "tamaril-cli/cli_error.h"
 #include "tamaril-cli/commands/commands.h"
+#include "tamaril-cli/definition_target.h"
 #include "tamaril-cli/terminal.h"
 #include "text/encoding.h"
 
@@ -47,45 +42,29 @@ bool Confirmed(Cli& cli, bool yes) {
 
 // Writes hint.sql for the database of one definition and, on SQLite, runs it on request.
 ExitStatus RunSetupScript(Cli& cli, const SetupScriptOptions& options) {
-  if (options.export_list == options.import_list)
-    throw CliError::FromUtf8("Uveďte právě jedno z --export a --import");
-  dataset::TQVMStoredMemoryDataSet& list = cli.Maindata().DefinitionList(options.import_list);
-  const std::string key = core::CheckedAnsiInput("Signature", options.signature);
-  if (!list.Locate("Signature", dataset::Variant::String(key)))
-    throw CliError::FromUtf8("Definice " + options.signature + " v seznamu není");
-  const std::string connection_string = list.FieldByName("ConnectionString").Text();
-  const std::string database_name = list.FieldByName("DatabaseName").AsString();
-  if (connection_string.empty() || database_name.empty())
-    throw CliError::FromUtf8("Definice " + options.signature + " nemá připojovací řetězec nebo databázi");
+  DefinitionTarget target(cli, ChosenImportSide(options.export_list, options.import_list), options.signature);
   // Nothing is written unless the person agreed; without a terminal only --yes agrees.
   if (!Confirmed(cli, options.yes)) return ExitStatus::Cancelled;
-
-  core::LoginCache logins(cli.LoginPrompt());
-  dbaccess::Connection connection;
-  dbaccess::Connection master;
-  dbstruct::tDatabase_Structure* structure = nullptr;
   {
     ProgressBar bar(std::cerr, STDERR_FILENO);
-    structure = &replication::OpenDatabaseStructure(
-        {logins, connection, master, cli.StructureCache()}, connection_string, database_name,
-        replication::tReadyFor::Nothing,
-        [&bar](dbstruct::tDatabase_Structure&, int index, const std::string&, int count) {
-          bar.Show(text::Utf8ToAnsi("Analyzuji strukturu databáze"), index, count);
-        });
+    target.OpenUnchecked([&bar](dbstruct::tDatabase_Structure&, int index, const std::string&, int count) {
+      bar.Show(text::Utf8ToAnsi("Analyzuji strukturu databáze"), index, count);
+    });
   }
   const std::vector<std::string> ignore = replication::ReadIgnoreList(core::ProgramFolder());
   const std::string file_name =
       core::IncludeTrailingDelimiter(core::ProgramFolder()) + replication::kSetupScriptFile;
-  replication::GenerateSetupScript(*structure, ignore, file_name);
+  replication::GenerateSetupScript(target.Structure(), ignore, file_name);
   cli.Out() << "hint.sql úspěšně vytvořen: " << file_name << '\n';
   if (!options.apply) return ExitStatus::Success;
 
-  const auto* sqlite = dynamic_cast<const dbstruct::tSQLiteDatabase_Structure*>(structure);
+  const auto* sqlite = dynamic_cast<const dbstruct::tSQLiteDatabase_Structure*>(&target.Structure());
   if (sqlite == nullptr)
     throw CliError::FromUtf8(
         "Na SQL Serveru skript neprovádím: spustí jej správce databáze v nástroji pro dotazy");
-  replication::ApplySQLiteSetupScript(connection, replication::SQLiteSetupStatements(*sqlite, ignore));
-  cli.Out() << "Skript byl v databázi " << ToTerminal(database_name) << " proveden\n";
+  replication::ApplySQLiteSetupScript(target.Connection(),
+                                      replication::SQLiteSetupStatements(*sqlite, ignore));
+  cli.Out() << "Skript byl v databázi " << ToTerminal(target.DatabaseName()) << " proveden\n";
   return ExitStatus::Success;
 }
 

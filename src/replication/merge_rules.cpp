@@ -107,13 +107,11 @@ void tMergeRules::Install(tQVMMerger& merger) {
   merger.OnAppendRow = [this](tQVMMerger&, dataset::TDataSet& row, bool& allow) { allow = AllowAppend(row); };
   merger.OnUpdateRow = [this](tQVMMerger&, dataset::TDataSet& row, bool& allow,
                               dbstruct::tExistingRecords& existing) {
-    Cancel();
     dataset::TQVMmemDataSet* first = existing.FirstMatch();
     allow = first != nullptr && AllowUpdate(row, *first);
   };
   merger.OnDeleteRow = [this](tQVMMerger&, dataset::TDataSet& row, bool& allow,
                               dbstruct::tExistingRecords& existing) {
-    Cancel();
     dataset::TQVMmemDataSet* first = existing.FirstMatch();
     allow = first != nullptr && AllowDelete(row, *first);
   };

@@ -54,7 +54,8 @@ std::string ConflictKindText(tConflictKind kind);
 /// decision and report. One object serves one archive.
 class tMergeRules {
  public:
-  /// Rules read through `connection` for tables of `structure` (both borrowed).
+  /// Rules read through `connection` for tables of `structure` (both borrowed); the object
+  /// keeps a prepared query on the connection and must be destroyed before it closes.
   tMergeRules(dbaccess::Connection& connection, dbstruct::tDatabase_Structure& structure,
               tMergeRunContext context);
   ~tMergeRules();
@@ -77,10 +78,13 @@ class tMergeRules {
   /// Whether the row `existing` that the deleted-rows row `deleted` names may be deleted.
   /// Throws as AllowAppend.
   bool AllowDelete(dataset::TDataSet& deleted, dataset::TDataSet& existing);
-  /// Reports of the merger: counts and writes the line.
+  /// Counts an appended row and writes its line.
   void RowAppended(dataset::TDataSet& row);
+  /// Counts an updated row and writes its line.
   void RowUpdated(dataset::TDataSet& row);
+  /// Counts `count` removed rows as one deletion of the table and writes its line; nothing for 0.
   void RowDeleted(std::int64_t count);
+  /// Counts a row the target already holds and writes its line.
   void Duplicate(dataset::TDataSet& row);
   /// Counts the conflict, writes its line and adds it with `row` to the conflict list.
   /// `table_name` is the target table; for a deleted-rows row (`deleted_row`) the line names the

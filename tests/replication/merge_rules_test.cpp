@@ -308,6 +308,20 @@ TEST_F(MergeRulesTest, AFailedStatementsLineHasNoKindText) {
   EXPECT_EQ(text::AnsiToUtf8(conflicts_.Groups()[0]->message), expected);
 }
 
+TEST_F(MergeRulesTest, AFailedDeletionNamesTheTableAndRowItDeletesFrom) {
+  SetRules("Codes", "", "", "", "ANO");
+  center_.Execute(
+      "INSERT INTO Codes VALUES (4, 'D');"
+      "CREATE TRIGGER KeepCodes BEFORE DELETE ON Codes BEGIN SELECT RAISE(ABORT, 'zamceno'); END;");
+  client_.Execute("INSERT INTO rep_DELETED VALUES (1, 'Codes', 4, NULL)");
+  const std::string content = Publish({"Groups"}, "rep_DELETED");
+  EXPECT_THROW(MergeWithRules(content), dbaccess::DatabaseError);
+  ASSERT_EQ(Decisions().size(), 1u);
+  EXPECT_TRUE(Decisions()[0].starts_with(" (Tabulka Codes, constraint ")) << Decisions()[0];
+  EXPECT_TRUE(Decisions()[0].ends_with(")(Id=4)")) << Decisions()[0];
+  EXPECT_EQ(rules_->Counters().conflicts, 1);
+}
+
 TEST_F(MergeRulesTest, ACancelledRunStopsTheMerge) {
   SetRules("Codes", "ANO", "", "", "");
   client_.Execute("INSERT INTO Codes VALUES (1, 'A')");

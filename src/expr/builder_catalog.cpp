@@ -99,18 +99,6 @@ std::string EntryDescription(const OperationDef& def, const FieldRegistry* field
   return OperationDescription(def);
 }
 
-// The letter of a language type: N number, S string, D date, B boolean, "-" none.
-char TypeLetter(TypeCode type) noexcept {
-  switch (type) {
-    case TypeCode::Number: return 'N';
-    case TypeCode::String: return 'S';
-    case TypeCode::Date: return 'D';
-    case TypeCode::Boolean: return 'B';
-    case TypeCode::None: break;
-  }
-  return '-';
-}
-
 }  // namespace
 
 std::string EntryText(const OperationDef& def) {

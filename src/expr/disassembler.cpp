@@ -6,17 +6,6 @@
 namespace tamaril::expr {
 namespace {
 
-char TypeLetter(TypeCode type) {
-  switch (type) {
-    case TypeCode::Number: return 'N';
-    case TypeCode::String: return 'S';
-    case TypeCode::Date: return 'D';
-    case TypeCode::Boolean: return 'B';
-    case TypeCode::None: break;
-  }
-  return '-';
-}
-
 std::string NumberText(double value) {
   char buffer[64];
   const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);

@@ -2,6 +2,17 @@
 
 namespace tamaril::expr {
 
+char TypeLetter(TypeCode type) noexcept {
+  switch (type) {
+    case TypeCode::Number: return 'N';
+    case TypeCode::String: return 'S';
+    case TypeCode::Date: return 'D';
+    case TypeCode::Boolean: return 'B';
+    case TypeCode::None: break;
+  }
+  return '-';
+}
+
 double Value::AsNumber() const {
   if (kind_ != Kind::Number && kind_ != Kind::Date) throw EvaluationFailure(EvalCode::InvalidOperandType);
   return number_;

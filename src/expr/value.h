@@ -12,6 +12,9 @@ namespace tamaril::expr {
 /// The compile-time type of an operand or result; the codes are those rule signatures use.
 enum class TypeCode : std::uint8_t { None = 0, Number = 1, String = 2, Date = 3, Boolean = 4 };
 
+/// The letter of a type in written signatures: N number, S string, D date, B boolean, "-" none.
+char TypeLetter(TypeCode type) noexcept;
+
 /// A run-time value of the rule language. Numbers are doubles, strings Windows-1250 bytes,
 /// dates days since 30 December 1899 with the time as the fraction.
 class Value {

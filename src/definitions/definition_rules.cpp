@@ -5,6 +5,8 @@
 #include "dataset/date_codec.h"
 #include "dataset/field.h"
 #include "definitions/errors.h"
+#include "definitions/export_rules.h"
+#include "definitions/import_rules.h"
 #include "text/encoding.h"
 #include "text/error.h"
 
@@ -456,6 +458,11 @@ void tDefinitionRules::DeleteLogRowFromDatabase() {
 
 bool tDefinitionRules::Ask(tQuestion question, const std::string& text) {
   return questions_ != nullptr && questions_->Ask(question, text);
+}
+
+std::unique_ptr<tDefinitionRules> CreateDefinitionRules(bool import) {
+  if (import) return std::make_unique<TData_DBImport>();
+  return std::make_unique<TData_DBExport>();
 }
 
 }  // namespace tamaril::definitions

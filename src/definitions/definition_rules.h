@@ -157,4 +157,8 @@ class tDefinitionRules {
   bool last_ignore_row_guid_ = false;
 };
 
+/// Closed rules of the import side (TData_DBImport) when `import`, else of the export side
+/// (TData_DBExport).
+std::unique_ptr<tDefinitionRules> CreateDefinitionRules(bool import);
+
 }  // namespace tamaril::definitions

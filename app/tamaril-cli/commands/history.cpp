@@ -4,8 +4,7 @@
 #include <string>
 
 #include "dataset/field.h"
-#include "definitions/export_rules.h"
-#include "definitions/import_rules.h"
+#include "definitions/definition_rules.h"
 #include "tamaril-cli/cli.h"
 #include "tamaril-cli/cli_error.h"
 #include "tamaril-cli/commands/commands.h"
@@ -55,12 +54,7 @@ ExitStatus RunHistory(Cli& cli, const HistoryOptions& options) {
   DefinitionTarget target(cli, ChosenImportSide(options.export_list, options.import_list), options.signature);
   if (!target.Open(cli.Out())) return ExitStatus::Failure;
   TerminalRuleQuestions questions(options.yes);  // outlives the rules that ask it
-  std::unique_ptr<definitions::tDefinitionRules> rules;
-  if (target.Import()) {
-    rules = std::make_unique<definitions::TData_DBImport>();
-  } else {
-    rules = std::make_unique<definitions::TData_DBExport>();
-  }
+  std::unique_ptr<definitions::tDefinitionRules> rules = definitions::CreateDefinitionRules(target.Import());
   rules->SetQuestions(&questions);
   rules->Open(target.Signature(), target.Connection(), target.Structure());
 

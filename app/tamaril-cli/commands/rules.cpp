@@ -8,9 +8,8 @@
 #include "core/input_check.h"
 #include "dataset/date_codec.h"
 #include "dataset/field.h"
+#include "definitions/definition_rules.h"
 #include "definitions/errors.h"
-#include "definitions/export_rules.h"
-#include "definitions/import_rules.h"
 #include "tamaril-cli/cli.h"
 #include "tamaril-cli/cli_error.h"
 #include "tamaril-cli/commands/commands.h"
@@ -210,12 +209,7 @@ ExitStatus RunRules(Cli& cli, const RulesOptions& options) {
   if (!target.Open(cli.Out())) return ExitStatus::Failure;
 
   TerminalRuleQuestions questions(options.yes);  // outlives the rules that ask it
-  std::unique_ptr<definitions::tDefinitionRules> rules;
-  if (target.Import()) {
-    rules = std::make_unique<definitions::TData_DBImport>();
-  } else {
-    rules = std::make_unique<definitions::TData_DBExport>();
-  }
+  std::unique_ptr<definitions::tDefinitionRules> rules = definitions::CreateDefinitionRules(target.Import());
   rules->SetQuestions(&questions);
   rules->Open(target.Signature(), target.Connection(), target.Structure());
 

@@ -207,6 +207,7 @@ Cli::Cli(std::ostream& out, std::ostream& err)
   AddCheckCommands(*this);
   AddSetupScriptCommands(*this);
   AddEvalCommands(*this);
+  AddExportCommands(*this);
 }
 
 Cli::~Cli() {

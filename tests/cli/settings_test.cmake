@@ -77,7 +77,7 @@ if(NOT rc EQUAL 0 OR NOT out MATCHES "^tamaril-cli [0-9]+\\.[0-9]+\\.[0-9]+\\.[0
   message(FATAL_ERROR "--version ended with ${rc} and printed '${out}'")
 endif()
 foreach(case
-    "sttings|tamaril-cli: Neznámý příkaz 'sttings'; známé příkazy: settings, defs, memtable, archive, structure, check, eval"
+    "sttings|tamaril-cli: Neznámý příkaz 'sttings'; známé příkazy: settings, defs, memtable, archive, structure, check, setup-script, eval, export"
     "defs|tamaril-cli: Chybí příkaz; známé příkazy: list, show, add, edit, remove"
     "defs;shw|tamaril-cli: Neznámý příkaz 'shw'; známé příkazy: list, show, add, edit, remove"
     "defs;show;--export|tamaril-cli: Chybí povinná volba --signature"

@@ -23,5 +23,7 @@ void AddCheckCommands(Cli& cli);
 void AddSetupScriptCommands(Cli& cli);
 /// "eval": a table rule over one row given on the command line.
 void AddEvalCommands(Cli& cli);
+/// "export": runs the export of a definition into its transfer archive.
+void AddExportCommands(Cli& cli);
 
 }  // namespace tamaril::cli

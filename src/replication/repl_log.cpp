@@ -51,7 +51,8 @@ void tReplLog::Write(std::string_view message) {
   std::tm local{};
   ::localtime_r(&now, &local);
   const std::string line = ReplLogLine(local, message) + "\r\n";
-  // One write call per line, so that a line is never split by another process appending.
+  // The whole line goes to one write call where the system takes it at once, so that the lines of
+  // another program appending to the same file do not cut into it.
   std::size_t written = 0;
   while (written < line.size()) {
     const ssize_t part = ::write(fd_, line.data() + written, line.size() - written);

@@ -10,6 +10,8 @@
 
 #include "core/repl_options.h"
 #include "recording_host.h"
+#include "replication/errors.h"
+#include "support/expect_throw_msg.h"
 #include "support/temp_dir.h"
 #include "text/encoding.h"
 
@@ -117,6 +119,14 @@ TEST_F(ReplLogFile, ReadOnlyFileAsks) {
   EXPECT_FALSE(log_.Open(Options(path), host_));
   EXPECT_EQ(host_.questions.size(), 1U);
   EXPECT_EQ(testing::ReadWholeFile(path), "old\r\n");
+}
+
+TEST_F(ReplLogFile, AFailingWriteRaisesWithTheSystemReason) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  ASSERT_TRUE(log_.Open(Options("/dev/full"), host_));
+  EXPECT_THROW_MSG(log_.Write("x"), ReplicationError,
+                   "Do log souboru /dev/full nelze zapsat: No space left on device");
+  EXPECT_NO_THROW(log_.Close());
 }
 
 TEST_F(ReplLogFile, TheProcessLogFollowsTheProgramSettings) {

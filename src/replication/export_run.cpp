@@ -277,7 +277,7 @@ void tExportRun::Session::RowFilter(dataset::TDataSet& row, bool& accept) {
 void tExportRun::Session::RowWritten(dataset::TDataSet& row) {
   ++written_;
   host_.SetRecordCount(written_);
-  ++result_.Rows.back().second;
+  if (!result_.Rows.empty()) ++result_.Rows.back().second;
   if (current_table_ != nullptr) {
     const int index = structure_->IndexOf(current_table_);
     if (index >= 0) ++counters_[static_cast<std::size_t>(index)];
@@ -371,8 +371,6 @@ void tExportRun::Session::Export() {
 
 tExportRun::tExportRun(const tDatabaseAccess& access, const core::TReplOptions& options, tRunHost& host)
     : access_(access), options_(options), host_(host) {}
-
-tExportRun::~tExportRun() = default;
 
 tExportResult tExportRun::Run(const tExportDefinition& definition) {
   host_.ClearCancel();

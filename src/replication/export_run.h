@@ -63,7 +63,7 @@ class tExportRun {
  public:
   /// A run through `access` into `options.ExportFolder`, talking to `host`; all borrowed.
   tExportRun(const tDatabaseAccess& access, const core::TReplOptions& options, tRunHost& host);
-  ~tExportRun();
+  ~tExportRun() = default;
   tExportRun(const tExportRun&) = delete;
   tExportRun& operator=(const tExportRun&) = delete;
 

@@ -210,6 +210,7 @@ Cli::Cli(std::ostream& out, std::ostream& err)
   AddRulesCommands(*this);
   AddHistoryCommands(*this);
   AddFunctionsCommands(*this);
+  AddExportCommands(*this);
 }
 
 Cli::~Cli() {

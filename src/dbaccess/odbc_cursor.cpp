@@ -118,7 +118,11 @@ Value ReadValue(StatementCore& core, SQLUSMALLINT column, ReadAs read_as) {
       return {};
     case ReadAs::Text: break;
   }
-  if (auto v = ReadChunked<char16_t>(core, column, SQL_C_WCHAR)) return Value::Text(text::Utf16ToAnsi(*v));
+  if (auto v = ReadChunked<char16_t>(core, column, SQL_C_WCHAR)) {
+    bool lossy = false;
+    std::string ansi = text::Utf16ToAnsi(*v, lossy);
+    return Value::Text(std::move(ansi), lossy);
+  }
   return {};
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <utility>
 
 #include "dataset/date_codec.h"
@@ -141,6 +142,7 @@ class TQueryRecordset final : public dataset::TQVMRecordset {
   void Close() override {
     cursor_.reset();
     rows_.clear();
+    lossy_.clear();
     index_ = -1;
   }
   void First() override {
@@ -158,7 +160,7 @@ class TQueryRecordset final : public dataset::TQVMRecordset {
         cursor_.reset();
         return false;
       }
-      Fill(*rows_.front(), *cursor_);
+      Fill(*rows_.front(), *cursor_, 0);
       ++row_number_;
       return true;
     }
@@ -182,6 +184,7 @@ class TQueryRecordset final : public dataset::TQVMRecordset {
   void Refresh() override {
     RequireBidirectional();
     std::unique_ptr<Cursor> cursor = query_->Run();
+    lossy_.clear();
     std::vector<std::unique_ptr<TQVMRecord>> rows = FetchRows(*cursor);
     rows_ = std::move(rows);
     index_ = std::min(index_, RowCount() - 1);
@@ -210,18 +213,27 @@ class TQueryRecordset final : public dataset::TQVMRecordset {
   bool Locate(const std::string& key_fields, const Variant& key_values, TQVMRecord* output, bool move,
               int options) override;
 
+  /// The numbers (1-based) of the fields of row `index` whose text was lossy.
+  const std::vector<int>* LossyFields(int index) const {
+    const auto found = lossy_.find(query_->Unidirectional() ? 0 : index);
+    return found == lossy_.end() ? nullptr : &found->second;
+  }
+  const TFieldDescs& Descs() const noexcept { return descs_; }
+
  private:
   void RequireBidirectional() const {
     if (query_->Unidirectional()) throw DatasetError(kUnidirectionalMessage);
   }
   void Load();
-  void Fill(TQVMRecord& record, const Cursor& cursor) const;
-  std::vector<std::unique_ptr<TQVMRecord>> FetchRows(Cursor& cursor) const;
+  /// Fills the record of row `index` from the cursor's row and notes its lossy texts.
+  void Fill(TQVMRecord& record, const Cursor& cursor, int index);
+  std::vector<std::unique_ptr<TQVMRecord>> FetchRows(Cursor& cursor);
 
   TQueryDataSet* query_;
   TFieldDescs descs_;  ///< the dataset's layout, kept here for the records that live here
   std::unique_ptr<Cursor> cursor_;
   std::vector<std::unique_ptr<TQVMRecord>> rows_;
+  std::map<int, std::vector<int>> lossy_;  ///< row index (0 when unidirectional) -> lossy field numbers
   int index_ = -1;
   std::int64_t row_number_ = 0;  ///< unidirectional: 1-based number of the row read last
 };
@@ -238,7 +250,7 @@ void TQueryRecordset::Load() {
       return;
     }
     rows_.push_back(std::make_unique<TQVMRecord>(descs_));
-    Fill(*rows_.front(), *cursor_);
+    Fill(*rows_.front(), *cursor_, 0);
     row_number_ = 1;
   } else {
     rows_ = FetchRows(*cursor);
@@ -246,18 +258,21 @@ void TQueryRecordset::Load() {
   index_ = rows_.empty() ? -1 : 0;
 }
 
-void TQueryRecordset::Fill(TQVMRecord& record, const Cursor& cursor) const {
+void TQueryRecordset::Fill(TQVMRecord& record, const Cursor& cursor, int index) {
   record.Clear();
+  lossy_.erase(index);
   for (const TFieldDesc& desc : descs_) {
-    record.SetValue(desc.FieldNo, ValueToFieldVariant(cursor.Get(desc.FieldNo - 1u), desc.DataType));
+    const Value& value = cursor.Get(desc.FieldNo - 1u);
+    if (value.Lossy()) lossy_[index].push_back(desc.FieldNo);
+    record.SetValue(desc.FieldNo, ValueToFieldVariant(value, desc.DataType));
   }
 }
 
-std::vector<std::unique_ptr<TQVMRecord>> TQueryRecordset::FetchRows(Cursor& cursor) const {
+std::vector<std::unique_ptr<TQVMRecord>> TQueryRecordset::FetchRows(Cursor& cursor) {
   std::vector<std::unique_ptr<TQVMRecord>> rows;
   while (cursor.Next()) {
     rows.push_back(std::make_unique<TQVMRecord>(descs_));
-    Fill(*rows.back(), cursor);
+    Fill(*rows.back(), cursor, static_cast<int>(rows.size()) - 1);
   }
   return rows;
 }
@@ -384,6 +399,19 @@ Variant TQueryDataSet::Lookup(const std::string& key_fields, const Variant& key_
 
 bool TQueryDataSet::BookmarkValid(const std::string& bookmark) {
   return !unidirectional_ && TQVMDataset::BookmarkValid(bookmark);
+}
+
+std::vector<std::string> TQueryDataSet::UnmappableFields() const {
+  std::vector<std::string> names;
+  if (!Active()) return names;
+  const auto* recordset = static_cast<const TQueryRecordset*>(Recordset());
+  const int index = unidirectional_ ? 0 : RecNo();
+  if (index < 0) return names;
+  if (const std::vector<int>* numbers = recordset->LossyFields(index)) {
+    for (const int number : *numbers)
+      names.push_back(recordset->Descs()[static_cast<std::size_t>(number) - 1].Name);
+  }
+  return names;
 }
 
 dataset::TQVMRecordsetClass TQueryDataSet::GetRecordsetClass() {

@@ -89,6 +89,9 @@ class TQueryDataSet : public dataset::TQVMDataset {
   dataset::Variant Lookup(const std::string& key_fields, const dataset::Variant& key_values,
                           const std::string& result_fields) override;
   bool BookmarkValid(const std::string& bookmark) override;
+  /// The fields of the current row whose text lost characters when the database's text was
+  /// converted to Windows-1250 (each such character became '?'), in field order.
+  std::vector<std::string> UnmappableFields() const;
 
  protected:
   dataset::TQVMRecordsetClass GetRecordsetClass() override;

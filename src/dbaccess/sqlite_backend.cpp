@@ -167,7 +167,11 @@ Value ByStorageClass(sqlite3_stmt* statement, int column) {
   switch (sqlite3_column_type(statement, column)) {
     case SQLITE_INTEGER: return Value::Integer(sqlite3_column_int64(statement, column));
     case SQLITE_FLOAT: return Value::Double(sqlite3_column_double(statement, column));
-    case SQLITE_TEXT: return Value::Text(text::Utf8ToAnsi(ColumnText(statement, column)));
+    case SQLITE_TEXT: {
+      bool lossy = false;
+      std::string ansi = text::Utf8ToAnsi(ColumnText(statement, column), lossy);
+      return Value::Text(std::move(ansi), lossy);
+    }
     case SQLITE_BLOB: {
       const auto* data = static_cast<const char*>(sqlite3_column_blob(statement, column));
       const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));

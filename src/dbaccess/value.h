@@ -40,6 +40,13 @@ class Value {
 
   static Value Null() { return {}; }
   static Value Text(std::string ansi) { return Value(ValueKind::Text, std::move(ansi)); }
+  /// A text read from a database; `lossy` when a character had no Windows-1250 byte and
+  /// became '?' on the way.
+  static Value Text(std::string ansi, bool lossy) {
+    Value value(ValueKind::Text, std::move(ansi));
+    value.lossy_ = lossy;
+    return value;
+  }
   static Value Integer(std::int64_t v) { return Value(ValueKind::Integer, v); }
   static Value Double(double v) { return Value(ValueKind::Double, v); }
   static Value Boolean(bool v) { return Value(ValueKind::Boolean, v); }
@@ -48,6 +55,8 @@ class Value {
   static Value Bytes(std::string bytes) { return Value(ValueKind::Bytes, std::move(bytes)); }
 
   ValueKind kind() const noexcept { return kind_; }
+  /// True for a text that lost characters when it was converted to Windows-1250.
+  bool Lossy() const noexcept { return lossy_; }
   bool IsNull() const noexcept { return kind_ == ValueKind::Null; }
 
   /// The value as text: numbers with a full stop, booleans "1"/"0", date-times in
@@ -73,6 +82,7 @@ class Value {
 
   ValueKind kind_ = ValueKind::Null;
   Storage storage_;
+  bool lossy_ = false;
 };
 
 /// Name of a kind for messages and dumps ("Null", "Text", ...).

@@ -234,4 +234,9 @@ std::string tDatabase_Structure::DefaultRulesStatement(bool) const {
   throw StructureError("Default rules cannot be set in this database");
 }
 
+std::vector<std::string> tDatabase_Structure::ExportLogBatch(
+    const std::string&, int, double, const std::vector<std::pair<std::string, int>>&) const {
+  throw StructureError("The export log cannot be written in this database");
+}
+
 }  // namespace tamaril::dbstruct

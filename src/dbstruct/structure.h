@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "dataset/dataset.h"
@@ -186,6 +187,14 @@ class tDatabase_Structure {
   /// rules of rep_DEFIMPORT when `import_rules`, else the export rules of rep_DEFEXPORT; the
   /// definition's signature is its parameter ":Signature". Throws StructureError in the base.
   virtual std::string DefaultRulesStatement(bool import_rules) const;
+  /// The statements that record an export run: its rep_XPORTLOG row (EXPORTDATE `export_time`,
+  /// days since 30 December 1899), one rep_XPORTLOGDETAIL row per (table name, rows written) of
+  /// `counts`, and the new LastExportDate of those tables taken from SERVEREXPORTDATE. The caller
+  /// runs them in order inside one transaction; every text value is escaped. Throws
+  /// StructureError in the base, DatasetError for an export time that is not a date.
+  virtual std::vector<std::string> ExportLogBatch(
+      const std::string& signature, int export_no, double export_time,
+      const std::vector<std::pair<std::string, int>>& counts) const;
 };
 
 /// Adds the user-declared foreign keys of table "rep_USERFK" (when modelled) to `database`;

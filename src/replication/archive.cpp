@@ -312,6 +312,8 @@ tArchiveWriter::tArchiveWriter(const std::string& path, const tArchiveHeader& he
 
 tArchiveWriter::~tArchiveWriter() = default;
 
+void tArchiveWriter::Finish() { deflate_->Finish(); }
+
 void tArchiveWriter::Commit() {
   deflate_->Finish();
   file_->Commit();

@@ -177,7 +177,11 @@ class tArchiveWriter {
 
   /// The compressing stream the publisher writes into.
   dataset::ByteWriter& Stream() noexcept { return *deflate_; }
-  /// Ends the zlib stream and puts the file in place; throws what writing throws.
+  /// Ends the zlib stream, so that only putting the file in place is left; throws what
+  /// writing throws.
+  void Finish();
+  /// Ends the zlib stream (unless Finish did) and puts the file in place; throws what writing
+  /// throws.
   void Commit();
   /// Compressed bytes written (complete after Commit).
   std::uint64_t CompressedSize() const noexcept;

@@ -4,6 +4,7 @@
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 
@@ -72,6 +73,13 @@ std::string Utf8ToAnsi(std::string_view utf8) {
       icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size()))));
 }
 
+std::string Utf8ToAnsi(std::string_view utf8, bool& lossy) {
+  std::string ansi = Utf8ToAnsi(utf8);
+  // A text that comes back unchanged kept every character.
+  lossy = !IsAscii(utf8) && AnsiToUtf8(ansi) != utf8;
+  return ansi;
+}
+
 std::optional<std::string> Utf8ToAnsiExact(std::string_view utf8, char32_t* first_unmappable) {
   if (IsAscii(utf8)) return std::string(utf8);
   std::string ansi;
@@ -106,6 +114,13 @@ std::u16string AnsiToUtf16(std::string_view ansi) {
 
 std::string Utf16ToAnsi(std::u16string_view utf16) {
   return ToAnsi(icu::UnicodeString(utf16.data(), static_cast<int32_t>(utf16.size())));
+}
+
+std::string Utf16ToAnsi(std::u16string_view utf16, bool& lossy) {
+  std::string ansi = Utf16ToAnsi(utf16);
+  lossy = std::any_of(utf16.begin(), utf16.end(), [](char16_t c) { return c >= 0x80; }) &&
+          AnsiToUtf16(ansi) != utf16;
+  return ansi;
 }
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {

@@ -17,6 +17,10 @@ std::string AnsiToUtf8(std::string_view ansi);
 /// UTF-8 to Windows-1250 bytes.
 std::string Utf8ToAnsi(std::string_view utf8);
 
+/// Utf8ToAnsi; `lossy` tells whether the text lost a character on the way (one that
+/// Windows-1250 cannot hold, or a malformed byte sequence).
+std::string Utf8ToAnsi(std::string_view utf8, bool& lossy);
+
 /// UTF-8 to Windows-1250 bytes when every character has its own Windows-1250 byte; otherwise
 /// nothing, and `first_unmappable` (when given) receives the first character that has none
 /// (U+FFFD for a malformed byte sequence). Does not throw on bad text.
@@ -27,6 +31,9 @@ std::u16string AnsiToUtf16(std::string_view ansi);
 
 /// UTF-16 to Windows-1250 bytes.
 std::string Utf16ToAnsi(std::u16string_view utf16);
+
+/// Utf16ToAnsi; `lossy` tells whether the text lost a character on the way.
+std::string Utf16ToAnsi(std::u16string_view utf16, bool& lossy);
 
 /// UTF-8 to UTF-16.
 std::u16string Utf8ToUtf16(std::string_view utf8);

@@ -148,6 +148,29 @@ TEST_F(QueryDataSetTest, FullyFetchedNavigatesSearchesAndKeepsBookmarks) {
   EXPECT_EQ(query.FieldByName("id").AsInteger(), 3);
 }
 
+TEST_F(QueryDataSetTest, TellsWhichFieldsOfTheRowLostCharacters) {
+  // U+03A9 and U+2192 have no Windows-1250 byte; a '?' of the text itself is no loss.
+  db_.Execute("UPDATE items SET name = 'x' || char(937), memo = 'ok?' WHERE id = 1");
+  db_.Execute("UPDATE items SET memo = char(8594) WHERE id = 3");
+  for (bool unidirectional : {false, true}) {
+    TQueryDataSet query(db_, "SELECT id, name, memo FROM items ORDER BY id");
+    query.SetUnidirectional(unidirectional);
+    query.Open();
+    EXPECT_EQ(query.UnmappableFields(), (std::vector<std::string>{"name"})) << unidirectional;
+    EXPECT_EQ(query.FieldByName("name").AsString(), "x?");
+    query.Next();
+    EXPECT_TRUE(query.UnmappableFields().empty()) << unidirectional;
+    query.Next();
+    EXPECT_EQ(query.UnmappableFields(), (std::vector<std::string>{"memo"})) << unidirectional;
+    if (!unidirectional) {
+      query.First();
+      EXPECT_EQ(query.UnmappableFields(), (std::vector<std::string>{"name"}));
+    }
+    query.Close();
+    EXPECT_TRUE(query.UnmappableFields().empty());
+  }
+}
+
 TEST_F(QueryDataSetTest, RefusesEditingAndStatementsWithoutRows) {
   TQueryDataSet query(db_, "SELECT id FROM items");
   query.SetReadOnly(false);

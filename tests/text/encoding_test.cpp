@@ -46,6 +46,25 @@ TEST(Encoding, CharacterOutsideWindows1250BecomesQuestionMark) {
   EXPECT_EQ(Utf16ToAnsi(u"x\u00F1y"), "x?y");
 }
 
+TEST(Encoding, LossyConversionIsToldApartFromAQuestionMarkOfTheText) {
+  bool lossy = true;
+  EXPECT_EQ(Utf8ToAnsi("co?", lossy), "co?");
+  EXPECT_FALSE(lossy);
+  EXPECT_EQ(Utf8ToAnsi("Žluťoučký €", lossy), Utf8ToAnsi("Žluťoučký €"));
+  EXPECT_FALSE(lossy);
+  EXPECT_EQ(Utf8ToAnsi("a→b", lossy), "a?b");
+  EXPECT_TRUE(lossy);
+  EXPECT_EQ(Utf8ToAnsi("x\xC3", lossy), Utf8ToAnsi("x\xC3"));  // a cut sequence
+  EXPECT_TRUE(lossy);
+
+  EXPECT_EQ(Utf16ToAnsi(u"k\u016F\u0148", lossy), Utf8ToAnsi("kůň"));
+  EXPECT_FALSE(lossy);
+  EXPECT_EQ(Utf16ToAnsi(u"x\u00F1y", lossy), "x?y");
+  EXPECT_TRUE(lossy);
+  EXPECT_EQ(Utf16ToAnsi(u"plain", lossy), "plain");
+  EXPECT_FALSE(lossy);
+}
+
 TEST(Encoding, EmptyAndEmbeddedZeroBytesAreKept) {
   EXPECT_EQ(AnsiToUtf8(""), "");
   EXPECT_EQ(Utf8ToAnsi(""), "");

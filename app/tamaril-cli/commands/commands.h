@@ -29,5 +29,7 @@ void AddRulesCommands(Cli& cli);
 void AddHistoryCommands(Cli& cli);
 /// "functions": what the expression builder offers for a rule list (and a table's fields).
 void AddFunctionsCommands(Cli& cli);
+/// "export": runs the export of a definition into its transfer archive.
+void AddExportCommands(Cli& cli);
 
 }  // namespace tamaril::cli

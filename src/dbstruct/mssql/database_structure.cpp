@@ -184,4 +184,46 @@ std::string tADODatabase_Structure::DefaultRulesStatement(bool import_rules) con
          "on a.Signature=:Signature and a.TABLENAME=f.TABLENAME ";
 }
 
+namespace {
+
+// A text between single quotes in T-SQL: its own quotes doubled.
+std::string EscapeQuotes(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (const char c : text) {
+    escaped += c;
+    if (c == '\'') escaped += '\'';
+  }
+  return escaped;
+}
+
+}  // namespace
+
+std::vector<std::string> tADODatabase_Structure::ExportLogBatch(
+    const std::string& signature, int export_no, double export_time,
+    const std::vector<std::pair<std::string, int>>& counts) const {
+  const std::string quoted_signature = EscapeQuotes(signature);
+  std::string batch = "BEGIN TRANSACTION ";
+  batch +=
+      fmt::sprintf("Insert Into rep_XPORTLOG  (Signature, EXPORTNO, EXPORTDATE)  VALUES  ('%s',%d,'%s')  ",
+                   quoted_signature, export_no, EscapeQuotes(FormatDateTimeLiteral(export_time)));
+  for (const auto& [table, rows] : counts) {
+    batch += fmt::sprintf(
+        " Insert Into rep_XPORTLOGDETAIL  (Signature, EXPORTNO, TABLENAME, COUNTRECORDS)  VALUES  ('%s',%d, "
+        "'%s', "
+        "%d)  ",
+        quoted_signature, export_no, EscapeQuotes(table), rows);
+  }
+  const std::string update = std::string("Update f set f.LastExportDate=a.SERVEREXPORTDATE ") +
+                             fmt::sprintf("From %s f ", "rep_DEFEXPORT") +
+                             "join (select b.Signature, b.TABLENAME, b.EXPORTNO, c.SERVEREXPORTDATE " +
+                             "      from rep_XPORTLOGDETAIL b join rep_XPORTLOG c ON " +
+                             "      c.Signature=b.Signature and c.EXPORTNO=b.EXPORTNO " +
+                             "      where c.Signature='%s' and c.EXPORTNO=%d) a " +
+                             "on a.Signature=f.Signature and a.TABLENAME=f.TABLENAME ";
+  batch += fmt::sprintf(update, quoted_signature, export_no);
+  batch += " COMMIT TRANSACTION ";
+  return {batch};
+}
+
 }  // namespace tamaril::dbstruct

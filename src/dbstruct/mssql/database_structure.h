@@ -66,6 +66,11 @@ class tADODatabase_Structure : public tDatabase_Structure {
 
   /// "Update f set … From rep_TBLDESC f join <rule table> a on a.Signature=:Signature and …".
   std::string DefaultRulesStatement(bool import_rules) const override;
+  /// One T-SQL batch between "BEGIN TRANSACTION " and " COMMIT TRANSACTION ": the log row, the
+  /// detail rows and "Update f set f.LastExportDate=a.SERVEREXPORTDATE From rep_DEFEXPORT f join …".
+  std::vector<std::string> ExportLogBatch(
+      const std::string& signature, int export_no, double export_time,
+      const std::vector<std::pair<std::string, int>>& counts) const override;
 
  protected:
   /// A tMSSQLPropAccessor for the server version found at creation.

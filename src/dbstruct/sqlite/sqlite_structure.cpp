@@ -336,4 +336,41 @@ std::string tSQLiteDatabase_Structure::DefaultRulesStatement(bool import_rules) 
          " a WHERE a.Signature=:Signature AND a.TABLENAME=rep_TBLDESC.TABLENAME";
 }
 
+namespace {
+
+// A text between single quotes in SQLite: its own quotes doubled.
+std::string SqlText(std::string_view text) {
+  std::string quoted = "'";
+  for (const char c : text) {
+    quoted += c;
+    if (c == '\'') quoted += '\'';
+  }
+  return quoted + "'";
+}
+
+}  // namespace
+
+std::vector<std::string> tSQLiteDatabase_Structure::ExportLogBatch(
+    const std::string& signature, int export_no, double export_time,
+    const std::vector<std::pair<std::string, int>>& counts) const {
+  const std::string sig = SqlText(signature);
+  std::vector<std::string> statements;
+  statements.push_back(
+      fmt::format("INSERT INTO rep_XPORTLOG (Signature, EXPORTNO, EXPORTDATE) VALUES ({}, {}, {})", sig,
+                  export_no, SqlText(FormatDateTimeLiteral(export_time))));
+  for (const auto& [table, rows] : counts) {
+    statements.push_back(fmt::format(
+        "INSERT INTO rep_XPORTLOGDETAIL (Signature, EXPORTNO, TABLENAME, COUNTRECORDS) VALUES ({}, {}, "
+        "{}, {})",
+        sig, export_no, SqlText(table), rows));
+  }
+  statements.push_back(fmt::format(
+      "UPDATE rep_DEFEXPORT SET LastExportDate = (SELECT c.SERVEREXPORTDATE FROM rep_XPORTLOG c "
+      "WHERE c.Signature = {0} AND c.EXPORTNO = {1}) "
+      "WHERE Signature = {0} AND TABLENAME COLLATE NOCASE IN (SELECT b.TABLENAME FROM rep_XPORTLOGDETAIL b "
+      "WHERE b.Signature = {0} AND b.EXPORTNO = {1})",
+      sig, export_no));
+  return statements;
+}
+
 }  // namespace tamaril::dbstruct

@@ -106,6 +106,11 @@ class tSQLiteDatabase_Structure : public tDatabase_Structure {
 
   /// UPDATE rep_TBLDESC … FROM the definition's rule table, joined on the table name.
   std::string DefaultRulesStatement(bool import_rules) const override;
+  /// The log row (SERVEREXPORTDATE from its column default), the detail rows and an UPDATE of
+  /// rep_DEFEXPORT from them, table names compared without regard to letter case.
+  std::vector<std::string> ExportLogBatch(
+      const std::string& signature, int export_no, double export_time,
+      const std::vector<std::pair<std::string, int>>& counts) const override;
 
  protected:
   /// A tSQLitePropAccessor.

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+
+namespace tamaril::core {
+struct TReplOptions;
+}
+
+namespace tamaril::replication {
+
+class tRunHost;
+
+/// The question asked when the log file cannot be opened (Windows-1250).
+std::string ReplLogOpenQuestion();
+
+/// One line of the log without its line end: the local date and time as "d.M.yyyy H:mm:ss",
+/// " :" and the message (Windows-1250, as it stands).
+std::string ReplLogLine(const std::tm& local_time, std::string_view message);
+
+/// The import's text log: one time-stamped line per event, appended to the file of the
+/// settings, Windows-1250 with CR LF line ends. Closed when destroyed (errors ignored).
+class tReplLog {
+ public:
+  tReplLog() = default;
+  ~tReplLog();
+  tReplLog(const tReplLog&) = delete;
+  tReplLog& operator=(const tReplLog&) = delete;
+
+  /// Makes the log ready: true at once when it is open or `options.DoLog` is off; otherwise
+  /// opens `options.LogFilePath` for appending (created when missing). When that fails the
+  /// host is asked ReplLogOpenQuestion: Yes gives true with the log closed, Abort false.
+  /// Throws what the host throws.
+  bool Open(const core::TReplOptions& options, tRunHost& host);
+  /// Appends the line of `message` at the current time when the log is open; nothing
+  /// otherwise. Throws ReplicationError with the system's reason when writing fails.
+  void Write(std::string_view message);
+  /// Closes the file when it is open; throws ReplicationError when closing fails (the log is
+  /// closed all the same).
+  void Close();
+  /// True while the file is open.
+  bool IsOpen() const noexcept { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+  std::string path_;  ///< the file's name as the settings give it, for messages
+};
+
+/// The process's log: tReplLog::Open with the program's settings (core::ReplOptions).
+bool OpenReplLog(tRunHost& host);
+/// tReplLog::Write on the process's log.
+void WriteReplLog(std::string_view message);
+/// tReplLog::Close on the process's log.
+void CloseReplLog();
+/// The process's log itself.
+tReplLog& ProcessReplLog();
+
+}  // namespace tamaril::replication

@@ -1,0 +1,92 @@
+# Drives "tamaril-cli export" on a SQLite database built here with Python's sqlite3 module.
+# Arguments: -DCLI=<program> -DWORK=<scratch folder>
+
+cmake_minimum_required(VERSION 3.25)
+
+find_program(PYTHON NAMES python3 REQUIRED)
+file(REMOVE_RECURSE "${WORK}")
+file(MAKE_DIRECTORY "${WORK}/user" "${WORK}/data" "${WORK}/home")
+set(ENV{HOME} "${WORK}/user")
+set(home "${WORK}/home")
+set(exports "${WORK}/user/ZRTdata/Tamaril/EXPORTS")
+
+function(sql name text)
+  execute_process(COMMAND "${PYTHON}" -c
+    "import sqlite3, sys; c = sqlite3.connect(sys.argv[1]); c.executescript(sys.argv[2]); c.commit()"
+    "${WORK}/data/${name}.db" "${text}" RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "database ${name} not changed")
+  endif()
+endfunction()
+
+# Prints one query's rows, columns joined by "|", one row a line.
+function(query name text variable)
+  execute_process(COMMAND "${PYTHON}" -c
+    "import sqlite3, sys; c = sqlite3.connect(sys.argv[1]); [print('|'.join(str(v) for v in r)) for r in c.execute(sys.argv[2])]"
+    "${WORK}/data/${name}.db" "${text}" OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+  set(${variable} "${out}" PARENT_SCOPE)
+endfunction()
+
+# Runs the program and checks the exit status and the whole standard output.
+function(expect expected_rc expected_out)
+  execute_process(COMMAND "${CLI}" --home "${home}" ${ARGN}
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL expected_rc OR NOT out STREQUAL "${expected_out}")
+    message(FATAL_ERROR "'${ARGN}' ended with ${rc} and printed\n${out}${err}\ninstead of "
+                        "${expected_rc} and\n${expected_out}")
+  endif()
+  set(err "${err}" PARENT_SCOPE)
+endfunction()
+
+sql(shop "
+  CREATE TABLE rep_USERFK (ID integer PRIMARY KEY, PK_TableName varchar(40), FK_TableName varchar(40),
+    ConstraintName varchar(40), PK_Field varchar(40), FK_Field varchar(40));
+  CREATE TABLE rep_DELETED (SUCCNO integer PRIMARY KEY, TABLENAME varchar(20) NOT NULL, RECORDGUID varchar(38),
+    RECORDID int, DELTIME datetime);
+  CREATE TABLE rep_TBLDESC (TABLENAME varchar(20) PRIMARY KEY, TABLEDESC nvarchar(50), LISTORDER int);
+  CREATE TABLE rep_DEFEXPORT (Signature varchar(10) NOT NULL, TABLENAME varchar(20) NOT NULL, ExportRule text,
+    LastExportDate datetime, LISTORDER int NOT NULL DEFAULT 0, PRIMARY KEY (Signature, TABLENAME));
+  CREATE TABLE rep_XPORTLOG (Signature varchar(10) NOT NULL, EXPORTNO int NOT NULL, EXPORTDATE datetime NOT NULL,
+    SERVEREXPORTDATE datetime NOT NULL DEFAULT (strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime')),
+    PRIMARY KEY (Signature, EXPORTNO));
+  CREATE TABLE rep_XPORTLOGDETAIL (Signature varchar(10) NOT NULL, EXPORTNO int NOT NULL,
+    TABLENAME varchar(20) NOT NULL, COUNTRECORDS int NOT NULL DEFAULT 0, PRIMARY KEY (Signature, EXPORTNO, TABLENAME));
+  CREATE TABLE Items (Id integer PRIMARY KEY, Name varchar(20), rep_Date_Inserted datetime,
+    rep_Signature_Inserted varchar(10), rep_Date_Updated datetime, rep_Signature_Updated varchar(10));
+  CREATE TRIGGER rep_tr_Del_Items AFTER DELETE ON Items BEGIN SELECT 1; END;
+  CREATE TRIGGER rep_tr_Ins_Items AFTER INSERT ON Items BEGIN SELECT 1; END;
+  INSERT INTO rep_TBLDESC VALUES ('rep_DELETED', 'Deleted', 0), ('Items', 'Items', 1);
+  INSERT INTO Items (Id, Name) VALUES (1, 'one'), (2, 'two'), (3, 'three');")
+
+set(plain_connection "Provider=SQLite;Data Source=${WORK}/data")
+string(REPLACE ";" "\\;" connection "${plain_connection}")
+expect(0 "" defs add --export --signature SHOP --partner Centrum --connection "${connection}" --database shop)
+
+# Without a rule row the definition is missing in the database.
+expect(1 "" export SHOP)
+if(NOT err MATCHES "Databáze shop nemá pro centrum Centrum založenou definici exportu")
+  message(FATAL_ERROR "a missing definition: ${err}")
+endif()
+if(EXISTS "${exports}/SHOP.ZR2")
+  message(FATAL_ERROR "a failed export left an archive")
+endif()
+
+sql(shop "INSERT INTO rep_DEFEXPORT (Signature, TABLENAME, ExportRule) VALUES ('SHOP', 'Items', 'ID > 1');")
+expect(0 "Export úspěšně dokončen\nPořadí exportu: 1\n  Items: 2\nArchiv: ${exports}/SHOP.ZR2\n" export SHOP)
+set(second "Export úspěšně dokončen\nPořadí exportu: 2\n  Items: 2\nArchiv: ${exports}/SHOP.ZR2\n")
+expect(0 "${second}Předchozí archiv přejmenován na: ${exports}/SHOP-1.ZR2.bak\n" export SHOP)
+query(shop "SELECT Signature, EXPORTNO FROM rep_XPORTLOG ORDER BY EXPORTNO" log)
+if(NOT log STREQUAL "SHOP|1\nSHOP|2\n")
+  message(FATAL_ERROR "the export log holds\n${log}")
+endif()
+
+execute_process(COMMAND "${CLI}" --home "${home}" archive dump "${exports}/SHOP.ZR2"
+  RESULT_VARIABLE rc OUTPUT_VARIABLE dump ERROR_VARIABLE err)
+if(NOT rc EQUAL 0 OR NOT dump MATCHES "EXPORTNO: 2" OR NOT dump MATCHES "TABLE Items flag=0 rows=2")
+  message(FATAL_ERROR "the archive dump ended with ${rc}:\n${dump}${err}")
+endif()
+
+expect(1 "" export NOSUCH)
+if(NOT err MATCHES "Definice exportu NOSUCH v seznamu není")
+  message(FATAL_ERROR "an unknown definition: ${err}")
+endif()

@@ -1,0 +1,443 @@
+#include "replication/export_run.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/login_cache.h"
+#include "core/repl_options.h"
+#include "dbaccess/connection.h"
+#include "dbstruct/mssql/database_structure.h"
+#include "dbstruct/sqlite/sqlite_structure.h"
+#include "dbstruct/structure_cache.h"
+#include "mssql_scripted_backend.h"
+#include "recording_host.h"
+#include "replication/archive.h"
+#include "replication/archive_dump.h"
+#include "support/temp_dir.h"
+#include "text/encoding.h"
+
+namespace tamaril::replication {
+namespace {
+
+namespace fs = std::filesystem;
+using dataset::FieldType;
+using dbaccess::Value;
+
+// The rep_ tables with the columns the setup script gives them, and two replicated tables:
+// Customers, the master of Orders. Both carry the tracking columns and their triggers.
+constexpr const char* kSchema = R"sql(
+CREATE TABLE rep_TBLDESC (TABLENAME varchar(20) PRIMARY KEY, TABLEDESC nvarchar(50) NOT NULL,
+  LISTORDER int NOT NULL, DefIgnoreRowGuidField bit NOT NULL DEFAULT 0, DefExportRule text,
+  DefAppendRule text, DefUpdateRule text, DefUpdateFieldRule text, DefDeleteRule text);
+CREATE TABLE rep_DEFEXPORT (Signature varchar(10) NOT NULL, TABLENAME varchar(20) NOT NULL,
+  ExportRule text, LastExportDate datetime, LISTORDER int NOT NULL DEFAULT 0,
+  PRIMARY KEY (Signature, TABLENAME));
+CREATE TABLE rep_XPORTLOG (Signature varchar(10) NOT NULL, EXPORTNO int NOT NULL, EXPORTDATE datetime NOT NULL,
+  SERVEREXPORTDATE datetime NOT NULL DEFAULT (strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime')),
+  PRIMARY KEY (Signature, EXPORTNO));
+CREATE TABLE rep_XPORTLOGDETAIL (Signature varchar(10) NOT NULL, EXPORTNO int NOT NULL,
+  TABLENAME varchar(20) NOT NULL, COUNTRECORDS int NOT NULL DEFAULT 0, PRIMARY KEY (Signature, EXPORTNO, TABLENAME));
+CREATE TABLE rep_DEFIMPORT (Signature varchar(10) NOT NULL, TABLENAME varchar(20) NOT NULL,
+  IgnoreRowGuidField bit NOT NULL DEFAULT 0, AppendRule text, UpdateRule text, UpdateFieldRule text,
+  DeleteRule text, LastImportDate datetime, LISTORDER int NOT NULL DEFAULT 0, PRIMARY KEY (Signature, TABLENAME));
+CREATE TABLE rep_IMPORTLOG (Signature varchar(10) NOT NULL, IMPORTNO int NOT NULL,
+  IMPORTDATE datetime NOT NULL DEFAULT (strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime')),
+  CLIENTEXPORTNO int NOT NULL, CLIENTEXPORTDATE datetime NOT NULL, PRIMARY KEY (Signature, IMPORTNO));
+CREATE TABLE rep_IMPORTLOGDETAIL (Signature varchar(10) NOT NULL, IMPORTNO int NOT NULL,
+  TABLENAME varchar(20) NOT NULL, COUNT_APPENDED int NOT NULL DEFAULT 0, COUNT_UPDATED int NOT NULL DEFAULT 0,
+  COUNT_DELETED int NOT NULL DEFAULT 0, PRIMARY KEY (Signature, IMPORTNO, TABLENAME));
+CREATE TABLE rep_DELETED (SUCCNO integer PRIMARY KEY, TABLENAME varchar(20) NOT NULL, RECORDGUID varchar(38),
+  RECORDID int, DELTIME datetime NOT NULL DEFAULT (strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime')));
+CREATE TABLE rep_USERFK (ID integer PRIMARY KEY, PK_TableName varchar(40), FK_TableName varchar(40),
+  ConstraintName varchar(40), PK_Field varchar(40), FK_Field varchar(40));
+CREATE TABLE Customers (Id integer PRIMARY KEY, Name varchar(40),
+  rep_Date_Inserted datetime, rep_Signature_Inserted varchar(10),
+  rep_Date_Updated datetime, rep_Signature_Updated varchar(10));
+CREATE TABLE Orders (Id integer PRIMARY KEY, CustomerId int REFERENCES Customers(Id), Amount int,
+  rep_Date_Inserted datetime, rep_Signature_Inserted varchar(10),
+  rep_Date_Updated datetime, rep_Signature_Updated varchar(10));
+CREATE TRIGGER rep_tr_Del_Customers AFTER DELETE ON Customers BEGIN
+  INSERT INTO rep_DELETED (TABLENAME, RECORDID) VALUES ('Customers', old.Id); END;
+CREATE TRIGGER rep_tr_Ins_Customers AFTER INSERT ON Customers BEGIN SELECT 1; END;
+CREATE TRIGGER rep_tr_Del_Orders AFTER DELETE ON Orders BEGIN
+  INSERT INTO rep_DELETED (TABLENAME, RECORDID) VALUES ('Orders', old.Id); END;
+CREATE TRIGGER rep_tr_Ins_Orders AFTER INSERT ON Orders BEGIN SELECT 1; END;
+INSERT INTO rep_TBLDESC (TABLENAME, TABLEDESC, LISTORDER) VALUES ('rep_DELETED', 'Deleted', 0),
+  ('Customers', 'Customers', 1), ('Orders', 'Orders', 2);
+INSERT INTO Customers (Id, Name) VALUES (1, 'Alfa'), (2, 'Beta');
+INSERT INTO Orders (Id, CustomerId, Amount) VALUES (10, 1, 5), (11, 2, 7), (12, 2, 9);
+)sql";
+
+// SQLite connections never ask for a login.
+struct NoLogin : core::LoginPrompt {
+  bool ShowLoginDialog(core::tLoginObject&, std::string_view) override { return false; }
+};
+
+class ExportRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    db_.SetConnectionString(ConnectionString());
+    db_.Open();
+    db_.CreateDatabase("shop");
+    db_.SetDefaultDatabase("shop");
+    db_.Execute(kSchema);
+    options_.ExportFolder = text::Utf8ToAnsi(exports_.path());
+  }
+
+  std::string ConnectionString() const { return "Provider=SQLite;Data Source=" + data_.path(); }
+
+  // Sets the export rule of a table for the definition (NULL for nullptr).
+  void Rule(const std::string& table, const char* rule, const std::string& signature = "SHOP") {
+    auto statement = db_.Prepare(
+        "INSERT OR REPLACE INTO rep_DEFEXPORT (Signature, TABLENAME, ExportRule) VALUES (:s, :t, :r)");
+    statement->SetParameter("s", Value::Text(signature));
+    statement->SetParameter("t", Value::Text(table));
+    statement->SetParameter("r", rule == nullptr ? Value() : Value::Text(text::Utf8ToAnsi(rule)));
+    statement->Execute();
+  }
+
+  tExportResult Export(const std::string& signature = "SHOP") {
+    tExportDefinition definition{signature, ConnectionString(), "shop", "Centrum"};
+    tExportRun run(access_, options_, host_);
+    return run.Run(definition);
+  }
+
+  // One text per row of a query, columns joined by "|".
+  std::vector<std::string> Rows(const std::string& sql) {
+    std::vector<std::string> rows;
+    auto cursor = db_.Query(sql);
+    while (cursor->Next()) {
+      std::string row;
+      for (std::size_t i = 0; i < cursor->Columns().size(); ++i) {
+        if (i > 0) row += "|";
+        row += cursor->Get(i).IsNull() ? "NULL" : cursor->Get(i).AsString();
+      }
+      rows.push_back(row);
+    }
+    return rows;
+  }
+
+  std::string Dump(const std::string& path) {
+    std::ostringstream out;
+    DumpArchive(path, true, out);
+    return out.str();
+  }
+
+  // The names in the export folder, sorted.
+  std::vector<std::string> ExportFiles() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(exports_.path()))
+      names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  testing::TempDir data_;
+  testing::TempDir exports_;
+  dbaccess::Connection db_;
+  core::TReplOptions options_;
+  testing::RecordingHost host_;
+  NoLogin prompt_;
+  core::LoginCache logins_{prompt_};
+  dbaccess::Connection main_;
+  dbaccess::Connection master_;
+  dbstruct::tDBStructureCache cache_;
+  tDatabaseAccess access_{logins_, main_, master_, cache_};
+};
+
+const std::string kSuccess = text::Utf8ToAnsi("Export úspěšně dokončen");
+const std::string kCancelled = text::Utf8ToAnsi("Export přerušen uživatelem");
+
+TEST_F(ExportRun, NumbersRunsFromOneAndLogsWhatEachTableWrote) {
+  Rule("Customers", "ANO");
+  Rule("Orders", "AMOUNT > 6");
+  const tExportResult first = Export();
+  ASSERT_EQ(first.Outcome, tExportOutcome::Success) << first.Text;
+  EXPECT_EQ(first.Text, kSuccess);
+  EXPECT_EQ(first.ExportNo, 1);
+  EXPECT_EQ(first.ArchivePath, exports_.File("SHOP.ZR2"));
+  EXPECT_EQ(first.MovedAsidePath, "");
+  EXPECT_EQ(first.Rows, (std::vector<std::pair<std::string, int>>{{"Customers", 2}, {"Orders", 2}}));
+  EXPECT_TRUE(first.Warnings.empty());
+  EXPECT_EQ(host_.record_count, 4);
+  EXPECT_EQ(host_.messages, (std::vector<std::string>{kSuccess}));
+
+  EXPECT_EQ(Rows("SELECT Signature, EXPORTNO FROM rep_XPORTLOG"), (std::vector<std::string>{"SHOP|1"}));
+  EXPECT_EQ(
+      Rows("SELECT TABLENAME, COUNTRECORDS FROM rep_XPORTLOGDETAIL WHERE EXPORTNO = 1 ORDER BY TABLENAME"),
+      (std::vector<std::string>{"Customers|2", "Orders|2"}));
+  EXPECT_EQ(Rows("SELECT count(*) FROM rep_DEFEXPORT d JOIN rep_XPORTLOG l ON l.Signature = d.Signature "
+                 "WHERE d.LastExportDate = l.SERVEREXPORTDATE"),
+            (std::vector<std::string>{"2"}));
+
+  // The whole archive but its export time, which is the clock's.
+  std::string dump = Dump(first.ArchivePath);
+  const auto time = dump.find("export time: ");
+  ASSERT_NE(time, std::string::npos) << dump;
+  dump.erase(time, dump.find('\n', time) + 1 - time);
+  const std::string tracking =
+      "rep_Date_Inserted;DateTime;0;0;rep_Signature_Inserted;String;10;0;rep_Date_Updated;DateTime;0;0;"
+      "rep_Signature_Updated;String;10;0\n";
+  const std::string no_tracking =
+      "  rep_Date_Inserted=NULL\n  rep_Signature_Inserted=NULL\n  rep_Date_Updated=NULL\n"
+      "  rep_Signature_Updated=NULL\n";
+  EXPECT_EQ(
+      dump,
+      "identification: OK\nSignature: SHOP\nEXPORTNO: 1\ntables: Customers, Orders\n"
+      "TABLE Customers flag=0 rows=2\nlayout: Id;Integer;0;0;Name;String;40;0;" +
+          tracking + "row 1\n  Id=1\n  Name=\"Alfa\"\n" + no_tracking + "row 2\n  Id=2\n  Name=\"Beta\"\n" +
+          no_tracking +
+          "TABLE Orders flag=0 rows=2\nlayout: Id;Integer;0;0;CustomerId;Integer;0;0;Amount;Integer;0;0;" +
+          tracking + "row 1\n  Id=11\n  CustomerId=2\n  Amount=7\n" + no_tracking +
+          "row 2\n  Id=12\n  CustomerId=2\n  Amount=9\n" + no_tracking + "end\n");
+
+  const tExportResult second = Export();
+  ASSERT_EQ(second.Outcome, tExportOutcome::Success) << second.Text;
+  EXPECT_EQ(second.ExportNo, 2);
+  EXPECT_EQ(Rows("SELECT EXPORTNO FROM rep_XPORTLOG ORDER BY EXPORTNO"),
+            (std::vector<std::string>{"1", "2"}));
+  EXPECT_EQ(tArchiveReader(second.ArchivePath).Header().ExportNo, 2);
+}
+
+TEST_F(ExportRun, ReplacedArchiveIsMovedAsideUnderItsOwnNumber) {
+  Rule("Customers", "ANO");
+  ASSERT_EQ(Export().Outcome, tExportOutcome::Success);
+  const std::string first_bytes = testing::ReadWholeFile(exports_.File("SHOP.ZR2"));
+
+  const tExportResult second = Export();
+  ASSERT_EQ(second.Outcome, tExportOutcome::Success) << second.Text;
+  EXPECT_EQ(second.MovedAsidePath, exports_.File("SHOP-1.ZR2.bak"));
+  EXPECT_EQ(testing::ReadWholeFile(second.MovedAsidePath), first_bytes);
+  EXPECT_EQ(tArchiveReader(second.ArchivePath).Header().ExportNo, 2);
+  // Nothing else is left behind but the lock file.
+  EXPECT_EQ(ExportFiles(), (std::vector<std::string>{"SHOP-1.ZR2.bak", "SHOP.ZR2", "SHOP.ZR2.lock"}));
+}
+
+TEST_F(ExportRun, MissingDefinitionFailsWithItsMessageAndWritesNothing) {
+  const tExportResult result = Export();
+  EXPECT_EQ(result.Outcome, tExportOutcome::Failed);
+  EXPECT_EQ(result.Text,
+            text::Utf8ToAnsi("Databáze shop nemá pro centrum Centrum založenou definici exportu. "
+                             "Definici založte volbou Informace o položce v hlavním menu"));
+  EXPECT_EQ(result.ExportNo, 0);
+  EXPECT_EQ(host_.messages, (std::vector<std::string>{result.Text}));
+  EXPECT_TRUE(ExportFiles().empty());
+}
+
+TEST_F(ExportRun, NullRuleLeavesTheTableOutAndAnEmptySelectionKeepsItsDate) {
+  Rule("Customers", nullptr);
+  Rule("Orders", "AMOUNT > 100");
+  db_.Execute("UPDATE rep_DEFEXPORT SET LastExportDate = '2020-01-02 03:04:05.000'");
+  const tExportResult result = Export();
+  ASSERT_EQ(result.Outcome, tExportOutcome::Success) << result.Text;
+  // Customers comes in as the master of Orders, with no rows: its NULL rule selects nothing.
+  EXPECT_EQ(result.Rows, (std::vector<std::pair<std::string, int>>{{"Customers", 0}, {"Orders", 0}}));
+  EXPECT_NE(Dump(result.ArchivePath).find("tables: Orders, Customers"), std::string::npos)
+      << Dump(result.ArchivePath);
+  EXPECT_EQ(Rows("SELECT EXPORTNO FROM rep_XPORTLOG"), (std::vector<std::string>{"1"}));
+  EXPECT_TRUE(Rows("SELECT * FROM rep_XPORTLOGDETAIL").empty());
+  EXPECT_EQ(Rows("SELECT DISTINCT LastExportDate FROM rep_DEFEXPORT"),
+            (std::vector<std::string>{"2020-01-02 03:04:05.000"}));
+}
+
+TEST_F(ExportRun, RulesSeeTheRunIdentifiers) {
+  Rule("Customers", "(@SIGNATURE = \"SHOP\") AND (@LASTXPRT = 0)");
+  Rule("Orders", "@LASTXPRT > 0");
+  db_.Execute("UPDATE rep_DEFEXPORT SET LastExportDate = '2020-01-02 00:00:00' WHERE TABLENAME = 'Orders'");
+  const tExportResult result = Export();
+  ASSERT_EQ(result.Outcome, tExportOutcome::Success) << result.Text;
+  EXPECT_EQ(result.Rows, (std::vector<std::pair<std::string, int>>{{"Customers", 2}, {"Orders", 3}}));
+}
+
+TEST_F(ExportRun, DeletedRowsGoFirstAndAdvanceTheirDate) {
+  db_.Execute("DELETE FROM Orders WHERE Id = 12");
+  Rule("rep_DELETED", "ANO");
+  Rule("Orders", "NE");
+  const tExportResult result = Export();
+  ASSERT_EQ(result.Outcome, tExportOutcome::Success) << result.Text;
+  EXPECT_EQ(result.Rows,
+            (std::vector<std::pair<std::string, int>>{{"rep_DELETED", 1}, {"Customers", 0}, {"Orders", 0}}));
+  const std::string dump = Dump(result.ArchivePath);
+  const auto deleted = dump.find("TABLE rep_DELETED flag=-1 rows=1");
+  ASSERT_NE(deleted, std::string::npos) << dump;
+  EXPECT_LT(deleted, dump.find("TABLE Customers"));
+  // The deleted-rows table is never in the table list.
+  EXPECT_NE(dump.find("tables: Orders, Customers\n"), std::string::npos) << dump;
+  EXPECT_EQ(Rows("SELECT TABLENAME, COUNTRECORDS FROM rep_XPORTLOGDETAIL"),
+            (std::vector<std::string>{"rep_DELETED|1"}));
+  EXPECT_EQ(Rows("SELECT TABLENAME FROM rep_DEFEXPORT WHERE LastExportDate IS NOT NULL"),
+            (std::vector<std::string>{"rep_DELETED"}));
+}
+
+TEST_F(ExportRun, SignatureWithBlanksAndAQuoteNamesTheArchiveTrimmed) {
+  const std::string signature = "O'K  ";
+  Rule("Customers", "ANO", signature);
+  const tExportResult result = Export(signature);
+  ASSERT_EQ(result.Outcome, tExportOutcome::Success) << result.Text;
+  EXPECT_EQ(result.ArchivePath, exports_.File("O'K.ZR2"));
+  EXPECT_EQ(tArchiveReader(result.ArchivePath).Header().Signature, signature);
+  EXPECT_EQ(Rows("SELECT '[' || Signature || ']', EXPORTNO FROM rep_XPORTLOG"),
+            (std::vector<std::string>{"[O'K  ]|1"}));
+  EXPECT_EQ(Rows("SELECT '[' || Signature || ']', COUNTRECORDS FROM rep_XPORTLOGDETAIL"),
+            (std::vector<std::string>{"[O'K  ]|2"}));
+  EXPECT_EQ(Rows("SELECT count(*) FROM rep_DEFEXPORT WHERE LastExportDate IS NOT NULL"),
+            (std::vector<std::string>{"1"}));
+}
+
+TEST_F(ExportRun, CancelAnsweredNoGoesOnWhereItStopped) {
+  Rule("Customers", "ANO");
+  Rule("Orders", "ANO");
+  int events = 0;
+  host_.on_events = [&] {
+    if (++events == 2) host_.RequestCancel();
+  };
+  host_.confirm_answers = {false};
+  const tExportResult result = Export();
+  ASSERT_EQ(result.Outcome, tExportOutcome::Success) << result.Text;
+  EXPECT_EQ(host_.questions, (std::vector<std::string>{text::Utf8ToAnsi("Opravdu chcete ukončit export?")}));
+  EXPECT_EQ(result.Rows, (std::vector<std::pair<std::string, int>>{{"Customers", 2}, {"Orders", 3}}));
+}
+
+TEST_F(ExportRun, CancelledRunUsesNoNumberAndLeavesTheOldArchive) {
+  Rule("Customers", "ANO");
+  Rule("Orders", "ANO");
+  ASSERT_EQ(Export().Outcome, tExportOutcome::Success);
+  const std::string old_bytes = testing::ReadWholeFile(exports_.File("SHOP.ZR2"));
+  const auto dates = Rows("SELECT TABLENAME, LastExportDate FROM rep_DEFEXPORT ORDER BY TABLENAME");
+
+  host_.on_events = [&] { host_.RequestCancel(); };
+  host_.confirm_answers = {true};
+  const tExportResult cancelled = Export();
+  EXPECT_EQ(cancelled.Outcome, tExportOutcome::Cancelled);
+  EXPECT_EQ(cancelled.Text, kCancelled);
+  EXPECT_EQ(cancelled.ExportNo, 0);
+  EXPECT_EQ(cancelled.ArchivePath, "");
+  EXPECT_EQ(host_.messages.back(), kCancelled);
+  EXPECT_EQ(testing::ReadWholeFile(exports_.File("SHOP.ZR2")), old_bytes);
+  EXPECT_EQ(ExportFiles(), (std::vector<std::string>{"SHOP.ZR2", "SHOP.ZR2.lock"}));
+  EXPECT_EQ(Rows("SELECT EXPORTNO FROM rep_XPORTLOG"), (std::vector<std::string>{"1"}));
+  EXPECT_EQ(Rows("SELECT TABLENAME, LastExportDate FROM rep_DEFEXPORT ORDER BY TABLENAME"), dates);
+
+  host_.on_events = nullptr;
+  EXPECT_EQ(Export().ExportNo, 2);
+}
+
+TEST_F(ExportRun, FailedLogLeavesNoArchiveNoLogRowAndTheOldArchiveInPlace) {
+  Rule("Customers", "ANO");
+  ASSERT_EQ(Export().Outcome, tExportOutcome::Success);
+  const std::string old_bytes = testing::ReadWholeFile(exports_.File("SHOP.ZR2"));
+  db_.Execute(
+      "CREATE TRIGGER refuse AFTER INSERT ON rep_XPORTLOGDETAIL BEGIN SELECT RAISE(ABORT, 'detail refused'); "
+      "END");
+
+  const tExportResult failed = Export();
+  EXPECT_EQ(failed.Outcome, tExportOutcome::Failed);
+  EXPECT_NE(failed.Text.find("detail refused"), std::string::npos) << failed.Text;
+  EXPECT_EQ(failed.ExportNo, 0);
+  EXPECT_EQ(testing::ReadWholeFile(exports_.File("SHOP.ZR2")), old_bytes);
+  EXPECT_EQ(ExportFiles(), (std::vector<std::string>{"SHOP.ZR2", "SHOP.ZR2.lock"}));
+  // The log row written before the refused detail row went with it.
+  EXPECT_EQ(Rows("SELECT EXPORTNO FROM rep_XPORTLOG"), (std::vector<std::string>{"1"}));
+  EXPECT_EQ(Rows("SELECT count(*) FROM rep_XPORTLOGDETAIL"), (std::vector<std::string>{"1"}));
+
+  db_.Execute("DROP TRIGGER refuse");
+  EXPECT_EQ(Export().ExportNo, 2);
+}
+
+TEST_F(ExportRun, RuleErrorEndsTheRunWithoutArchive) {
+  Rule("Customers", "NAME +");
+  const tExportResult result = Export();
+  EXPECT_EQ(result.Outcome, tExportOutcome::Failed);
+  EXPECT_FALSE(result.Text.empty());
+  EXPECT_EQ(ExportFiles(), (std::vector<std::string>{"SHOP.ZR2.lock"}));
+  EXPECT_TRUE(Rows("SELECT * FROM rep_XPORTLOG").empty());
+}
+
+TEST_F(ExportRun, MissingExportFolderFailsWithTheSystemReason) {
+  Rule("Customers", "ANO");
+  options_.ExportFolder = text::Utf8ToAnsi(exports_.File("gone"));
+  const tExportResult result = Export();
+  EXPECT_EQ(result.Outcome, tExportOutcome::Failed);
+  EXPECT_NE(result.Text.find("No such file or directory"), std::string::npos) << result.Text;
+  EXPECT_TRUE(Rows("SELECT * FROM rep_XPORTLOG").empty());
+}
+
+TEST_F(ExportRun, ARunOfTheSameSignatureElsewhereIsRefused) {
+  Rule("Customers", "ANO");
+  const std::string lock_file = exports_.File("SHOP.ZR2.lock");
+  const int fd = ::open(lock_file.c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  const tExportResult refused = Export();
+  EXPECT_EQ(refused.Outcome, tExportOutcome::Failed);
+  EXPECT_EQ(refused.Text,
+            text::Utf8ToAnsi("Export pro SHOP už probíhá v jiném programu. Počkejte, až skončí."));
+  EXPECT_TRUE(Rows("SELECT * FROM rep_XPORTLOG").empty());
+  ::close(fd);
+  EXPECT_EQ(Export().Outcome, tExportOutcome::Success);
+}
+
+TEST_F(ExportRun, TextsWindows1250CannotHoldAreReportedPerValue) {
+  Rule("Customers", "ANO");
+  // The omega goes in through SQLite's own char(), since every text passed in is Windows-1250.
+  db_.Execute(
+      text::Utf8ToAnsi("UPDATE Customers SET Name = char(937) || 'mega' WHERE Id = 2; "
+                       "UPDATE Customers SET Name = 'Žluťoučký' WHERE Id = 1"));
+  const tExportResult result = Export();
+  ASSERT_EQ(result.Outcome, tExportOutcome::Success) << result.Text;
+  ASSERT_EQ(result.Warnings.size(), 1U);
+  EXPECT_EQ(result.Warnings[0].Table, "Customers");
+  EXPECT_EQ(result.Warnings[0].Column, "Name");
+  EXPECT_NE(result.Warnings[0].Key.find('2'), std::string::npos) << result.Warnings[0].Key;
+}
+
+// The SQL Server form keeps the batch of its log to the letter, with the values' quotes doubled.
+TEST(ExportLogBatch, SqlServerFormIsOneTransactionBatch) {
+  dbstruct::testing::ScriptedServer server;
+  auto& backend = *server.backend;
+  backend.answers = {{"select @@LANGID", dbstruct::testing::Scalar(0)}};
+  backend.procedures["sp_helplanguage"] =
+      dbstruct::testing::MakeRows({{"langid", FieldType::Integer}, {"dateformat", FieldType::String}},
+                                  {{Value::Integer(0), Value::Text("dmy")}});
+  server.connection.SetConnectionString("Provider=SQLOLEDB;Data Source=srv");
+  dbstruct::tADODatabase_Structure structure(server.connection, [](const std::string&, std::uint8_t& code) {
+    code = 16;
+    return true;
+  });
+  structure.Scan();
+  const double when = 37979.75;  // 24 December 2003 18:00
+  const std::vector<std::string> batch =
+      structure.ExportLogBatch("O'K ", 3, when, {{"Orders", 2}, {"Ord'rs", 1}});
+  ASSERT_EQ(batch.size(), 1U);
+  EXPECT_EQ(
+      batch[0],
+      "BEGIN TRANSACTION "
+      "Insert Into rep_XPORTLOG  (Signature, EXPORTNO, EXPORTDATE)  VALUES  ('O''K ',3,'24/12/2003 "
+      "18:00:00.000')  "
+      " Insert Into rep_XPORTLOGDETAIL  (Signature, EXPORTNO, TABLENAME, COUNTRECORDS)  VALUES  ('O''K ',3, "
+      "'Orders', 2)  "
+      " Insert Into rep_XPORTLOGDETAIL  (Signature, EXPORTNO, TABLENAME, COUNTRECORDS)  VALUES  ('O''K ',3, "
+      "'Ord''rs', 1)  "
+      "Update f set f.LastExportDate=a.SERVEREXPORTDATE From rep_DEFEXPORT f "
+      "join (select b.Signature, b.TABLENAME, b.EXPORTNO, c.SERVEREXPORTDATE "
+      "      from rep_XPORTLOGDETAIL b join rep_XPORTLOG c ON "
+      "      c.Signature=b.Signature and c.EXPORTNO=b.EXPORTNO "
+      "      where c.Signature='O''K ' and c.EXPORTNO=3) a "
+      "on a.Signature=f.Signature and a.TABLENAME=f.TABLENAME "
+      " COMMIT TRANSACTION ");
+}
+
+TEST(ExportCaption, NamesCenterAndDatabase) {
+  EXPECT_EQ(ExportCaption({"S", "", "shop", "Praha"}), text::Utf8ToAnsi("Eport pro Praha, databáze shop"));
+}
+
+}  // namespace
+}  // namespace tamaril::replication

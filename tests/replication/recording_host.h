@@ -1,0 +1,60 @@
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "replication/run_host.h"
+
+namespace tamaril::testing {
+
+/// A host that records what a run shows and answers its questions from queues (an empty
+/// queue answers No / Abort and records the question all the same).
+class RecordingHost : public replication::tRunHost {
+ public:
+  void SetActivity(const std::string& text) override { activities.push_back(text); }
+  void SetTableName(const std::string& name) override { table_names.push_back(name); }
+  void SetRunProgress(int percent) override { run_progress.push_back(percent); }
+  void SetTableProgress(int percent) override { table_progress.push_back(percent); }
+  void ShowProgress(bool, bool) override {}
+  void SetRecordCount(long long count) override { record_count = count; }
+  void ProcessEvents() override {
+    ++events;
+    if (on_events) on_events();
+  }
+  bool Confirm(const std::string& question) override {
+    questions.push_back(question);
+    if (confirm_answers.empty()) return false;
+    const bool answer = confirm_answers.front();
+    confirm_answers.pop_front();
+    return answer;
+  }
+  bool ContinueAfterError(const std::string& question) override {
+    questions.push_back(question);
+    return continue_answer;
+  }
+  replication::tRunAnswer AskBackup(const std::string& question) override {
+    questions.push_back(question);
+    return replication::tRunAnswer::Abort;
+  }
+  replication::tRunAnswer AskRestore(const std::string& question) override {
+    questions.push_back(question);
+    return replication::tRunAnswer::Abort;
+  }
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+
+  std::vector<std::string> activities;
+  std::vector<std::string> table_names;
+  std::vector<int> run_progress;
+  std::vector<int> table_progress;
+  std::vector<std::string> questions;
+  std::vector<std::string> messages;
+  std::deque<bool> confirm_answers;
+  bool continue_answer = false;
+  long long record_count = 0;
+  int events = 0;
+  std::function<void()> on_events;  ///< runs at every ProcessEvents (a click arriving)
+};
+
+}  // namespace tamaril::testing

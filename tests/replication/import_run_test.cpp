@@ -3,7 +3,10 @@
 
 #include "replication/import_run.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -310,6 +313,27 @@ TEST_F(ImportRunTest, ScheduledRunsSkipImportedArchivesAndMoveDoneOnes) {
   EXPECT_EQ(again.Archives.at(0).State, tArchiveState::AlreadyDone);
   EXPECT_EQ(ArchiveLines("A.ZR2").back(), "Přenos č. 1 klienta už byl importován, archiv přeskočen");
   EXPECT_EQ(Center("SELECT count(*) FROM rep_IMPORTLOG"), (Lines{"1"}));
+}
+
+TEST_F(ImportRunTest, WrongCheckValueAndASecondRunOfTheFolderAreRefused) {
+  const Lines before = CenterContent();
+  ExportAs("A.ZR2");
+  std::string bytes = testing::ReadWholeFile(imports_.File("A.ZR2"));
+  bytes.back() = static_cast<char>(bytes.back() ^ 0x5A);
+  testing::WriteWholeFile(imports_.File("A.ZR2"), bytes);
+  const tImportResult damaged = Import();
+  EXPECT_EQ(damaged.Outcome, tImportOutcome::Failed) << damaged.Text;
+  EXPECT_EQ(CenterContent(), before);
+
+  const int fd = ::open(imports_.File("import.lock").c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  const tImportResult refused = Import();
+  ::close(fd);
+  EXPECT_EQ(refused.Outcome, tImportOutcome::Failed);
+  EXPECT_EQ(text::AnsiToUtf8(refused.Text),
+            "Import ze složky " + imports_.path() + " už probíhá v jiném programu. Počkejte, až skončí.");
+  EXPECT_TRUE(refused.Archives.empty());
 }
 
 // The SQL Server form keeps the batch of the import log to the letter, quotes doubled.

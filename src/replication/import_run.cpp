@@ -208,9 +208,14 @@ void tImportRun::Session::ImportAll(const std::vector<std::string>& archives) {
     try {
       ImportArchive(archive);
     } catch (...) {
-      archive.State = tArchiveState::Failed;
-      archive.ImportNo = 0;
-      archive.Counters = {};
+      // An archive whose import committed stays counted when only moving it away failed.
+      if (archive.State == tArchiveState::Imported) {
+        Add(result_.Total, archive.Counters);
+      } else {
+        archive.State = tArchiveState::Failed;
+        archive.ImportNo = 0;
+        archive.Counters = {};
+      }
       Log(Ansi("Zavírám archiv ") + name);
       Connection().Close();
       throw;

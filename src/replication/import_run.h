@@ -72,7 +72,8 @@ struct tImportResult {
 
 /// Options of unattended runs.
 struct tImportRunOptions {
-  /// Folder (UTF-8) each archive whose import committed is moved into; empty: they stay.
+  /// Folder (UTF-8) each archive whose import committed is moved into; empty: they stay. A
+  /// move that fails ends the run, the archive staying imported.
   std::string done_folder;
   /// Skip an archive whose Signature and EXPORTNO stand in rep_IMPORTLOG as CLIENTEXPORTNO.
   bool skip_imported = false;

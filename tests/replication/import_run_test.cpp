@@ -315,6 +315,19 @@ TEST_F(ImportRunTest, ScheduledRunsSkipImportedArchivesAndMoveDoneOnes) {
   EXPECT_EQ(Center("SELECT count(*) FROM rep_IMPORTLOG"), (Lines{"1"}));
 }
 
+TEST_F(ImportRunTest, AMoveThatFailsEndsTheRunButKeepsTheCommittedImport) {
+  ExportAs("A.ZR2");
+  testing::WriteWholeFile(logs_.File("blocker"), "a file, not a folder");
+  const tImportResult result = Import({logs_.File("blocker"), false});
+  EXPECT_EQ(result.Outcome, tImportOutcome::Failed);
+  ASSERT_EQ(result.Archives.size(), 1U);
+  EXPECT_EQ(result.Archives[0].State, tArchiveState::Imported);
+  EXPECT_EQ(result.Archives[0].ImportNo, 1);
+  EXPECT_EQ(result.Total.appended, 3);
+  EXPECT_EQ(Center("SELECT count(*) FROM rep_IMPORTLOG"), (Lines{"1"}));
+  EXPECT_TRUE(fs::exists(imports_.File("A.ZR2")));
+}
+
 TEST_F(ImportRunTest, WrongCheckValueAndASecondRunOfTheFolderAreRefused) {
   const Lines before = CenterContent();
   ExportAs("A.ZR2");

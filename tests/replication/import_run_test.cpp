@@ -315,6 +315,20 @@ TEST_F(ImportRunTest, ScheduledRunsSkipImportedArchivesAndMoveDoneOnes) {
   EXPECT_EQ(Center("SELECT count(*) FROM rep_IMPORTLOG"), (Lines{"1"}));
 }
 
+TEST_F(ImportRunTest, ConflictsDoNotEndTheRunAndAreListed) {
+  center_.connection.Execute("UPDATE rep_DEFIMPORT SET AppendRule = NULL WHERE TABLENAME = 'Customers'");
+  ExportAs("A.ZR2");
+  const tImportResult result = Import();
+  EXPECT_EQ(result.Outcome, tImportOutcome::Conflicts) << result.Text;
+  EXPECT_EQ(result.Text, Ansi("Při importu se vyskytly chyby"));
+  EXPECT_EQ(result.Total.conflicts, 1);
+  EXPECT_EQ(result.Total.ignored, 2);
+  EXPECT_FALSE(result.Conflicts->Empty());
+  EXPECT_EQ(result.Archives.at(0).ImportNo, 1);
+  EXPECT_EQ(Center("SELECT count(*) FROM Orders"), (Lines{"0"}));
+  EXPECT_EQ(host_.messages, (Lines{result.Text}));
+}
+
 TEST_F(ImportRunTest, AMoveThatFailsEndsTheRunButKeepsTheCommittedImport) {
   ExportAs("A.ZR2");
   testing::WriteWholeFile(logs_.File("blocker"), "a file, not a folder");

@@ -239,4 +239,13 @@ std::vector<std::string> tDatabase_Structure::ExportLogBatch(
   throw StructureError("The export log cannot be written in this database");
 }
 
+std::vector<std::string> tDatabase_Structure::ImportLogBatch(const std::string&, int, int, double,
+                                                             const std::vector<ImportCounts>&) const {
+  throw StructureError("The import log cannot be written in this database");
+}
+
+std::string tDatabase_Structure::CurrentTimeQuery() const {
+  throw StructureError("The server time cannot be read in this database");
+}
+
 }  // namespace tamaril::dbstruct

@@ -195,6 +195,25 @@ class tDatabase_Structure {
   virtual std::vector<std::string> ExportLogBatch(
       const std::string& signature, int export_no, double export_time,
       const std::vector<std::pair<std::string, int>>& counts) const;
+  /// The per-table counts an import log records: rows appended, updated and deleted.
+  struct ImportCounts {
+    std::string table;
+    std::int64_t appended = 0;
+    std::int64_t updated = 0;
+    std::int64_t deleted = 0;
+  };
+  /// The statements that record an import run: its rep_IMPORTLOG row (IMPORTDATE from the
+  /// column default, CLIENTEXPORTNO `export_no`, CLIENTEXPORTDATE `export_time`), one
+  /// rep_IMPORTLOGDETAIL row per entry of `counts`, and the new LastImportDate of those tables
+  /// taken from IMPORTDATE. The caller runs them in order inside one transaction; every text
+  /// value is escaped. Throws StructureError in the base, DatasetError for an export time that
+  /// is not a date.
+  virtual std::vector<std::string> ImportLogBatch(const std::string& signature, int import_no, int export_no,
+                                                  double export_time,
+                                                  const std::vector<ImportCounts>& counts) const;
+  /// The query whose one value is the server's current local date and time; throws
+  /// StructureError in the base.
+  virtual std::string CurrentTimeQuery() const;
 };
 
 /// Adds the user-declared foreign keys of table "rep_USERFK" (when modelled) to `database`;

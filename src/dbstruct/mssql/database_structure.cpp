@@ -226,4 +226,33 @@ std::vector<std::string> tADODatabase_Structure::ExportLogBatch(
   return {batch};
 }
 
+std::vector<std::string> tADODatabase_Structure::ImportLogBatch(
+    const std::string& signature, int import_no, int export_no, double export_time,
+    const std::vector<ImportCounts>& counts) const {
+  const std::string quoted_signature = EscapeQuotes(signature);
+  std::string batch = "BEGIN TRANSACTION ";
+  batch += fmt::sprintf(
+      "Insert Into rep_IMPORTLOG  (Signature, IMPORTNO, CLIENTEXPORTNO, CLIENTEXPORTDATE)  VALUES  ('%s',%d, "
+      "%d, '%s')  ",
+      quoted_signature, import_no, export_no, EscapeQuotes(FormatDateTimeLiteral(export_time)));
+  for (const ImportCounts& count : counts) {
+    batch += fmt::sprintf(
+        " Insert Into rep_IMPORTLOGDETAIL  (Signature, IMPORTNO, TABLENAME, COUNT_APPENDED, COUNT_UPDATED, "
+        "COUNT_DELETED)  VALUES  ('%s',%d, '%s', %d, %d, %d)  ",
+        quoted_signature, import_no, EscapeQuotes(count.table), count.appended, count.updated, count.deleted);
+  }
+  const std::string update = std::string("Update f set f.LastImportDate=a.IMPORTDATE ") +
+                             fmt::sprintf("From %s f ", "rep_DEFIMPORT") +
+                             "join (select b.Signature, b.TABLENAME, b.IMPORTNO, c.IMPORTDATE " +
+                             "      from rep_IMPORTLOGDETAIL b join rep_IMPORTLOG c ON " +
+                             "      c.Signature=b.Signature and c.IMPORTNO=b.IMPORTNO " +
+                             "      where c.Signature='%s' and c.IMPORTNO=%d) a " +
+                             "on a.Signature=f.Signature and a.TABLENAME=f.TABLENAME ";
+  batch += fmt::sprintf(update, quoted_signature, import_no);
+  batch += " COMMIT TRANSACTION ";
+  return {batch};
+}
+
+std::string tADODatabase_Structure::CurrentTimeQuery() const { return "select GetDate()"; }
+
 }  // namespace tamaril::dbstruct

@@ -71,6 +71,13 @@ class tADODatabase_Structure : public tDatabase_Structure {
   std::vector<std::string> ExportLogBatch(
       const std::string& signature, int export_no, double export_time,
       const std::vector<std::pair<std::string, int>>& counts) const override;
+  /// The import log as one T-SQL batch between "BEGIN TRANSACTION " and " COMMIT TRANSACTION ",
+  /// LastImportDate set by "Update f … From rep_DEFIMPORT f join …".
+  std::vector<std::string> ImportLogBatch(const std::string& signature, int import_no, int export_no,
+                                          double export_time,
+                                          const std::vector<ImportCounts>& counts) const override;
+  /// "select GetDate()".
+  std::string CurrentTimeQuery() const override;
 
  protected:
   /// A tMSSQLPropAccessor for the server version found at creation.

@@ -373,4 +373,32 @@ std::vector<std::string> tSQLiteDatabase_Structure::ExportLogBatch(
   return statements;
 }
 
+std::vector<std::string> tSQLiteDatabase_Structure::ImportLogBatch(
+    const std::string& signature, int import_no, int export_no, double export_time,
+    const std::vector<ImportCounts>& counts) const {
+  const std::string sig = SqlText(signature);
+  std::vector<std::string> statements;
+  statements.push_back(
+      fmt::format("INSERT INTO rep_IMPORTLOG (Signature, IMPORTNO, CLIENTEXPORTNO, CLIENTEXPORTDATE) VALUES "
+                  "({}, {}, {}, {})",
+                  sig, import_no, export_no, SqlText(FormatDateTimeLiteral(export_time))));
+  for (const ImportCounts& count : counts) {
+    statements.push_back(fmt::format(
+        "INSERT INTO rep_IMPORTLOGDETAIL (Signature, IMPORTNO, TABLENAME, COUNT_APPENDED, COUNT_UPDATED, "
+        "COUNT_DELETED) VALUES ({}, {}, {}, {}, {}, {})",
+        sig, import_no, SqlText(count.table), count.appended, count.updated, count.deleted));
+  }
+  statements.push_back(fmt::format(
+      "UPDATE rep_DEFIMPORT SET LastImportDate = (SELECT c.IMPORTDATE FROM rep_IMPORTLOG c "
+      "WHERE c.Signature = {0} AND c.IMPORTNO = {1}) "
+      "WHERE Signature = {0} AND TABLENAME COLLATE NOCASE IN (SELECT b.TABLENAME FROM rep_IMPORTLOGDETAIL b "
+      "WHERE b.Signature = {0} AND b.IMPORTNO = {1})",
+      sig, import_no));
+  return statements;
+}
+
+std::string tSQLiteDatabase_Structure::CurrentTimeQuery() const {
+  return "SELECT strftime('%Y-%m-%d %H:%M:%f','now','localtime')";
+}
+
 }  // namespace tamaril::dbstruct

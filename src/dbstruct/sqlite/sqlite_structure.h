@@ -111,6 +111,13 @@ class tSQLiteDatabase_Structure : public tDatabase_Structure {
   std::vector<std::string> ExportLogBatch(
       const std::string& signature, int export_no, double export_time,
       const std::vector<std::pair<std::string, int>>& counts) const override;
+  /// The import log row, the detail rows and an UPDATE of rep_DEFIMPORT from them, table names
+  /// compared without regard to letter case.
+  std::vector<std::string> ImportLogBatch(const std::string& signature, int import_no, int export_no,
+                                          double export_time,
+                                          const std::vector<ImportCounts>& counts) const override;
+  /// The local time in the form the database keeps date-times in.
+  std::string CurrentTimeQuery() const override;
 
  protected:
   /// A tSQLitePropAccessor.

@@ -1,0 +1,403 @@
+// Import runs end to end on SQLite: a client database exports its archives, a ready center
+// imports them from its import folder.
+
+#include "replication/import_run.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/login_cache.h"
+#include "core/maindata.h"
+#include "core/repl_options.h"
+#include "dataset/memory_table.h"
+#include "dbaccess/connection.h"
+#include "dbstruct/mssql/database_structure.h"
+#include "dbstruct/sqlite/sqlite_structure.h"
+#include "dbstruct/structure_cache.h"
+#include "mssql_scripted_backend.h"
+#include "recording_host.h"
+#include "replication/export_run.h"
+#include "replication/setup_script.h"
+#include "support/temp_dir.h"
+#include "text/encoding.h"
+
+namespace tamaril::replication {
+namespace {
+
+namespace fs = std::filesystem;
+using dataset::FieldType;
+using dbaccess::Value;
+using Lines = std::vector<std::string>;
+
+constexpr const char* kSchema =
+    "CREATE TABLE Customers (Id INTEGER PRIMARY KEY, Name VARCHAR(40));"
+    "CREATE TABLE Orders (Id INTEGER PRIMARY KEY, CustomerId INTEGER REFERENCES Customers(Id), Amount "
+    "INTEGER);";
+
+std::string Ansi(const std::string& utf8) { return text::Utf8ToAnsi(utf8); }
+
+struct NoLogin : core::LoginPrompt {
+  bool ShowLoginDialog(core::tLoginObject&, std::string_view) override { return false; }
+};
+
+// One text per row of a query, columns joined by "|".
+Lines Rows(dbaccess::Connection& connection, const std::string& sql) {
+  Lines rows;
+  auto cursor = connection.Query(sql);
+  while (cursor->Next()) {
+    std::string row;
+    for (std::size_t i = 0; i < cursor->Columns().size(); ++i) {
+      if (i > 0) row += "|";
+      row += cursor->Get(i).IsNull() ? "NULL" : cursor->Get(i).AsString();
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// A database in its own folder, made ready by the setup script.
+struct ReadyDatabase {
+  explicit ReadyDatabase(const std::string& name) : name(name) {
+    connection.SetConnectionString(ConnectionString());
+    connection.Open();
+    connection.CreateDatabase(name);
+    connection.SetDefaultDatabase(name);
+    connection.Execute(kSchema);
+    dbstruct::tSQLiteDatabase_Structure structure(&connection);
+    structure.Scan();
+    ApplySQLiteSetupScript(connection, SQLiteSetupStatements(structure, {}));
+  }
+  std::string ConnectionString() const { return "Provider=SQLite;Data Source=" + folder.path(); }
+
+  testing::TempDir folder;
+  std::string name;
+  dbaccess::Connection connection;
+};
+
+class ImportRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    client_.connection.Execute(
+        "INSERT INTO rep_DEFEXPORT (Signature, TABLENAME, ExportRule, LISTORDER) VALUES "
+        "('CLI', 'Customers', 'ANO', 1), ('CLI', 'Orders', 'ANO', 2), ('OTHER', 'Customers', 'ANO', 1);"
+        "INSERT INTO Customers (Id, Name) VALUES (1, 'Alfa'), (2, 'Beta');"
+        "INSERT INTO Orders (Id, CustomerId, Amount) VALUES (10, 1, 5);");
+    center_.connection.Execute(
+        "INSERT INTO rep_DEFIMPORT (Signature, TABLENAME, AppendRule, LISTORDER) VALUES "
+        "('CLI', 'Customers', 'ANO', 1), ('CLI', 'Orders', 'ANO', 2)");
+    export_options_.ExportFolder = Ansi(exports_.path());
+    options_.ImportFolder = Ansi(imports_.path());
+    options_.DoLog = true;
+    options_.LogFilePath = Ansi(logs_.File("import.log"));
+    list_.SetFieldLayout(std::string(core::TMaindata::kImportLayout));
+    list_.Open();
+    AddDefinition("CLI");
+  }
+
+  void AddDefinition(const std::string& signature) {
+    list_.Append();
+    list_.FieldByName("Signature").SetAsString(signature);
+    list_.FieldByName("ClientName").SetAsString(Ansi("Pobočka"));
+    list_.FieldByName("ConnectionString")
+        .SetAsString(core::TransformConnectionString(center_.ConnectionString(), true));
+    list_.FieldByName("DatabaseName").SetAsString("center");
+    list_.Post();
+  }
+
+  // Exports the client's definition and puts the archive into the import folder as `name`.
+  void ExportAs(const std::string& name, const std::string& signature = "CLI") {
+    tExportDefinition definition{signature, client_.ConnectionString(), "shop", "Centrum"};
+    tExportRun run(client_access_, export_options_, export_host_);
+    const tExportResult result = run.Run(definition);
+    ASSERT_EQ(result.Outcome, tExportOutcome::Success) << result.Text;
+    fs::copy_file(result.ArchivePath, imports_.File(name), fs::copy_options::overwrite_existing);
+  }
+
+  tImportResult Import(tImportRunOptions run_options = {}) {
+    center_.connection.Close();
+    tImportRun run(access_, options_, list_, host_, std::move(run_options));
+    tImportResult result = run.Run();
+    center_.connection.Open();
+    center_.connection.SetDefaultDatabase("center");
+    return result;
+  }
+
+  Lines Center(const std::string& sql) { return Rows(center_.connection, sql); }
+
+  // Everything the center holds that an import may change.
+  Lines CenterContent() {
+    Lines content = Center("SELECT * FROM Customers ORDER BY Id");
+    for (const char* table :
+         {"Orders", "rep_IMPORTLOG", "rep_IMPORTLOGDETAIL", "rep_DEFIMPORT", "rep_DELETED"}) {
+      const Lines rows = Center(std::string("SELECT * FROM ") + table + " ORDER BY 1, 2");
+      content.push_back(table);
+      content.insert(content.end(), rows.begin(), rows.end());
+    }
+    return content;
+  }
+
+  // The messages of the log file (UTF-8), without their times.
+  Lines LogMessages() const {
+    Lines lines;
+    std::string text = testing::ReadWholeFile(logs_.File("import.log"));
+    std::size_t start = 0;
+    while (start < text.size()) {
+      const std::size_t end = text.find("\r\n", start);
+      const std::string line = text.substr(start, end - start);
+      const std::size_t mark = line.find(" :");
+      lines.push_back(text::AnsiToUtf8(line.substr(mark + 2)));
+      if (end == std::string::npos) break;
+      start = end + 2;
+    }
+    return lines;
+  }
+
+  // The log messages between the last opening and the closing of archive `name`.
+  Lines ArchiveLines(const std::string& name) const {
+    const Lines all = LogMessages();
+    const auto last = std::find(all.rbegin(), all.rend(), "Otvírám archiv " + name);
+    const auto open = last == all.rend() ? all.end() : std::prev(last.base());
+    const auto close = std::find(open, all.end(), "Zavírám archiv " + name);
+    if (open == all.end() || close == all.end()) return {"missing"};
+    return Lines(open + 1, close);
+  }
+
+  ReadyDatabase client_{"shop"};
+  ReadyDatabase center_{"center"};
+  testing::TempDir exports_;
+  testing::TempDir imports_;
+  testing::TempDir logs_;
+  core::TReplOptions export_options_;
+  core::TReplOptions options_;
+  dataset::TQVMMemoryTable list_;
+  testing::RecordingHost export_host_;
+  testing::RecordingHost host_;
+  NoLogin prompt_;
+  core::LoginCache logins_{prompt_};
+  dbaccess::Connection client_main_;
+  dbaccess::Connection main_;
+  dbaccess::Connection master_;
+  dbstruct::tDBStructureCache client_cache_;
+  dbstruct::tDBStructureCache cache_;
+  tDatabaseAccess client_access_{logins_, client_main_, master_, client_cache_};
+  tDatabaseAccess access_{logins_, main_, master_, cache_};
+};
+
+std::string Success() { return Ansi("Import úspěšně dokončen"); }
+
+TEST_F(ImportRunTest, NumbersImportsPerSignatureAndJudgesKnownRowsTheSecondTime) {
+  ExportAs("A.ZR2");
+  const tImportResult first = Import();
+  ASSERT_EQ(first.Outcome, tImportOutcome::Success) << first.Text;
+  EXPECT_EQ(first.Text, Success());
+  ASSERT_EQ(first.Archives.size(), 1U);
+  EXPECT_EQ(first.Archives[0].State, tArchiveState::Imported);
+  EXPECT_EQ(first.Archives[0].ImportNo, 1);
+  EXPECT_EQ(first.Total.appended, 3);
+  EXPECT_EQ(first.Total.processed, 3);
+  EXPECT_EQ(Center("SELECT Id, Name, rep_Signature_Inserted FROM Customers ORDER BY Id"),
+            (Lines{"1|Alfa|CLI", "2|Beta|CLI"}));
+  EXPECT_EQ(
+      Center("SELECT count(*) FROM Customers c JOIN rep_IMPORTLOG l ON c.rep_Date_Inserted IS NOT NULL"),
+      (Lines{"2"}));
+  EXPECT_EQ(Center("SELECT TABLENAME, COUNT_APPENDED, COUNT_UPDATED, COUNT_DELETED FROM rep_IMPORTLOGDETAIL "
+                   "ORDER BY TABLENAME"),
+            (Lines{"Customers|2|0|0", "Orders|1|0|0"}));
+  EXPECT_EQ(Center("SELECT count(*) FROM rep_DEFIMPORT d JOIN rep_IMPORTLOG l ON l.Signature = d.Signature "
+                   "WHERE d.LastImportDate = l.IMPORTDATE"),
+            (Lines{"2"}));
+
+  ExportAs("B.ZR2");
+  fs::remove(imports_.File("A.ZR2"));
+  const tImportResult second = Import();
+  ASSERT_EQ(second.Outcome, tImportOutcome::Success) << second.Text;
+  EXPECT_EQ(second.Archives[0].ImportNo, 2);
+  EXPECT_EQ(second.Total.duplicates + second.Total.ignored, 3);
+  EXPECT_EQ(second.Total.appended + second.Total.updated, 0);
+  EXPECT_EQ(Center("SELECT Signature, IMPORTNO, CLIENTEXPORTNO FROM rep_IMPORTLOG ORDER BY IMPORTNO"),
+            (Lines{"CLI|1|1", "CLI|2|2"}));
+  EXPECT_EQ(host_.messages, (Lines{Success(), Success()}));
+
+  const Lines lines = ArchiveLines("B.ZR2");
+  ASSERT_GE(lines.size(), 9U);
+  EXPECT_EQ(Lines(lines.begin(), lines.begin() + 5),
+            (Lines{"Identifikace přenosu je CLI", "Identifikace přenosu OK", "Klient               : Pobočka",
+                   "Cílová databáze      : center", "# přenosu u klienta  : 2"}));
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "# přenosu v centru : 2"), lines.end());
+  EXPECT_EQ(lines.back(), "Import dokončen");
+}
+
+TEST_F(ImportRunTest, EmptyFolderSucceedsAndSaysSo) {
+  const tImportResult result = Import();
+  EXPECT_EQ(result.Outcome, tImportOutcome::Success);
+  EXPECT_EQ(result.Text, Success());
+  EXPECT_EQ(LogMessages(), (Lines{"Startuji import", "Nalezeno 0 .ZR2 archivů"}));
+}
+
+TEST_F(ImportRunTest, SkipsForeignFilesSilentlyAndUnknownSignaturesWithTheirLine) {
+  testing::WriteWholeFile(imports_.File("A.ZR2"), "not an archive at all");
+  ExportAs("B.ZR2", "OTHER");
+  fs::create_directory(imports_.File("C.ZR2"));
+  ExportAs("D.zr2");
+  const tImportResult result = Import();
+  ASSERT_EQ(result.Outcome, tImportOutcome::Success) << result.Text;
+  ASSERT_EQ(result.Archives.size(), 3U);
+  EXPECT_EQ(result.Archives[0].State, tArchiveState::NotArchive);
+  EXPECT_EQ(result.Archives[1].State, tArchiveState::UnknownClient);
+  EXPECT_EQ(result.Archives[2].State, tArchiveState::Imported);
+  EXPECT_EQ(ArchiveLines("A.ZR2"), Lines{});
+  EXPECT_EQ(ArchiveLines("B.ZR2"),
+            (Lines{"Identifikace přenosu je OTHER", "Identifikace přenosu nenalezena"}));
+  EXPECT_EQ(LogMessages()[1], "Nalezeno 3 .ZR2 archivů");
+  EXPECT_EQ(Center("SELECT count(*) FROM Customers"), (Lines{"2"}));
+}
+
+TEST_F(ImportRunTest, FailedOrCancelledArchiveLeavesTheCenterAsItWas) {
+  center_.connection.Execute("INSERT INTO Customers (Id, Name) VALUES (7, 'Centrum')");
+  const Lines before = CenterContent();
+
+  // Cut in the middle of its rows: an error of the archive, never a success.
+  ExportAs("A.ZR2");
+  const std::string whole = testing::ReadWholeFile(imports_.File("A.ZR2"));
+  testing::WriteWholeFile(imports_.File("A.ZR2"), whole.substr(0, whole.size() - 12));
+  const tImportResult cut = Import();
+  EXPECT_EQ(cut.Outcome, tImportOutcome::Failed) << cut.Text;
+  EXPECT_EQ(cut.Archives.at(0).State, tArchiveState::Failed);
+  EXPECT_EQ(cut.Archives.at(0).ImportNo, 0);
+  EXPECT_EQ(CenterContent(), before);
+
+  // A statement of the log rows failing after every row was merged.
+  ExportAs("A.ZR2");
+  center_.connection.Execute(
+      "CREATE TRIGGER Block BEFORE INSERT ON rep_IMPORTLOGDETAIL BEGIN SELECT RAISE(ABORT, 'blocked'); END");
+  const tImportResult failed = Import();
+  EXPECT_EQ(failed.Outcome, tImportOutcome::Failed) << failed.Text;
+  EXPECT_EQ(failed.Text, "blocked");
+  EXPECT_EQ(ArchiveLines("A.ZR2").back(), "Výjimka: blocked");
+  center_.connection.Execute("DROP TRIGGER Block");
+  EXPECT_EQ(CenterContent(), before);
+
+  // Cancelled at the first row and confirmed.
+  host_.on_events = [this] { host_.RequestCancel(); };
+  host_.confirm_answers = {true};
+  const tImportResult cancelled = Import();
+  EXPECT_EQ(cancelled.Outcome, tImportOutcome::Cancelled) << cancelled.Text;
+  EXPECT_EQ(CenterContent(), before);
+
+  // The same archive then goes in whole, as the first import.
+  host_.on_events = nullptr;
+  const tImportResult done = Import();
+  ASSERT_EQ(done.Outcome, tImportOutcome::Success) << done.Text;
+  EXPECT_EQ(done.Archives.at(0).ImportNo, 1);
+}
+
+TEST_F(ImportRunTest, ScheduledRunsSkipImportedArchivesAndMoveDoneOnes) {
+  ExportAs("A.ZR2");
+  testing::TempDir done;
+  const tImportResult first = Import({done.path(), true});
+  ASSERT_EQ(first.Outcome, tImportOutcome::Success) << first.Text;
+  EXPECT_EQ(first.Archives.at(0).MovedTo, done.File("A.ZR2"));
+  EXPECT_TRUE(fs::exists(done.File("A.ZR2")));
+  EXPECT_FALSE(fs::exists(imports_.File("A.ZR2")));
+
+  fs::copy_file(done.File("A.ZR2"), imports_.File("A.ZR2"));
+  const tImportResult again = Import({"", true});
+  ASSERT_EQ(again.Outcome, tImportOutcome::Success) << again.Text;
+  EXPECT_EQ(again.Archives.at(0).State, tArchiveState::AlreadyDone);
+  EXPECT_EQ(ArchiveLines("A.ZR2").back(), "Přenos č. 1 klienta už byl importován, archiv přeskočen");
+  EXPECT_EQ(Center("SELECT count(*) FROM rep_IMPORTLOG"), (Lines{"1"}));
+}
+
+TEST_F(ImportRunTest, ConflictsDoNotEndTheRunAndAreListed) {
+  center_.connection.Execute("UPDATE rep_DEFIMPORT SET AppendRule = NULL WHERE TABLENAME = 'Customers'");
+  ExportAs("A.ZR2");
+  const tImportResult result = Import();
+  EXPECT_EQ(result.Outcome, tImportOutcome::Conflicts) << result.Text;
+  EXPECT_EQ(result.Text, Ansi("Při importu se vyskytly chyby"));
+  EXPECT_EQ(result.Total.conflicts, 1);
+  EXPECT_EQ(result.Total.ignored, 2);
+  EXPECT_FALSE(result.Conflicts->Empty());
+  EXPECT_EQ(result.Archives.at(0).ImportNo, 1);
+  EXPECT_EQ(Center("SELECT count(*) FROM Orders"), (Lines{"0"}));
+  EXPECT_EQ(host_.messages, (Lines{result.Text}));
+}
+
+TEST_F(ImportRunTest, AMoveThatFailsEndsTheRunButKeepsTheCommittedImport) {
+  ExportAs("A.ZR2");
+  testing::WriteWholeFile(logs_.File("blocker"), "a file, not a folder");
+  const tImportResult result = Import({logs_.File("blocker"), false});
+  EXPECT_EQ(result.Outcome, tImportOutcome::Failed);
+  ASSERT_EQ(result.Archives.size(), 1U);
+  EXPECT_EQ(result.Archives[0].State, tArchiveState::Imported);
+  EXPECT_EQ(result.Archives[0].ImportNo, 1);
+  EXPECT_EQ(result.Total.appended, 3);
+  EXPECT_EQ(Center("SELECT count(*) FROM rep_IMPORTLOG"), (Lines{"1"}));
+  EXPECT_TRUE(fs::exists(imports_.File("A.ZR2")));
+}
+
+TEST_F(ImportRunTest, WrongCheckValueAndASecondRunOfTheFolderAreRefused) {
+  const Lines before = CenterContent();
+  ExportAs("A.ZR2");
+  std::string bytes = testing::ReadWholeFile(imports_.File("A.ZR2"));
+  bytes.back() = static_cast<char>(bytes.back() ^ 0x5A);
+  testing::WriteWholeFile(imports_.File("A.ZR2"), bytes);
+  const tImportResult damaged = Import();
+  EXPECT_EQ(damaged.Outcome, tImportOutcome::Failed) << damaged.Text;
+  EXPECT_EQ(CenterContent(), before);
+
+  const int fd = ::open(imports_.File("import.lock").c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  const tImportResult refused = Import();
+  ::close(fd);
+  EXPECT_EQ(refused.Outcome, tImportOutcome::Failed);
+  EXPECT_EQ(text::AnsiToUtf8(refused.Text),
+            "Import ze složky " + imports_.path() + " už probíhá v jiném programu. Počkejte, až skončí.");
+  EXPECT_TRUE(refused.Archives.empty());
+}
+
+// The SQL Server form keeps the batch of the import log to the letter, quotes doubled.
+TEST(ImportLogBatch, SqlServerFormIsOneTransactionBatch) {
+  dbstruct::testing::ScriptedServer server;
+  auto& backend = *server.backend;
+  backend.answers = {{"select @@LANGID", dbstruct::testing::Scalar(0)}};
+  backend.procedures["sp_helplanguage"] =
+      dbstruct::testing::MakeRows({{"langid", FieldType::Integer}, {"dateformat", FieldType::String}},
+                                  {{Value::Integer(0), Value::Text("dmy")}});
+  server.connection.SetConnectionString("Provider=SQLOLEDB;Data Source=srv");
+  dbstruct::tADODatabase_Structure structure(server.connection, [](const std::string&, std::uint8_t& code) {
+    code = 16;
+    return true;
+  });
+  structure.Scan();
+  const std::vector<std::string> batch =
+      structure.ImportLogBatch("O'K ", 4, 3, 37979.75, {{"Orders", 2, 1, 0}, {"Ord'rs", 0, 0, 5}});
+  ASSERT_EQ(batch.size(), 1U);
+  EXPECT_EQ(
+      batch[0],
+      "BEGIN TRANSACTION "
+      "Insert Into rep_IMPORTLOG  (Signature, IMPORTNO, CLIENTEXPORTNO, CLIENTEXPORTDATE)  VALUES  "
+      "('O''K ',4, 3, '24/12/2003 18:00:00.000')  "
+      " Insert Into rep_IMPORTLOGDETAIL  (Signature, IMPORTNO, TABLENAME, COUNT_APPENDED, COUNT_UPDATED, "
+      "COUNT_DELETED)  VALUES  ('O''K ',4, 'Orders', 2, 1, 0)  "
+      " Insert Into rep_IMPORTLOGDETAIL  (Signature, IMPORTNO, TABLENAME, COUNT_APPENDED, COUNT_UPDATED, "
+      "COUNT_DELETED)  VALUES  ('O''K ',4, 'Ord''rs', 0, 0, 5)  "
+      "Update f set f.LastImportDate=a.IMPORTDATE From rep_DEFIMPORT f "
+      "join (select b.Signature, b.TABLENAME, b.IMPORTNO, c.IMPORTDATE "
+      "      from rep_IMPORTLOGDETAIL b join rep_IMPORTLOG c ON "
+      "      c.Signature=b.Signature and c.IMPORTNO=b.IMPORTNO "
+      "      where c.Signature='O''K ' and c.IMPORTNO=4) a "
+      "on a.Signature=f.Signature and a.TABLENAME=f.TABLENAME "
+      " COMMIT TRANSACTION ");
+  EXPECT_EQ(structure.CurrentTimeQuery(), "select GetDate()");
+}
+
+}  // namespace
+}  // namespace tamaril::replication

@@ -18,9 +18,11 @@
 #include "core/repl_options.h"
 #include "dataset/memory_table.h"
 #include "dbaccess/connection.h"
+#include "dbstruct/comparison_hook.h"
 #include "dbstruct/mssql/database_structure.h"
 #include "dbstruct/sqlite/sqlite_structure.h"
 #include "dbstruct/structure_cache.h"
+#include "expr/tracking_columns.h"
 #include "mssql_scripted_backend.h"
 #include "recording_host.h"
 #include "replication/export_run.h"
@@ -83,7 +85,10 @@ struct ReadyDatabase {
 
 class ImportRunTest : public ::testing::Test {
  protected:
+  void TearDown() override { dbstruct::IgnoreFieldInComparison = nullptr; }
   void SetUp() override {
+    // The program compares rows without their tracking columns, as its start-up arranges.
+    dbstruct::IgnoreFieldInComparison = expr::IsTrackingColumn;
     client_.connection.Execute(
         "INSERT INTO rep_DEFEXPORT (Signature, TABLENAME, ExportRule, LISTORDER) VALUES "
         "('CLI', 'Customers', 'ANO', 1), ('CLI', 'Orders', 'ANO', 2), ('OTHER', 'Customers', 'ANO', 1);"
@@ -219,7 +224,8 @@ TEST_F(ImportRunTest, NumbersImportsPerSignatureAndJudgesKnownRowsTheSecondTime)
   const tImportResult second = Import();
   ASSERT_EQ(second.Outcome, tImportOutcome::Success) << second.Text;
   EXPECT_EQ(second.Archives[0].ImportNo, 2);
-  EXPECT_EQ(second.Total.duplicates + second.Total.ignored, 3);
+  EXPECT_EQ(second.Total.duplicates, 3);
+  EXPECT_EQ(second.Total.ignored, 0);
   EXPECT_EQ(second.Total.appended + second.Total.updated, 0);
   EXPECT_EQ(Center("SELECT Signature, IMPORTNO, CLIENTEXPORTNO FROM rep_IMPORTLOG ORDER BY IMPORTNO"),
             (Lines{"CLI|1|1", "CLI|2|2"}));

@@ -1,7 +1,10 @@
 #include "dataset/field_layout.h"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
+#include <string>
+#include <vector>
 
 #include "dataset/errors.h"
 #include "text/ascii.h"
@@ -154,7 +157,13 @@ int ParseFieldLayout(std::string_view layout, TFieldDefs* defs, bool wide_as_str
   TFieldDef field;
   std::size_t field_count = 0;
   std::size_t total = 0;
+  // Fields are found by name, so a second field of the same name would read the first one's data.
+  std::vector<std::string> upper_names;
   auto finish_field = [&] {
+    std::string upper = text::UpperCaseAscii(field.Name);
+    if (std::find(upper_names.begin(), upper_names.end(), upper) != upper_names.end())
+      throw DatasetError("Duplicate field name " + field.Name + " in a field layout");
+    upper_names.push_back(std::move(upper));
     ++field_count;
     total += FieldStorageSize(field.DataType, field.Size);
     if (field_count > kMaxRecordBytes || total + BitmapBytes(field_count) > kMaxRecordBytes) {

@@ -67,6 +67,9 @@ TEST(FieldLayout, RejectsUnsupportedTypesJunkNumbersAndOversizedRecords) {
   EXPECT_THROW_MSG(ParseFieldLayout("A;C;40000;0;B;C;25533;0", nullptr, false), DatasetError,
                    "Field layout too large: a record may hold at most 65535 bytes");
   EXPECT_NO_THROW(ParseFieldLayout("A;C;40000;0;B;C;25532;0", nullptr, false));
+  // A second field of a name (letter case ignored) would be read through the first one's slot.
+  EXPECT_THROW_MSG(ParseFieldLayout("ID;Integer;0;0;NOTE;String;10;0;note;Memo;0;0", nullptr, false),
+                   DatasetError, "Duplicate field name note in a field layout");
 }
 
 TEST(FieldLayout, NineFieldsUseTwoBitmapBytes) {

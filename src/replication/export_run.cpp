@@ -1,10 +1,9 @@
 #include "replication/export_run.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -26,6 +25,7 @@
 #include "replication/errors.h"
 #include "replication/publisher.h"
 #include "replication/run_host.h"
+#include "replication/run_lock.h"
 #include "replication/table_names.h"
 #include "text/ascii.h"
 #include "text/encoding.h"
@@ -52,37 +52,6 @@ double LocalNow() {
                                             now.tv_nsec / 1000000);
   return dataset::TimeStampToDateTime({day, ms});
 }
-
-/// Holds the export lock of one archive name while it lives. The lock is an flock on a file
-/// beside the archive, so it ends with the process that held it however that process ends.
-class ExportLock {
- public:
-  ExportLock(const std::string& path, const std::string& signature) {
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) {
-      throw ReplicationError(Ansi("Soubor " + path + " nelze vytvořit: " + std::strerror(errno)));
-    }
-    int result = 0;
-    do {
-      result = ::flock(fd_, LOCK_EX | LOCK_NB);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) {
-      const int error = errno;
-      ::close(fd_);
-      if (error == EWOULDBLOCK) {
-        throw ReplicationError(Ansi("Export pro ") + signature +
-                               Ansi(" už probíhá v jiném programu. Počkejte, až skončí."));
-      }
-      throw ReplicationError(Ansi("Soubor " + path + " nelze zamknout: " + std::strerror(error)));
-    }
-  }
-  ~ExportLock() { ::close(fd_); }
-  ExportLock(const ExportLock&) = delete;
-  ExportLock& operator=(const ExportLock&) = delete;
-
- private:
-  int fd_ = -1;
-};
 
 /// Where an archive about to be replaced goes: "SIGNATURE-EXPORTNO.ZR2.bak" with the number
 /// from its own header ("SIGNATURE.ZR2.bak" when the header cannot be read), a free name.
@@ -315,7 +284,9 @@ void tExportRun::Session::Export() {
   const std::string folder = text::AnsiToUtf8(run_.options_.ExportFolder);
   const std::string stem = text::AnsiToUtf8(text::TrimBlanks(definition_.Signature));
   const std::string archive_path = ArchiveFileName(folder, stem);
-  const ExportLock lock(archive_path + ".lock", std::string(text::TrimBlanks(definition_.Signature)));
+  const tRunLock lock(archive_path + ".lock", Ansi("Export pro ") +
+                                                  std::string(text::TrimBlanks(definition_.Signature)) +
+                                                  Ansi(" už probíhá v jiném programu. Počkejte, až skončí."));
 
   publisher_.Structure = structure_;
   publisher_.OnTableProgress = [this](tQVMPublisher&, int position, const std::string& name, int count) {

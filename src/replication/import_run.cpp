@@ -1,11 +1,10 @@
 #include "replication/import_run.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -32,6 +31,7 @@
 #include "replication/readiness.h"
 #include "replication/repl_log.h"
 #include "replication/run_host.h"
+#include "replication/run_lock.h"
 #include "text/ascii.h"
 #include "text/encoding.h"
 
@@ -80,38 +80,6 @@ bool LooksLikeArchive(const std::string& path) {
     return false;
   }
 }
-
-/// Holds the import lock of a folder while it lives: an flock on a file in the folder, so it
-/// ends with the process that held it however that process ends.
-class ImportLock {
- public:
-  explicit ImportLock(const std::string& folder) {
-    const std::string path = (fs::path(folder) / kLockFileName).string();
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) {
-      throw ReplicationError(Ansi("Soubor " + path + " nelze vytvořit: " + std::strerror(errno)));
-    }
-    int result = 0;
-    do {
-      result = ::flock(fd_, LOCK_EX | LOCK_NB);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) {
-      const int error = errno;
-      ::close(fd_);
-      if (error == EWOULDBLOCK) {
-        throw ReplicationError(
-            Ansi("Import ze složky " + folder + " už probíhá v jiném programu. Počkejte, až skončí."));
-      }
-      throw ReplicationError(Ansi("Soubor " + path + " nelze zamknout: " + std::strerror(error)));
-    }
-  }
-  ~ImportLock() { ::close(fd_); }
-  ImportLock(const ImportLock&) = delete;
-  ImportLock& operator=(const ImportLock&) = delete;
-
- private:
-  int fd_ = -1;
-};
 
 /// Moves `path` into `folder` (created when missing) under its own name, or "name(n).ext" when
 /// that is taken; returns the new path. Throws ReplicationError with the system's reason.
@@ -465,7 +433,10 @@ tImportResult tImportRun::Run() {
       return result;
     }
     logged = true;
-    const ImportLock lock(text::AnsiToUtf8(options_.ImportFolder));
+    const std::string folder = text::AnsiToUtf8(options_.ImportFolder);
+    const tRunLock lock(
+        (fs::path(folder) / kLockFileName).string(),
+        Ansi("Import ze složky " + folder + " už probíhá v jiném programu. Počkejte, až skončí."));
     session.Log(Ansi("Startuji import"));
     session.ImportAll(archives);
     if (result.Total.conflicts == 0) {

@@ -59,6 +59,13 @@ struct tImportedArchive {
   std::string MovedTo;  ///< where the done folder option moved it, or empty
 };
 
+/// A database the run backed up before merging into it.
+struct tBackedUpDatabase {
+  std::string DatabaseName;      ///< the data connection's default database (Windows-1250)
+  std::string ConnectionString;  ///< plain
+  bool RestoreWanted = false;    ///< an error or a conflict happened in it after the backup
+};
+
 /// What an import run did. An archive whose import failed leaves its database as it was.
 struct tImportResult {
   tImportOutcome Outcome = tImportOutcome::Failed;
@@ -68,6 +75,7 @@ struct tImportResult {
   std::vector<tImportedArchive> Archives;  ///< in the order they were run
   tImportCounters Total;                   ///< over the archives that were imported
   std::unique_ptr<tConflictList> Conflicts = std::make_unique<tConflictList>();
+  std::vector<tBackedUpDatabase> BackedUp;  ///< in the order they were backed up
 };
 
 /// Options of unattended runs.
@@ -102,6 +110,12 @@ class tImportRun {
   /// Never throws the run's failures or the cancellation: the result tells; throws only what
   /// the host throws while the result is shown.
   tImportResult Run();
+
+  /// The offers when the run is closed: for every database of `result.BackedUp` whose restore
+  /// is wanted, in order, asks the host's restore question; Yes restores it from the run's
+  /// backup. False when the person answered Abort (the close is refused; a later call asks
+  /// again). Throws the restore's error.
+  bool OfferRestores(tImportResult& result);
 
  private:
   class Session;

@@ -14,6 +14,8 @@ packages=(
   libgtest-dev libgmock-dev postgresql clang libclang-rt-14-dev python3
   # the full test mode's formatting and static analysis checks
   clang-format-14 clang-tidy-14
+  # the baselines of the replication runs benchmark
+  sqlite3
 )
 
 missing=()

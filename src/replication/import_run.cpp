@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <system_error>
 
 #include <fmt/printf.h>
@@ -25,6 +26,7 @@
 #include "dbstruct/structure.h"
 #include "expr/rule_lists.h"
 #include "replication/archive.h"
+#include "replication/database_backup.h"
 #include "replication/errors.h"
 #include "replication/merge_rules.h"
 #include "replication/merger.h"
@@ -117,6 +119,15 @@ class ClosedData {
   dbstruct::tDatabase_Structure& structure_;
 };
 
+/// The entry of `backed_up` for the database, or null.
+tBackedUpDatabase* FindBackedUp(std::vector<tBackedUpDatabase>& backed_up, const std::string& database_name,
+                                const std::string& connection_string) {
+  for (tBackedUpDatabase& entry : backed_up) {
+    if (entry.DatabaseName == database_name && entry.ConnectionString == connection_string) return &entry;
+  }
+  return nullptr;
+}
+
 void Add(tImportCounters& total, const tImportCounters& part) {
   total.processed += part.processed;
   total.duplicates += part.duplicates;
@@ -153,13 +164,62 @@ class tImportRun::Session {
   bool AlreadyImported(const tArchiveHeader& header);
   int NextImportNo(const std::string& signature);
   void Prepare(dbstruct::tDatabase_Structure& structure, const std::string& signature);
+  /// Asks for and makes the backup of the current database, once per database and run.
+  void OfferBackup(const std::string& definition_name);
+  /// Marks the current database for the restore offer when it was backed up in this run.
+  void FlagRestore();
   dbaccess::Connection& Connection() const { return run_.access_.Connection; }
 
   tImportRun& run_;
   tRunHost& host_;
   tImportResult& result_;
   tReplLog log_;
+  std::optional<tRunAnswer> backup_answer_;  ///< the last answer to the backup question
+  std::string connection_string_;            ///< of the archive being imported (plain)
 };
+
+void tImportRun::Session::OfferBackup(const std::string& definition_name) {
+  const std::string database_name = Connection().DefaultDatabase();
+  if (FindBackedUp(result_.BackedUp, database_name, connection_string_) != nullptr) return;
+  if (!backup_answer_ || *backup_answer_ == tRunAnswer::Yes || *backup_answer_ == tRunAnswer::No) {
+    backup_answer_ = host_.AskBackup(fmt::sprintf(
+        Ansi("Před provedením importu se doporučuje zálohovat\r\nobsah cílové databáze. Mám nyní "
+             "provést zálohování\r\ndatabáze %s ?"),
+        database_name));
+  }
+  switch (*backup_answer_) {
+    case tRunAnswer::Abort: throw EAbort();
+    case tRunAnswer::No:
+    case tRunAnswer::NoToAll:
+      Log(fmt::sprintf(Ansi("Zálohování databáze %s nebylo povoleno"), database_name));
+      return;
+    case tRunAnswer::Yes:
+    case tRunAnswer::YesToAll: break;
+  }
+  try {
+    RunDatabaseBackup(
+        run_.access_, tBackupAction::Backup, connection_string_, database_name,
+        [this](const std::string& line) { Log(line); },
+        [this, &definition_name] {
+          host_.SetActivity(Ansi("Zálohuji cílovou databázi"));
+          host_.SetTableName(definition_name);
+          Log(Ansi("Zálohuji cílovou databázi"));
+        });
+  } catch (const std::exception& error) {
+    Log(Ansi("Zálohování databáze neúspěšné: ") + error.what());
+    throw;
+  }
+  Log(Ansi("Zálohování databáze OK"));
+  result_.BackedUp.push_back({database_name, connection_string_, false});
+}
+
+void tImportRun::Session::FlagRestore() {
+  if (!Connection().IsOpen()) return;
+  if (tBackedUpDatabase* entry =
+          FindBackedUp(result_.BackedUp, Connection().DefaultDatabase(), connection_string_)) {
+    entry->RestoreWanted = true;
+  }
+}
 
 void tImportRun::Session::ImportAll(const std::vector<std::string>& archives) {
   Log(fmt::sprintf(Ansi("Nalezeno %d %s archivů"), static_cast<int>(archives.size()),
@@ -253,6 +313,7 @@ void tImportRun::Session::ImportArchive(tImportedArchive& archive) {
   const std::string database_name = list.FieldByName("DatabaseName").AsString();
   const std::string client_name = list.FieldByName("ClientName").AsString();
 
+  connection_string_ = connection_string;
   Log(Ansi("Identifikace přenosu OK"));
   Log(Ansi("Klient               : ") + client_name);
   Log(Ansi("Cílová databáze      : ") + database_name);
@@ -327,6 +388,8 @@ void tImportRun::Session::MergeArchive(tImportedArchive& archive, tArchiveReader
     Log(error.what());
     throw;
   }
+  // The backup copies the database as it stands before this archive's transaction begins.
+  OfferBackup(database_name);
 
   // Everything the archive changes, and its log rows, commit together or not at all.
   dbaccess::TransactionGuard transaction(Connection());
@@ -358,9 +421,11 @@ void tImportRun::Session::MergeArchive(tImportedArchive& archive, tArchiveReader
     }
   } catch (const EAbort& abort) {
     Log(Ansi("Výjimka při importu dat ") + abort.what());
+    FlagRestore();
     throw;
   } catch (const std::exception& error) {
     Log(Ansi("Výjimka při importu dat ") + error.what());
+    FlagRestore();
     throw;
   }
 
@@ -371,6 +436,7 @@ void tImportRun::Session::MergeArchive(tImportedArchive& archive, tArchiveReader
   archive.Counters.deleted = counters.deleted;
   archive.Counters.ignored = counters.ignored;
   archive.Counters.conflicts = counters.conflicts;
+  if (counters.conflicts > 0) FlagRestore();
   try {
     Log(Ansi("Dokončuji import"));
     std::vector<dbstruct::tDatabase_Structure::ImportCounts> counts;
@@ -466,7 +532,41 @@ tImportResult tImportRun::Run() {
 }
 
 bool tImportRun::OfferRestores(tImportResult& result) {
-  static_cast<void>(result);
+  tReplLog log;
+  bool log_tried = false;
+  // The run's log was closed with the run: it is opened again at the first line, asked once.
+  const auto write = [&](const std::string& line) {
+    if (!log_tried) {
+      log_tried = true;
+      log.Open(options_, host_);
+    }
+    log.Write(line);
+  };
+  for (tBackedUpDatabase& entry : result.BackedUp) {
+    if (!entry.RestoreWanted) continue;
+    const std::string error_line =
+        fmt::sprintf(Ansi("Při importu do databáze %s došlo k chybě."), entry.DatabaseName);
+    const tRunAnswer answer = host_.AskRestore(
+        fmt::sprintf(Ansi("Při importu do databáze %s došlo k chybě. \r\nMám databázi obnovit ze zálohy?"),
+                     entry.DatabaseName));
+    if (answer == tRunAnswer::Abort) return false;
+    write(error_line);
+    if (answer != tRunAnswer::Yes && answer != tRunAnswer::YesToAll) {
+      entry.RestoreWanted = false;
+      write(Ansi("Obnova databáze nebyla povolena"));
+      continue;
+    }
+    write(Ansi("Startuji obnovu databáze"));
+    try {
+      RunDatabaseBackup(access_, tBackupAction::Restore, entry.ConnectionString, entry.DatabaseName, write);
+    } catch (const std::exception& error) {
+      write(Ansi("Obnova databáze neúspěšná: ") + error.what());
+      throw;
+    }
+    // A restore that failed stays wanted: the next close offers it again.
+    entry.RestoreWanted = false;
+    write(Ansi("Obnova databáze OK"));
+  }
   return true;
 }
 

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -370,6 +371,186 @@ TEST_F(ImportRunTest, WrongCheckValueAndASecondRunOfTheFolderAreRefused) {
 }
 
 // The SQL Server form keeps the batch of the import log to the letter, quotes doubled.
+// The backup and restore offers of a run, on two center databases.
+class ImportBackupTest : public ImportRunTest {
+ protected:
+  void SetUp() override {
+    ImportRunTest::SetUp();
+    client_.connection.Execute(
+        "INSERT INTO rep_DEFEXPORT (Signature, TABLENAME, ExportRule, LISTORDER) VALUES "
+        "('CLI2', 'Customers', 'ANO', 1)");
+    other_.connection.Execute(
+        "INSERT INTO rep_DEFIMPORT (Signature, TABLENAME, AppendRule, LISTORDER) VALUES "
+        "('CLI2', 'Customers', 'ANO', 1)");
+    list_.Append();
+    list_.FieldByName("Signature").SetAsString("CLI2");
+    list_.FieldByName("ClientName").SetAsString("Druha");
+    list_.FieldByName("ConnectionString")
+        .SetAsString(core::TransformConnectionString(other_.ConnectionString(), true));
+    list_.FieldByName("DatabaseName").SetAsString("other");
+    list_.Post();
+    center_.connection.Execute("INSERT INTO Customers (Id, Name) VALUES (7, 'Centrum')");
+  }
+
+  // The run stays for the restore offers; the test's own connection lets go of the center.
+  tImportResult RunKeeping() {
+    center_.connection.Close();
+    run_ = std::make_unique<tImportRun>(access_, options_, list_, host_);
+    return run_->Run();
+  }
+
+  void Reopen() {
+    center_.connection.Open();
+    center_.connection.SetDefaultDatabase("center");
+  }
+
+  std::string BackupOf(const ReadyDatabase& database) const {
+    return (fs::path(database.folder.path()) / "backup" / (database.name + ".db")).string();
+  }
+
+  Lines CustomersIn(const std::string& file) {
+    dbaccess::Connection copy("Provider=SQLite;Data Source=" + fs::path(file).parent_path().string());
+    copy.Open();
+    copy.SetDefaultDatabase(fs::path(file).stem().string());
+    return Rows(copy, "SELECT Id, Name FROM Customers ORDER BY Id");
+  }
+
+  std::string Question(const std::string& name) const {
+    return Ansi(
+        "Před provedením importu se doporučuje zálohovat\r\nobsah cílové databáze. Mám nyní provést "
+        "zálohování\r\ndatabáze " +
+        name + " ?");
+  }
+
+  ReadyDatabase other_{"other"};
+  std::unique_ptr<tImportRun> run_;
+};
+
+TEST_F(ImportBackupTest, AsksOncePerDatabaseAndAllAnswersCoverLaterDatabases) {
+  ExportAs("A.ZR2");
+  ExportAs("B.ZR2");
+  ExportAs("C.ZR2", "CLI2");
+  host_.backup_answers = {tRunAnswer::Yes, tRunAnswer::YesToAll};
+  const tImportResult result = RunKeeping();
+  Reopen();
+  ASSERT_EQ(result.Outcome, tImportOutcome::Success) << result.Text;
+  // Yes is remembered only for the database it was given for: the second database is asked
+  // again, the second archive of the first one is not.
+  EXPECT_EQ(host_.backup_questions, (Lines{Question("center"), Question("other")}));
+  host_.backup_questions.clear();
+  ASSERT_EQ(result.BackedUp.size(), 2U);
+  EXPECT_EQ(result.BackedUp[0].DatabaseName, "center");
+  EXPECT_EQ(result.BackedUp[0].ConnectionString, center_.ConnectionString());
+  EXPECT_EQ(result.BackedUp[1].DatabaseName, "other");
+  EXPECT_FALSE(result.BackedUp[0].RestoreWanted || result.BackedUp[1].RestoreWanted);
+  // Each copy holds its database as it stood before its first archive.
+  EXPECT_EQ(CustomersIn(BackupOf(center_)), (Lines{"7|Centrum"}));
+  EXPECT_EQ(CustomersIn(BackupOf(other_)), Lines{});
+  EXPECT_FALSE(fs::exists(BackupOf(center_) + ".tmp"));
+  const Lines lines = ArchiveLines("A.ZR2");
+  const auto backup = std::find(lines.begin(), lines.end(), "Zálohuji cílovou databázi");
+  ASSERT_NE(backup, lines.end());
+  EXPECT_EQ(*(backup - 1), "# přenosu v centru : 1");
+  EXPECT_EQ(*(backup + 1), "Zálohování databáze OK");
+  const Lines second = ArchiveLines("B.ZR2");
+  EXPECT_EQ(std::count(second.begin(), second.end(), "Zálohuji cílovou databázi"), 0);
+
+  // No to all answers every database of a later run without a question.
+  host_.backup_answers = {tRunAnswer::NoToAll};
+  const tImportResult declined = RunKeeping();
+  Reopen();
+  ASSERT_EQ(declined.Outcome, tImportOutcome::Success) << declined.Text;
+  EXPECT_EQ(host_.backup_questions.size(), 1U);
+  EXPECT_TRUE(declined.BackedUp.empty());
+  const Lines other = ArchiveLines("C.ZR2");
+  EXPECT_NE(std::find(other.begin(), other.end(), "Zálohování databáze other nebylo povoleno"), other.end());
+}
+
+TEST_F(ImportBackupTest, AbortCancelsBeforeAnythingChanged) {
+  const Lines before = CenterContent();
+  ExportAs("A.ZR2");
+  host_.backup_answers = {tRunAnswer::Abort};
+  const tImportResult result = RunKeeping();
+  Reopen();
+  EXPECT_EQ(result.Outcome, tImportOutcome::Cancelled);
+  EXPECT_EQ(result.Text, Ansi("Import přerušen uživatelem"));
+  EXPECT_TRUE(result.BackedUp.empty());
+  EXPECT_EQ(CenterContent(), before);
+}
+
+TEST_F(ImportBackupTest, FailureAfterTheBackupOffersTheRestoreUntilAnswered) {
+  const Lines before = CenterContent();
+  ExportAs("A.ZR2");
+  ExportAs("B.ZR2", "CLI2");
+  ExportAs("C.ZR2");
+  const std::string whole = testing::ReadWholeFile(imports_.File("C.ZR2"));
+  testing::WriteWholeFile(imports_.File("C.ZR2"), whole.substr(0, whole.size() - 12));
+  host_.backup_answers = {tRunAnswer::Yes, tRunAnswer::No};
+  tImportResult result = RunKeeping();
+  ASSERT_EQ(result.Outcome, tImportOutcome::Failed) << result.Text;
+  ASSERT_EQ(result.BackedUp.size(), 1U);
+  EXPECT_TRUE(result.BackedUp[0].RestoreWanted);
+
+  // Abort refuses the close and changes nothing; the next close asks again.
+  host_.restore_answers = {tRunAnswer::Abort};
+  EXPECT_FALSE(run_->OfferRestores(result));
+  host_.restore_answers = {tRunAnswer::Yes};
+  EXPECT_TRUE(run_->OfferRestores(result));
+  const std::string question =
+      Ansi("Při importu do databáze center došlo k chybě. \r\nMám databázi obnovit ze zálohy?");
+  EXPECT_EQ(host_.restore_questions, (Lines{question, question}));
+  EXPECT_FALSE(result.BackedUp[0].RestoreWanted);
+  // The archive A committed before C failed: the restore takes it back as well. The database
+  // never backed up keeps its import and is never offered.
+  Reopen();
+  EXPECT_EQ(CenterContent(), before);
+  EXPECT_EQ(Rows(other_.connection, "SELECT count(*) FROM Customers"), (Lines{"2"}));
+  const Lines log = LogMessages();
+  EXPECT_EQ(Lines(log.end() - 3, log.end()), (Lines{"Při importu do databáze center došlo k chybě.",
+                                                    "Startuji obnovu databáze", "Obnova databáze OK"}));
+
+  EXPECT_TRUE(run_->OfferRestores(result));
+  EXPECT_EQ(host_.restore_questions.size(), 2U);
+}
+
+TEST_F(ImportBackupTest, ConflictFlagsTheRestoreAndNoKeepsTheDatabase) {
+  center_.connection.Execute("UPDATE rep_DEFIMPORT SET AppendRule = NULL WHERE TABLENAME = 'Customers'");
+  ExportAs("A.ZR2");
+  host_.backup_answers = {tRunAnswer::YesToAll};
+  tImportResult result = RunKeeping();
+  ASSERT_EQ(result.Outcome, tImportOutcome::Conflicts) << result.Text;
+  ASSERT_EQ(result.BackedUp.size(), 1U);
+  EXPECT_TRUE(result.BackedUp[0].RestoreWanted);
+  host_.restore_answers = {tRunAnswer::No};
+  EXPECT_TRUE(run_->OfferRestores(result));
+  EXPECT_FALSE(result.BackedUp[0].RestoreWanted);
+  Reopen();
+  EXPECT_EQ(Center("SELECT count(*) FROM rep_IMPORTLOG"), (Lines{"1"}));
+  const Lines log = LogMessages();
+  EXPECT_EQ(Lines(log.end() - 2, log.end()),
+            (Lines{"Při importu do databáze center došlo k chybě.", "Obnova databáze nebyla povolena"}));
+}
+
+TEST_F(ImportBackupTest, FailedBackupEndsTheRunWithNothingMergedAndKeepsTheOlderCopy) {
+  const Lines before = CenterContent();
+  ExportAs("A.ZR2");
+  fs::create_directories(fs::path(center_.folder.path()) / "backup");
+  testing::WriteWholeFile(BackupOf(center_), "older copy");
+  // A folder where the temporary copy goes makes the copy fail.
+  fs::create_directory(BackupOf(center_) + ".tmp");
+  testing::WriteWholeFile(BackupOf(center_) + ".tmp/inside", "x");
+  host_.backup_answers = {tRunAnswer::Yes};
+  const tImportResult result = RunKeeping();
+  Reopen();
+  EXPECT_EQ(result.Outcome, tImportOutcome::Failed);
+  EXPECT_TRUE(result.BackedUp.empty());
+  EXPECT_EQ(CenterContent(), before);
+  EXPECT_EQ(testing::ReadWholeFile(BackupOf(center_)), "older copy");
+  const Lines lines = ArchiveLines("A.ZR2");
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back().rfind("Zálohování databáze neúspěšné: ", 0), 0U) << lines.back();
+}
+
 TEST(ImportLogBatch, SqlServerFormIsOneTransactionBatch) {
   dbstruct::testing::ScriptedServer server;
   auto& backend = *server.backend;

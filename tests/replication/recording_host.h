@@ -10,7 +10,8 @@
 namespace tamaril::testing {
 
 /// A host that records what a run shows and answers its questions from queues (an empty
-/// queue answers No / Abort and records the question all the same).
+/// queue answers No / Abort, the backup question No to all, and records the question all the
+/// same).
 class RecordingHost : public replication::tRunHost {
  public:
   void SetActivity(const std::string& text) override { activities.push_back(text); }
@@ -35,12 +36,12 @@ class RecordingHost : public replication::tRunHost {
     return continue_answer;
   }
   replication::tRunAnswer AskBackup(const std::string& question) override {
-    questions.push_back(question);
-    return replication::tRunAnswer::Abort;
+    backup_questions.push_back(question);
+    return Next(backup_answers, replication::tRunAnswer::NoToAll);
   }
   replication::tRunAnswer AskRestore(const std::string& question) override {
-    questions.push_back(question);
-    return replication::tRunAnswer::Abort;
+    restore_questions.push_back(question);
+    return Next(restore_answers, replication::tRunAnswer::Abort);
   }
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
 
@@ -51,10 +52,23 @@ class RecordingHost : public replication::tRunHost {
   std::vector<std::string> questions;
   std::vector<std::string> messages;
   std::deque<bool> confirm_answers;
+  std::vector<std::string> backup_questions;
+  std::vector<std::string> restore_questions;
+  std::deque<replication::tRunAnswer> backup_answers;
+  std::deque<replication::tRunAnswer> restore_answers;
   bool continue_answer = false;
   long long record_count = 0;
   int events = 0;
   std::function<void()> on_events;  ///< runs at every ProcessEvents (a click arriving)
+
+ private:
+  static replication::tRunAnswer Next(std::deque<replication::tRunAnswer>& answers,
+                                      replication::tRunAnswer otherwise) {
+    if (answers.empty()) return otherwise;
+    const replication::tRunAnswer answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
 };
 
 }  // namespace tamaril::testing

@@ -41,8 +41,8 @@ ROWS = 3000
 
 
 def fill(shop, first, last):
-    shop.executemany("INSERT INTO Customers VALUES (?, ?)", ((i, f"zákazník {i}") for i in range(first, last)))
-    shop.executemany("INSERT INTO Orders VALUES (?, ?, ?)", ((i, i, i % 97) for i in range(first, last)))
+    shop.executemany("INSERT INTO Customers (Id, Name) VALUES (?, ?)", ((i, f"zákazník {i}") for i in range(first, last)))
+    shop.executemany("INSERT INTO Orders (Id, CustomerId, Amount) VALUES (?, ?, ?)", ((i, i, i % 97) for i in range(first, last)))
     shop.commit()
 
 

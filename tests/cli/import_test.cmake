@@ -113,7 +113,7 @@ expect_contains("${out}" "Archiv: SHOP.ZR2\n  Signature: SHOP, EXPORTNO: 1\n  p≈
 expect_query(center "SELECT count(*) FROM rep_IMPORTLOG" "2\n" "--skip-imported logged")
 
 # A new export, moved to the done folder once committed; the empty folder then needs no flag.
-sql(shop "INSERT INTO Customers VALUES (4, 'Delta');")
+sql(shop "INSERT INTO Customers (Id, Name) VALUES (4, 'Delta');")
 run(0 export SHOP)
 file(COPY "${exports}/SHOP.ZR2" DESTINATION "${imports}")
 run(0 import --backup no --skip-imported --done-folder "${WORK}/done")

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <string>
 
-
 namespace tamaril::cli {
 namespace {
 

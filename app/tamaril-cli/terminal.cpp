@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 
 #include "core/input_check.h"
 #include "tamaril-cli/cli_error.h"
@@ -105,6 +106,18 @@ std::optional<bool> AskYesNo(std::string_view question) {
         text::UpperCaseAscii(text::TrimBlanks(terminal.Ask(std::string(question) + " [a/n]: ", true)));
     if (answer == "A" || answer == "ANO") return true;
     if (answer == "N" || answer == "NE") return false;
+  }
+}
+
+std::optional<char> AskLetter(std::string_view question, std::string_view choices, std::string_view letters) {
+  Terminal terminal;
+  if (!terminal.IsOpen()) return std::nullopt;
+  for (;;) {
+    const std::string line = terminal.Ask(std::string(question) + std::string(choices), true);
+    const std::string_view answer = text::TrimBlanks(line);
+    if (answer.empty()) continue;
+    const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(answer.front())));
+    if (letters.find(letter) != std::string_view::npos) return letter;
   }
 }
 

@@ -28,6 +28,11 @@ class TerminalLoginPrompt : public core::LoginPrompt {
 /// "n"/"ne" (any case); nothing when there is no terminal. The end of input throws EAbort.
 std::optional<bool> AskYesNo(std::string_view question);
 
+/// Asks `question` (UTF-8) followed by `choices` (e.g. " [a]no / [n]e: ") on the controlling
+/// terminal until the answer's first letter, in lower case, is one of `letters` (ASCII), and
+/// returns it; nothing when there is no terminal. The end of input throws EAbort.
+std::optional<char> AskLetter(std::string_view question, std::string_view choices, std::string_view letters);
+
 /// One line of a progress bar: "caption [####······] 40 %" with `width` cells (UTF-8).
 std::string ProgressLine(std::string_view caption, long long done, long long total, int width = 30);
 

@@ -149,7 +149,10 @@ class tImportRun::Session {
   Session& operator=(const Session&) = delete;
 
   /// Opens the log; false when the person would rather not run without it.
-  bool OpenLog() { return log_.Open(run_.options_, host_); }
+  bool OpenLog() {
+    log_.SetEcho(run_.run_options_.log_echo);
+    return log_.Open(run_.options_, host_);
+  }
   void Log(const std::string& line) { log_.Write(line); }
   void ImportAll(const std::vector<std::string>& archives);
 

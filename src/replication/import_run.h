@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -85,6 +86,9 @@ struct tImportRunOptions {
   std::string done_folder;
   /// Skip an archive whose Signature and EXPORTNO stand in rep_IMPORTLOG as CLIENTEXPORTNO.
   bool skip_imported = false;
+  /// Receives every line the run writes to its log (time-stamped, Windows-1250, without the line
+  /// end), also when the log file is off; empty: none.
+  std::function<void(const std::string& line)> log_echo;
 };
 
 /// One import run: every *.ZR2 file of the import folder, in the order of the names, is

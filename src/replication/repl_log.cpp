@@ -46,11 +46,14 @@ bool tReplLog::Open(const core::TReplOptions& options, tRunHost& host) {
 }
 
 void tReplLog::Write(std::string_view message) {
-  if (!IsOpen()) return;
+  if (!IsOpen() && !echo_) return;
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   ::localtime_r(&now, &local);
-  const std::string line = ReplLogLine(local, message) + "\r\n";
+  std::string line = ReplLogLine(local, message);
+  if (echo_) echo_(line);
+  if (!IsOpen()) return;
+  line += "\r\n";
   // The whole line goes to one write call where the system takes it at once, so that the lines of
   // another program appending to the same file do not cut into it.
   std::size_t written = 0;

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <ctime>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tamaril::core {
 struct TReplOptions;
@@ -41,9 +43,13 @@ class tReplLog {
   void Close();
   /// True while the file is open.
   bool IsOpen() const noexcept { return fd_ >= 0; }
+  /// Hands every line Write makes (without its line end) to `echo` as well, whether the file is
+  /// open or not; an empty function stops it. The echo's exceptions reach Write's caller.
+  void SetEcho(std::function<void(const std::string& line)> echo) { echo_ = std::move(echo); }
 
  private:
   int fd_ = -1;
+  std::function<void(const std::string& line)> echo_;
   std::string path_;  ///< the file's name as the settings give it, for messages
 };
 

@@ -31,5 +31,7 @@ void AddHistoryCommands(Cli& cli);
 void AddFunctionsCommands(Cli& cli);
 /// "export": runs the export of a definition into its transfer archive.
 void AddExportCommands(Cli& cli);
+/// "import": runs the import of every archive of the import folder.
+void AddImportCommands(Cli& cli);
 
 }  // namespace tamaril::cli

@@ -1,0 +1,106 @@
+#include "tamaril-cli/terminal_run_host.h"
+
+#include <atomic>
+#include <string>
+
+namespace tamaril::cli {
+namespace {
+
+std::atomic<replication::tRunHost*> interrupted_host{nullptr};
+
+void OnInterrupt(int) {
+  if (replication::tRunHost* host = interrupted_host.load()) host->RequestCancel();
+}
+
+replication::tRunAnswer Fixed(AnswerMode mode) {
+  switch (mode) {
+    case AnswerMode::Yes: return replication::tRunAnswer::Yes;
+    case AnswerMode::No: return replication::tRunAnswer::No;
+    case AnswerMode::YesToAll: return replication::tRunAnswer::YesToAll;
+    case AnswerMode::NoToAll: return replication::tRunAnswer::NoToAll;
+    case AnswerMode::Ask: break;
+  }
+  return replication::tRunAnswer::Abort;
+}
+
+}  // namespace
+
+void TerminalRunHost::SetActivity(const std::string& text) {
+  activity_ = text;
+  Draw(true);
+}
+
+void TerminalRunHost::SetTableName(const std::string& name) {
+  table_ = name;
+  Draw(true);
+}
+
+void TerminalRunHost::SetTableProgress(int percent) {
+  table_percent_ = percent;
+  Draw(false);
+}
+
+void TerminalRunHost::ShowProgress(bool run_bar, bool table_bar) {
+  if (!run_bar && !table_bar) bar_.Finish();
+}
+
+bool TerminalRunHost::Confirm(const std::string& question) {
+  bar_.Finish();
+  return AskYesNo(ToTerminal(question)).value_or(true);
+}
+
+bool TerminalRunHost::ContinueAfterError(const std::string& question) {
+  bar_.Finish();
+  return AskYesNo(ToTerminal(question)).value_or(false);
+}
+
+replication::tRunAnswer TerminalRunHost::AskBackup(const std::string& question) {
+  if (backup_ != AnswerMode::Ask) return Fixed(backup_);
+  bar_.Finish();
+  const auto letter =
+      AskLetter(ToTerminal(question), " [a]no / [n]e / [p]řerušit / ne [v]šem / ano vš[e]m: ", "anpve");
+  switch (letter.value_or('p')) {
+    case 'a': return replication::tRunAnswer::Yes;
+    case 'n': return replication::tRunAnswer::No;
+    case 'v': return replication::tRunAnswer::NoToAll;
+    case 'e': return replication::tRunAnswer::YesToAll;
+    default: return replication::tRunAnswer::Abort;
+  }
+}
+
+replication::tRunAnswer TerminalRunHost::AskRestore(const std::string& question) {
+  if (restore_ != AnswerMode::Ask) return Fixed(restore_);
+  bar_.Finish();
+  const auto letter = AskLetter(ToTerminal(question), " [a]no / [n]e / [p]řerušit: ", "anp");
+  switch (letter.value_or('p')) {
+    case 'a': return replication::tRunAnswer::Yes;
+    case 'n': return replication::tRunAnswer::No;
+    default: return replication::tRunAnswer::Abort;
+  }
+}
+
+void TerminalRunHost::Draw(bool now) {
+  const auto time = std::chrono::steady_clock::now();
+  if (!now && time - drawn_at_ < std::chrono::milliseconds(200)) return;
+  drawn_at_ = time;
+  std::string caption = activity_;
+  if (!table_.empty()) caption += " " + table_;
+  caption += " (" + std::to_string(count_) + ")";
+  bar_.Show(caption, run_percent_, 100);
+}
+
+InterruptAsCancel::InterruptAsCancel(replication::tRunHost& host) {
+  interrupted_host.store(&host);
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGINT, &action, &previous_);
+}
+
+InterruptAsCancel::~InterruptAsCancel() {
+  ::sigaction(SIGINT, &previous_, nullptr);
+  interrupted_host.store(nullptr);
+}
+
+}  // namespace tamaril::cli

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <ostream>
+#include <string>
+
+#include "replication/run_host.h"
+#include "tamaril-cli/terminal.h"
+
+namespace tamaril::cli {
+
+/// How a run's backup or restore question is answered.
+enum class AnswerMode {
+  Ask,       ///< on the controlling terminal
+  Yes,       ///< Yes to each question
+  No,        ///< No to each question
+  YesToAll,  ///< Yes to all (the backup question only)
+  NoToAll,   ///< No to all (the backup question only)
+};
+
+/// The run's host on a terminal: a progress bar on standard error when it is a terminal, drawn
+/// at most five times a second; the questions on the controlling terminal or by the answer
+/// modes given. Without a terminal a cancel request ends the run, the log question answers
+/// Abort and so do the backup and restore questions left to Ask.
+class TerminalRunHost : public replication::tRunHost {
+ public:
+  /// Draws on `err`; answers the backup and restore questions by `backup` and `restore`.
+  explicit TerminalRunHost(std::ostream& err, AnswerMode backup = AnswerMode::Ask,
+                           AnswerMode restore = AnswerMode::Ask)
+      : bar_(err, STDERR_FILENO), backup_(backup), restore_(restore) {}
+
+  void SetActivity(const std::string& text) override;
+  void SetTableName(const std::string& name) override;
+  void SetRunProgress(int percent) override { run_percent_ = percent; }
+  void SetTableProgress(int percent) override;
+  void ShowProgress(bool run_bar, bool table_bar) override;
+  void SetRecordCount(long long count) override { count_ = count; }
+
+  bool Confirm(const std::string& question) override;
+  bool ContinueAfterError(const std::string& question) override;
+  replication::tRunAnswer AskBackup(const std::string& question) override;
+  replication::tRunAnswer AskRestore(const std::string& question) override;
+  // The command prints the result itself.
+  void ShowMessage(const std::string&) override {}
+
+  /// Ends a drawn bar's line, so that other output starts on a line of its own.
+  void FinishBar() { bar_.Finish(); }
+
+ private:
+  void Draw(bool now);
+
+  ProgressBar bar_;
+  AnswerMode backup_;
+  AnswerMode restore_;
+  std::string activity_;
+  std::string table_;
+  int run_percent_ = 0;
+  int table_percent_ = 0;
+  long long count_ = 0;
+  std::chrono::steady_clock::time_point drawn_at_{};
+};
+
+/// Ctrl+C becomes the run's cancel request while the object lives.
+class InterruptAsCancel {
+ public:
+  /// Installs the handler for `host`, keeping the previous one.
+  explicit InterruptAsCancel(replication::tRunHost& host);
+  /// Puts the previous handler back.
+  ~InterruptAsCancel();
+  InterruptAsCancel(const InterruptAsCancel&) = delete;
+  InterruptAsCancel& operator=(const InterruptAsCancel&) = delete;
+
+ private:
+  struct sigaction previous_ {};
+};
+
+}  // namespace tamaril::cli

@@ -211,6 +211,7 @@ Cli::Cli(std::ostream& out, std::ostream& err)
   AddHistoryCommands(*this);
   AddFunctionsCommands(*this);
   AddExportCommands(*this);
+  AddDemoCommands(*this);
 }
 
 Cli::~Cli() {

@@ -31,5 +31,7 @@ void AddHistoryCommands(Cli& cli);
 void AddFunctionsCommands(Cli& cli);
 /// "export": runs the export of a definition into its transfer archive.
 void AddExportCommands(Cli& cli);
+/// "demo": a whole replication on SQLite in a new folder, checked as it goes.
+void AddDemoCommands(Cli& cli);
 
 }  // namespace tamaril::cli

@@ -52,7 +52,7 @@ foreach(part "== Kolo 1:" "== Kolo 2:" "== Kolo 3:" "Import úspěšně dokonče
              "Porušení vazby master-detail při insertu" "CISLO=FV20261031"
              "Ověřeno: centrum obsahuje 12 odběratelů, 8 druhů zboží, 30 faktur, 60 položek faktur."
              "Ověřeno: centrum obsahuje 12 odběratelů, 8 druhů zboží, 30 faktur, 58 položek faktur."
-             "tamaril-cli --home ${demo} history DEMO")
+             "tamaril-cli --home ${demo} history --import DEMO")
   expect_contains("${demo_out}" "${part}" "demo")
 endforeach()
 
@@ -67,13 +67,13 @@ expect_query("${center}" "SELECT MNOZSTVI FROM POLOZKY_FAKTUR WHERE ID = 11" "12
 expect_query("${center}" "SELECT RG FROM FAKTURY WHERE ID = 7" "{00000007-5A1E-4D00-8000-00000000CAFE}\n")
 expect_query("${center}" "SELECT count(*) FROM ODBERATELE WHERE KATEGORIE = 'X'" "0\n")
 expect_query("${center}" "SELECT IMPORTNO, CLIENTEXPORTNO FROM rep_IMPORTLOG ORDER BY IMPORTNO" "1|1\n2|2\n3|3\n")
-expect_query("${demo}/klient/klient.db" "SELECT count(*) FROM FAKTURY" "30\n")
+expect_query("${demo}/klient/klient.db" "SELECT count(*) FROM FAKTURY" "31\n")
 if(NOT EXISTS "${demo}/tamaril.log" OR NOT EXISTS "${demo}/PREVZATE/DEMO-3.ZR2")
   message(FATAL_ERROR "the demo left no log or no imported archive in ${demo}")
 endif()
 
 # The commands it names go on in the folder: the history, one more export.
-run(history --home "${demo}" history DEMO)
+run(history --home "${demo}" history --import DEMO)
 if(NOT history_rc EQUAL 0)
   message(FATAL_ERROR "history ended with ${history_rc}:\n${history_out}${history_err}")
 endif()

@@ -322,7 +322,7 @@ class Demo {
          << "  " << home << " settings\n"
          << "  " << home << " defs list\n"
          << "  " << home << " rules DEMO\n"
-         << "  " << home << " history DEMO\n"
+         << "  " << home << " history --import DEMO\n"
          << "  " << home << " export DEMO\n"
          << "  " << home << " archive dump " << dir_ << "/PREVZATE/DEMO-1.ZR2\n"
          << "  sqlite3 " << center_.folder << "/centrum.db 'SELECT * FROM FAKTURY'\n";

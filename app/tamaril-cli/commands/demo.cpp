@@ -320,8 +320,8 @@ class Demo {
     out_ << '\n'
          << Text("Ukázka skončila. Můžete pokračovat:") << '\n'
          << "  " << home << " settings\n"
-         << "  " << home << " defs list\n"
-         << "  " << home << " rules DEMO\n"
+         << "  " << home << " defs list --export\n"
+         << "  " << home << " rules --import DEMO\n"
          << "  " << home << " history --import DEMO\n"
          << "  " << home << " export DEMO\n"
          << "  " << home << " archive dump " << dir_ << "/PREVZATE/DEMO-1.ZR2\n"

@@ -212,6 +212,7 @@ Cli::Cli(std::ostream& out, std::ostream& err)
   AddFunctionsCommands(*this);
   AddExportCommands(*this);
   AddImportCommands(*this);
+  AddDemoCommands(*this);
 }
 
 Cli::~Cli() {

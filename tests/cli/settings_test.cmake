@@ -95,7 +95,7 @@ foreach(case
 endforeach()
 # A mistyped command is named and the known ones listed, on one line.
 execute_process(COMMAND "${CLI}" --home "${home}" sttings RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-if(NOT rc EQUAL 1 OR NOT err MATCHES "^tamaril-cli: Neznámý příkaz 'sttings'; známé příkazy: settings, defs, [a-z, -]*eval[a-z, -]*\n$")
+if(NOT rc EQUAL 1 OR NOT err MATCHES "^tamaril-cli: Neznámý příkaz 'sttings'; známé příkazy: settings, defs, [a-z, -]*eval[a-z, -]*demo[a-z, -]*\n$")
   message(FATAL_ERROR "'sttings' ended with ${rc} and printed\n${out}${err}")
 endif()
 if(NOT err MATCHES ", import[,\n]")

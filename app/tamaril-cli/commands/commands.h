@@ -33,5 +33,7 @@ void AddFunctionsCommands(Cli& cli);
 void AddExportCommands(Cli& cli);
 /// "import": runs the import of every archive of the import folder.
 void AddImportCommands(Cli& cli);
+/// "demo": a whole replication on SQLite in a new folder, checked as it goes.
+void AddDemoCommands(Cli& cli);
 
 }  // namespace tamaril::cli

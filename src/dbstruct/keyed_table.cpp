@@ -326,6 +326,15 @@ std::unique_ptr<tExistingRecords> tKeyedTbl_Structure::FindExisting(dataset::TDa
     if (auto rows = guid_lookup_->Run()) {
       ensure().RowGuidMatch = std::move(rows);
       result->FoundByIdentity = true;
+      // A deletion names its row by RowGuid and id. Without a source row no key index is asked,
+      // so the row of that id is looked up as well: when it is the RowGuid's row the deletion is
+      // unambiguous; when the id is missing or names another row it stays a conflict.
+      if (source == nullptr && int_key_lookup_ && IntKeyColumn == IdentityColumn) {
+        int_key_lookup_->SetKey(Value::Integer(id));
+        if (auto by_id = int_key_lookup_->Run()) {
+          result->KeyMatches.push_back(tKeyMatch{PrimaryKeyIndexName, std::move(by_id)});
+        }
+      }
     }
   } else if (source == nullptr && int_key_lookup_) {
     int_key_lookup_->SetKey(Value::Integer(id));

@@ -341,6 +341,9 @@ TEST(MssqlTable, LookupsAndTableData) {
   shop.backend->answers.push_back({"Select * from Orders where RG=",
                                    testing::MakeRows({{"RG", FieldType::Guid}, {"Id", FieldType::Integer}},
                                                      {{Value::Guid("{X}"), Value::Integer(3)}})});
+  shop.backend->answers.push_back({"Select * from Orders where Id=",
+                                   testing::MakeRows({{"RG", FieldType::Guid}, {"Id", FieldType::Integer}},
+                                                     {{Value::Guid("{X}"), Value::Integer(3)}})});
   auto found = orders.FindExistingByKey("{X}", 3);
   ASSERT_NE(found, nullptr);
   EXPECT_TRUE(found->FoundByIdentity);
@@ -348,10 +351,16 @@ TEST(MssqlTable, LookupsAndTableData) {
   EXPECT_EQ(found->RowGuidMatch->RecordCount(), 1);
   EXPECT_EQ(found->RowGuidColumn, "RG");
   EXPECT_EQ(found->IdentityColumn, "Id");
-  EXPECT_EQ(shop.backend->sent.back().Named(), "Select * from Orders where RG=:KEY_RG");
-  EXPECT_EQ(shop.backend->sent.back().params[0].value, Value::Guid("{X}"));
+  // The id confirms the RowGuid's row through the primary key.
+  ASSERT_EQ(found->KeyMatches.size(), 1u);
+  EXPECT_EQ(found->KeyMatches[0].IndexName, "PK_Orders");
+  EXPECT_EQ(shop.backend->Statements(),
+            (Texts{"Select * from Orders where RG=:KEY_RG", "Select * from Orders where Id=:KEY_Id"}));
+  EXPECT_EQ(shop.backend->sent[0].params[0].value, Value::Guid("{X}"));
+  EXPECT_EQ(shop.backend->sent[1].params[0].value, Value::Integer(3));
 
   shop.backend->sent.clear();
+  shop.backend->answers.pop_back();  // the id no longer answers
   auto row = OrderRow("A", true);
   auto by_row = orders.FindExistingRecords(*row);
   ASSERT_NE(by_row, nullptr);

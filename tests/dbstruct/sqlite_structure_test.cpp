@@ -101,6 +101,18 @@ TEST_F(SqliteStructureTest, RowGuidIdentifiesRowsUnlessIgnored) {
   EXPECT_TRUE(by_guid->FoundByIdentity);
   EXPECT_EQ(by_guid->RowGuidMatch->FieldByName("Name").AsString(), "two");
 
+  // A deletion names its row by RowGuid and id: unambiguous only when both name the same row.
+  std::string deletion;
+  auto same_row = orders.FindExistingByKey(kGuid2, 2);
+  ASSERT_NE(same_row, nullptr);
+  EXPECT_FALSE(same_row->IsAmbiguous(deletion)) << deletion;
+  EXPECT_TRUE(by_guid->IsAmbiguous(deletion));  // id 1 is the other row
+  EXPECT_EQ(deletion, "PK_Orders");
+  auto missing_id = orders.FindExistingByKey(kGuid2, 9);
+  ASSERT_NE(missing_id, nullptr);
+  EXPECT_TRUE(missing_id->IsAmbiguous(deletion));
+  EXPECT_EQ(deletion, "Id");
+
   // The source row carries another site's RowGuid but the id and code of row 1.
   auto source =
       Source("SELECT 1 AS Id, '{33333333-3333-3333-3333-333333333333}' AS RG, 'new' AS Name, 'X1' AS Code");

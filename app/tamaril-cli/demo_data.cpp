@@ -69,7 +69,9 @@ std::string SecondRoundSql() {
          "UPDATE ODBERATELE SET MESTO = 'Přerov' WHERE ID = 12;\n"
          "UPDATE ZBOZI SET CENA = CENA + 10 WHERE ID IN (1, 3, 6);\n"
          "UPDATE POLOZKY_FAKTUR SET MNOZSTVI = 12 WHERE ID = 11;\n"
-         "DELETE FROM POLOZKY_FAKTUR WHERE ID IN (52, 302);\n";
+         "DELETE FROM POLOZKY_FAKTUR WHERE ID IN (52, 302);\n"
+         "DELETE FROM POLOZKY_FAKTUR WHERE FAKTURA = 29;\n"
+         "DELETE FROM FAKTURY WHERE ID = 29;\n";
 }
 
 std::string ThirdRoundSql() {

@@ -103,4 +103,14 @@ InterruptAsCancel::~InterruptAsCancel() {
   interrupted_host.store(nullptr);
 }
 
+std::string ImportCountersText(const replication::tImportCounters& counters) {
+  return "zpracováno: " + std::to_string(counters.processed) +
+         ", duplicitní: " + std::to_string(counters.duplicates) +
+         ", přidáno: " + std::to_string(counters.appended) +
+         ", aktualizováno: " + std::to_string(counters.updated) +
+         ", smazáno: " + std::to_string(counters.deleted) +
+         ", ignorováno: " + std::to_string(counters.ignored) +
+         ", konflikty: " + std::to_string(counters.conflicts);
+}
+
 }  // namespace tamaril::cli

@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string>
 
+#include "replication/import_run.h"
 #include "replication/run_host.h"
 #include "tamaril-cli/terminal.h"
 
@@ -76,5 +77,8 @@ class InterruptAsCancel {
  private:
   struct sigaction previous_ {};
 };
+
+/// One line of an import's counters, UTF-8, without the line end: "zpracováno: N, duplicitní: N, …".
+std::string ImportCountersText(const replication::tImportCounters& counters);
 
 }  // namespace tamaril::cli

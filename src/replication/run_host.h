@@ -80,4 +80,22 @@ class tRunHost {
   std::string table_label_;
 };
 
+/// A host without a person, for runs a program drives by itself: it shows nothing, declines every
+/// backup and restore offer, answers Abort to an error question and ends the run on a cancel
+/// request.
+class tSilentRunHost : public tRunHost {
+ public:
+  void SetActivity(const std::string&) override {}
+  void SetTableName(const std::string&) override {}
+  void SetRunProgress(int) override {}
+  void SetTableProgress(int) override {}
+  void ShowProgress(bool, bool) override {}
+  void SetRecordCount(long long) override {}
+  bool Confirm(const std::string&) override { return true; }
+  bool ContinueAfterError(const std::string&) override { return false; }
+  tRunAnswer AskBackup(const std::string&) override { return tRunAnswer::NoToAll; }
+  tRunAnswer AskRestore(const std::string&) override { return tRunAnswer::No; }
+  void ShowMessage(const std::string&) override {}
+};
+
 }  // namespace tamaril::replication

@@ -23,6 +23,7 @@
 #include "tamaril-cli/commands/commands.h"
 #include "tamaril-cli/demo_data.h"
 #include "tamaril-cli/terminal.h"
+#include "tamaril-cli/terminal_run_host.h"
 #include "text/encoding.h"
 
 namespace tamaril::cli {
@@ -40,22 +41,24 @@ struct DemoOptions {
 
 std::string Ansi(const std::string& utf8) { return text::Utf8ToAnsi(utf8); }
 
-/// The demo's host: no progress, no questions to the person. The demo makes no backups, so every
-/// backup and restore offer is declined; it never cancels.
-class QuietRunHost : public replication::tRunHost {
- public:
-  void SetActivity(const std::string&) override {}
-  void SetTableName(const std::string&) override {}
-  void SetRunProgress(int) override {}
-  void SetTableProgress(int) override {}
-  void ShowProgress(bool, bool) override {}
-  void SetRecordCount(long long) override {}
-  bool Confirm(const std::string&) override { return true; }
-  bool ContinueAfterError(const std::string&) override { return false; }
-  replication::tRunAnswer AskBackup(const std::string&) override { return replication::tRunAnswer::NoToAll; }
-  replication::tRunAnswer AskRestore(const std::string&) override { return replication::tRunAnswer::No; }
-  void ShowMessage(const std::string&) override {}
-};
+// The word as the shell reads it back: as it stands when it holds only safe characters, else in
+// single quotes.
+std::string ShellWord(const std::string& word) {
+  const bool safe = !word.empty() && word.find_first_not_of(
+                                         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                         "0123456789/._-+=:,@%") == std::string::npos;
+  if (safe) return word;
+  std::string quoted = "'";
+  for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// This program's own path, so that the commands the demo suggests run without a PATH entry.
+std::string ProgramPath() {
+  std::error_code error;
+  const fs::path self = fs::read_symlink("/proc/self/exe", error);
+  return error ? std::string("tamaril-cli") : self.string();
+}
 
 // The demo folder: the one given, created when missing and refused when it holds anything, or a
 // new temporary folder. Returns its absolute path.
@@ -157,7 +160,9 @@ class Demo {
     Verify(false);
 
     client_.Execute(demo::SecondRoundSql());
-    Round(2, "klient změnil dva odběratele, tři ceny zboží a položku, smazal dvě položky");
+    Round(2,
+          "klient změnil dva odběratele, tři ceny zboží a položku, smazal dvě položky a fakturu 29 s "
+          "položkami");
     ExpectImport(replication::tImportOutcome::Success);
     Verify(false);
 
@@ -239,7 +244,8 @@ class Demo {
     dbaccess::Connection connection;
     dbaccess::Connection master;
     const replication::tDatabaseAccess access{logins, connection, master, cli_.StructureCache()};
-    QuietRunHost host;
+    // The demo makes no backups: the silent host declines every backup and restore offer.
+    replication::tSilentRunHost host;
 
     replication::tExportResult exported;
     {
@@ -259,11 +265,7 @@ class Demo {
                                 {dir_ + "/PREVZATE", false});
     imported_ = run.Run();
     out_ << "Import: " << ToTerminal(imported_.Text) << '\n';
-    const replication::tImportCounters& total = imported_.Total;
-    out_ << Text("  zpracováno ") << total.processed << Text(", beze změny ") << total.duplicates
-         << Text(", připojeno ") << total.appended << Text(", aktualizováno ") << total.updated
-         << Text(", smazáno ") << total.deleted << Text(", ignorováno ") << total.ignored
-         << Text(", konfliktů ") << total.conflicts << '\n';
+    out_ << "  " << ImportCountersText(imported_.Total) << '\n';
   }
 
   void ExpectImport(replication::tImportOutcome expected) const {
@@ -316,7 +318,7 @@ class Demo {
   }
 
   void ShowNextCommands() const {
-    const std::string home = "tamaril-cli --home " + dir_;
+    const std::string home = ShellWord(ProgramPath()) + " --home " + ShellWord(dir_);
     out_ << '\n'
          << Text("Ukázka skončila. Můžete pokračovat:") << '\n'
          << "  " << home << " settings\n"
@@ -324,8 +326,8 @@ class Demo {
          << "  " << home << " rules --import DEMO\n"
          << "  " << home << " history --import DEMO\n"
          << "  " << home << " export DEMO\n"
-         << "  " << home << " archive dump " << dir_ << "/PREVZATE/DEMO-1.ZR2\n"
-         << "  sqlite3 " << center_.folder << "/centrum.db 'SELECT * FROM FAKTURY'\n";
+         << "  " << home << " archive dump " << ShellWord(dir_ + "/PREVZATE/DEMO-1.ZR2") << '\n'
+         << "  sqlite3 " << ShellWord(center_.folder + "/centrum.db") << " 'SELECT * FROM FAKTURY'\n";
   }
 
   Cli& cli_;

@@ -55,12 +55,6 @@ bool HasTerminal() {
 
 std::string Utf8(const std::string& ansi) { return text::AnsiToUtf8(ansi); }
 
-void PrintCounters(std::ostream& out, const std::string& indent, const replication::tImportCounters& c) {
-  out << indent << "zpracováno: " << c.processed << ", duplicitní: " << c.duplicates
-      << ", přidáno: " << c.appended << ", aktualizováno: " << c.updated << ", smazáno: " << c.deleted
-      << ", ignorováno: " << c.ignored << ", konflikty: " << c.conflicts << '\n';
-}
-
 std::string StateText(const replication::tImportedArchive& archive) {
   switch (archive.State) {
     case replication::tArchiveState::NotArchive: return "přeskočen, není přenosový archiv";
@@ -79,11 +73,12 @@ void PrintArchives(std::ostream& out, const replication::tImportResult& result) 
       out << "  Signature: " << Utf8(archive.Signature) << ", EXPORTNO: " << archive.ExportNo << '\n';
     }
     out << "  " << StateText(archive) << '\n';
-    if (archive.State == replication::tArchiveState::Imported) PrintCounters(out, "  ", archive.Counters);
+    if (archive.State == replication::tArchiveState::Imported)
+      out << "  " << ImportCountersText(archive.Counters) << '\n';
     if (!archive.MovedTo.empty()) out << "  Přesunut do: " << archive.MovedTo << '\n';
   }
   out << "Celkem:\n";
-  PrintCounters(out, "  ", result.Total);
+  out << "  " << ImportCountersText(result.Total) << '\n';
 }
 
 /// True when the archive of a conflict group was not committed: its rows are not in the database.

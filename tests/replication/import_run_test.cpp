@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -42,7 +43,11 @@ using Lines = std::vector<std::string>;
 constexpr const char* kSchema =
     "CREATE TABLE Customers (Id INTEGER PRIMARY KEY, Name VARCHAR(40));"
     "CREATE TABLE Orders (Id INTEGER PRIMARY KEY, CustomerId INTEGER REFERENCES Customers(Id), Amount "
-    "INTEGER);";
+    "INTEGER);"
+    "CREATE TABLE Invoices (Id INTEGER IDENTITY(1,1) PRIMARY KEY, RG UNIQUEIDENTIFIER ROWGUIDCOL NOT NULL, "
+    "Number VARCHAR(12));"
+    "CREATE TABLE InvoiceLines (Id INTEGER PRIMARY KEY, InvoiceId INTEGER NOT NULL REFERENCES Invoices(Id), "
+    "Qty INTEGER);";
 
 std::string Ansi(const std::string& utf8) { return text::Utf8ToAnsi(utf8); }
 
@@ -368,6 +373,93 @@ TEST_F(ImportRunTest, WrongCheckValueAndASecondRunOfTheFolderAreRefused) {
   EXPECT_EQ(text::AnsiToUtf8(refused.Text),
             "Import ze složky " + imports_.path() + " už probíhá v jiném programu. Počkejte, až skončí.");
   EXPECT_TRUE(refused.Archives.empty());
+}
+
+// An invoice carries both a RowGuid and an identity; deleted at the client with its lines, it goes
+// at the center too, lines first, with nothing left as a conflict.
+TEST_F(ImportRunTest, DeletesAnInvoiceKnownByRowGuidAndIdentityWithItsLines) {
+  client_.connection.Execute(
+      "INSERT INTO rep_DEFEXPORT (Signature, TABLENAME, ExportRule, LISTORDER) VALUES "
+      "('CLI', 'rep_DELETED', 'ANO', 0), ('CLI', 'Invoices', 'ANO', 3), ('CLI', 'InvoiceLines', 'ANO', 4);"
+      "INSERT INTO Invoices (Id, RG, Number) VALUES (1, '{00000001-0000-0000-0000-0000000000AA}', 'F1'), "
+      "(2, '{00000002-0000-0000-0000-0000000000AA}', 'F2');"
+      "INSERT INTO InvoiceLines (Id, InvoiceId, Qty) VALUES (11, 1, 1), (21, 2, 1), (22, 2, 2);");
+  center_.connection.Execute(
+      "INSERT INTO rep_DEFIMPORT (Signature, TABLENAME, AppendRule, DeleteRule, LISTORDER) VALUES "
+      "('CLI', 'rep_DELETED', 'ANO', 'ANO', 0), ('CLI', 'Invoices', 'ANO', 'ANO', 3), "
+      "('CLI', 'InvoiceLines', 'ANO', 'ANO', 4)");
+  ExportAs("A.ZR2");
+  const tImportResult first = Import();
+  ASSERT_EQ(first.Outcome, tImportOutcome::Success) << first.Text;
+  ASSERT_EQ(Center("SELECT count(*) FROM InvoiceLines"), (Lines{"3"}));
+
+  client_.connection.Execute(
+      "DELETE FROM InvoiceLines WHERE InvoiceId = 2; DELETE FROM Invoices WHERE Id = 2;");
+  ExportAs("B.ZR2");
+  fs::remove(imports_.File("A.ZR2"));
+  const tImportResult second = Import();
+  ASSERT_EQ(second.Outcome, tImportOutcome::Success) << second.Text;
+  EXPECT_EQ(second.Total.deleted, 3);
+  EXPECT_EQ(second.Total.conflicts, 0);
+  EXPECT_EQ(Center("SELECT Id, Number FROM Invoices"), (Lines{"1|F1"}));
+  EXPECT_EQ(Center("SELECT Id FROM InvoiceLines"), (Lines{"11"}));
+  EXPECT_EQ(Center("SELECT TABLENAME, COUNT_DELETED FROM rep_IMPORTLOGDETAIL d JOIN rep_IMPORTLOG l ON "
+                   "l.IMPORTNO = d.IMPORTNO AND l.Signature = d.Signature WHERE l.IMPORTNO = 2 AND "
+                   "COUNT_DELETED > 0 ORDER BY TABLENAME"),
+            (Lines{"InvoiceLines|2", "Invoices|1"}));
+}
+
+// The log file of a whole run of one archive: every line in its order, each "date time :message"
+// in Windows-1250 with CR LF, no byte-order mark.
+TEST_F(ImportRunTest, LogFileOfAWholeRunKeepsItsLinesInOrder) {
+  ExportAs("A.ZR2");
+  const tImportResult result = Import();
+  ASSERT_EQ(result.Outcome, tImportOutcome::Success) << result.Text;
+
+  const std::string bytes = testing::ReadWholeFile(logs_.File("import.log"));
+  ASSERT_GE(bytes.size(), 2U);
+  EXPECT_NE(bytes.substr(0, 3), "\xEF\xBB\xBF");
+  EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
+  EXPECT_NE(bytes.find("Klient               : Pobo\xE8ka\r\n"), std::string::npos);  // č in Windows-1250
+  std::size_t line_start = 0;
+  for (std::size_t at = bytes.find('\n'); at != std::string::npos; at = bytes.find('\n', at + 1)) {
+    ASSERT_GT(at, line_start);
+    EXPECT_EQ(bytes[at - 1], '\r') << "a line without CR at byte " << at;
+    const std::string line = bytes.substr(line_start, at - 1 - line_start);
+    EXPECT_TRUE(std::regex_search(
+        line, std::regex("^[0-9]{1,2}\\.[0-9]{1,2}\\.[0-9]{4} [0-9]{1,2}:[0-9]{2}:[0-9]{2} :[^ ]")))
+        << line;
+    line_start = at + 1;
+  }
+
+  Lines messages = LogMessages();
+  ASSERT_EQ(messages.size(), 23U);
+  const std::string time_line = messages[8];
+  EXPECT_TRUE(std::regex_match(time_line, std::regex("čas přenosu u klienta: [0-9.]+ [0-9:]+"))) << time_line;
+  messages[8] = "(time)";
+  EXPECT_EQ(messages, (Lines{"Startuji import",
+                             "Nalezeno 1 .ZR2 archivů",
+                             "Otvírám archiv A.ZR2",
+                             "Identifikace přenosu je CLI",
+                             "Identifikace přenosu OK",
+                             "Klient               : Pobočka",
+                             "Cílová databáze      : center",
+                             "# přenosu u klienta  : 1",
+                             "(time)",
+                             "Otvírám datové připojení k databázi center",
+                             "Datové připojení navázáno",
+                             "Připravuji import",
+                             "Import připraven",
+                             "# přenosu v centru : 1",
+                             "Zálohování databáze center nebylo povoleno",
+                             "Cílová tabulka je nyní Customers",
+                             "záznam přidán(Id=1)",
+                             "záznam přidán(Id=2)",
+                             "Cílová tabulka je nyní Orders",
+                             "záznam přidán(Id=10)",
+                             "Dokončuji import",
+                             "Import dokončen",
+                             "Zavírám archiv A.ZR2"}));
 }
 
 // The SQL Server form keeps the batch of the import log to the letter, quotes doubled.

@@ -4,7 +4,7 @@
 
 cmake_minimum_required(VERSION 3.25)
 
-find_program(PYTHON NAMES python3 REQUIRED)
+include("${CMAKE_CURRENT_LIST_DIR}/sqlite_helpers.cmake")
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}/user" "${WORK}/tmp")
 set(ENV{HOME} "${WORK}/user")
@@ -16,31 +16,6 @@ function(run variable)
   set(${variable}_rc "${rc}" PARENT_SCOPE)
   set(${variable}_out "${out}" PARENT_SCOPE)
   set(${variable}_err "${err}" PARENT_SCOPE)
-endfunction()
-
-function(expect_contains text part what)
-  string(FIND "${text}" "${part}" at)
-  if(at EQUAL -1)
-    message(FATAL_ERROR "${what}: '${part}' missing in\n${text}")
-  endif()
-endfunction()
-
-# One query's rows, columns joined by "|", one row a line.
-function(query file text variable)
-  execute_process(COMMAND "${PYTHON}" -c
-    "import sqlite3, sys; c = sqlite3.connect(sys.argv[1]); [print('|'.join(str(v) for v in r)) for r in c.execute(sys.argv[2])]"
-    "${file}" "${text}" OUTPUT_VARIABLE out RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "query on ${file} failed: ${text}")
-  endif()
-  set(${variable} "${out}" PARENT_SCOPE)
-endfunction()
-
-function(expect_query file text expected)
-  query("${file}" "${text}" rows)
-  if(NOT rows STREQUAL "${expected}")
-    message(FATAL_ERROR "${text} on ${file} gave\n${rows}instead of\n${expected}")
-  endif()
 endfunction()
 
 # A missing folder (and its parent) is created and the three rounds succeed.
@@ -58,16 +33,16 @@ endforeach()
 
 # The center holds the client's changes and not the refused customer's rows.
 set(center "${demo}/centrum/centrum.db")
-expect_query("${center}" "SELECT NAZEV FROM ODBERATELE WHERE ID = 2" "Řeznictví Čížek a syn\n")
-expect_query("${center}" "SELECT MESTO FROM ODBERATELE WHERE ID IN (5, 12) ORDER BY ID" "Šumperk\nPřerov\n")
-expect_query("${center}" "SELECT CENA FROM ZBOZI WHERE ID IN (1, 3, 6) ORDER BY ID" "49\n69\n62\n")
-expect_query("${center}" "SELECT count(*) FROM FAKTURY WHERE ID IN (29, 30, 31)" "1\n")
-expect_query("${center}" "SELECT count(*) FROM POLOZKY_FAKTUR WHERE ID IN (52, 291, 292, 302, 311, 312)" "0\n")
-expect_query("${center}" "SELECT MNOZSTVI FROM POLOZKY_FAKTUR WHERE ID = 11" "12\n")
-expect_query("${center}" "SELECT RG FROM FAKTURY WHERE ID = 7" "{00000007-5A1E-4D00-8000-00000000CAFE}\n")
-expect_query("${center}" "SELECT count(*) FROM ODBERATELE WHERE KATEGORIE = 'X'" "0\n")
-expect_query("${center}" "SELECT IMPORTNO, CLIENTEXPORTNO FROM rep_IMPORTLOG ORDER BY IMPORTNO" "1|1\n2|2\n3|3\n")
-expect_query("${demo}/klient/klient.db" "SELECT count(*) FROM FAKTURY" "30\n")
+expect_query("${center}" "SELECT NAZEV FROM ODBERATELE WHERE ID = 2" "Řeznictví Čížek a syn\n" "demo")
+expect_query("${center}" "SELECT MESTO FROM ODBERATELE WHERE ID IN (5, 12) ORDER BY ID" "Šumperk\nPřerov\n" "demo")
+expect_query("${center}" "SELECT CENA FROM ZBOZI WHERE ID IN (1, 3, 6) ORDER BY ID" "49\n69\n62\n" "demo")
+expect_query("${center}" "SELECT count(*) FROM FAKTURY WHERE ID IN (29, 30, 31)" "1\n" "demo")
+expect_query("${center}" "SELECT count(*) FROM POLOZKY_FAKTUR WHERE ID IN (52, 291, 292, 302, 311, 312)" "0\n" "demo")
+expect_query("${center}" "SELECT MNOZSTVI FROM POLOZKY_FAKTUR WHERE ID = 11" "12\n" "demo")
+expect_query("${center}" "SELECT RG FROM FAKTURY WHERE ID = 7" "{00000007-5A1E-4D00-8000-00000000CAFE}\n" "demo")
+expect_query("${center}" "SELECT count(*) FROM ODBERATELE WHERE KATEGORIE = 'X'" "0\n" "demo")
+expect_query("${center}" "SELECT IMPORTNO, CLIENTEXPORTNO FROM rep_IMPORTLOG ORDER BY IMPORTNO" "1|1\n2|2\n3|3\n" "demo")
+expect_query("${demo}/klient/klient.db" "SELECT count(*) FROM FAKTURY" "30\n" "demo")
 if(NOT EXISTS "${demo}/tamaril.log" OR NOT EXISTS "${demo}/PREVZATE/DEMO-3.ZR2")
   message(FATAL_ERROR "the demo left no log or no imported archive in ${demo}")
 endif()

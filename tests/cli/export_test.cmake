@@ -3,29 +3,12 @@
 
 cmake_minimum_required(VERSION 3.25)
 
-find_program(PYTHON NAMES python3 REQUIRED)
+include("${CMAKE_CURRENT_LIST_DIR}/sqlite_helpers.cmake")
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}/user" "${WORK}/data" "${WORK}/home")
 set(ENV{HOME} "${WORK}/user")
 set(home "${WORK}/home")
 set(exports "${WORK}/user/ZRTdata/Tamaril/EXPORTS")
-
-function(sql name text)
-  execute_process(COMMAND "${PYTHON}" -c
-    "import sqlite3, sys; c = sqlite3.connect(sys.argv[1]); c.executescript(sys.argv[2]); c.commit()"
-    "${WORK}/data/${name}.db" "${text}" RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "database ${name} not changed")
-  endif()
-endfunction()
-
-# Prints one query's rows, columns joined by "|", one row a line.
-function(query name text variable)
-  execute_process(COMMAND "${PYTHON}" -c
-    "import sqlite3, sys; c = sqlite3.connect(sys.argv[1]); [print('|'.join(str(v) for v in r)) for r in c.execute(sys.argv[2])]"
-    "${WORK}/data/${name}.db" "${text}" OUTPUT_VARIABLE out RESULT_VARIABLE rc)
-  set(${variable} "${out}" PARENT_SCOPE)
-endfunction()
 
 # Runs the program and checks the exit status and the whole standard output.
 function(expect expected_rc expected_out)

@@ -4,7 +4,7 @@
 
 cmake_minimum_required(VERSION 3.25)
 
-find_program(PYTHON NAMES python3 REQUIRED)
+include("${CMAKE_CURRENT_LIST_DIR}/sqlite_helpers.cmake")
 # The runs must not find a controlling terminal, also when the tests are started from one.
 find_program(SETSID NAMES setsid REQUIRED)
 file(REMOVE_RECURSE "${WORK}")
@@ -13,30 +13,6 @@ set(ENV{HOME} "${WORK}/user")
 set(home "${WORK}/home")
 set(exports "${WORK}/user/ZRTdata/Tamaril/EXPORTS")
 set(imports "${WORK}/imports")
-
-function(sql name text)
-  execute_process(COMMAND "${PYTHON}" -c
-    "import sqlite3, sys; c = sqlite3.connect(sys.argv[1]); c.executescript(sys.argv[2]); c.commit()"
-    "${WORK}/data/${name}.db" "${text}" RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "database ${name} not changed")
-  endif()
-endfunction()
-
-# One query's rows, columns joined by "|", one row a line.
-function(query name text variable)
-  execute_process(COMMAND "${PYTHON}" -c
-    "import sqlite3, sys; c = sqlite3.connect(sys.argv[1]); [print('|'.join(str(v) for v in r)) for r in c.execute(sys.argv[2])]"
-    "${WORK}/data/${name}.db" "${text}" OUTPUT_VARIABLE out RESULT_VARIABLE rc)
-  set(${variable} "${out}" PARENT_SCOPE)
-endfunction()
-
-function(expect_query name text expected what)
-  query(${name} "${text}" rows)
-  if(NOT rows STREQUAL "${expected}")
-    message(FATAL_ERROR "${what}: '${text}' gives\n${rows}instead of\n${expected}")
-  endif()
-endfunction()
 
 # Runs the program without a terminal; checks the exit status, leaves out and err.
 function(run expected_rc)
@@ -47,13 +23,6 @@ function(run expected_rc)
   endif()
   set(out "${out}" PARENT_SCOPE)
   set(err "${err}" PARENT_SCOPE)
-endfunction()
-
-function(expect_contains text part what)
-  string(FIND "${text}" "${part}" at)
-  if(at EQUAL -1)
-    message(FATAL_ERROR "${what}: '${part}' missing in\n${text}")
-  endif()
 endfunction()
 
 set(schema "

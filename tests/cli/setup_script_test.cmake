@@ -4,33 +4,11 @@
 
 cmake_minimum_required(VERSION 3.25)
 
-find_program(PYTHON NAMES python3 REQUIRED)
+include("${CMAKE_CURRENT_LIST_DIR}/sqlite_helpers.cmake")
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}/user" "${WORK}/data" "${WORK}/home")
 set(ENV{HOME} "${WORK}/user")
 set(home "${WORK}/home")
-set(db "${WORK}/data/shop.db")
-
-function(sql text)
-  execute_process(COMMAND "${PYTHON}" -c
-    "import sqlite3, sys; c = sqlite3.connect(sys.argv[1]); c.executescript(sys.argv[2]); c.commit()"
-    "${db}" "${text}" RESULT_VARIABLE rc ERROR_VARIABLE err)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "database not changed: ${err}")
-  endif()
-endfunction()
-
-# The rows of a query, one per line, the columns separated by "|".
-function(query variable text)
-  execute_process(COMMAND "${PYTHON}" -c
-    "import sqlite3, sys; c = sqlite3.connect(sys.argv[1])
-for row in c.execute(sys.argv[2]): print('|'.join('' if v is None else str(v) for v in row))"
-    "${db}" "${text}" RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "query failed: ${err}")
-  endif()
-  set(${variable} "${out}" PARENT_SCOPE)
-endfunction()
 
 # Runs the program and checks the exit status and the whole standard output.
 function(expect expected_rc expected_out)
@@ -45,7 +23,7 @@ endfunction()
 
 # A master with a RowGuid, a detail with an identity, lines with a two-column key, and a table
 # the administrator keeps out of replication.
-sql("
+sql(shop "
   CREATE TABLE Customers (RG UNIQUEIDENTIFIER ROWGUIDCOL, Code varchar(10) PRIMARY KEY, Name varchar(40));
   CREATE TABLE Orders (Id INTEGER IDENTITY(10,5) PRIMARY KEY, Customer varchar(10) REFERENCES Customers(Code));
   CREATE TABLE Lines (OrderId int REFERENCES Orders(Id), No int, Qty int, PRIMARY KEY (OrderId, No));
@@ -70,33 +48,33 @@ expect(0 "ready\n" check --export SHOP)
 expect(0 "ready\n" check --import SHOP)
 
 # Applying the script a second time changes nothing.
-query(schema_before "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY type, name")
+query(shop "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY type, name" schema_before)
 expect(0 "hint.sql úspěšně vytvořen: ${home}/hint.sql\nSkript byl v databázi shop.db proveden\n"
        setup-script --import SHOP --apply --yes)
-query(schema_after "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY type, name")
+query(shop "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY type, name" schema_after)
 if(NOT schema_before STREQUAL schema_after)
   message(FATAL_ERROR "the second run changed the schema:\n${schema_before}\nto\n${schema_after}")
 endif()
 
 # The ignored table is left alone: no tracking columns, no triggers, no description.
-query(scratch "SELECT name FROM pragma_table_info('Scratch')
+query(shop "SELECT name FROM pragma_table_info('Scratch')
                UNION ALL SELECT name FROM sqlite_master WHERE tbl_name = 'Scratch' AND type = 'trigger'
-               UNION ALL SELECT TABLENAME FROM rep_TBLDESC WHERE TABLENAME = 'Scratch'")
+               UNION ALL SELECT TABLENAME FROM rep_TBLDESC WHERE TABLENAME = 'Scratch'" scratch)
 if(NOT scratch STREQUAL "Note\n")
   message(FATAL_ERROR "the ignored table was touched:\n${scratch}")
 endif()
-query(described "SELECT TABLENAME, LISTORDER FROM rep_TBLDESC ORDER BY LISTORDER")
+query(shop "SELECT TABLENAME, LISTORDER FROM rep_TBLDESC ORDER BY LISTORDER" described)
 if(NOT described MATCHES "^rep_DELETED\\|0\nCustomers\\|[0-9]+\nOrders\\|[0-9]+\nLines\\|[0-9]+\n$")
   message(FATAL_ERROR "unexpected table descriptions:\n${described}")
 endif()
 
 # New rows get a RowGuid and an id, and come in with empty tracking columns; deleted rows are
 # recorded by RowGuid or integer key.
-sql("INSERT INTO Customers (Code, Name) VALUES ('C1', 'Novák');
+sql(shop "INSERT INTO Customers (Code, Name) VALUES ('C1', 'Novák');
      INSERT INTO Orders (Customer) VALUES ('C1');
      INSERT INTO Orders (Customer) VALUES ('C1');
      INSERT INTO Lines (OrderId, No, Qty) VALUES (10, 1, 3);")
-query(customer "SELECT RG, rep_Date_Inserted, rep_Signature_Inserted FROM Customers")
+query(shop "SELECT RG, rep_Date_Inserted, rep_Signature_Inserted FROM Customers" customer)
 if(NOT customer MATCHES "^{[0-9A-F]+-[0-9A-F]+-[0-9A-F]+-[0-9A-F]+-[0-9A-F]+}\\|\\|\n$")
   message(FATAL_ERROR "a new customer got ${customer}")
 endif()
@@ -105,12 +83,12 @@ string(LENGTH "${guid}" guid_length)
 if(NOT guid_length EQUAL 38)
   message(FATAL_ERROR "a RowGuid of ${guid_length} characters: ${guid}")
 endif()
-query(orders "SELECT Id FROM Orders ORDER BY Id")
+query(shop "SELECT Id FROM Orders ORDER BY Id" orders)
 if(NOT orders STREQUAL "10\n15\n")
   message(FATAL_ERROR "new orders got the ids\n${orders}")
 endif()
-sql("DELETE FROM Lines; DELETE FROM Orders WHERE Id = 15; DELETE FROM Customers WHERE Code = 'C1';")
-query(deleted "SELECT TABLENAME, RECORDGUID, RECORDID FROM rep_DELETED ORDER BY SUCCNO")
+sql(shop "DELETE FROM Lines; DELETE FROM Orders WHERE Id = 15; DELETE FROM Customers WHERE Code = 'C1';")
+query(shop "SELECT TABLENAME, RECORDGUID, RECORDID FROM rep_DELETED ORDER BY SUCCNO" deleted)
 if(NOT deleted STREQUAL "Orders||15\nCustomers|${guid}|\n")
   message(FATAL_ERROR "rep_DELETED holds\n${deleted}")
 endif()

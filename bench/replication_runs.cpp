@@ -200,21 +200,6 @@ long Count(Connection& db, const std::string& table) {
 }
 
 // Asks nothing: no backups, never cancels, errors end the run.
-class SilentHost : public replication::tRunHost {
- public:
-  void SetActivity(const std::string&) override {}
-  void SetTableName(const std::string&) override {}
-  void SetRunProgress(int) override {}
-  void SetTableProgress(int) override {}
-  void ShowProgress(bool, bool) override {}
-  void SetRecordCount(long long) override {}
-  bool Confirm(const std::string&) override { return false; }
-  bool ContinueAfterError(const std::string&) override { return false; }
-  replication::tRunAnswer AskBackup(const std::string&) override { return replication::tRunAnswer::NoToAll; }
-  replication::tRunAnswer AskRestore(const std::string&) override { return replication::tRunAnswer::No; }
-  void ShowMessage(const std::string&) override {}
-};
-
 struct NoLogin : core::LoginPrompt {
   bool ShowLoginDialog(core::tLoginObject&, std::string_view) override { return false; }
 };
@@ -338,7 +323,7 @@ struct Bench {
     RunAccess access;
     core::TReplOptions options;
     options.ExportFolder = text::Utf8ToAnsi(export_folder);
-    SilentHost host;
+    replication::tSilentRunHost host;
     replication::tExportRun run(access.access, options, host);
     const auto start = Clock::now();
     const replication::tExportResult result =
@@ -368,7 +353,7 @@ struct Bench {
         .SetAsString(core::TransformConnectionString(ConnectionString(folder), true));
     list.FieldByName("DatabaseName").SetAsString(kCenter);
     list.Post();
-    SilentHost host;
+    replication::tSilentRunHost host;
     replication::tImportRun run(access.access, options, list, host);
     const auto start = Clock::now();
     const replication::tImportResult result = run.Run();

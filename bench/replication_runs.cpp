@@ -199,7 +199,7 @@ long Count(Connection& db, const std::string& table) {
   return cursor->Next() ? static_cast<long>(cursor->Get(0).AsInteger()) : -1;
 }
 
-// Asks nothing: no backups, never cancels, errors end the run.
+// Logs in to nothing: the benchmark's databases are SQLite files.
 struct NoLogin : core::LoginPrompt {
   bool ShowLoginDialog(core::tLoginObject&, std::string_view) override { return false; }
 };

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <system_error>
 #include <thread>
 
 #include "replication/errors.h"
@@ -309,9 +310,14 @@ tArchiveWriter::tArchiveWriter(const std::string& path, const tArchiveHeader& he
   file_ = std::make_unique<dataset::AtomicFileWriter>(path);
   counter_ = std::make_unique<CountingWriter>(*file_);
   if (std::thread::hardware_concurrency() > 1) {
-    parallel_ = std::make_unique<ParallelDeflateWriter>(*counter_);
-    stream_ = parallel_.get();
-  } else {
+    try {
+      parallel_ = std::make_unique<ParallelDeflateWriter>(*counter_);
+      stream_ = parallel_.get();
+    } catch (const std::system_error&) {
+      // No threads to be had: the archive is written on this one alone.
+    }
+  }
+  if (stream_ == nullptr) {
     deflate_ = std::make_unique<DeflateWriter>(*counter_);
     stream_ = deflate_.get();
   }

@@ -30,7 +30,8 @@ inline constexpr std::size_t kParallelDeflateDictionarySize = 32 * 1024;
 class ParallelDeflateWriter : public dataset::ByteWriter {
  public:
   /// Deflates `input` as raw deflate data primed with `dictionary`, ended by a sync flush or,
-  /// when `last`, as the end of the stream; throws ReplicationError for a zlib failure.
+  /// when `last`, as the end of the stream; throws ReplicationError for a zlib failure. Workers
+  /// call it at the same time.
   using BlockCompressor =
       std::function<std::string(std::string_view dictionary, std::string_view input, bool last)>;
 

@@ -39,7 +39,7 @@ std::string MixedBytes(std::size_t size, bool with_noise) {
       }
       continue;
     }
-    bytes += "\x03\x01\x00 ZAKAZNIK;";
+    bytes += "\x03\x01 ZAKAZNIK;";
     bytes += std::to_string(row * 7919 % 100003);
     bytes += ";Nov\xe1k Jan;Praha ";
     bytes += std::to_string(row % 97);
@@ -52,10 +52,9 @@ std::string MixedBytes(std::size_t size, bool with_noise) {
 std::string Ansi(std::string_view utf8) { return text::Utf8ToAnsi(utf8); }
 
 // Writes `data` in pieces that fall on both sides of the block boundary.
-std::string ParallelDeflated(std::string_view data, unsigned threads,
-                             ParallelDeflateWriter::BlockCompressor compressor = {}) {
+std::string ParallelDeflated(std::string_view data, unsigned threads) {
   dataset::MemoryWriter target;
-  ParallelDeflateWriter writer(target, threads, std::move(compressor));
+  ParallelDeflateWriter writer(target, threads);
   EXPECT_EQ(writer.Threads(), threads);
   std::size_t at = 0;
   for (const std::size_t piece : {1UL, 1UL, kBlock - 3, 1UL, 5UL, kBlock, 2 * kBlock + 1}) {

@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <bit>
+#include <system_error>
+#include <thread>
 
 #include "replication/errors.h"
+#include "replication/parallel_deflate.h"
 #include "text/ascii.h"
 #include "text/encoding.h"
 
@@ -306,16 +309,33 @@ tArchiveWriter::tArchiveWriter(const std::string& path, const tArchiveHeader& he
   const std::string header_bytes = EncodeArchiveHeader(header);
   file_ = std::make_unique<dataset::AtomicFileWriter>(path);
   counter_ = std::make_unique<CountingWriter>(*file_);
-  deflate_ = std::make_unique<DeflateWriter>(*counter_);
-  deflate_->WriteBytes(header_bytes);
+  if (std::thread::hardware_concurrency() > 1) {
+    try {
+      parallel_ = std::make_unique<ParallelDeflateWriter>(*counter_);
+      stream_ = parallel_.get();
+    } catch (const std::system_error&) {
+      // No threads to be had: the archive is written on this one alone.
+    }
+  }
+  if (stream_ == nullptr) {
+    deflate_ = std::make_unique<DeflateWriter>(*counter_);
+    stream_ = deflate_.get();
+  }
+  stream_->WriteBytes(header_bytes);
 }
 
 tArchiveWriter::~tArchiveWriter() = default;
 
-void tArchiveWriter::Finish() { deflate_->Finish(); }
+void tArchiveWriter::Finish() {
+  if (parallel_) {
+    parallel_->Finish();
+  } else {
+    deflate_->Finish();
+  }
+}
 
 void tArchiveWriter::Commit() {
-  deflate_->Finish();
+  Finish();
   file_->Commit();
 }
 

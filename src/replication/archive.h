@@ -13,6 +13,8 @@
 
 namespace tamaril::replication {
 
+class ParallelDeflateWriter;
+
 // A transfer archive is one zlib stream. Its content: the 34-byte header, the byte 1 and the
 // table list, then per table the byte 2, a 16-bit flag (−1 for the deleted-rows table), the
 // name, the layout and rows (3, record, 243) ended by 242; the byte 241 ends the content.
@@ -165,7 +167,8 @@ class InflateReader : public ContentReader {
 };
 
 /// Writes an archive file so that it is complete or absent: the file is a temporary one until
-/// `Commit`, which ends the zlib stream and renames it over `path`.
+/// `Commit`, which ends the zlib stream and renames it over `path`. With more than one core the
+/// stream is compressed on worker threads.
 class tArchiveWriter {
  public:
   /// Creates the file and writes the header; throws ReplicationError (a long Signature) and
@@ -176,7 +179,7 @@ class tArchiveWriter {
   tArchiveWriter& operator=(const tArchiveWriter&) = delete;
 
   /// The compressing stream the publisher writes into.
-  dataset::ByteWriter& Stream() noexcept { return *deflate_; }
+  dataset::ByteWriter& Stream() noexcept { return *stream_; }
   /// Ends the zlib stream, so that only putting the file in place is left; throws what
   /// writing throws.
   void Finish();
@@ -190,7 +193,9 @@ class tArchiveWriter {
   class CountingWriter;
   std::unique_ptr<dataset::AtomicFileWriter> file_;
   std::unique_ptr<CountingWriter> counter_;
-  std::unique_ptr<DeflateWriter> deflate_;
+  std::unique_ptr<DeflateWriter> deflate_;           ///< the stream with a single core
+  std::unique_ptr<ParallelDeflateWriter> parallel_;  ///< the stream with more cores
+  dataset::ByteWriter* stream_ = nullptr;            ///< whichever of the two is in use
 };
 
 /// Opens an archive file and reads its header; the merger reads the rest from Stream and

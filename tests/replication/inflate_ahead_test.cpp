@@ -175,7 +175,8 @@ TEST(InflateAhead, GivesThePlainReadersContent) {
 
 TEST(InflateAhead, FinishedOnceTheLastByteIsReadWithoutReadingPast) {
   const std::string data = NoisyBytes(700000);
-  dataset::MemoryReader source(Deflated(data));
+  const std::string compressed = Deflated(data);
+  dataset::MemoryReader source(compressed);
   InflateAheadReader ahead(std::make_unique<InflateReader>(source));
   EXPECT_EQ(Mismatch(ahead.ReadBytes(data.size()), data), std::string_view::npos);
   EXPECT_TRUE(ahead.Finished());
@@ -235,7 +236,8 @@ TEST(InflateAhead, FailuresComeAfterTheBytesBeforeThemAndStay) {
 
 TEST(InflateAhead, VerifyEndRefusesContentLeftToRead) {
   const std::string data = NoisyBytes(InflateAheadReader::kBlockSize * 2);
-  dataset::MemoryReader source(Deflated(data));
+  const std::string compressed = Deflated(data);
+  dataset::MemoryReader source(compressed);
   InflateAheadReader ahead(std::make_unique<InflateReader>(source, "B.ZR2"));
   EXPECT_EQ(ahead.ReadBytes(10), data.substr(0, 10));
   EXPECT_THROW_MSG(ahead.VerifyEnd(), ReplicationError,

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "replication/errors.h"
+#include "replication/inflate_ahead.h"
 #include "replication/parallel_deflate.h"
 #include "text/ascii.h"
 #include "text/encoding.h"
@@ -269,12 +270,31 @@ std::size_t InflateReader::Read(void* data, std::size_t size) {
       delivered += got;
       continue;
     }
-    output_position_ = 0;
-    output_size_ = Inflate(output_.get(), kBufferSize);
+    RefillOutput();
     if (output_size_ == 0) break;
   }
   total_out_ += delivered;
   return delivered;
+}
+
+void InflateReader::RefillOutput() {
+  // Emptied first: when inflating throws, a later read must not hand out the old bytes again.
+  output_position_ = 0;
+  output_size_ = 0;
+  output_size_ = Inflate(output_.get(), kBufferSize);
+}
+
+std::size_t InflateReader::ReadSome(void* data, std::size_t size) {
+  if (size == 0) return 0;
+  if (output_position_ == output_size_) {
+    RefillOutput();
+    if (output_size_ == 0) return 0;
+  }
+  const std::size_t chunk = std::min(size, output_size_ - output_position_);
+  std::memcpy(data, output_.get() + output_position_, chunk);
+  output_position_ += chunk;
+  total_out_ += chunk;
+  return chunk;
 }
 
 void InflateReader::VerifyEnd() {
@@ -353,16 +373,22 @@ tArchiveReader::tArchiveReader(std::unique_ptr<dataset::ByteReader> source, cons
 tArchiveReader::~tArchiveReader() = default;
 
 void tArchiveReader::ReadHeader(const std::string& name) {
-  inflate_ = std::make_unique<InflateReader>(*file_, name);
+  auto inflate = std::make_unique<InflateReader>(*file_, name);
   std::string bytes(kArchiveHeaderSize, '\0');
   std::size_t got = 0;
   while (got < bytes.size()) {
-    const std::size_t part = inflate_->Read(bytes.data() + got, bytes.size() - got);
+    const std::size_t part = inflate->Read(bytes.data() + got, bytes.size() - got);
     if (part == 0) break;
     got += part;
   }
   if (got < bytes.size()) throw ReplicationError(text::Utf8ToAnsi("Soubor " + name + " není úplný archiv"));
   header_ = DecodeArchiveHeader(bytes);
+  // A single core gains nothing from a second thread; the merger then inflates as it reads.
+  if (std::thread::hardware_concurrency() > 1) {
+    content_ = std::make_unique<InflateAheadReader>(std::move(inflate));
+  } else {
+    content_ = std::move(inflate);
+  }
 }
 
 }  // namespace tamaril::replication

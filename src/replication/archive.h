@@ -88,6 +88,17 @@ class ContentReader : public dataset::ByteReader {
   virtual void VerifyEnd() = 0;
 };
 
+/// Content inflated from a compressed stream, with what reading it found.
+class InflatedContent : public ContentReader {
+ public:
+  /// True once the zlib stream ended with a valid check value.
+  virtual bool Finished() const = 0;
+  /// True when the source ended before the zlib stream did and every byte before was read.
+  virtual bool Truncated() const = 0;
+  /// Uncompressed bytes read so far.
+  virtual std::uint64_t TotalOut() const = 0;
+};
+
 /// Called after the end byte: VerifyEnd of a ContentReader; any other reader must hold no
 /// more bytes. Throws ReplicationError.
 void VerifyContentEnd(dataset::ByteReader& content);
@@ -127,7 +138,7 @@ class DeflateWriter : public dataset::ByteWriter {
 /// the stream yields no bytes. A source that ends before the stream does also yields no more
 /// bytes and sets Truncated. Damaged data throws ReplicationError with zlib's message and the
 /// archive's name.
-class InflateReader : public ContentReader {
+class InflateReader : public InflatedContent {
  public:
   /// `name` stands for the source in messages (empty: none). Throws ReplicationError when zlib
   /// cannot start.
@@ -137,21 +148,23 @@ class InflateReader : public ContentReader {
   InflateReader& operator=(const InflateReader&) = delete;
 
   std::size_t Read(void* data, std::size_t size) override;
+  /// Reads up to `size` bytes from at most one inflated buffer, so that the bytes before damage
+  /// or a failing source are handed out before the failure; 0 at the end. Throws as Read.
+  std::size_t ReadSome(void* data, std::size_t size);
   /// Throws ReplicationError when content follows, when the stream does not end here with a
   /// right check value (zlib's message) or is cut off, and when bytes follow it in the source.
   void VerifyEnd() override;
-  /// True once the zlib stream ended with a valid check value.
-  bool Finished() const noexcept { return finished_; }
-  /// True when the source ended before the zlib stream did.
-  bool Truncated() const noexcept { return truncated_ && output_position_ == output_size_; }
-  /// Uncompressed bytes read so far.
-  std::uint64_t TotalOut() const noexcept { return total_out_; }
+  bool Finished() const noexcept override { return finished_; }
+  bool Truncated() const noexcept override { return truncated_ && output_position_ == output_size_; }
+  std::uint64_t TotalOut() const noexcept override { return total_out_; }
+  /// "Archiv NAME" (or "Archiv" without a name), Windows-1250.
+  std::string Subject() const;
 
  private:
   /// Inflates up to `size` bytes into `data`; 0 at the end of the stream or of the source.
   std::size_t Inflate(unsigned char* data, std::size_t size);
-  /// "Archiv NAME" (or "Archiv" without a name), Windows-1250.
-  std::string Subject() const;
+  /// Inflates the next buffer of output_; throws as Inflate, leaving it empty.
+  void RefillOutput();
 
   dataset::ByteReader& source_;
   std::string name_;
@@ -199,7 +212,8 @@ class tArchiveWriter {
 };
 
 /// Opens an archive file and reads its header; the merger reads the rest from Stream and
-/// verifies its end there.
+/// verifies its end there. With more than one core the rest is inflated ahead on a worker
+/// thread while the merger works.
 class tArchiveReader {
  public:
   /// Throws DatasetError when the file cannot be opened, ReplicationError (naming the file)
@@ -214,13 +228,13 @@ class tArchiveReader {
 
   const tArchiveHeader& Header() const noexcept { return header_; }
   /// The decompressed content after the header.
-  InflateReader& Stream() noexcept { return *inflate_; }
+  InflatedContent& Stream() noexcept { return *content_; }
 
  private:
   void ReadHeader(const std::string& name);
 
   std::unique_ptr<dataset::ByteReader> file_;
-  std::unique_ptr<InflateReader> inflate_;
+  std::unique_ptr<InflatedContent> content_;  ///< reads file_, so it goes first
   tArchiveHeader header_;
 };
 

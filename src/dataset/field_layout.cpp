@@ -4,9 +4,12 @@
 #include <charconv>
 #include <limits>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "dataset/errors.h"
+#include "dataset/parsed_layout.h"
 #include "text/ascii.h"
 #include "text/encoding.h"
 
@@ -15,6 +18,9 @@ namespace {
 
 /// Largest record buffer: offsets and sizes are 16-bit.
 constexpr std::size_t kMaxRecordBytes = 65535;
+
+/// How many parsed layouts a thread keeps before it forgets them all.
+constexpr std::size_t kMaxKeptLayouts = 64;
 
 /// Size of the null bitmap for `field_count` fields (one byte even for none).
 std::size_t BitmapBytes(std::size_t field_count) { return field_count == 0 ? 1 : (field_count - 1) / 8 + 1; }
@@ -158,12 +164,10 @@ int ParseFieldLayout(std::string_view layout, TFieldDefs* defs, bool wide_as_str
   std::size_t field_count = 0;
   std::size_t total = 0;
   // Fields are found by name, so a second field of the same name would read the first one's data.
-  std::vector<std::string> upper_names;
+  std::unordered_set<std::string> upper_names;
   auto finish_field = [&] {
-    std::string upper = text::UpperCaseAscii(field.Name);
-    if (std::find(upper_names.begin(), upper_names.end(), upper) != upper_names.end())
+    if (!upper_names.insert(text::UpperCaseAscii(field.Name)).second)
       throw DatasetError("Duplicate field name " + field.Name + " in a field layout");
-    upper_names.push_back(std::move(upper));
     ++field_count;
     total += FieldStorageSize(field.DataType, field.Size);
     if (field_count > kMaxRecordBytes || total + BitmapBytes(field_count) > kMaxRecordBytes) {
@@ -240,6 +244,17 @@ int BuildFieldDescs(const TFieldDefs& defs, TFieldDescs& descs) {
   }
   descs = std::move(built);
   return static_cast<int>(offset);
+}
+
+const TParsedFieldLayout& ParseFieldLayoutOnce(const std::string& layout, bool wide_as_string) {
+  thread_local std::unordered_map<std::string, TParsedFieldLayout> kept[2];
+  auto& layouts = kept[wide_as_string ? 1 : 0];
+  if (const auto found = layouts.find(layout); found != layouts.end()) return found->second;
+  TParsedFieldLayout parsed;
+  ParseFieldLayout(layout, &parsed.Defs, wide_as_string);
+  BuildFieldDescs(parsed.Defs, parsed.Descs);
+  if (layouts.size() >= kMaxKeptLayouts) layouts.clear();
+  return layouts.emplace(layout, std::move(parsed)).first->second;
 }
 
 std::vector<std::string> SplitToList(std::string_view text, std::string_view separators) {

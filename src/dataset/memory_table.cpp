@@ -296,7 +296,7 @@ void TQVMmemDataSet::DoBeforePost() {
 
 void TQVMmemDataSet::DoSetFieldLayout(const std::string& layout) {
   const std::string trimmed(text::TrimBlanks(layout));
-  if (text::UpperCase(trimmed) != text::UpperCase(FieldLayout()) && records_.Count() > 0) {
+  if (records_.Count() > 0 && text::UpperCase(trimmed) != text::UpperCase(FieldLayout())) {
     CheckInactive();
     DiscardRecords();
   }

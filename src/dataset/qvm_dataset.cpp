@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "dataset/errors.h"
+#include "dataset/parsed_layout.h"
 #include "text/ascii.h"
 #include "text/encoding.h"
 
@@ -627,14 +628,23 @@ void TFldlayoutDataSet::DoSetFieldLayout(const std::string& layout) {
   const std::string trimmed(text::TrimBlanks(layout));
   if (trimmed == field_layout_) return;
   CheckInactive();
-  TFieldDefs defs;
-  ParseFieldLayout(trimmed, &defs, true);
+  const TParsedFieldLayout& parsed = ParseFieldLayoutOnce(trimmed, true);
+  TFieldDefs defs = parsed.Defs;
+  bool flagged = false;
   for (TFieldDef& def : defs) {
-    if (const TField* field = FindField(def.Name)) def.Attributes |= FieldFlags(*field);
+    if (const TField* field = FindField(def.Name)) {
+      const std::uint8_t attributes = def.Attributes | FieldFlags(*field);
+      flagged = flagged || attributes != def.Attributes;
+      def.Attributes = attributes;
+    }
   }
   field_layout_ = trimmed;
   FieldDefs() = std::move(defs);
-  BuildFieldDescs(FieldDefs(), MutableFieldDescs());
+  if (flagged) {
+    BuildFieldDescs(FieldDefs(), MutableFieldDescs());
+  } else {
+    MutableFieldDescs() = parsed.Descs;
+  }
 }
 
 // ---- blob stream ----

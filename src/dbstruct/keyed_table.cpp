@@ -46,6 +46,23 @@ std::size_t ColumnParameterNumber(std::string_view name) {
   return number;
 }
 
+/// How many found masters one check keeps before it forgets them all.
+constexpr std::size_t kMaxFoundMasters = 100000;
+
+/// The parameter values of a master check as one text: every value's kind, length and text.
+std::string FoundMasterKey(const std::vector<Value>& values) {
+  std::string key;
+  for (const Value& value : values) {
+    const std::string text = value.AsString();
+    key += std::to_string(static_cast<int>(value.kind()));
+    key += ':';
+    key += std::to_string(text.size());
+    key += ':';
+    key += text;
+  }
+  return key;
+}
+
 std::string Join(const std::vector<std::string>& items, std::string_view separator) {
   std::string joined;
   for (std::size_t i = 0; i < items.size(); ++i) {
@@ -418,6 +435,7 @@ void tKeyedTbl_Structure::UpdateRecord(dataset::TDataSet& source) {
   const std::string text = "UPDATE " + QuoteIdentifier(TableName) + " SET " + Join(assignments, ",") +
                            " WHERE " + RecordKeyCondition();
   if (!update_ || update_->Text() != text) update_ = Conn().Prepare(text);
+  ForgetFoundMasters();
   FillParameters(&source, *update_);
   update_->Execute();
 }
@@ -438,6 +456,7 @@ std::int64_t tKeyedTbl_Structure::DeleteRecord(const std::string& row_guid, std:
   }
   const std::string where =
       " WHERE " + alias + "." + QuoteIdentifier(column) + "=" + DeleteKeyText(key) + " ";
+  ForgetFoundMasters();
   std::vector<const tTbl_Structure*> path{this};
   std::int64_t deleted = CascadeDeleteDetails(*this, where, 0, key, path);
   const std::int64_t own = DeleteSelectedRows(*this, alias, where, key);
@@ -504,19 +523,39 @@ bool tKeyedTbl_Structure::MastersExist(dataset::TDataSet& source, bool only_chan
       const std::string text = "select case when exists(select * from " +
                                QuoteIdentifier(keys.MasterTable->GetTableName()) + " where " +
                                Join(pairs, " and ") + ") then 1 else 0 end";
-      std::unique_ptr<dbaccess::Statement>& query = master_checks_[text];
-      if (!query) query = Conn().Prepare(text);
-      FillParameters(&source, *query);
-      auto rows = query->Open();
+      tMasterCheck& check = master_checks_[text];
+      if (!check.Statement) check.Statement = Conn().Prepare(text);
+      dbaccess::Statement& query = *check.Statement;
+      std::vector<Value> values = ParameterValues(&source, query.Parameters());
+      // A master found once stays while only this table is written (its rows are inserted and
+      // updated, and its triggers that could remove a master row are off). A missing one is
+      // asked again: a row appended since may be the master.
+      const bool remember = !HasInsertTrigger && !HasUpdateTrigger;
+      std::string key;
+      if (remember) {
+        key = FoundMasterKey(values);
+        if (check.Found.contains(key)) continue;
+      }
+      query.ClearParameters();
+      for (std::size_t i = 0; i < values.size(); ++i) query.SetParameter(i, std::move(values[i]));
+      auto rows = query.Open();
       const bool exists = rows->Next() && !rows->Get(0).IsNull() && rows->Get(0).AsInteger() == 1;
       rows.reset();
       if (!exists) {
         constraint_name = foreign_key.Name;
         return false;
       }
+      if (remember) {
+        if (check.Found.size() >= kMaxFoundMasters) check.Found.clear();
+        check.Found.insert(std::move(key));
+      }
     }
   }
   return true;
+}
+
+void tKeyedTbl_Structure::ForgetFoundMasters() {
+  for (auto& [text, check] : master_checks_) check.Found.clear();
 }
 
 void tKeyedTbl_Structure::CloseData() {

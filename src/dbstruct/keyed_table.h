@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "dataset/field_type.h"
@@ -184,7 +185,15 @@ class tKeyedTbl_Structure : public tTbl_Structure {
   std::unique_ptr<tRowLookup> int_key_lookup_;
   std::vector<std::unique_ptr<tRowLookup>> key_lookups_;
   bool lookups_built_ = false;
-  std::unordered_map<std::string, std::unique_ptr<dbaccess::Statement>> master_checks_;  ///< by text
+  /// A master-existence check prepared once, and the parameter values it has found a master for.
+  struct tMasterCheck {
+    std::unique_ptr<dbaccess::Statement> Statement;
+    std::unordered_set<std::string> Found;
+  };
+  std::unordered_map<std::string, tMasterCheck> master_checks_;  ///< by text
+  /// Forgets every master found: a write to this table may move or remove a row it is its own
+  /// master of.
+  void ForgetFoundMasters();
 };
 
 /// Writes one line per table in model order ("NAME identity=COL rowguid=COL intkey=COL

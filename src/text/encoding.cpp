@@ -5,8 +5,11 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
+#include <optional>
 #include <stdexcept>
+#include <unordered_map>
 
 namespace tamaril::text {
 namespace {
@@ -58,10 +61,83 @@ bool IsAscii(std::string_view text) {
   return true;
 }
 
+// The bytes above ASCII that go to one code point and come back from it unchanged, both ways.
+// Texts made only of these (and ASCII) are converted without the converter; any other text
+// takes the converter's way, substitutes and fallbacks included.
+struct ByteTable {
+  std::array<char32_t, 128> code_points{};  ///< of bytes 0x80-0xFF; 0 where there is none
+  std::unordered_map<char32_t, char> bytes;
+};
+
+const ByteTable& Windows1250Bytes() {
+  static const ByteTable table = [] {
+    ByteTable built;
+    for (int byte = 0x80; byte <= 0xFF; ++byte) {
+      const std::string ansi(1, static_cast<char>(byte));
+      const icu::UnicodeString unicode = FromAnsi(ansi);
+      if (unicode.length() != 1 || U16_IS_SURROGATE(unicode.charAt(0)) || unicode.charAt(0) == 0xFFFD)
+        continue;
+      const char32_t code_point = unicode.charAt(0);
+      if (ToAnsi(icu::UnicodeString(static_cast<UChar32>(code_point))) != ansi) continue;
+      built.code_points[static_cast<std::size_t>(byte - 0x80)] = code_point;
+      built.bytes.emplace(code_point, static_cast<char>(byte));
+    }
+    return built;
+  }();
+  return table;
+}
+
+// The UTF-8 form of a Windows-1250 text whose every byte is in the table.
+std::optional<std::string> TableAnsiToUtf8(std::string_view ansi) {
+  const ByteTable& table = Windows1250Bytes();
+  std::string out;
+  out.reserve(ansi.size() * 2);
+  for (const char c : ansi) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      out += c;
+      continue;
+    }
+    const char32_t code_point = table.code_points[byte - 0x80u];
+    if (code_point == 0) return std::nullopt;
+    if (code_point < 0x800) {
+      out += static_cast<char>(0xC0 | (code_point >> 6));
+    } else {
+      out += static_cast<char>(0xE0 | (code_point >> 12));
+      out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    }
+    out += static_cast<char>(0x80 | (code_point & 0x3F));
+  }
+  return out;
+}
+
+// The Windows-1250 form of a valid UTF-8 text whose every character is in the table.
+std::optional<std::string> TableUtf8ToAnsi(std::string_view utf8) {
+  const ByteTable& table = Windows1250Bytes();
+  std::string out;
+  out.reserve(utf8.size());
+  const auto length = static_cast<int32_t>(utf8.size());
+  int32_t at = 0;
+  while (at < length) {
+    UChar32 code_point = 0;
+    U8_NEXT(reinterpret_cast<const uint8_t*>(utf8.data()), at, length, code_point);
+    if (code_point < 0) return std::nullopt;
+    if (code_point < 0x80) {
+      out += static_cast<char>(code_point);
+      continue;
+    }
+    const auto found = table.bytes.find(static_cast<char32_t>(code_point));
+    if (found == table.bytes.end()) return std::nullopt;
+    out += found->second;
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string AnsiToUtf8(std::string_view ansi) {
   if (IsAscii(ansi)) return std::string(ansi);
+  if (std::optional<std::string> converted = TableAnsiToUtf8(ansi)) return std::move(*converted);
   std::string out;
   FromAnsi(ansi).toUTF8String(out);
   return out;
@@ -69,6 +145,7 @@ std::string AnsiToUtf8(std::string_view ansi) {
 
 std::string Utf8ToAnsi(std::string_view utf8) {
   if (IsAscii(utf8)) return std::string(utf8);
+  if (std::optional<std::string> converted = TableUtf8ToAnsi(utf8)) return std::move(*converted);
   return ToAnsi(
       icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size()))));
 }

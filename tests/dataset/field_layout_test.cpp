@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "dataset/errors.h"
+#include "dataset/parsed_layout.h"
 #include "dataset/record.h"
 #include "support/expect_throw_msg.h"
 #include "text/encoding.h"
@@ -70,6 +71,45 @@ TEST(FieldLayout, RejectsUnsupportedTypesJunkNumbersAndOversizedRecords) {
   // A second field of a name (letter case ignored) would be read through the first one's slot.
   EXPECT_THROW_MSG(ParseFieldLayout("ID;Integer;0;0;NOTE;String;10;0;note;Memo;0;0", nullptr, false),
                    DatasetError, "Duplicate field name note in a field layout");
+}
+
+TEST(FieldLayout, DuplicateNamesAmongManyFieldsIgnoreCase) {
+  std::string layout;
+  for (int i = 0; i < 300; ++i) layout += "F" + std::to_string(i) + ";N;0;0;";
+  EXPECT_NO_THROW(ParseFieldLayout(layout, nullptr, false));
+  EXPECT_THROW_MSG(ParseFieldLayout(layout + "f150;C;5;0", nullptr, false), DatasetError,
+                   "Duplicate field name f150 in a field layout");
+  // Unnamed fields are numbered and the numbers may meet a name given.
+  EXPECT_THROW_MSG(ParseFieldLayout("field2;N;0;0;;N;0;0", nullptr, false), DatasetError,
+                   "Duplicate field name FIELD2 in a field layout");
+}
+
+TEST(FieldLayout, ParsedOnceMatchesAParseAndKeepsNoFailure) {
+  const std::string layout = "ID;Integer;0;4;W;WideString;12;0;AMOUNT;BCD;0;0;18";
+  TFieldDefs defs;
+  ParseFieldLayout(layout, &defs, true);
+  TFieldDescs descs;
+  BuildFieldDescs(defs, descs);
+  for (int pass = 0; pass < 2; ++pass) {
+    const TParsedFieldLayout& parsed = ParseFieldLayoutOnce(layout, true);
+    ASSERT_EQ(parsed.Defs.size(), defs.size());
+    ASSERT_EQ(parsed.Descs.size(), descs.size());
+    for (std::size_t i = 0; i < defs.size(); ++i) {
+      EXPECT_EQ(parsed.Defs[i].Name, defs[i].Name);
+      EXPECT_EQ(parsed.Defs[i].DataType, defs[i].DataType);
+      EXPECT_EQ(parsed.Defs[i].Precision, defs[i].Precision);
+      EXPECT_EQ(parsed.Defs[i].Attributes, defs[i].Attributes);
+      EXPECT_EQ(parsed.Descs[i].Offset, descs[i].Offset);
+      EXPECT_EQ(parsed.Descs[i].DataSize, descs[i].DataSize);
+    }
+  }
+  // Wide strings stay wide when the caller asks so, whatever was parsed before.
+  EXPECT_EQ(ParseFieldLayoutOnce(layout, false).Defs[1].DataType, FieldType::WideString);
+  EXPECT_EQ(ParseFieldLayoutOnce(layout, true).Defs[1].DataType, FieldType::String);
+  for (int pass = 0; pass < 2; ++pass) {
+    EXPECT_THROW_MSG(ParseFieldLayoutOnce("A;C;10;0;a;C;5;0", true), DatasetError,
+                     "Duplicate field name a in a field layout");
+  }
 }
 
 TEST(FieldLayout, NineFieldsUseTwoBitmapBytes) {

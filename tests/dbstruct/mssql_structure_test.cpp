@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -332,6 +333,60 @@ TEST(MssqlTable, MastersExistQueriesOnlyKeysWithValues) {
   shop.backend->sent.clear();
   EXPECT_TRUE(lines.MastersExist(*row, true, constraint));  // OrderId not flagged as changed
   EXPECT_TRUE(shop.backend->sent.empty());
+}
+
+TEST(MssqlTable, MastersExistAsksOnlyForMastersNotFoundBefore) {
+  Shop shop;
+  shop.Scanned();
+  auto& lines = shop.Table("Lines");
+  auto row = std::make_unique<dataset::TQVMMemoryTable>();
+  row->SetFieldLayout("Id;Integer;0;0;OrderId;Integer;0;0;Qty;Integer;0;0");
+  row->Open();
+  auto check = [&](std::int64_t order_id, std::int64_t answer) {
+    row->Edit();
+    row->FieldByName("OrderId").SetAsInteger(order_id);
+    row->Post();
+    shop.backend->answers = {{"select case", testing::Scalar(answer)}};
+    std::string constraint;
+    const bool exists = lines.MastersExist(*row, false, constraint);
+    EXPECT_EQ(constraint, exists ? "" : "FK_Lines_Orders");
+    return exists;
+  };
+  auto checks_sent = [&] {
+    return std::count_if(shop.backend->sent.begin(), shop.backend->sent.end(),
+                         [](const testing::Sent& sent) { return sent.text.starts_with("select case"); });
+  };
+  row->Append();
+  row->FieldByName("Id").SetAsInteger(1);
+  row->Post();
+
+  EXPECT_TRUE(check(5, 1));
+  EXPECT_TRUE(check(5, 0));  // found before: not asked again
+  EXPECT_EQ(checks_sent(), 1);
+  EXPECT_TRUE(check(7, 1));  // another master is asked for
+  EXPECT_EQ(checks_sent(), 2);
+
+  // A missing master may be appended later in the run, so it is asked for every time.
+  EXPECT_FALSE(check(6, 0));
+  EXPECT_TRUE(check(6, 1));
+  EXPECT_EQ(checks_sent(), 4);
+  EXPECT_EQ(shop.backend->sent.back().params[0].value, Value::Integer(6));
+
+  // A write to the table may change a row that is a master, so everything found is asked again.
+  row->FieldByName("Qty").Tag = 1;
+  lines.UpdateRecord(*row);
+  EXPECT_FALSE(check(5, 0));
+  EXPECT_EQ(checks_sent(), 5);
+  EXPECT_TRUE(check(5, 1));
+  lines.CloseData();
+  EXPECT_FALSE(check(5, 0));
+  EXPECT_EQ(checks_sent(), 7);
+
+  // A trigger left on could remove a master row while the table is written.
+  lines.HasInsertTrigger = true;
+  EXPECT_TRUE(check(8, 1));
+  EXPECT_FALSE(check(8, 0));
+  EXPECT_EQ(checks_sent(), 9);
 }
 
 TEST(MssqlTable, LookupsAndTableData) {

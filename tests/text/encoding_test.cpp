@@ -65,6 +65,23 @@ TEST(Encoding, LossyConversionIsToldApartFromAQuestionMarkOfTheText) {
   EXPECT_FALSE(lossy);
 }
 
+TEST(Encoding, EveryByteConvertsAsThroughUtf16) {
+  std::string all_bytes;
+  for (int byte = 1; byte <= 0xFF; ++byte) {
+    const std::string ansi(1, static_cast<char>(byte));
+    SCOPED_TRACE(byte);
+    const std::string utf8 = AnsiToUtf8(ansi);
+    EXPECT_EQ(utf8, Utf16ToUtf8(AnsiToUtf16(ansi)));
+    EXPECT_EQ(Utf8ToAnsi(utf8), Utf16ToAnsi(Utf8ToUtf16(utf8)));
+    all_bytes += ansi;
+  }
+  const std::string utf8 = AnsiToUtf8(all_bytes);
+  EXPECT_EQ(utf8, Utf16ToUtf8(AnsiToUtf16(all_bytes)));
+  EXPECT_EQ(Utf8ToAnsi(utf8), Utf16ToAnsi(Utf8ToUtf16(utf8)));
+  // Mapped letters beside one the code page lacks: the whole text still gets its '?'.
+  EXPECT_EQ(Utf8ToAnsi("č→ž"), "\xE8?\x9E");
+}
+
 TEST(Encoding, EmptyAndEmbeddedZeroBytesAreKept) {
   EXPECT_EQ(AnsiToUtf8(""), "");
   EXPECT_EQ(Utf8ToAnsi(""), "");

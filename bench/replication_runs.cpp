@@ -511,9 +511,9 @@ int Run(long rows, const std::string& folder) {
               error ? -1LL : static_cast<long long>(dump_bytes));
   const double load_s = load.report.seconds;
   PrintRatio("export / (dump+gzip)", Ratio(exported.report.seconds, dump.report.seconds), 1.0);
-  PrintRatio("import / load", Ratio(first.report.seconds, load_s), 3.0);
+  PrintRatio("import / load", Ratio(first.report.seconds, load_s), 2.5);
   PrintRatio("duplicates / load", Ratio(again.report.seconds, load_s), 2.0);
-  PrintRatio("10 % / load", Ratio(changes.report.seconds, load_s), 3.0);
+  PrintRatio("10 % / load", Ratio(changes.report.seconds, load_s), 2.5);
   PrintRatio("archive bytes / dump.gz bytes",
              Ratio(static_cast<double>(exported.report.archive_bytes),
                    error ? 0.0 : static_cast<double>(dump_bytes)),

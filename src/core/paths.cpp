@@ -18,13 +18,19 @@ FolderSetting& Setting() {
 }
 
 std::string ExecutableFolder() {
+  const std::string executable = ExecutablePath();
   std::error_code error;
-  const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return std::filesystem::current_path(error).string();
-  return executable.parent_path().string();
+  if (executable.empty()) return std::filesystem::current_path(error).string();
+  return std::filesystem::path(executable).parent_path().string();
 }
 
 }  // namespace
+
+std::string ExecutablePath() {
+  std::error_code error;
+  const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::string() : executable.string();
+}
 
 std::string ProgramFolder() {
   auto& setting = Setting();

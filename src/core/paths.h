@@ -10,6 +10,9 @@ namespace tamaril::core {
 /// The program's folder: the one set by SetProgramFolder, else the executable's folder.
 std::string ProgramFolder();
 
+/// The path of the running executable; empty when the system does not tell it.
+std::string ExecutablePath();
+
 /// Sets the program's folder (made absolute), as "--home" does; an empty one means the executable's again.
 void SetProgramFolder(const std::string& folder);
 

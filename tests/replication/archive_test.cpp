@@ -8,22 +8,14 @@
 
 #include "replication/errors.h"
 #include "support/expect_throw_msg.h"
+#include "support/noisy_bytes.h"
 #include "support/temp_dir.h"
 #include "text/encoding.h"
 
 namespace tamaril::replication {
 namespace {
 
-// Bytes that deflate cannot shrink much, so that the compressed form spans many buffers.
-std::string NoisyBytes(std::size_t size) {
-  std::string bytes(size, '\0');
-  std::uint32_t state = 12345;
-  for (char& c : bytes) {
-    state = state * 1103515245U + 12345U;
-    c = static_cast<char>(state >> 24);
-  }
-  return bytes;
-}
+using testing::NoisyBytes;
 
 std::string Deflated(std::string_view data) {
   dataset::MemoryWriter target;

@@ -15,6 +15,7 @@
 #include "dataset/errors.h"
 #include "replication/errors.h"
 #include "support/expect_throw_msg.h"
+#include "support/noisy_bytes.h"
 #include "text/encoding.h"
 
 namespace tamaril::replication {
@@ -22,16 +23,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Bytes that deflate cannot shrink much, so that the compressed form spans many buffers.
-std::string NoisyBytes(std::size_t size) {
-  std::string bytes(size, '\0');
-  std::uint32_t state = 777;
-  for (char& c : bytes) {
-    state = state * 1103515245U + 12345U;
-    c = static_cast<char>(state >> 24);
-  }
-  return bytes;
-}
+// The bytes of these tests: noisy, from their own seed.
+std::string NoisyBytes(std::size_t size) { return testing::NoisyBytes(size, 777); }
 
 std::string Deflated(std::string_view data) {
   dataset::MemoryWriter target;

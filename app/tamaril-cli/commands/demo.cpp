@@ -53,13 +53,6 @@ std::string ShellWord(const std::string& word) {
   return quoted + "'";
 }
 
-// This program's own path, so that the commands the demo suggests run without a PATH entry.
-std::string ProgramPath() {
-  std::error_code error;
-  const fs::path self = fs::read_symlink("/proc/self/exe", error);
-  return error ? std::string("tamaril-cli") : self.string();
-}
-
 // The demo folder: the one given, created when missing and refused when it holds anything, or a
 // new temporary folder. Returns its absolute path.
 std::string PrepareFolder(const std::string& given, std::ostream& out) {
@@ -318,7 +311,10 @@ class Demo {
   }
 
   void ShowNextCommands() const {
-    const std::string home = ShellWord(ProgramPath()) + " --home " + ShellWord(dir_);
+    // This program's own path, so that the commands run without a PATH entry.
+    const std::string program = core::ExecutablePath();
+    const std::string home =
+        ShellWord(program.empty() ? "tamaril-cli" : program) + " --home " + ShellWord(dir_);
     out_ << '\n'
          << Text("Ukázka skončila. Můžete pokračovat:") << '\n'
          << "  " << home << " settings\n"

@@ -16,6 +16,8 @@ packages=(
   clang-format-14 clang-tidy-14
   # the baselines of the replication runs benchmark
   sqlite3
+  # the desktop program: Qt 6 Widgets, a font with Czech letters; its screenshots run under Xvfb
+  qt6-base-dev qt6-qpa-plugins fonts-dejavu-core xvfb xauth
 )
 
 missing=()

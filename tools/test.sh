@@ -34,7 +34,7 @@ if [[ $full -eq 1 ]]; then
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAMARIL_SANITIZE=ON "$werror" \
-    -DTAMARIL_BUILD_BENCH=OFF -Wno-dev >/dev/null
+    -DTAMARIL_BUILD_BENCH=OFF -DTAMARIL_BUILD_UI=OFF -Wno-dev >/dev/null
   cmake --build build-sanitize -j2
   ctest --test-dir build-sanitize -j2 --output-on-failure --timeout 1800
 fi
@@ -42,7 +42,7 @@ fi
 if [[ $full -eq 1 ]]; then
   # Each target starts from a copy of its seeds (the fuzzer adds what it finds to the folder).
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAMARIL_BUILD_FUZZ=ON "$werror" \
-    -DTAMARIL_BUILD_TESTS=OFF -DTAMARIL_BUILD_BENCH=OFF -Wno-dev >/dev/null
+    -DTAMARIL_BUILD_TESTS=OFF -DTAMARIL_BUILD_BENCH=OFF -DTAMARIL_BUILD_UI=OFF -Wno-dev >/dev/null
   cmake --build build-fuzz -j2 --target archive_reader_fuzz memtable_reader_fuzz
   fuzz_work=$(mktemp -d)
   trap 'rm -rf "$fuzz_work"' EXIT

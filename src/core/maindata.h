@@ -63,6 +63,8 @@ class TMaindata {
   const tLoginInfo* FindLoginInfo(std::string_view connection_string) const {
     return logins_.FindLoginInfo(connection_string);
   }
+  /// The logins remembered since start-up, for the runs that connect by themselves.
+  LoginCache& Logins() noexcept { return logins_; }
 
  private:
   void OpenList(bool import);

@@ -1,0 +1,7 @@
+#include "ui/about_box.h"
+
+namespace tamaril::ui {
+
+void ShowAboutBox(QWidget* parent) { (void)parent; }
+
+}  // namespace tamaril::ui

@@ -5,7 +5,6 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <climits>
 #include <cstdint>
@@ -123,15 +122,21 @@ std::int64_t RunToEnd(sqlite3_stmt* statement, Watchdog& watchdog, int timeout_s
 std::optional<std::string> NormalizeGuid(std::string_view text) {
   if (text.size() == 38 && text.front() == '{' && text.back() == '}') text = text.substr(1, 36);
   if (text.size() != 36) return std::nullopt;
-  std::string result = "{";
+  std::string result(38, '-');
+  result[0] = '{';
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
     const bool dash_place = i == 8 || i == 13 || i == 18 || i == 23;
-    if (dash_place != (c == '-')) return std::nullopt;
-    if (!dash_place && !std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
-    result += text::UpperAscii(c);
+    if (dash_place) {
+      if (c != '-') return std::nullopt;
+      continue;
+    }
+    const char upper = c >= 'a' && c <= 'f' ? static_cast<char>(c - 'a' + 'A') : c;
+    if ((upper < '0' || upper > '9') && (upper < 'A' || upper > 'F')) return std::nullopt;
+    result[i + 1] = upper;
   }
-  return result + "}";
+  result[37] = '}';
+  return result;
 }
 
 void Bind(sqlite3_stmt* statement, int index, const Value& value) {
@@ -317,10 +322,11 @@ class SqliteStatement;
 
 class SqliteCursor final : public Cursor {
  public:
-  SqliteCursor(SqliteStatement& owner, std::uint64_t run, std::vector<ColumnInfo> columns, bool has_row);
+  SqliteCursor(SqliteStatement& owner, std::uint64_t run,
+               std::shared_ptr<const std::vector<ColumnInfo>> columns, bool has_row);
   ~SqliteCursor() override;
 
-  const std::vector<ColumnInfo>& Columns() const override { return columns_; }
+  const std::vector<ColumnInfo>& Columns() const override { return *columns_; }
   bool Next() override;
   const Value& Get(std::size_t column) const override;
   using Cursor::Get;
@@ -331,7 +337,8 @@ class SqliteCursor final : public Cursor {
 
   SqliteStatement& owner_;
   std::uint64_t run_;
-  std::vector<ColumnInfo> columns_;
+  std::shared_ptr<const std::vector<ColumnInfo>>
+      columns_;  ///< the statement's, unless a column took its type from this run
   std::vector<Value> row_;
   bool waiting_row_;  ///< the first row, read when the cursor opened, not yet handed out
   bool on_row_ = false;
@@ -352,17 +359,21 @@ class SqliteStatement final : public BackendStatement {
 
   std::unique_ptr<Cursor> Open(const std::vector<Parameter>& params) override {
     Start(params);
-    if (!described_) {
-      columns_ = DescribeColumns(statement_.get());
-      described_ = true;
+    if (!columns_) {
+      columns_ = std::make_shared<const std::vector<ColumnInfo>>(DescribeColumns(statement_.get()));
+      untyped_ = std::any_of(columns_->begin(), columns_->end(), [](const ColumnInfo& column) {
+        return column.field_type == FieldType::Unknown && column.type_name.empty();
+      });
     }
     // The first row is read at once: errors show at open, and columns without a declared type
     // take the type of their first value.
     const bool has_row = Step() == SQLITE_ROW;
-    std::vector<ColumnInfo> columns = columns_;
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-      if (columns[i].field_type == FieldType::Unknown && columns[i].type_name.empty())
-        columns[i].field_type =
+    if (!untyped_) return std::make_unique<SqliteCursor>(*this, run_, columns_, has_row);
+    auto columns = std::make_shared<std::vector<ColumnInfo>>(*columns_);
+    for (std::size_t i = 0; i < columns->size(); ++i) {
+      ColumnInfo& column = (*columns)[i];
+      if (column.field_type == FieldType::Unknown && column.type_name.empty())
+        column.field_type =
             TypeOfStorage(has_row ? sqlite3_column_type(statement_.get(), static_cast<int>(i)) : SQLITE_NULL);
     }
     return std::make_unique<SqliteCursor>(*this, run_, std::move(columns), has_row);
@@ -390,12 +401,12 @@ class SqliteStatement final : public BackendStatement {
   Watchdog& watchdog_;
   int timeout_seconds_;
   std::uint64_t run_ = 0;
-  bool described_ = false;
-  std::vector<ColumnInfo> columns_;
+  std::shared_ptr<const std::vector<ColumnInfo>> columns_;  ///< described at the first open
+  bool untyped_ = false;  ///< some column takes its type from the first value of each run
 };
 
-SqliteCursor::SqliteCursor(SqliteStatement& owner, std::uint64_t run, std::vector<ColumnInfo> columns,
-                           bool has_row)
+SqliteCursor::SqliteCursor(SqliteStatement& owner, std::uint64_t run,
+                           std::shared_ptr<const std::vector<ColumnInfo>> columns, bool has_row)
     : owner_(owner), run_(run), columns_(std::move(columns)), waiting_row_(has_row), done_(!has_row) {
   if (has_row) LoadRow();
 }
@@ -406,9 +417,10 @@ SqliteCursor::~SqliteCursor() {
 }
 
 void SqliteCursor::LoadRow() {
-  row_.clear();
-  for (std::size_t i = 0; i < columns_.size(); ++i)
-    row_.push_back(ReadValue(owner_.handle(), static_cast<int>(i), columns_[i].field_type));
+  const std::vector<ColumnInfo>& columns = *columns_;
+  row_.resize(columns.size());
+  for (std::size_t i = 0; i < columns.size(); ++i)
+    row_[i] = ReadValue(owner_.handle(), static_cast<int>(i), columns[i].field_type);
 }
 
 bool SqliteCursor::Next() {

@@ -11,7 +11,7 @@ namespace tamaril::dbstruct {
 /// Target rows that match a source row on one unique index.
 struct tKeyMatch {
   std::string IndexName;                          ///< the index (constraint) name
-  std::unique_ptr<dataset::TQVMmemDataSet> Rows;  ///< the matching target rows
+  std::shared_ptr<dataset::TQVMmemDataSet> Rows;  ///< the matching target rows (may be RowGuidMatch)
 };
 
 /// The result of looking up the target rows that match one source row.
@@ -19,7 +19,7 @@ class tExistingRecords {
  public:
   std::string IdentityColumn;  ///< the table's identity column, or empty
   std::string RowGuidColumn;   ///< the column rows are identified by RowGuid with, or empty
-  std::unique_ptr<dataset::TQVMmemDataSet> RowGuidMatch;  ///< rows carrying the source's RowGuid, or null
+  std::shared_ptr<dataset::TQVMmemDataSet> RowGuidMatch;  ///< rows carrying the source's RowGuid, or null
   std::vector<tKeyMatch> KeyMatches;  ///< rows matching per unique index; the primary key first
   bool FoundByIdentity = false;       ///< found by the identifying key
 

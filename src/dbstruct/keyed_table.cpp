@@ -316,11 +316,15 @@ void tKeyedTbl_Structure::BuildLookups() {
   if (!IdentifyingGuidColumn().empty()) guid_lookup_ = MakeLookup(RowGuidCondition());
   if (!IntKeyColumn.empty()) int_key_lookup_ = MakeLookup(IntKeyCondition());
   key_lookups_.clear();
+  key_is_guid_lookup_.clear();
   for (int n = 0; n <= UniqueIndexCount; ++n) {
     // A table without a primary key has no condition for lookup 0; an empty WHERE is no SQL,
     // so that lookup stays null and the numbering of the unique indexes stays.
     const std::string condition = IndexCondition(n, false);
-    key_lookups_.push_back(condition.empty() ? nullptr : MakeLookup(condition));
+    // A unique index on the RowGuid column alone asks what the RowGuid lookup has just asked.
+    const bool same_as_guid = guid_lookup_ && condition == RowGuidCondition();
+    key_is_guid_lookup_.push_back(same_as_guid);
+    key_lookups_.push_back(condition.empty() || same_as_guid ? nullptr : MakeLookup(condition));
   }
   lookups_built_ = true;
 }
@@ -362,6 +366,11 @@ std::unique_ptr<tExistingRecords> tKeyedTbl_Structure::FindExisting(dataset::TDa
   }
   if (source != nullptr) {
     for (std::size_t n = 0; n < key_lookups_.size(); ++n) {
+      if (key_is_guid_lookup_[n]) {
+        if (result && result->RowGuidMatch)
+          result->KeyMatches.push_back(tKeyMatch{IndexName(static_cast<int>(n)), result->RowGuidMatch});
+        continue;
+      }
       if (!key_lookups_[n]) continue;
       key_lookups_[n]->Fill(*source);
       if (auto rows = key_lookups_[n]->Run()) {

@@ -130,8 +130,9 @@ class tKeyedTbl_Structure : public tTbl_Structure {
     virtual void Fill(dataset::TDataSet& source) = 0;
     /// Sets the single parameter.
     virtual void SetKey(const dbaccess::Value& value) = 0;
-    /// Runs the query: its rows in memory, or null when nothing matched.
-    virtual std::unique_ptr<dataset::TQVMmemDataSet> Run() = 0;
+    /// Runs the query: its rows in memory, or null when nothing matched. A table no one holds
+    /// any more may be refilled and handed out again by a later run.
+    virtual std::shared_ptr<dataset::TQVMmemDataSet> Run() = 0;
   };
 
  protected:
@@ -184,6 +185,8 @@ class tKeyedTbl_Structure : public tTbl_Structure {
   std::unique_ptr<tRowLookup> guid_lookup_;
   std::unique_ptr<tRowLookup> int_key_lookup_;
   std::vector<std::unique_ptr<tRowLookup>> key_lookups_;
+  /// Per key lookup: its statement is the RowGuid lookup's, so the RowGuid lookup's rows answer it.
+  std::vector<bool> key_is_guid_lookup_;
   bool lookups_built_ = false;
   /// A master-existence check prepared once, and the parameter values it has found a master for.
   struct tMasterCheck {

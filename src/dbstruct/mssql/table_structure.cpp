@@ -242,7 +242,7 @@ class tQueryLookup : public tKeyedTbl_Structure::tRowLookup {
     for (std::size_t i = 0; i < values.size(); ++i) query_.SetParameter(i, values[i]);
   }
   void SetKey(const Value& value) override { query_.SetParameter(std::size_t{0}, value); }
-  std::unique_ptr<dataset::TQVMmemDataSet> Run() override {
+  std::shared_ptr<dataset::TQVMmemDataSet> Run() override {
     query_.Close();
     query_.Open();
     std::unique_ptr<dataset::TQVMmemDataSet> copy;

@@ -56,21 +56,36 @@ class tStatementLookup : public tKeyedTbl_Structure::tRowLookup {
       : statement_(std::move(statement)), fill_(std::move(fill)) {}
   void Fill(dataset::TDataSet& source) override { fill_(source, *statement_); }
   void SetKey(const Value& value) override { statement_->SetParameter(std::size_t{0}, value); }
-  std::unique_ptr<dataset::TQVMmemDataSet> Run() override;
+  std::shared_ptr<dataset::TQVMmemDataSet> Run() override;
 
  private:
+  /// A memory table that can be emptied for the next run as if it were new.
+  class tRowsTable : public dataset::TQVMMemoryTable {
+   public:
+    void Restart() {
+      EmptyTable();
+      DiscardRecords();
+    }
+  };
+
   std::unique_ptr<dbaccess::Statement> statement_;
   std::function<void(dataset::TDataSet&, dbaccess::Statement&)> fill_;
-  std::string layout_;  ///< of the rows, known after the first match
+  std::string layout_;                ///< of the rows, known after the first match
+  std::shared_ptr<tRowsTable> rows_;  ///< the last rows handed out, refilled once no one holds them
 };
 
-std::unique_ptr<dataset::TQVMmemDataSet> tStatementLookup::Run() {
+std::shared_ptr<dataset::TQVMmemDataSet> tStatementLookup::Run() {
   std::unique_ptr<dbaccess::Cursor> cursor = statement_->Open();
   if (!cursor->Next()) return nullptr;
   if (layout_.empty()) layout_ = dataset::BuildFieldLayout(dbaccess::FieldDefsFromColumns(cursor->Columns()));
-  auto rows = std::make_unique<dataset::TQVMMemoryTable>();
-  rows->SetFieldLayout(layout_);
-  rows->Open();
+  if (rows_ && rows_.use_count() == 1) {
+    rows_->Restart();
+  } else {
+    rows_ = std::make_shared<tRowsTable>();
+    rows_->SetFieldLayout(layout_);
+    rows_->Open();
+  }
+  tRowsTable* rows = rows_.get();
   do {
     dataset::TQVMMemRecord* record = rows->NewRecord();
     for (const dataset::TFieldDesc& desc : rows->FieldDescs()) {
@@ -79,7 +94,7 @@ std::unique_ptr<dataset::TQVMmemDataSet> tStatementLookup::Run() {
     }
   } while (cursor->Next());
   rows->First();
-  return rows;
+  return rows_;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "core/common_info.h"
+#include "ui/qt_child.h"
 #include "ui/qt_text.h"
 
 namespace tamaril::ui {
@@ -33,27 +34,27 @@ std::unique_ptr<QDialog> CreateAboutBox(QWidget* parent) {
   auto dialog = std::make_unique<QDialog>(parent);
   dialog->setWindowTitle(QStringLiteral("O aplikaci"));
   dialog->setModal(true);
-  auto* layout = new QVBoxLayout(dialog.get());
-  auto* title = new QLabel(QStringLiteral("<b>Tamaril MS SQL</b>"), dialog.get());
+  auto* layout = MakeChild<QVBoxLayout>(dialog.get());
+  auto* title = MakeChild<QLabel>(QStringLiteral("<b>Tamaril MS SQL</b>"), dialog.get());
   QFont font = title->font();
   font.setPointSizeF(font.pointSizeF() * 1.5);
   title->setFont(font);
   layout->addWidget(title);
-  layout->addWidget(new QLabel(AboutVersionText(), dialog.get()));
-  layout->addWidget(
-      new QLabel(QStringLiteral("Replikace databází Microsoft SQL Server mezi místy bez trvalého spojení."),
-                 dialog.get()));
+  layout->addWidget(MakeChild<QLabel>(AboutVersionText(), dialog.get()));
+  layout->addWidget(MakeChild<QLabel>(
+      QStringLiteral("Replikace databází Microsoft SQL Server mezi místy bez trvalého spojení."),
+      dialog.get()));
   for (const auto& [value, mail] :
        {std::pair{core::CommonWebSite, false}, std::pair{core::CommonMail, true}}) {
     const QString link = AboutLinkText(value, mail);
     if (link.isEmpty()) continue;
-    auto* label = new QLabel(link, dialog.get());
+    auto* label = MakeChild<QLabel>(link, dialog.get());
     label->setTextFormat(Qt::RichText);
     label->setTextInteractionFlags(Qt::TextBrowserInteraction);
     label->setOpenExternalLinks(true);
     layout->addWidget(label);
   }
-  auto* buttons = new QDialogButtonBox(dialog.get());
+  auto* buttons = MakeChild<QDialogButtonBox>(dialog.get());
   QPushButton* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
   ok->setDefault(true);
   QObject::connect(buttons, &QDialogButtonBox::accepted, dialog.get(), &QDialog::accept);

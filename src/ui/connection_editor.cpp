@@ -20,6 +20,7 @@
 #include "text/ascii.h"
 #include "text/encoding.h"
 #include "ui/message_box.h"
+#include "ui/qt_child.h"
 #include "ui/qt_text.h"
 
 namespace tamaril::ui {
@@ -120,19 +121,19 @@ QString TestConnection(const std::string& connection_string, const std::string& 
 
 TfrmConnectionEditor::TfrmConnectionEditor(QWidget* parent)
     : QDialog(parent),
-      rbSqlServer(new QRadioButton(QStringLiteral("Microsoft SQL Server (ODBC, FreeTDS)"), this)),
-      rbSQLite(new QRadioButton(QStringLiteral("SQLite (složka s databázemi)"), this)),
-      edServer(new QLineEdit(this)),
-      sePort(new QSpinBox(this)),
-      chkTrusted(new QCheckBox(QStringLiteral("Přihlásit účtem operačního systému"), this)),
-      edUser(new QLineEdit(this)),
-      edPassword(new QLineEdit(this)),
-      edDatabase(new QLineEdit(this)),
-      edFolder(new QLineEdit(this)),
-      btnFolder(new QPushButton(QStringLiteral("Procházet..."), this)),
-      btnTest(new QPushButton(QStringLiteral("Vyzkoušet připojení"), this)),
-      btnOK(new QPushButton(QStringLiteral("OK"), this)),
-      btnCancel(new QPushButton(QStringLiteral("Storno"), this)) {
+      rbSqlServer(MakeChild<QRadioButton>(QStringLiteral("Microsoft SQL Server (ODBC, FreeTDS)"), this)),
+      rbSQLite(MakeChild<QRadioButton>(QStringLiteral("SQLite (složka s databázemi)"), this)),
+      edServer(MakeChild<QLineEdit>(this)),
+      sePort(MakeChild<QSpinBox>(this)),
+      chkTrusted(MakeChild<QCheckBox>(QStringLiteral("Přihlásit účtem operačního systému"), this)),
+      edUser(MakeChild<QLineEdit>(this)),
+      edPassword(MakeChild<QLineEdit>(this)),
+      edDatabase(MakeChild<QLineEdit>(this)),
+      edFolder(MakeChild<QLineEdit>(this)),
+      btnFolder(MakeChild<QPushButton>(QStringLiteral("Procházet..."), this)),
+      btnTest(MakeChild<QPushButton>(QStringLiteral("Vyzkoušet připojení"), this)),
+      btnOK(MakeChild<QPushButton>(QStringLiteral("OK"), this)),
+      btnCancel(MakeChild<QPushButton>(QStringLiteral("Storno"), this)) {
   setWindowTitle(QStringLiteral("Připojovací řetězec"));
   setModal(true);
   sePort->setRange(0, 65535);
@@ -141,8 +142,8 @@ TfrmConnectionEditor::TfrmConnectionEditor(QWidget* parent)
   edServer->setMinimumWidth(300);
   rbSqlServer->setChecked(true);
 
-  auto* server_box = new QGroupBox(this);
-  auto* server_form = new QFormLayout(server_box);
+  auto* server_box = MakeChild<QGroupBox>(this);
+  auto* server_form = MakeChild<QFormLayout>(server_box);
   server_form->addRow(QStringLiteral("&Server"), edServer);
   server_form->addRow(QStringLiteral("&Port"), sePort);
   server_form->addRow(QString(), chkTrusted);
@@ -150,20 +151,20 @@ TfrmConnectionEditor::TfrmConnectionEditor(QWidget* parent)
   server_form->addRow(QStringLiteral("&Heslo"), edPassword);
   server_form->addRow(QStringLiteral("&Databáze"), edDatabase);
 
-  auto* folder_box = new QGroupBox(this);
-  auto* folder_row = new QHBoxLayout(folder_box);
+  auto* folder_box = MakeChild<QGroupBox>(this);
+  auto* folder_row = MakeChild<QHBoxLayout>(folder_box);
   folder_row->addWidget(edFolder, 1);
   folder_row->addWidget(btnFolder);
 
   btnOK->setDefault(true);
-  auto* buttons = new QDialogButtonBox(this);
+  auto* buttons = MakeChild<QDialogButtonBox>(this);
   buttons->addButton(btnTest, QDialogButtonBox::ActionRole);
   buttons->addButton(btnOK, QDialogButtonBox::AcceptRole);
   buttons->addButton(btnCancel, QDialogButtonBox::RejectRole);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
-  auto* layout = new QVBoxLayout(this);
+  auto* layout = MakeChild<QVBoxLayout>(this);
   layout->addWidget(rbSqlServer);
   layout->addWidget(server_box);
   layout->addWidget(rbSQLite);

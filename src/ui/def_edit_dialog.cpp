@@ -23,6 +23,7 @@
 #include "text/encoding.h"
 #include "ui/connection_editor.h"
 #include "ui/message_box.h"
+#include "ui/qt_child.h"
 #include "ui/qt_text.h"
 
 namespace tamaril::ui {
@@ -47,14 +48,14 @@ std::vector<std::string> DatabaseNames(dbaccess::Connection& connection,
 TfrmDefEdit::TfrmDefEdit(core::TMaindata& maindata, bool import, QWidget* parent)
     : QDialog(parent),
       EditConnectionString(ui::EditConnectionString),
-      edSignature(new QLineEdit(this)),
-      edPartnerName(new QLineEdit(this)),
-      edConnectionString(new QLineEdit(this)),
-      btnAdoConnEdit(new QPushButton(QStringLiteral("Vytvořit..."), this)),
-      cbDatabaseName(new QComboBox(this)),
-      mmPozn(new QPlainTextEdit(this)),
-      btnOK(new QPushButton(QStringLiteral("OK"), this)),
-      btnCancel(new QPushButton(QStringLiteral("Storno"), this)),
+      edSignature(MakeChild<QLineEdit>(this)),
+      edPartnerName(MakeChild<QLineEdit>(this)),
+      edConnectionString(MakeChild<QLineEdit>(this)),
+      btnAdoConnEdit(MakeChild<QPushButton>(QStringLiteral("Vytvořit..."), this)),
+      cbDatabaseName(MakeChild<QComboBox>(this)),
+      mmPozn(MakeChild<QPlainTextEdit>(this)),
+      btnOK(MakeChild<QPushButton>(QStringLiteral("OK"), this)),
+      btnCancel(MakeChild<QPushButton>(QStringLiteral("Storno"), this)),
       maindata_(maindata),
       import_(import) {
   setWindowTitle(import ? QStringLiteral("Definice importu") : QStringLiteral("Definice exportu"));
@@ -66,10 +67,10 @@ TfrmDefEdit::TfrmDefEdit(core::TMaindata& maindata, bool import, QWidget* parent
   mmPozn->setTabChangesFocus(true);
   mmPozn->setMinimumHeight(80);
 
-  auto* grid = new QGridLayout;
+  auto* grid = MakeChild<QGridLayout>();
   int row = 0;
   const auto add_row = [&](const QString& text, QWidget* control, QWidget* extra = nullptr) {
-    auto* label = new QLabel(text, this);
+    auto* label = MakeChild<QLabel>(text, this);
     label->setBuddy(control);
     grid->addWidget(label, row, 0, Qt::AlignLeft | Qt::AlignTop);
     grid->addWidget(control, row, 1, 1, extra != nullptr ? 1 : 2);
@@ -85,7 +86,7 @@ TfrmDefEdit::TfrmDefEdit(core::TMaindata& maindata, bool import, QWidget* parent
   grid->setColumnStretch(1, 1);
 
   btnOK->setDefault(true);
-  auto* buttons = new QDialogButtonBox(this);
+  auto* buttons = MakeChild<QDialogButtonBox>(this);
   buttons->addButton(btnOK, QDialogButtonBox::AcceptRole);
   buttons->addButton(btnCancel, QDialogButtonBox::RejectRole);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -93,7 +94,7 @@ TfrmDefEdit::TfrmDefEdit(core::TMaindata& maindata, bool import, QWidget* parent
   connect(btnAdoConnEdit, &QPushButton::clicked, this, [this] { btnAdoConnEditClick(); });
   connect(edConnectionString, &QLineEdit::textChanged, this, [this] { database_list_stale_ = true; });
 
-  auto* layout = new QVBoxLayout(this);
+  auto* layout = MakeChild<QVBoxLayout>(this);
   layout->addLayout(grid);
   layout->addWidget(buttons);
 

@@ -7,17 +7,18 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/qt_child.h"
 #include "ui/qt_text.h"
 
 namespace tamaril::ui {
 
 TfrmLogin::TfrmLogin(core::tLoginObject& login, QWidget* parent)
     : QDialog(parent),
-      edUsername(new QLineEdit(this)),
-      edPassword(new QLineEdit(this)),
-      lblError(new QLabel(this)),
-      btnOK(new QPushButton(QStringLiteral("OK"), this)),
-      btnCancel(new QPushButton(QStringLiteral("Storno"), this)),
+      edUsername(MakeChild<QLineEdit>(this)),
+      edPassword(MakeChild<QLineEdit>(this)),
+      lblError(MakeChild<QLabel>(this)),
+      btnOK(MakeChild<QPushButton>(QStringLiteral("OK"), this)),
+      btnCancel(MakeChild<QPushButton>(QStringLiteral("Storno"), this)),
       login_(login) {
   setWindowTitle(QStringLiteral("SQL server login"));
   setModal(true);
@@ -28,17 +29,17 @@ TfrmLogin::TfrmLogin(core::tLoginObject& login, QWidget* parent)
   lblError->setWordWrap(true);
   lblError->setVisible(false);
 
-  auto* form = new QFormLayout;
-  auto* user_label = new QLabel(QStringLiteral("&Uživatelské jméno"), this);
+  auto* form = MakeChild<QFormLayout>();
+  auto* user_label = MakeChild<QLabel>(QStringLiteral("&Uživatelské jméno"), this);
   user_label->setBuddy(edUsername);
-  auto* password_label = new QLabel(QStringLiteral("&Heslo"), this);
+  auto* password_label = MakeChild<QLabel>(QStringLiteral("&Heslo"), this);
   password_label->setBuddy(edPassword);
   form->addRow(user_label, edUsername);
   form->addRow(password_label, edPassword);
 
   btnOK->setDefault(true);
   btnOK->setAutoDefault(true);
-  auto* buttons = new QDialogButtonBox(this);
+  auto* buttons = MakeChild<QDialogButtonBox>(this);
   buttons->addButton(btnOK, QDialogButtonBox::AcceptRole);
   buttons->addButton(btnCancel, QDialogButtonBox::RejectRole);
   connect(buttons, &QDialogButtonBox::accepted, this, [this] {
@@ -48,7 +49,7 @@ TfrmLogin::TfrmLogin(core::tLoginObject& login, QWidget* parent)
   });
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
-  auto* layout = new QVBoxLayout(this);
+  auto* layout = MakeChild<QVBoxLayout>(this);
   layout->addWidget(lblError);
   layout->addLayout(form);
   layout->addWidget(buttons);

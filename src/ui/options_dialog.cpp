@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "core/paths.h"
+#include "ui/qt_child.h"
 #include "ui/qt_text.h"
 
 namespace tamaril::ui {
@@ -39,22 +40,22 @@ TfrmOptions::TfrmOptions(QWidget* parent)
     : QDialog(parent),
       BrowseFolder(PlatformFolderDialog),
       BrowseLogFile(PlatformLogFileDialog),
-      EditExportFolder(new QLineEdit(this)),
-      EditImportFolder(new QLineEdit(this)),
-      EditLogFilePath(new QLineEdit(this)),
-      chkDoLog(new QCheckBox(QStringLiteral("Zapisovat průběh importu do log souboru"), this)),
-      btnExportFolder(new QPushButton(QStringLiteral("Procházet..."), this)),
-      btnImportFolder(new QPushButton(QStringLiteral("Procházet..."), this)),
-      btnLogFile(new QPushButton(QStringLiteral("Procházet..."), this)),
-      btnOK(new QPushButton(QStringLiteral("OK"), this)),
-      btnCancel(new QPushButton(QStringLiteral("Storno"), this)) {
+      EditExportFolder(MakeChild<QLineEdit>(this)),
+      EditImportFolder(MakeChild<QLineEdit>(this)),
+      EditLogFilePath(MakeChild<QLineEdit>(this)),
+      chkDoLog(MakeChild<QCheckBox>(QStringLiteral("Zapisovat průběh importu do log souboru"), this)),
+      btnExportFolder(MakeChild<QPushButton>(QStringLiteral("Procházet..."), this)),
+      btnImportFolder(MakeChild<QPushButton>(QStringLiteral("Procházet..."), this)),
+      btnLogFile(MakeChild<QPushButton>(QStringLiteral("Procházet..."), this)),
+      btnOK(MakeChild<QPushButton>(QStringLiteral("OK"), this)),
+      btnCancel(MakeChild<QPushButton>(QStringLiteral("Storno"), this)) {
   setWindowTitle(QStringLiteral("Nastavení programu"));
   setModal(true);
 
-  auto* grid = new QGridLayout;
+  auto* grid = MakeChild<QGridLayout>();
   int row = 0;
   const auto add_row = [&](const QString& label_text, QLineEdit* edit, QPushButton* button) {
-    auto* label = new QLabel(label_text, this);
+    auto* label = MakeChild<QLabel>(label_text, this);
     label->setBuddy(edit);
     grid->addWidget(label, row++, 0, 1, 2);
     grid->addWidget(edit, row, 0);
@@ -67,13 +68,13 @@ TfrmOptions::TfrmOptions(QWidget* parent)
   grid->setColumnMinimumWidth(0, 380);
 
   btnOK->setDefault(true);
-  auto* buttons = new QDialogButtonBox(this);
+  auto* buttons = MakeChild<QDialogButtonBox>(this);
   buttons->addButton(btnOK, QDialogButtonBox::AcceptRole);
   buttons->addButton(btnCancel, QDialogButtonBox::RejectRole);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
-  auto* layout = new QVBoxLayout(this);
+  auto* layout = MakeChild<QVBoxLayout>(this);
   layout->addLayout(grid);
   layout->addSpacing(8);
   layout->addWidget(buttons);

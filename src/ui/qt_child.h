@@ -8,8 +8,9 @@ namespace tamaril::ui {
 /// owns and deletes with itself.
 template <typename T, typename... Args>
 T* MakeChild(Args&&... args) {
-  return new T(
-      std::forward<Args>(args)...);  // NOLINT(cppcoreguidelines-owning-memory): the Qt parent owns it
+  // The Qt parent frees the object.
+  // NOLINTNEXTLINE(cppcoreguidelines-owning-memory)
+  return new T(std::forward<Args>(args)...);
 }
 
 }  // namespace tamaril::ui

@@ -1,8 +1,191 @@
 #include "ui/def_edit_dialog.h"
 
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QEvent>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "core/maindata.h"
+#include "dataset/field.h"
+#include "dbaccess/connection_string.h"
+#include "text/encoding.h"
+#include "ui/connection_editor.h"
+#include "ui/message_box.h"
+#include "ui/qt_child.h"
+#include "ui/qt_text.h"
+
 namespace tamaril::ui {
+namespace {
+
+// The catalog list of the connection's server; for SQLite the *.db files of its folder when the
+// catalog gives none.
+std::vector<std::string> DatabaseNames(dbaccess::Connection& connection,
+                                       const std::string& connection_string) {
+  std::vector<std::string> names = connection.Catalogs();
+  if (!names.empty()) return names;
+  const auto resolved = dbaccess::ResolveConnectionString(connection_string);
+  if (resolved.kind != dbaccess::BackendKind::SQLite) return names;
+  const QDir folder(FromUtf8(text::AnsiToUtf8(resolved.folder)));
+  for (const QFileInfo& file : folder.entryInfoList({QStringLiteral("*.db")}, QDir::Files, QDir::Name))
+    names.push_back(ToAnsi(file.completeBaseName()));
+  return names;
+}
+
+}  // namespace
 
 TfrmDefEdit::TfrmDefEdit(core::TMaindata& maindata, bool import, QWidget* parent)
-    : QDialog(parent), maindata_(maindata), import_(import) {}
+    : QDialog(parent),
+      EditConnectionString(ui::EditConnectionString),
+      edSignature(MakeChild<QLineEdit>(this)),
+      edPartnerName(MakeChild<QLineEdit>(this)),
+      edConnectionString(MakeChild<QLineEdit>(this)),
+      btnAdoConnEdit(MakeChild<QPushButton>(QStringLiteral("Vytvořit..."), this)),
+      cbDatabaseName(MakeChild<QComboBox>(this)),
+      mmPozn(MakeChild<QPlainTextEdit>(this)),
+      btnOK(MakeChild<QPushButton>(QStringLiteral("OK"), this)),
+      btnCancel(MakeChild<QPushButton>(QStringLiteral("Storno"), this)),
+      maindata_(maindata),
+      import_(import) {
+  setWindowTitle(import ? QStringLiteral("Definice importu") : QStringLiteral("Definice exportu"));
+  setModal(true);
+  cbDatabaseName->setEditable(true);
+  cbDatabaseName->setInsertPolicy(QComboBox::NoInsert);
+  cbDatabaseName->installEventFilter(this);
+  edConnectionString->setMinimumWidth(420);
+  mmPozn->setTabChangesFocus(true);
+  mmPozn->setMinimumHeight(80);
+
+  auto* grid = MakeChild<QGridLayout>();
+  int row = 0;
+  const auto add_row = [&](const QString& text, QWidget* control, QWidget* extra = nullptr) {
+    auto* label = MakeChild<QLabel>(text, this);
+    label->setBuddy(control);
+    grid->addWidget(label, row, 0, Qt::AlignLeft | Qt::AlignTop);
+    grid->addWidget(control, row, 1, 1, extra != nullptr ? 1 : 2);
+    if (extra != nullptr) grid->addWidget(extra, row, 2);
+    ++row;
+  };
+  add_row(QStringLiteral("Identifikace přenosu"), edSignature);
+  add_row(import ? QStringLiteral("Název klienta") : QStringLiteral("Název centra"), edPartnerName);
+  add_row(QStringLiteral("Připojovací řetězec ADO"), edConnectionString, btnAdoConnEdit);
+  add_row(import ? QStringLiteral("Databáze pro import") : QStringLiteral("Databáze pro export"),
+          cbDatabaseName);
+  add_row(QStringLiteral("Poznámka"), mmPozn);
+  grid->setColumnStretch(1, 1);
+
+  btnOK->setDefault(true);
+  auto* buttons = MakeChild<QDialogButtonBox>(this);
+  buttons->addButton(btnOK, QDialogButtonBox::AcceptRole);
+  buttons->addButton(btnCancel, QDialogButtonBox::RejectRole);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  connect(btnAdoConnEdit, &QPushButton::clicked, this, [this] { btnAdoConnEditClick(); });
+  connect(edConnectionString, &QLineEdit::textChanged, this, [this] { database_list_stale_ = true; });
+
+  auto* layout = MakeChild<QVBoxLayout>(this);
+  layout->addLayout(grid);
+  layout->addWidget(buttons);
+
+  ReadRecord();
+  database_list_stale_ = true;
+  edSignature->setFocus(Qt::OtherFocusReason);
+}
+
+dataset::TDataSet& TfrmDefEdit::List() const { return maindata_.DefinitionList(import_); }
+
+QString TfrmDefEdit::PartnerField() const {
+  return import_ ? QStringLiteral("ClientName") : QStringLiteral("CenterName");
+}
+
+void TfrmDefEdit::ReadRecord() {
+  dataset::TDataSet& list = List();
+  const auto bind = [&](QLineEdit* edit, const char* name) {
+    dataset::TField& field = list.FieldByName(name);
+    edit->setText(FromAnsi(field.AsString()));
+    if (field.Size > 0) edit->setMaxLength(field.Size);
+  };
+  bind(edSignature, "Signature");
+  bind(edPartnerName, import_ ? "ClientName" : "CenterName");
+  dataset::TField& connection = list.FieldByName("ConnectionString");
+  edConnectionString->setText(FromAnsi(connection.Text()));
+  if (connection.Size > 0) edConnectionString->setMaxLength(connection.Size);
+  dataset::TField& database = list.FieldByName("DatabaseName");
+  cbDatabaseName->setEditText(FromAnsi(database.AsString()));
+  if (database.Size > 0) cbDatabaseName->lineEdit()->setMaxLength(database.Size);
+  mmPozn->setPlainText(FromAnsi(list.FieldByName("Pozn").AsString()));
+}
+
+void TfrmDefEdit::WriteRecord() {
+  dataset::TDataSet& list = List();
+  if (list.State() == dataset::DataSetState::Browse) list.Edit();
+  list.FieldByName("Signature").SetAsString(ToAnsi(edSignature->text()));
+  list.FieldByName(ToAnsi(PartnerField())).SetAsString(ToAnsi(edPartnerName->text()));
+  list.FieldByName("ConnectionString").SetText(ToAnsi(edConnectionString->text()));
+  list.FieldByName("DatabaseName").SetAsString(ToAnsi(cbDatabaseName->currentText()));
+  list.FieldByName("Pozn").SetAsString(ToAnsi(mmPozn->toPlainText()));
+}
+
+void TfrmDefEdit::done(int result) {
+  if (result == QDialog::Accepted) {
+    try {
+      WriteRecord();
+      List().Post();
+    } catch (const std::exception&) {
+      ShowException(this, std::current_exception());
+      return;
+    }
+  }
+  QDialog::done(result);
+}
+
+bool TfrmDefEdit::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == cbDatabaseName && event->type() == QEvent::FocusIn) FillDatabaseList();
+  return QDialog::eventFilter(watched, event);
+}
+
+void TfrmDefEdit::FillDatabaseList() {
+  if (!database_list_stale_) return;
+  const std::string connection_string = ToAnsi(edConnectionString->text());
+  if (connection_string.empty()) return;
+  const QString typed = cbDatabaseName->currentText();
+  cbDatabaseName->clear();
+  dbaccess::Connection& connection = maindata_.ADOConnection;
+  if (connection.ConnectionString() != connection_string) {
+    connection.Close();
+    connection.SetConnectionString(connection_string);
+  }
+  try {
+    if (!connection.IsOpen()) maindata_.ConnectDatabase(connection, connection_string, "master");
+    for (const std::string& name : DatabaseNames(connection, connection_string))
+      cbDatabaseName->addItem(FromAnsi(name));
+  } catch (const std::exception&) {
+    // The list stays empty; the name can still be typed.
+  }
+  cbDatabaseName->setEditText(typed);
+  database_list_stale_ = false;
+}
+
+void TfrmDefEdit::btnAdoConnEditClick() {
+  maindata_.ADOConnection.Close();
+  const std::optional<QString> edited = EditConnectionString(this, edConnectionString->text());
+  if (!edited) return;
+  edConnectionString->setText(*edited);
+  cbDatabaseName->clear();
+  cbDatabaseName->setEditText(QString());
+  database_list_stale_ = true;
+  FillDatabaseList();
+}
 
 }  // namespace tamaril::ui

@@ -1,12 +1,29 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace tamaril::dataset {
+class TDataSet;
+}
 
 namespace tamaril::core {
 class TMaindata;
 }
 
 namespace tamaril::ui {
+
+/// Edits a connection string: (parent, current text) gives the new text, or nothing when cancelled.
+using tEditConnectionString = std::function<std::optional<QString>(QWidget*, const QString&)>;
 
 /// The header of an export or import definition: edits the current record of the list, which
 /// the caller has put into edit or insert state; OK saves it, a failed save keeps the dialog open
@@ -19,9 +36,39 @@ class TfrmDefEdit : public QDialog {
   /// Refreshes the dialog's own action states (the main window calls it when idle).
   virtual void UpdateActions() {}
 
+  /// Fills the database box from the server of the connection-string edit when the list is
+  /// stale; connection and catalog failures leave it empty. Never throws.
+  void FillDatabaseList();
+  /// What "Vytvořit..." does: edits the connection string, stores it and refills the database box.
+  void btnAdoConnEditClick();
+  /// Closing with Accepted saves the record first and stays open when that fails.
+  void done(int result) override;
+
+  /// The connection-string editor behind "Vytvořit..."; ours unless replaced.
+  tEditConnectionString EditConnectionString;
+
+  QLineEdit* edSignature;
+  QLineEdit* edPartnerName;
+  QLineEdit* edConnectionString;
+  QPushButton* btnAdoConnEdit;
+  QComboBox* cbDatabaseName;
+  QPlainTextEdit* mmPozn;
+  QPushButton* btnOK;
+  QPushButton* btnCancel;
+
  protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
   core::TMaindata& maindata_;
   bool import_;
+
+ private:
+  dataset::TDataSet& List() const;
+  void ReadRecord();
+  void WriteRecord();
+
+  QString PartnerField() const;
+  bool database_list_stale_ = true;
 };
 
 /// "Definice exportu" over the export list.

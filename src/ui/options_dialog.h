@@ -1,11 +1,65 @@
 #pragma once
 
+#include <QDialog>
+#include <QString>
+
+#include <functional>
+
+#include "core/repl_options.h"
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
 class QWidget;
 
 namespace tamaril::ui {
 
+/// Asks for a folder: (parent, title, start folder) gives the chosen folder or an empty text.
+using tBrowseFolder = std::function<QString(QWidget*, const QString&, const QString&)>;
+/// Asks for a file to write: (parent, start folder) gives the chosen file or an empty text.
+using tBrowseSaveFile = std::function<QString(QWidget*, const QString&)>;
+
+/// The dialog "Nastavení programu": the two transfer folders, the import's log file and its switch.
+/// It only edits its controls; EditReplOptions decides what becomes of them.
+class TfrmOptions : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TfrmOptions(QWidget* parent = nullptr);
+
+  /// Fills the controls from `options`.
+  void LoadFrom(const core::TReplOptions& options);
+  /// Copies the controls into `options`.
+  void StoreTo(core::TReplOptions& options) const;
+  /// Refreshes the dialog's own action states (it has none).
+  void UpdateActions() {}
+
+  /// The folder browser of both folder buttons; the platform's folder dialog unless replaced.
+  tBrowseFolder BrowseFolder;
+  /// The save-file dialog of the log file button; the platform's one unless replaced.
+  tBrowseSaveFile BrowseLogFile;
+
+  QLineEdit* EditExportFolder;
+  QLineEdit* EditImportFolder;
+  QLineEdit* EditLogFilePath;
+  QCheckBox* chkDoLog;
+  QPushButton* btnExportFolder;
+  QPushButton* btnImportFolder;
+  QPushButton* btnLogFile;
+  QPushButton* btnOK;
+  QPushButton* btnCancel;
+
+ private:
+  void BrowseFolderInto(QLineEdit* edit, const QString& title);
+  void BrowseLogFileInto();
+};
+
+/// The folder the log file's save dialog starts in: the folder of `log_path` when the path is
+/// not empty and that folder exists, else the program's folder (UTF-8 paths).
+QString LogFileStartFolder(const QString& log_path);
+
 /// The dialog "Nastavení programu" over the settings: only OK copies the edits back and saves
-/// tamaril.ini; returns true then.
+/// tamaril.ini; returns true then. Throws IniFileError when the file cannot be written.
 bool EditReplOptions(QWidget* parent);
 
 }  // namespace tamaril::ui

@@ -1,0 +1,407 @@
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/errors.h"
+#include "core/login.h"
+#include "core/maindata.h"
+#include "core/paths.h"
+#include "core/repl_options.h"
+#include "dataset/field.h"
+#include "dbaccess/connection.h"
+#include "dbaccess/connection_string.h"
+#include "scripted_boxes.h"
+#include "support/expect_throw_msg.h"
+#include "support/temp_dir.h"
+#include "text/encoding.h"
+#include "ui/connection_editor.h"
+#include "ui/def_edit_dialog.h"
+#include "ui/login_dialog.h"
+#include "ui/options_dialog.h"
+#include "ui/qt_text.h"
+
+namespace tamaril::ui {
+namespace {
+
+using tamaril::testing::ReadWholeFile;
+using tamaril::testing::TempDir;
+
+// Runs `step` on the modal dialog of type D once its event loop runs.
+template <typename D>
+void WhenModal(std::function<void(D&)> step) {
+  QTimer::singleShot(0, [step] {
+    auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr) << "no modal dialog of the expected kind";
+    step(*dialog);
+  });
+}
+
+std::vector<QString> ComboItems(const QComboBox& combo) {
+  std::vector<QString> items;
+  for (int i = 0; i < combo.count(); ++i) items.push_back(combo.itemText(i));
+  return items;
+}
+
+// --- Settings -------------------------------------------------------------------------------
+
+class OptionsDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    core::SetProgramFolder(home_.path());
+    core::SetDefaultReplOptions();
+    core::ReplOptions() = {"/data/export", "/data/import", home_.File("log.txt"), false};
+    core::SaveReplOptions();
+    ini_before_ = ReadWholeFile(core::ReplOptionsFileName());
+    ASSERT_FALSE(ini_before_.empty());
+  }
+  void TearDown() override {
+    core::SetProgramFolder("");
+    core::SetDefaultReplOptions();
+  }
+
+  // Puts browse hooks in that answer with new paths and records what they were asked, presses
+  // all three "Procházet..." buttons and the check box, then closes the dialog with `result`.
+  void BrowseAllThenClose(int result) {
+    WhenModal<TfrmOptions>([this, result](TfrmOptions& dialog) {
+      dialog.BrowseFolder = [this](QWidget*, const QString& title, const QString& start) {
+        folder_requests_.push_back(title + "|" + start);
+        return title.endsWith(QStringLiteral("export")) ? QStringLiteral("/new/export")
+                                                        : QStringLiteral("/new/import");
+      };
+      dialog.BrowseLogFile = [this](QWidget*, const QString& start) {
+        log_start_ = start;
+        return QStringLiteral("/new/ž.txt");
+      };
+      dialog.btnExportFolder->click();
+      dialog.btnImportFolder->click();
+      dialog.btnLogFile->click();
+      dialog.chkDoLog->setChecked(true);
+      EXPECT_EQ(dialog.EditExportFolder->text(), QStringLiteral("/new/export"));
+      EXPECT_EQ(dialog.EditLogFilePath->text(), QStringLiteral("/new/ž.txt"));
+      dialog.done(result);
+    });
+  }
+
+  TempDir home_;
+  std::string ini_before_;
+  std::vector<QString> folder_requests_;
+  QString log_start_;
+};
+
+TEST_F(OptionsDialogTest, StornoLeavesSettingsAndFileAloneAfterBrowsing) {
+  BrowseAllThenClose(QDialog::Rejected);
+  EXPECT_FALSE(EditReplOptions(nullptr));
+
+  EXPECT_EQ(core::ReplOptions().ExportFolder, "/data/export");
+  EXPECT_EQ(core::ReplOptions().ImportFolder, "/data/import");
+  EXPECT_FALSE(core::ReplOptions().DoLog);
+  EXPECT_EQ(ReadWholeFile(core::ReplOptionsFileName()), ini_before_);
+  // The browsers start where the edits point.
+  EXPECT_EQ(folder_requests_, (std::vector<QString>{QStringLiteral("Složka pro export|/data/export"),
+                                                    QStringLiteral("Složka pro import|/data/import")}));
+  EXPECT_EQ(log_start_, FromUtf8(home_.path()));
+}
+
+TEST_F(OptionsDialogTest, OkCopiesTheEditsAndWritesTheFile) {
+  BrowseAllThenClose(QDialog::Accepted);
+  EXPECT_TRUE(EditReplOptions(nullptr));
+
+  EXPECT_EQ(core::ReplOptions().ExportFolder, "/new/export");
+  EXPECT_EQ(core::ReplOptions().ImportFolder, "/new/import");
+  EXPECT_EQ(core::ReplOptions().LogFilePath, "/new/\x9E.txt");  // "ž" in Windows-1250
+  EXPECT_TRUE(core::ReplOptions().DoLog);
+  const std::string ini = ReadWholeFile(core::ReplOptionsFileName());
+  EXPECT_NE(ini.find("EXPFLDR=/new/export\n"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("DOLOG=1"), std::string::npos) << ini;
+}
+
+TEST_F(OptionsDialogTest, CancelledBrowserKeepsTheEditAndLogBrowserFallsBackToTheProgramFolder) {
+  TfrmOptions dialog;
+  dialog.LoadFrom({"/a", "/b", "/no/such/folder/log.txt", true});
+  dialog.BrowseFolder = [](QWidget*, const QString&, const QString&) { return QString(); };
+  QString start;
+  dialog.BrowseLogFile = [&start](QWidget*, const QString& folder) {
+    start = folder;
+    return QString();
+  };
+  dialog.btnExportFolder->click();
+  dialog.btnLogFile->click();
+  EXPECT_EQ(dialog.EditExportFolder->text(), QStringLiteral("/a"));
+  EXPECT_EQ(dialog.EditLogFilePath->text(), QStringLiteral("/no/such/folder/log.txt"));
+  EXPECT_EQ(start, FromUtf8(home_.path()));
+  EXPECT_EQ(LogFileStartFolder(QString()), FromUtf8(home_.path()));
+}
+
+// --- Login ----------------------------------------------------------------------------------
+
+TEST(LoginDialogTest, FocusGoesToThePasswordOnlyWhenAUserNameIsGiven) {
+  core::tLoginObject named{"sa", "old"};
+  TfrmLogin with_user(named);
+  with_user.show();
+  EXPECT_EQ(with_user.windowTitle(), QStringLiteral("SQL server login"));
+  EXPECT_EQ(with_user.focusWidget(), with_user.edPassword);
+  EXPECT_EQ(with_user.edPassword->echoMode(), QLineEdit::Password);
+  EXPECT_TRUE(with_user.btnOK->isDefault());
+
+  core::tLoginObject empty;
+  TfrmLogin without_user(empty);
+  without_user.show();
+  EXPECT_EQ(without_user.focusWidget(), without_user.edUsername);
+}
+
+TEST(LoginDialogTest, PromptShowsTheLastErrorAndOkCopiesTheEdits) {
+  tDialogLoginPrompt prompt;
+  core::tLoginObject login{"sa", ""};
+  WhenModal<TfrmLogin>([](TfrmLogin& dialog) {
+    EXPECT_TRUE(dialog.lblError->isVisible());
+    EXPECT_EQ(dialog.lblError->text(), QStringLiteral("Přihlášení selhalo"));
+    EXPECT_EQ(dialog.edUsername->text(), QStringLiteral("sa"));
+    dialog.edPassword->setText(QStringLiteral("tajné"));
+    dialog.btnOK->click();
+  });
+  ASSERT_TRUE(prompt.ShowLoginDialog(login, text::Utf8ToAnsi("Přihlášení selhalo")));
+  EXPECT_EQ(login.UserName, "sa");
+  EXPECT_EQ(login.Password, text::Utf8ToAnsi("tajné"));
+
+  WhenModal<TfrmLogin>([](TfrmLogin& dialog) {
+    EXPECT_FALSE(dialog.lblError->isVisible());
+    dialog.edUsername->setText(QStringLiteral("jiny"));
+    dialog.btnCancel->click();
+  });
+  EXPECT_FALSE(prompt.ShowLoginDialog(login, ""));
+  EXPECT_EQ(login.UserName, "sa") << "Storno leaves the login alone";
+}
+
+// --- Definition header editor ---------------------------------------------------------------
+
+class NoPrompt : public core::LoginPrompt {
+ public:
+  bool ShowLoginDialog(core::tLoginObject&, std::string_view) override { return false; }
+};
+
+class DefEditTest : public ::testing::Test {
+ protected:
+  void SetUp() override { core::SetProgramFolder(home_.path()); }
+  void TearDown() override { core::SetProgramFolder(""); }
+
+  // A SQLite folder holding the named (empty) databases.
+  std::string SqliteFolder(const std::string& name, const std::vector<std::string>& databases) {
+    const std::string folder = home_.File(name);
+    std::filesystem::create_directories(folder);
+    dbaccess::Connection connection("Provider=SQLite;Data Source=" + folder);
+    connection.Open();
+    for (const auto& database : databases) connection.CreateDatabase(database);
+    return folder;
+  }
+
+  void AddExport(core::TMaindata& data, const std::string& signature) {
+    data.ExportDefTbl.Append();
+    data.ExportDefTbl.FieldByName("Signature").SetAsString(signature);
+    data.ExportDefTbl.FieldByName("CenterName").SetAsString("Centrum");
+    data.ExportDefTbl.Post();
+  }
+
+  TempDir home_;
+  NoPrompt prompt_;
+  ui::testing::tScriptedBoxes boxes_;
+};
+
+TEST_F(DefEditTest, DuplicateSignatureKeepsTheDialogOpenThenOkSaves) {
+  core::TMaindata data(prompt_);
+  AddExport(data, "PRAHA");
+  data.ExportDefTbl.Append();
+
+  TfrmDefExport dialog(data);
+  EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Definice exportu"));
+  dialog.open();
+  dialog.edSignature->setText(QStringLiteral("PRAHA"));
+  dialog.edPartnerName->setText(QStringLiteral("Centrála Brno"));
+  boxes_.Answer(tMsgButton::Ok);
+  dialog.accept();
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{"Duplicated field value in field Signature"});
+  EXPECT_EQ(data.ExportDefTbl.State(), dataset::DataSetState::Insert);
+
+  dialog.edSignature->setText(QStringLiteral("BRNO"));
+  dialog.accept();
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(data.ExportDefTbl.State(), dataset::DataSetState::Browse);
+  EXPECT_EQ(data.ExportDefTbl.RecordCount(), 2);
+  EXPECT_EQ(FromAnsi(data.ExportDefTbl.FieldByName("CenterName").AsString()),
+            QStringLiteral("Centrála Brno"));
+}
+
+TEST_F(DefEditTest, StornoWritesNothingIntoTheRecord) {
+  core::TMaindata data(prompt_);
+  AddExport(data, "PRAHA");
+  data.ExportDefTbl.Edit();
+  TfrmDefExport dialog(data);
+  EXPECT_EQ(dialog.edSignature->text(), QStringLiteral("PRAHA"));
+  dialog.open();
+  dialog.edSignature->setText(QStringLiteral("JINAK"));
+  dialog.reject();
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(data.ExportDefTbl.FieldByName("Signature").AsString(), "PRAHA");
+}
+
+TEST_F(DefEditTest, ConnectionStringSurvivesSaveAndReloadScrambledInTheFile) {
+  const std::string plain = text::Utf8ToAnsi("Provider=SQLite;Data Source=/srv/data/účty");
+  {
+    core::TMaindata data(prompt_);
+    data.ImportDefTbl.Append();
+    TfrmDefImport dialog(data);
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Definice importu"));
+    dialog.open();
+    dialog.edSignature->setText(QStringLiteral("K1"));
+    dialog.edPartnerName->setText(QStringLiteral("Klient"));
+    dialog.edConnectionString->setText(FromAnsi(plain));
+    dialog.cbDatabaseName->setEditText(QStringLiteral("klient"));
+    dialog.mmPozn->setPlainText(QStringLiteral("řádek 1\nřádek 2"));
+    dialog.accept();
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    data.StoreLists();
+  }
+  const std::string file = ReadWholeFile(home_.File("IMPORT.DAT"));
+  EXPECT_EQ(file.find("Provider=SQLite"), std::string::npos) << "the file holds the string scrambled";
+
+  core::TMaindata reopened(prompt_);
+  reopened.ImportDefTbl.First();
+  reopened.ImportDefTbl.Edit();
+  TfrmDefImport dialog(reopened);
+  EXPECT_EQ(ToAnsi(dialog.edConnectionString->text()), plain);
+  EXPECT_EQ(dialog.cbDatabaseName->currentText(), QStringLiteral("klient"));
+  EXPECT_EQ(dialog.mmPozn->toPlainText(), QStringLiteral("řádek 1\nřádek 2"));
+}
+
+TEST_F(DefEditTest, DatabaseListIsFilledOncePerConnectionStringAndRefilledAfterCreate) {
+  const std::string first = SqliteFolder("first", {"alfa", "beta"});
+  const std::string second = SqliteFolder("second", {"gama"});
+  core::TMaindata data(prompt_);
+  data.ExportDefTbl.Append();
+  TfrmDefExport dialog(data);
+  dialog.edConnectionString->setText(FromUtf8("Provider=SQLite;Data Source=" + first));
+  dialog.cbDatabaseName->setEditText(QStringLiteral("beta"));
+
+  dialog.FillDatabaseList();
+  EXPECT_EQ(ComboItems(*dialog.cbDatabaseName),
+            (std::vector<QString>{QStringLiteral("alfa"), QStringLiteral("beta")}));
+  EXPECT_EQ(dialog.cbDatabaseName->currentText(), QStringLiteral("beta")) << "the typed name stays";
+
+  SqliteFolder("first", {"delta"});
+  dialog.FillDatabaseList();
+  EXPECT_EQ(dialog.cbDatabaseName->count(), 2) << "an unchanged connection string is listed only once";
+
+  QString offered;
+  dialog.EditConnectionString = [&](QWidget*, const QString& current) -> std::optional<QString> {
+    offered = current;
+    return FromUtf8("Provider=SQLite;Data Source=" + second);
+  };
+  dialog.btnAdoConnEdit->click();
+  EXPECT_EQ(offered, FromUtf8("Provider=SQLite;Data Source=" + first));
+  EXPECT_EQ(ComboItems(*dialog.cbDatabaseName), std::vector<QString>{QStringLiteral("gama")});
+  EXPECT_EQ(dialog.cbDatabaseName->currentText(), QString()) << "the old database name is cleared";
+
+  // A server that cannot be reached leaves the list empty and shows nothing.
+  dialog.edConnectionString->setText(QStringLiteral("Provider=SQLite;Data Source=/no/such/folder"));
+  dialog.FillDatabaseList();
+  EXPECT_EQ(dialog.cbDatabaseName->count(), 0);
+  EXPECT_TRUE(boxes_.Shown().empty());
+}
+
+// --- Connection editor ----------------------------------------------------------------------
+
+TEST(ConnectionEditorTest, SqlServerStringsResolveForTheAccessLayer) {
+  tConnectionParts login;
+  login.server = "db.firma.cz";
+  login.port = 1500;
+  login.user = "sa";
+  login.password = "tajne=heslo";
+  login.database = "Sklad";
+  const std::string with_login = BuildConnectionString(login);
+  const auto resolved = dbaccess::ResolveConnectionString(with_login);
+  EXPECT_EQ(resolved.kind, dbaccess::BackendKind::ODBC);
+  EXPECT_NE(resolved.odbc.find("Server=db.firma.cz;Port=1500;Database=Sklad"), std::string::npos)
+      << resolved.odbc;
+  std::string user;
+  std::string password;
+  EXPECT_TRUE(core::ParseConnectionLogin(with_login, user, password)) << "a given password is kept";
+  EXPECT_EQ(user, "sa");
+  EXPECT_EQ(password, "tajne=heslo");
+
+  tConnectionParts ask = login;
+  ask.password.clear();
+  EXPECT_FALSE(core::ParseConnectionLogin(BuildConnectionString(ask), user, password))
+      << "without a password the login dialog asks for it";
+  EXPECT_EQ(user, "sa");
+
+  tConnectionParts trusted = login;
+  trusted.trusted = true;
+  trusted.port = 0;
+  const auto trusted_odbc = dbaccess::ResolveConnectionString(BuildConnectionString(trusted)).odbc;
+  EXPECT_NE(trusted_odbc.find("Port=1433"), std::string::npos) << trusted_odbc;
+  EXPECT_NE(trusted_odbc.find("Trusted_Connection=Yes"), std::string::npos) << trusted_odbc;
+  EXPECT_EQ(trusted_odbc.find("sa"), std::string::npos) << "no login goes with the system's one";
+
+  // The editor shows what it wrote.
+  const tConnectionParts back = ParseConnectionParts(with_login);
+  EXPECT_EQ(back.server, "db.firma.cz");
+  EXPECT_EQ(back.port, 1500);
+  EXPECT_EQ(back.user, "sa");
+  EXPECT_EQ(back.password, "tajne=heslo");
+  EXPECT_EQ(back.database, "Sklad");
+  EXPECT_FALSE(back.trusted);
+}
+
+TEST(ConnectionEditorTest, ValuesThatWouldSplitTheStringAreRefused) {
+  tConnectionParts parts;
+  parts.server = "srv";
+  parts.user = "sa";
+  parts.password = "a;Persist Security Info=True";
+  EXPECT_THROW_MSG(BuildConnectionString(parts), core::AppError,
+                   text::Utf8ToAnsi("Heslo nesmí obsahovat středník ani začínat či končit mezerou"));
+  parts.password = " mezera";
+  EXPECT_THROW_MSG(BuildConnectionString(parts), core::AppError,
+                   text::Utf8ToAnsi("Heslo nesmí obsahovat středník ani začínat či končit mezerou"));
+  parts.server.clear();
+  EXPECT_THROW_MSG(BuildConnectionString(parts), core::AppError, text::Utf8ToAnsi("Zadejte název serveru"));
+  tConnectionParts sqlite;
+  sqlite.kind = tConnectionParts::Kind::SQLite;
+  EXPECT_THROW_MSG(BuildConnectionString(sqlite), core::AppError,
+                   text::Utf8ToAnsi("Zadejte složku databází SQLite"));
+}
+
+TEST(ConnectionEditorTest, SqliteStringOpensAndTheTestSaysSoInCzech) {
+  TempDir folder;
+  tConnectionParts parts;
+  parts.kind = tConnectionParts::Kind::SQLite;
+  parts.folder = folder.path();
+  const std::string text = BuildConnectionString(parts);
+  EXPECT_EQ(text, "Provider=SQLite;Data Source=" + folder.path());
+  EXPECT_EQ(dbaccess::ResolveConnectionString(text).folder, folder.path());
+  EXPECT_EQ(TestConnection(text), QStringLiteral("Připojení k databázi bylo úspěšně navázáno."));
+  EXPECT_TRUE(TestConnection("Provider=SQLite;Data Source=/no/such/folder")
+                  .startsWith(QStringLiteral("Připojení k databázi se nezdařilo:\n")));
+
+  TfrmConnectionEditor editor;
+  editor.SetConnectionString(FromUtf8(text));
+  EXPECT_TRUE(editor.rbSQLite->isChecked());
+  EXPECT_FALSE(editor.edServer->isEnabled());
+  EXPECT_EQ(editor.ConnectionString(), FromUtf8(text));
+}
+
+}  // namespace
+}  // namespace tamaril::ui

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "replication/export_run.h"
 #include "ui/progress_window.h"
 
 namespace tamaril::dataset {
@@ -14,18 +15,27 @@ namespace tamaril::ui {
 /// The export run's window: once its event loop runs (exec), it exports the definition of the
 /// export list's current record, showing the progress, and ends with the result; "Storno"
 /// becomes "Zavřít".
-class TfrmExport : public TbaseDBProgress {
+class TfrmExport : public TRunProgress {
   Q_OBJECT
 
  public:
   /// A window for a run through `access` of the current record of `export_list`; both borrowed.
+  /// Throws the list's field errors when the record lacks a definition field.
   TfrmExport(const replication::tDatabaseAccess& access, dataset::TDataSet& export_list,
              QWidget* parent = nullptr);
   ~TfrmExport() override;
 
+  /// What the run did; Failed with an empty text until it ended.
+  const replication::tExportResult& Result() const noexcept { return result_; }
+
+ protected:
+  void Execute() override;
+
  private:
   const replication::tDatabaseAccess& access_;
   dataset::TDataSet& export_list_;
+  replication::tExportDefinition definition_;
+  replication::tExportResult result_;
 };
 
 }  // namespace tamaril::ui

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "dbstruct/structure.h"
+#include "replication/run_host.h"
 
 class QLabel;
 class QProgressBar;
@@ -50,6 +51,55 @@ class TbaseDBProgress : public QDialog {
  private:
   bool stopped_ = false;
   QElapsedTimer since_events_;
+};
+
+/// The base of the export and import windows: a progress window that hosts one engine run. The
+/// labels and bars show what the run reports, the run's questions and messages go through the
+/// program's message boxes. "Storno" (and closing the window) asks the run to stop at its next
+/// callback, where the run asks whether to stop; once the run ended, the button reads "Zavřít"
+/// and closes the window. The run starts once the window's event loop runs (exec).
+class TRunProgress : public TbaseDBProgress, public replication::tRunHost {
+  Q_OBJECT
+
+ public:
+  explicit TRunProgress(QWidget* parent = nullptr);
+
+  /// True while the run is going on.
+  bool Running() const noexcept { return running_; }
+  /// True once the run ended.
+  bool Finished() const noexcept { return finished_; }
+
+  void SetActivity(const std::string& text) override;
+  void SetTableName(const std::string& name) override;
+  void SetRunProgress(int percent) override;
+  void SetTableProgress(int percent) override;
+  void ShowProgress(bool run_bar, bool table_bar) override;
+  void SetRecordCount(long long count) override;
+  void ProcessEvents() override;
+  bool Confirm(const std::string& question) override;
+  bool ContinueAfterError(const std::string& question) override;
+  replication::tRunAnswer AskBackup(const std::string& question) override;
+  replication::tRunAnswer AskRestore(const std::string& question) override;
+  void ShowMessage(const std::string& text) override;
+
+  /// During the run a cancel request; afterwards closes the window when CanClose agrees.
+  void done(int result) override;
+
+  QLabel* LabelRecords;  ///< the running count of rows written or read
+
+ protected:
+  /// The run itself, called once from the event loop; what it throws goes to the error box.
+  virtual void Execute() = 0;
+  /// Asked before the finished window closes; false keeps it open.
+  virtual bool CanClose() { return true; }
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void Start();
+
+  bool started_ = false;
+  bool running_ = false;
+  bool finished_ = false;
 };
 
 }  // namespace tamaril::ui

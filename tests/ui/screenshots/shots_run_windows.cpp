@@ -1,7 +1,114 @@
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "core/login.h"
+#include "core/login_cache.h"
+#include "core/maindata.h"
+#include "core/paths.h"
+#include "core/repl_options.h"
+#include "dbaccess/connection.h"
+#include "dbstruct/structure_cache.h"
+#include "replication/conflict_list.h"
+#include "replication/database_open.h"
+#include "scripted_boxes.h"
 #include "shots.h"
+#include "ui/error_windows.h"
+#include "ui/export_window.h"
+#include "ui/import_window.h"
 
 namespace tamaril::ui::shots {
+namespace {
 
-void AddRunWindowShots(std::vector<tShot>& shots) { (void)shots; }
+namespace fs = std::filesystem;
+
+// The demo's databases are SQLite: nobody is asked for a login.
+struct NoLogin : core::LoginPrompt {
+  bool ShowLoginDialog(core::tLoginObject&, std::string_view) override { return false; }
+};
+
+// What the run windows work with, for the whole program.
+struct Session {
+  Session() {
+    core::LoadReplOptions();
+    data = std::make_unique<core::TMaindata>(prompt);
+  }
+  NoLogin prompt;
+  core::LoginCache logins{prompt};
+  dbaccess::Connection connection;
+  dbaccess::Connection master;
+  dbstruct::tDBStructureCache cache;
+  const replication::tDatabaseAccess access{logins, connection, master, cache};
+  std::unique_ptr<core::TMaindata> data;
+};
+
+Session& TheSession() {
+  static Session session;
+  return session;
+}
+
+// Runs the window to its end and hides it, so that the picture shows it finished.
+void RunToTheEnd(TRunProgress& window) {
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, &window, [&window] {
+    if (window.Finished() && window.isVisible()) window.btnStorno->click();
+  });
+  closer.start(20);
+  window.exec();
+}
+
+// The import of the demo's third round once more: the refused customer's invoice and items
+// are conflicts again.
+std::unique_ptr<TfrmImport> ImportWithConflicts() {
+  Session& session = TheSession();
+  const fs::path folder = core::ProgramFolder();
+  const fs::path archive = folder / "IMPORTS" / "DEMO-3.ZR2";
+  fs::copy_file(folder / "PREVZATE" / "DEMO-3.ZR2", archive, fs::copy_options::overwrite_existing);
+  testing::tScriptedBoxes boxes;
+  boxes.Answer(tMsgButton::NoToAll);
+  boxes.AnswerDefaults();
+  auto window = std::make_unique<TfrmImport>(session.access, session.data->ImportDefTbl);
+  RunToTheEnd(*window);
+  fs::remove(archive);
+  if (window->Result().Conflicts->Empty()) throw std::runtime_error("the import found no conflicts");
+  return window;
+}
+
+// A finished import whose conflicts the windows below show; a base of theirs, so that it is
+// there before them and goes after them.
+struct ImportHolder {
+  std::unique_ptr<TfrmImport> import = ImportWithConflicts();
+};
+
+class ErrorsShot : private ImportHolder, public TFormErrors {
+ public:
+  ErrorsShot() : TFormErrors(import->Conflicts()) { ListView1->setCurrentItem(ListView1->topLevelItem(0)); }
+};
+
+class RecordsShot : private ImportHolder, public TfrmProblemRecords {
+ public:
+  RecordsShot() : TfrmProblemRecords(*import->Conflicts().Groups().front()->rows) {}
+};
+
+}  // namespace
+
+void AddRunWindowShots(std::vector<tShot>& shots) {
+  shots.push_back({"run_export_finished", [] {
+                     Session& session = TheSession();
+                     session.data->ExportDefTbl.First();
+                     auto window = std::make_unique<TfrmExport>(session.access, session.data->ExportDefTbl);
+                     RunToTheEnd(*window);
+                     return std::unique_ptr<QWidget>(std::move(window));
+                   }});
+  shots.push_back({"run_import_conflicts", [] { return std::unique_ptr<QWidget>(ImportWithConflicts()); }});
+  shots.push_back({"run_errors", [] { return std::unique_ptr<QWidget>(std::make_unique<ErrorsShot>()); }});
+  shots.push_back(
+      {"run_problem_records", [] { return std::unique_ptr<QWidget>(std::make_unique<RecordsShot>()); }});
+}
 
 }  // namespace tamaril::ui::shots

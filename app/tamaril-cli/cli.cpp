@@ -8,9 +8,7 @@
 #include "core/common_info.h"
 #include "core/paths.h"
 #include "core/repl_options.h"
-#include "dbstruct/comparison_hook.h"
-#include "expr/rule_lists.h"
-#include "expr/tracking_columns.h"
+#include "replication/start_up.h"
 #include "tamaril-cli/commands/commands.h"
 #include "tamaril-cli/terminal.h"
 #include "text/encoding.h"
@@ -294,8 +292,7 @@ void Cli::StartUp(Need needs) {
   }
   if (Has(needs, Need::CommonValues)) core::ReadCommonInfo();
   if (Has(needs, Need::RuleLists)) {
-    expr::InitRuleLists();
-    dbstruct::IgnoreFieldInComparison = expr::IsTrackingColumn;
+    replication::InitRuleLanguage();
   }
   if (Has(needs, Need::Lists) && !maindata_) maindata_ = std::make_unique<core::TMaindata>(*prompt_);
   if (Has(needs, Need::Settings)) core::InitializeReplOptions();

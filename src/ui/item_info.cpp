@@ -1,0 +1,87 @@
+#include "ui/item_info.h"
+
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <memory>
+
+#include "core/maindata.h"
+#include "dbstruct/structure_cache.h"
+#include "replication/database_open.h"
+#include "ui/message_box.h"
+#include "ui/progress_window.h"
+#include "ui/qt_text.h"
+
+namespace tamaril::ui {
+namespace {
+
+// Closes a connection on every way out of the action.
+class tDisconnectGuard {
+ public:
+  explicit tDisconnectGuard(dbaccess::Connection& connection) : connection_(connection) {}
+  ~tDisconnectGuard() { connection_.Close(); }
+  tDisconnectGuard(const tDisconnectGuard&) = delete;
+  tDisconnectGuard& operator=(const tDisconnectGuard&) = delete;
+
+ private:
+  dbaccess::Connection& connection_;
+};
+
+}  // namespace
+
+QString tItemInfoTarget::Caption() const {
+  const QString format = Import ? QStringLiteral("Nastavení importu od klienta %1")
+                                : QStringLiteral("Nastavení exportu do centra %1");
+  return format.arg(FromAnsi(PartnerName));
+}
+
+tItemInfoTarget ItemInfoTarget(core::TMaindata& maindata, bool import) {
+  dataset::TDataSet& list = maindata.DefinitionList(import);
+  tItemInfoTarget target;
+  target.Import = import;
+  target.ConnectionString = list.FieldByName("ConnectionString").Text();
+  target.DatabaseName = list.FieldByName("DatabaseName").AsString();
+  target.Signature = list.FieldByName("Signature").AsString();
+  target.PartnerName = list.FieldByName(import ? "ClientName" : "CenterName").AsString();
+  return target;
+}
+
+bool ShowItemInfo(QWidget* parent, core::TMaindata& maindata, dbstruct::tDBStructureCache& cache,
+                  bool import) {
+  maindata.StoreLists();
+  const tItemInfoTarget target = ItemInfoTarget(maindata, import);
+  maindata.ADOConnection.Close();
+  const tDisconnectGuard disconnect(maindata.ADOConnection);
+
+  const replication::tDatabaseAccess access{maindata.Logins(), maindata.ADOConnection,
+                                            maindata.MASTERConnection, cache};
+  const replication::tReadyFor side =
+      import ? replication::tReadyFor::Import : replication::tReadyFor::Export;
+  const bool analyse = cache.Find(target.ConnectionString, target.DatabaseName) == nullptr;
+  dbstruct::tDatabase_Structure* structure = nullptr;
+  if (analyse) {
+    const auto progress = std::make_unique<TbaseDBProgress>(parent);
+    progress->setWindowTitle(QStringLiteral("Analyzuji strukturu databáze"));
+    progress->btnStorno->setVisible(true);
+    progress->Progress_Tbl->setVisible(false);
+    progress->show();
+    progress->raise();
+    structure = &replication::OpenDatabaseStructure(access, target.ConnectionString, target.DatabaseName,
+                                                    side, progress->ScanProgress());
+  } else {
+    structure =
+        &replication::OpenDatabaseStructure(access, target.ConnectionString, target.DatabaseName, side);
+  }
+  OpenRulesWindow(parent, maindata, *structure, target);
+  return analyse;
+}
+
+void OpenRulesWindow(QWidget* parent, core::TMaindata& maindata, dbstruct::tDatabase_Structure& structure,
+                     const tItemInfoTarget& target) {
+  // The rules windows of both sides open here over the connected structure once they exist.
+  (void)maindata;
+  (void)structure;
+  ShowMessage(parent, target.Caption() + QStringLiteral(": okno pravidel zatím není k dispozici."));
+}
+
+}  // namespace tamaril::ui

@@ -1,0 +1,151 @@
+// The item information action on the demo's SQLite databases: the structure is analysed once
+// per database, the database checked every time, and the connection closed afterwards.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "core/errors.h"
+#include "core/login.h"
+#include "core/maindata.h"
+#include "core/paths.h"
+#include "dbstruct/structure_cache.h"
+#include "replication/start_up.h"
+#include "scripted_boxes.h"
+#include "support/expect_throw_msg.h"
+#include "support/temp_dir.h"
+
+#include <QAction>
+#include <QTabWidget>
+#include "text/encoding.h"
+#include "ui/item_info.h"
+#include "ui/main_window.h"
+
+namespace tamaril::ui {
+namespace {
+
+class tNoLogin : public core::LoginPrompt {
+ public:
+  bool ShowLoginDialog(core::tLoginObject&, std::string_view) override { return false; }
+};
+
+// The demo's folder, built once by the command-line program for the whole suite.
+class ItemInfoTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    demo_ = std::make_unique<tamaril::testing::TempDir>();
+    const std::string command = std::string("HOME=") + demo_->path() + " '" + TAMARIL_CLI_PROGRAM +
+                                "' demo '" + demo_->File("demo") + "' >/dev/null 2>&1";
+    demo_built_ = std::system(command.c_str()) == 0;
+  }
+  static void TearDownTestSuite() { demo_.reset(); }
+
+  void SetUp() override {
+    ASSERT_TRUE(demo_built_) << "tamaril-cli demo failed";
+    replication::InitRuleLanguage();
+    core::SetProgramFolder(demo_->File("demo"));
+    maindata_ = std::make_unique<core::TMaindata>(prompt_);
+  }
+  void TearDown() override {
+    maindata_.reset();
+    core::SetProgramFolder("");
+  }
+
+  static std::unique_ptr<tamaril::testing::TempDir> demo_;
+  static bool demo_built_;
+  tNoLogin prompt_;
+  dbstruct::tDBStructureCache cache_;
+  std::unique_ptr<core::TMaindata> maindata_;
+};
+
+std::unique_ptr<tamaril::testing::TempDir> ItemInfoTest::demo_;
+bool ItemInfoTest::demo_built_ = false;
+
+TEST_F(ItemInfoTest, AnalysesADatabaseOnceAndReusesTheCachedStructure) {
+  ui::testing::tScriptedBoxes boxes;
+  boxes.AnswerDefaults();
+  EXPECT_TRUE(ShowItemInfo(nullptr, *maindata_, cache_, true));
+  EXPECT_EQ(cache_.Count(), 1);
+  EXPECT_FALSE(maindata_->ADOConnection.IsOpen());
+  EXPECT_FALSE(ShowItemInfo(nullptr, *maindata_, cache_, true));
+  EXPECT_EQ(cache_.Count(), 1);
+  EXPECT_FALSE(maindata_->ADOConnection.IsOpen());
+  // The export definition's database is another one.
+  EXPECT_TRUE(ShowItemInfo(nullptr, *maindata_, cache_, false));
+  EXPECT_EQ(cache_.Count(), 2);
+
+  ASSERT_EQ(boxes.Shown().size(), 3U);
+  EXPECT_TRUE(boxes.Shown()[0].text.startsWith(QStringLiteral("Nastavení importu od klienta Pobočka Brno")))
+      << boxes.Texts()[0];
+  EXPECT_TRUE(boxes.Shown()[2].text.startsWith(QStringLiteral("Nastavení exportu do centra Centrum")))
+      << boxes.Texts()[2];
+}
+
+TEST_F(ItemInfoTest, WritesTheListsBeforeItConnects) {
+  ui::testing::tScriptedBoxes boxes;
+  boxes.AnswerDefaults();
+  dataset::TDataSet& list = maindata_->ImportDefTbl;
+  list.Edit();
+  list.FieldByName("Pozn").SetAsString(text::Utf8ToAnsi("poznámka"));
+  list.Post();
+  ShowItemInfo(nullptr, *maindata_, cache_, true);
+  maindata_ = std::make_unique<core::TMaindata>(prompt_);
+  EXPECT_EQ(maindata_->ImportDefTbl.FieldByName("Pozn").AsString(), text::Utf8ToAnsi("poznámka"));
+}
+
+TEST_F(ItemInfoTest, ClosesTheConnectionWhenTheDatabaseIsMissing) {
+  dataset::TDataSet& list = maindata_->ExportDefTbl;
+  list.Edit();
+  list.FieldByName("DatabaseName").SetAsString("missing.db");
+  list.Post();
+  EXPECT_THROW_MSG(ShowItemInfo(nullptr, *maindata_, cache_, false), core::AppError,
+                   text::Utf8ToAnsi("Zadaná databáze na serveru neexistuje"));
+  EXPECT_FALSE(maindata_->ADOConnection.IsOpen());
+  EXPECT_EQ(cache_.Count(), 0);
+}
+
+// The setup script of the current definition's database, from the developer's action.
+TEST_F(ItemInfoTest, WritesTheSetupScriptOfTheCurrentDefinitionOnlyAfterYes) {
+  const std::string hint = demo_->File("demo/hint.sql");
+  std::filesystem::remove(hint);
+  TfrmMain window(*maindata_, cache_);
+  ui::testing::tScriptedBoxes boxes;
+  boxes.Answer(tMsgButton::Cancel);
+  window.act_dev_Hintsql->trigger();
+  EXPECT_FALSE(std::filesystem::exists(hint));
+
+  boxes.Answer(tMsgButton::Yes);
+  boxes.Answer(tMsgButton::Ok);
+  window.act_dev_Hintsql->trigger();
+  ASSERT_EQ(boxes.Shown().size(), 3U);
+  EXPECT_TRUE(boxes.Shown()[1].text.startsWith(
+      QStringLiteral("Tato volba vytvori v adresari aplikace soubor hint.sql")));
+  EXPECT_EQ(boxes.Shown()[2].text, QStringLiteral("hint.sql úspěšně vytvořen"));
+  EXPECT_NE(tamaril::testing::ReadWholeFile(hint).find("rep_TBLDESC"), std::string::npos);
+}
+
+// A database that cannot be reached leaves the script written before as it was, instead of a
+// file cut short after its fixed head.
+TEST_F(ItemInfoTest, KeepsThePreviousSetupScriptWhenTheDatabaseCannotBeReached) {
+  const std::string hint = demo_->File("demo/hint.sql");
+  tamaril::testing::WriteWholeFile(hint, "-- the script of yesterday\n");
+  dataset::TDataSet& list = maindata_->ImportDefTbl;
+  list.Edit();
+  list.FieldByName("DatabaseName").SetAsString("missing.db");
+  list.Post();
+  TfrmMain window(*maindata_, cache_);
+  ui::testing::tScriptedBoxes boxes;
+  boxes.Answer(tMsgButton::Yes);
+  boxes.Answer(tMsgButton::Ok);
+  window.act_dev_Hintsql->trigger();
+  ASSERT_EQ(boxes.Shown().size(), 2U);
+  EXPECT_EQ(boxes.Shown()[1].kind, tMsgKind::Error);
+  EXPECT_EQ(tamaril::testing::ReadWholeFile(hint), "-- the script of yesterday\n");
+  EXPECT_FALSE(maindata_->ADOConnection.IsOpen());
+}
+
+}  // namespace
+}  // namespace tamaril::ui

@@ -164,7 +164,7 @@ void TRunProgress::showEvent(QShowEvent* event) {
   TbaseDBProgress::showEvent(event);
   if (started_) return;
   started_ = true;
-  QMetaObject::invokeMethod(this, &TRunProgress::Start, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(this, "Start", Qt::QueuedConnection);
 }
 
 void TRunProgress::Start() {

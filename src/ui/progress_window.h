@@ -95,7 +95,7 @@ class TRunProgress : public TbaseDBProgress, public replication::tRunHost {
   void showEvent(QShowEvent* event) override;
 
  private:
-  void Start();
+  Q_INVOKABLE void Start();
 
   bool started_ = false;
   bool running_ = false;

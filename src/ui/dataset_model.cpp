@@ -219,12 +219,17 @@ void tDBGrid::SetDataSetModel(tDataSetModel* model) {
   model_ = model;
   setModel(model);
   connect(model, &tDataSetModel::CurrentRowChanged, this, &tDBGrid::SelectRow);
-  connect(model, &QAbstractItemModel::modelReset, this, [this] { SelectRow(model_->CurrentRow()); });
+  // Columns as wide as their titles and values, so that neither is cut off.
+  connect(model, &QAbstractItemModel::modelReset, this, [this] {
+    resizeColumnsToContents();
+    SelectRow(model_->CurrentRow());
+  });
   connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this](const QModelIndex& current, const QModelIndex&) {
             if (following_ || !current.isValid()) return;
             if (!model_->MoveTo(current.row())) SelectRow(model_->CurrentRow());
           });
+  resizeColumnsToContents();
   SelectRow(model->CurrentRow());
 }
 

@@ -1,5 +1,6 @@
-#include <gtest/gtest.h>
+#include <algorithm>
 
+#include <algorithm>
 #include <ctime>
 #include <sstream>
 
@@ -300,6 +301,39 @@ TEST_F(SqliteStructureTest, NamesWithBlanksAndQuotesWorkInEveryStatement) {
   int count = -1;
   details.OpenTableData("", "", count);
   EXPECT_EQ(count, 0);
+}
+
+TEST_F(SqliteStructureTest, AUniqueRowGuidIndexSharesTheRowGuidLookupAndHeldRowsStayAsTheyWere) {
+  db_.Execute(
+      "CREATE TABLE Orders (Id INTEGER PRIMARY KEY, RG UNIQUEIDENTIFIER ROWGUIDCOL UNIQUE, Name VARCHAR(20));"
+      "INSERT INTO Orders (Id, RG, Name) VALUES (1, '" +
+      std::string(kGuid1) + "', 'one'), (2, '" + kGuid2 + "', 'two')");
+  Scan();
+  tSQLiteTbl_Structure& orders = Table("Orders");
+  auto first_source = Source("SELECT 1 AS Id, '" + std::string(kGuid1) + "' AS RG, 'x' AS Name");
+  auto first = orders.FindExistingRecords(*first_source);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(first->RowGuidMatch, nullptr);
+  ASSERT_EQ(first->KeyMatches.size(), 2u);  // the primary key and the unique RowGuid index
+  const auto shared =
+      std::count_if(first->KeyMatches.begin(), first->KeyMatches.end(),
+                    [&](const tKeyMatch& match) { return match.Rows == first->RowGuidMatch; });
+  EXPECT_EQ(shared, 1);
+  std::string conflict;
+  EXPECT_FALSE(first->IsAmbiguous(conflict)) << conflict;
+
+  // The next row's lookup must not refill the rows the first result still holds.
+  auto second_source = Source("SELECT 2 AS Id, '" + std::string(kGuid2) + "' AS RG, 'y' AS Name");
+  auto second = orders.FindExistingRecords(*second_source);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(first->RowGuidMatch->FieldByName("Name").AsString(), "one");
+  EXPECT_EQ(second->RowGuidMatch->FieldByName("Name").AsString(), "two");
+  first.reset();
+  second.reset();
+  auto again = orders.FindExistingRecords(*first_source);
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(again->RowGuidMatch->FieldByName("Name").AsString(), "one");
+  EXPECT_EQ(again->RowGuidMatch->RecordCount(), 1);
 }
 
 }  // namespace

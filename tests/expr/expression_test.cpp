@@ -137,7 +137,8 @@ TEST(Robustness, HostileTextsGiveCodes) {
   while (chain.size() < 100000) chain += "+1";
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(testing::Outcome(chain).substr(0, 3), "C8:");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  // A bound for a hang, not a speed figure: sanitizer builds on a busy machine take seconds.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
 
   const std::string long_text(100000, 'a');
   EXPECT_EQ(testing::Outcome("\"" + long_text + "\""), "S:" + long_text);

@@ -13,21 +13,6 @@
 #include "ui/qt_text.h"
 
 namespace tamaril::ui {
-namespace {
-
-// Closes a connection on every way out of the action.
-class tDisconnectGuard {
- public:
-  explicit tDisconnectGuard(dbaccess::Connection& connection) : connection_(connection) {}
-  ~tDisconnectGuard() { connection_.Close(); }
-  tDisconnectGuard(const tDisconnectGuard&) = delete;
-  tDisconnectGuard& operator=(const tDisconnectGuard&) = delete;
-
- private:
-  dbaccess::Connection& connection_;
-};
-
-}  // namespace
 
 QString tItemInfoTarget::Caption() const {
   const QString format = Import ? QStringLiteral("Nastavení importu od klienta %1")

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "dbaccess/connection.h"
+
 class QWidget;
 
 namespace tamaril::core {
@@ -15,6 +17,18 @@ class tDBStructureCache;
 }  // namespace tamaril::dbstruct
 
 namespace tamaril::ui {
+
+/// Closes a connection on every way out of an action.
+class tDisconnectGuard {
+ public:
+  explicit tDisconnectGuard(dbaccess::Connection& connection) : connection_(connection) {}
+  ~tDisconnectGuard() { connection_.Close(); }
+  tDisconnectGuard(const tDisconnectGuard&) = delete;
+  tDisconnectGuard& operator=(const tDisconnectGuard&) = delete;
+
+ private:
+  dbaccess::Connection& connection_;
+};
 
 /// The definition whose rules are opened: read from the current record of its list.
 struct tItemInfoTarget {

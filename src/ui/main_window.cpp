@@ -55,18 +55,6 @@ QAction* NewAction(QWidget* owner, const QString& caption, const QIcon& icon,
   return action;
 }
 
-// Closes a connection on every way out of an action.
-class tDisconnectGuard {
- public:
-  explicit tDisconnectGuard(dbaccess::Connection& connection) : connection_(connection) {}
-  ~tDisconnectGuard() { connection_.Close(); }
-  tDisconnectGuard(const tDisconnectGuard&) = delete;
-  tDisconnectGuard& operator=(const tDisconnectGuard&) = delete;
-
- private:
-  dbaccess::Connection& connection_;
-};
-
 // The question asked before hint.sql is written; the blank before each line break is part of it.
 const QString& SetupScriptQuestion() {
   static const QString question = QStringLiteral(

@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/common_info.h"
 #include "dbaccess/connection.h"
 #include "dbstruct/sqlite/sqlite_structure.h"
 #include "definitions/rule_context.h"
@@ -233,6 +234,22 @@ TEST_F(ExpressionBuilderTest, HelpShowsTheTopicOfTheBoundDefinition) {
   ASSERT_TRUE(Select(*silent->ClassIdBox, QStringLiteral(" Funkce IF")));
   silent->IdentifBox->setCurrentRow(0);
   silent->helpBtn->click();
+}
+
+TEST_F(ExpressionBuilderTest, ProgramHelpShowsAMissingHelpAsAnError) {
+  const tamaril::testing::TempDir empty;
+  core::CommonHelpPath = text::Utf8ToAnsi(empty.path());
+  testing::tScriptedBoxes boxes;
+  boxes.AnswerDefaults();
+  auto dialog = MakeDialog(ProgramHelp(nullptr));
+  ASSERT_TRUE(Select(*dialog->ClassIdBox, QStringLiteral(" Funkce IF")));
+  dialog->IdentifBox->setCurrentRow(0);
+  EXPECT_NO_THROW(dialog->helpBtn->click());
+  core::CommonHelpPath.clear();
+  ASSERT_EQ(boxes.Shown().size(), 1U);
+  EXPECT_EQ(boxes.Shown()[0].kind, tMsgKind::Error);
+  EXPECT_TRUE(boxes.Shown()[0].text.startsWith(QStringLiteral("Soubor nápovědy ")));
+  EXPECT_TRUE(boxes.Shown()[0].text.endsWith(QStringLiteral("/help/functions.html nebyl nalezen")));
 }
 
 // Answers the modal Execute: `edit` changes the memo, then OK or Storno is pressed.

@@ -268,6 +268,7 @@ TEST_F(ExpressionBuilderTest, ExecuteReturnsTheLinesJoinedOrKeepsTheTextOnCancel
   AnswerExecute(
       [](TExpressionBuildDlg& dialog) {
         EXPECT_EQ(dialog.Resultmemo->textCursor().selectedText(), QStringLiteral("NAZEV <> \"\""));
+        EXPECT_EQ(dialog.focusWidget(), dialog.Resultmemo);
         dialog.Resultmemo->setPlainText(QStringLiteral("MESTO = \"Kolín\" AND\nID > 1"));
       },
       true);

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QColor>
+#include <QImage>
 #include <QListWidget>
 #include <QLocale>
 #include <QPushButton>
@@ -160,6 +162,8 @@ TEST_F(ExpressionBuilderTest, CaretMarkerOnlyWhileAnotherControlHasTheFocus) {
   const QRect marker = dialog->Resultmemo->MarkerRect();
   EXPECT_EQ(marker.width(), 2);
   EXPECT_GT(marker.height(), 0);
+  const QImage picture = dialog->Resultmemo->viewport()->grab().toImage();
+  EXPECT_EQ(picture.pixelColor(marker.center()), QColor(Qt::gray));
 }
 
 TEST_F(ExpressionBuilderTest, TestChecksSyntaxAndResultType) {

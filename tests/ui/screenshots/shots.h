@@ -22,5 +22,6 @@ struct tShot {
 void AddMainWindowShots(std::vector<tShot>& shots);
 void AddDialogShots(std::vector<tShot>& shots);
 void AddRunWindowShots(std::vector<tShot>& shots);
+void AddBuilderShots(std::vector<tShot>& shots);
 
 }  // namespace tamaril::ui::shots

@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
   tamaril::ui::shots::AddMainWindowShots(shots);
   tamaril::ui::shots::AddDialogShots(shots);
   tamaril::ui::shots::AddRunWindowShots(shots);
+  tamaril::ui::shots::AddBuilderShots(shots);
   int failed = 0;
   for (const auto& shot : shots) {
     try {

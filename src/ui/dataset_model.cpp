@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "dataset/field.h"
+#include "ui/message_box.h"
 #include "ui/qt_text.h"
 
 namespace tamaril::ui {
@@ -54,6 +55,61 @@ void tDataSetModel::SetColumnBackground(int column, const QColor& colour) {
   if (!rows_.empty()) emit dataChanged(index(0, column), index(static_cast<int>(rows_.size()) - 1, column));
 }
 
+int tDataSetModel::ColumnOf(const std::string& field_name) const {
+  const auto found = std::find_if(columns_.begin(), columns_.end(), [&field_name](const std::string& name) {
+    return dataset::SameFieldName(name, field_name);
+  });
+  return found == columns_.end() ? -1 : static_cast<int>(found - columns_.begin());
+}
+
+void tDataSetModel::SetColumnEditable(int column, bool editable) {
+  if (editable) {
+    editable_.insert(column);
+  } else {
+    editable_.erase(column);
+  }
+  if (!rows_.empty() && column >= 0 && column < columnCount()) {
+    emit dataChanged(index(0, column), index(static_cast<int>(rows_.size()) - 1, column));
+  }
+}
+
+void tDataSetModel::SetCellColour(std::function<QColor(int row, int column, const QString& text)> colour) {
+  cell_colour_ = std::move(colour);
+  if (!rows_.empty() && !columns_.empty()) {
+    emit dataChanged(index(0, 0), index(static_cast<int>(rows_.size()) - 1, columnCount() - 1));
+  }
+}
+
+dataset::TField* tDataSetModel::ColumnFieldOf(int column) const {
+  dataset::TDataSet* data = DataSet();
+  if (data == nullptr || !link_->Active() || column < 0 || column >= columnCount()) return nullptr;
+  return data->FindField(columns_[static_cast<std::size_t>(column)]);
+}
+
+bool tDataSetModel::IsCheckColumn(int column) const {
+  if (!editable_.contains(column)) return false;
+  const dataset::TField* field = ColumnFieldOf(column);
+  return field != nullptr && field->DataType() == dataset::FieldType::Boolean;
+}
+
+std::vector<signed char> tDataSetModel::CurrentChecks() const {
+  std::vector<signed char> checks;
+  dataset::TDataSet* data = DataSet();
+  checks.reserve(columns_.size());
+  for (const std::string& name : columns_) {
+    signed char check = -1;
+    const dataset::TField* field = data->FindField(name);
+    if (field != nullptr && field->DataType() == dataset::FieldType::Boolean) {
+      try {
+        if (!field->IsNull()) check = field->AsBoolean() ? 1 : 0;
+      } catch (const std::exception&) {  // a value that cannot be read shows unchecked
+      }
+    }
+    checks.push_back(check);
+  }
+  return checks;
+}
+
 std::vector<QString> tDataSetModel::CurrentTexts() const {
   std::vector<QString> texts;
   dataset::TDataSet* data = DataSet();
@@ -78,6 +134,7 @@ void tDataSetModel::Reload() {
   if (data != nullptr && link_->Active() && data->State() != dataset::DataSetState::Browse) return;
   beginResetModel();
   rows_.clear();
+  checks_.clear();
   bookmarks_.clear();
   columns_.clear();
   headers_.clear();
@@ -105,6 +162,7 @@ void tDataSetModel::Reload() {
         for (data->First(); !data->Eof(); data->Next()) {
           bookmarks_.push_back(data->GetBookmark());
           rows_.push_back(CurrentTexts());
+          checks_.push_back(CurrentChecks());
           if (bookmarks_.back() == here) current_ = static_cast<int>(rows_.size()) - 1;
         }
         if (current_ >= 0) {
@@ -135,6 +193,7 @@ void tDataSetModel::DataSetChanged(dataset::TField* field) {
     // The values being typed show in the current row.
     if (current_ >= 0) {
       rows_[static_cast<std::size_t>(current_)] = CurrentTexts();
+      checks_[static_cast<std::size_t>(current_)] = CurrentChecks();
       emit dataChanged(index(current_, 0), index(current_, columnCount() - 1));
     }
     return;
@@ -152,7 +211,8 @@ void tDataSetModel::UpdateCurrent() {
     const auto found = std::find(bookmarks_.begin(), bookmarks_.end(), here);
     if (found != bookmarks_.end()) {
       const int row = static_cast<int>(found - bookmarks_.begin());
-      if (rows_[static_cast<std::size_t>(row)] == CurrentTexts()) {
+      if (rows_[static_cast<std::size_t>(row)] == CurrentTexts() &&
+          checks_[static_cast<std::size_t>(row)] == CurrentChecks()) {
         if (row != current_) {
           current_ = row;
           emit CurrentRowChanged(current_);
@@ -183,14 +243,75 @@ int tDataSetModel::columnCount(const QModelIndex& parent) const {
 
 QVariant tDataSetModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= static_cast<int>(rows_.size())) return {};
-  if (role == Qt::DisplayRole) {
-    return rows_[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())];
+  const QString& shown =
+      rows_[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())];
+  if (role == Qt::DisplayRole) return shown;
+  if (role == Qt::EditRole) {
+    // Only the current row has its field values at hand; the others are what they show.
+    if (index.row() == current_) {
+      if (dataset::TField* field = ColumnFieldOf(index.column())) {
+        try {
+          return FromAnsi(field->Text(false));
+        } catch (const std::exception&) {  // a value that cannot be read edits as empty
+          return QString();
+        }
+      }
+    }
+    return shown;
+  }
+  if (role == Qt::CheckStateRole) {
+    if (!IsCheckColumn(index.column())) return {};
+    const signed char check =
+        checks_[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())];
+    return check == 1 ? Qt::Checked : Qt::Unchecked;
   }
   if (role == Qt::BackgroundRole) {
+    if (cell_colour_) {
+      const QColor colour = cell_colour_(index.row(), index.column(), shown);
+      if (colour.isValid()) return colour;
+    }
     const auto colour = backgrounds_.find(index.column());
     if (colour != backgrounds_.end()) return colour->second;
   }
   return {};
+}
+
+Qt::ItemFlags tDataSetModel::flags(const QModelIndex& index) const {
+  Qt::ItemFlags result = QAbstractTableModel::flags(index);
+  if (!index.isValid() || !editable_.contains(index.column())) return result;
+  const dataset::TField* field = ColumnFieldOf(index.column());
+  if (field == nullptr || field->ReadOnly || !field->DataSet().CanModify()) return result;
+  return result |
+         (field->DataType() == dataset::FieldType::Boolean ? Qt::ItemIsUserCheckable : Qt::ItemIsEditable);
+}
+
+bool tDataSetModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  if (!index.isValid() || index.row() >= static_cast<int>(rows_.size())) return false;
+  const bool check = IsCheckColumn(index.column());
+  const Qt::ItemFlags allowed = flags(index);
+  if (check ? role != Qt::CheckStateRole || !allowed.testFlag(Qt::ItemIsUserCheckable)
+            : role != Qt::EditRole || !allowed.testFlag(Qt::ItemIsEditable)) {
+    return false;
+  }
+  dataset::TDataSet* data = DataSet();
+  // A row being inserted is not one of the rows shown: a cell must not write into it.
+  if (data->State() != dataset::DataSetState::Browse && data->State() != dataset::DataSetState::Edit)
+    return false;
+  try {
+    if (!MoveTo(index.row())) return false;
+    if (data->State() == dataset::DataSetState::Browse) data->Edit();
+    dataset::TField* field = ColumnFieldOf(index.column());
+    if (field == nullptr) return false;
+    if (check) {
+      field->SetAsBoolean(value.toInt() == Qt::Checked);
+    } else {
+      field->SetAsString(ToAnsi(value.toString()));
+    }
+  } catch (...) {
+    ShowException(qobject_cast<QWidget*>(QObject::parent()), std::current_exception());
+    return false;
+  }
+  return true;
 }
 
 QVariant tDataSetModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -205,7 +326,9 @@ QVariant tDataSetModel::headerData(int section, Qt::Orientation orientation, int
 tDBGrid::tDBGrid(QWidget* parent) : QTableView(parent) {
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::SingleSelection);
-  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // The model's flags leave every cell but those of its editable columns read-only.
+  setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                  QAbstractItemView::AnyKeyPressed);
   setAlternatingRowColors(false);
   verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
   horizontalHeader()->setHighlightSections(false);

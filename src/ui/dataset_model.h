@@ -4,8 +4,10 @@
 #include <QColor>
 #include <QTableView>
 
+#include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,17 @@ class tDataSetModel : public QAbstractTableModel {
   void SetColumnBackground(int column, const QColor& colour);
   /// The field of a column.
   const std::string& ColumnField(int column) const { return columns_.at(static_cast<std::size_t>(column)); }
+  /// The column showing the field `field_name` (ignoring case), or -1 when it is not shown.
+  int ColumnOf(const std::string& field_name) const;
+  /// Lets the cells of `column` be edited: a boolean field as a check box (Qt::CheckStateRole, the display
+  /// text stays as the field shows it), any other field as text (EditRole gives the field's edit text;
+  /// setData puts the dataset in edit mode when in browse state and sets the field with SetAsString; the
+  /// row stays in edit mode until posted). A value the field refuses returns false and shows ShowException.
+  void SetColumnEditable(int column, bool editable);
+  /// Chooses the background of single cells: called with the row, the column and the shown text; an invalid
+  /// colour leaves the column's or the grid's own. (The rule windows paint non-zero counts on the tooltip
+  /// colour.)
+  void SetCellColour(std::function<QColor(int row, int column, const QString& text)> colour);
 
   /// The row the dataset is on, or -1 (closed, empty, or a row being inserted).
   int CurrentRow() const noexcept { return current_; }
@@ -50,6 +63,10 @@ class tDataSetModel : public QAbstractTableModel {
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+  /// Editable cells of an editable column whose field may be written; check boxes for boolean fields.
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  /// Writes an edited cell into the field of the current row (see SetColumnEditable); false when refused.
+  bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
 
  signals:
   /// The dataset moved to another row (-1: none).
@@ -61,6 +78,9 @@ class tDataSetModel : public QAbstractTableModel {
 
   void DataSetChanged(dataset::TField* field);
   std::vector<QString> CurrentTexts() const;
+  std::vector<signed char> CurrentChecks() const;
+  dataset::TField* ColumnFieldOf(int column) const;
+  bool IsCheckColumn(int column) const;
   void UpdateCurrent();
 
   std::unique_ptr<Link> link_;
@@ -68,14 +88,19 @@ class tDataSetModel : public QAbstractTableModel {
   std::vector<std::string> columns_;
   std::vector<QString> headers_;
   std::map<int, QColor> backgrounds_;
+  std::set<int> editable_;
+  std::function<QColor(int, int, const QString&)> cell_colour_;
   std::vector<std::vector<QString>> rows_;
+  // The check state of the boolean cells of each row (-1: not a boolean or null, 0, 1).
+  std::vector<std::vector<signed char>> checks_;
   std::vector<std::string> bookmarks_;
   int current_ = -1;
   bool loading_ = false;
 };
 
-/// A read-only grid over a tDataSetModel: whole rows are selected, the selection follows the
-/// dataset and moves it, a double-click or Enter on a row emits RowActivated.
+/// A grid over a tDataSetModel: whole rows are selected, the selection follows the dataset and
+/// moves it, a double-click or Enter on a row emits RowActivated. Only the model's editable
+/// columns can be edited (double-click, F2 or typing); every other cell is read-only.
 class tDBGrid : public QTableView {
   Q_OBJECT
 

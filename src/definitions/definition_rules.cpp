@@ -3,6 +3,7 @@
 #include <fmt/printf.h>
 
 #include "dataset/date_codec.h"
+#include "dataset/errors.h"
 #include "dataset/field.h"
 #include "definitions/errors.h"
 #include "definitions/export_rules.h"
@@ -211,6 +212,22 @@ void tDefinitionRules::Open(const std::string& signature, dbaccess::Connection& 
   last_set_ = false;
   for (auto& lines : last_rules_) lines.clear();
   last_ignore_row_guid_ = false;
+}
+
+void tDefinitionRules::Refresh() {
+  Conn();
+  if (rules_.Active() && rules_.State() != dataset::DataSetState::Browse)
+    throw dataset::DatasetError("The rule row is being edited");
+  const std::string table = rules_.Active() && !rules_.IsEmpty() ? CurrentTable() : std::string();
+  const std::string& number = side_.log_columns[1].name;
+  const bool had_run = log_.Active() && !log_.IsEmpty();
+  const std::int64_t run = had_run ? log_.FieldByName(number).AsInteger() : 0;
+  LoadRules();
+  if (!table.empty()) rules_.Locate("TABLENAME", dataset::Variant::String(table));
+  UpdateReadOnly();
+  LoadLog();
+  if (had_run) log_.Locate(number, dataset::Variant::Integer(run));
+  OpenDetail();
 }
 
 void tDefinitionRules::LoadRules() {

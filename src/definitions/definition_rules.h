@@ -70,6 +70,9 @@ class tDefinitionRules {
   /// SetStructure, then Open.
   void Open(const std::string& signature, dbaccess::Connection& connection,
             dbstruct::tDatabase_Structure& structure);
+  /// Reads the rule rows and the log again, staying on the same table and run while they are
+  /// there. Throws DatabaseError, DatasetError while a rule row is being edited.
+  void Refresh();
   /// Closes the rules, the log and its details. Never throws.
   void Close() noexcept;
   bool IsOpen() const noexcept { return rules_.Active(); }

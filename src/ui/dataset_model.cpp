@@ -116,7 +116,12 @@ std::vector<QString> tDataSetModel::CurrentTexts() const {
   texts.reserve(columns_.size());
   for (const std::string& name : columns_) {
     QString shown;
-    if (dataset::TField* field = data->FindField(name)) {
+    if (const auto computed = computed_.find(name); computed != computed_.end()) {
+      try {
+        shown = computed->second.text(*data);
+      } catch (const std::exception&) {  // a text that cannot be computed stays empty
+      }
+    } else if (dataset::TField* field = data->FindField(name)) {
       try {
         shown = FromAnsi(field->Text(true));
       } catch (const std::exception&) {  // a value that cannot be shown stays empty
@@ -149,6 +154,11 @@ void tDataSetModel::Reload() {
       columns_ = wanted_;
     }
     for (const std::string& name : columns_) {
+      const auto computed = computed_.find(name);
+      if (computed != computed_.end() && !computed->second.title.isEmpty()) {
+        headers_.push_back(computed->second.title);
+        continue;
+      }
       const dataset::TField* field = data->FindField(name);
       headers_.push_back(FromAnsi(field != nullptr ? field->DisplayName() : name));
     }
@@ -224,11 +234,21 @@ void tDataSetModel::UpdateCurrent() {
   Reload();
 }
 
+void tDataSetModel::SetComputedColumn(const std::string& name, const QString& title,
+                                      std::function<QString(dataset::TDataSet&)> text) {
+  computed_[name] = tComputedColumn{title, std::move(text)};
+}
+
 bool tDataSetModel::MoveTo(int row) {
   dataset::TDataSet* data = DataSet();
   if (data == nullptr || row < 0 || row >= static_cast<int>(bookmarks_.size())) return false;
   if (row == current_) return true;
-  if (data->State() != dataset::DataSetState::Browse) return false;
+  if (data->State() != dataset::DataSetState::Browse) {
+    if (!before_move_ || !before_move_() || data->State() != dataset::DataSetState::Browse) return false;
+    // Saving read the rows again.
+    if (row >= static_cast<int>(bookmarks_.size())) return false;
+    if (row == current_) return true;
+  }
   data->GotoBookmark(bookmarks_[static_cast<std::size_t>(row)]);
   return true;
 }

@@ -51,6 +51,14 @@ class tDataSetModel : public QAbstractTableModel {
   /// colour leaves the column's or the grid's own. (The rule windows paint non-zero counts on the tooltip
   /// colour.)
   void SetCellColour(std::function<QColor(int row, int column, const QString& text)> colour);
+  /// Shows the column `name` with `title` (empty: the field's title) and `text` computed from the
+  /// current row instead of a field's text; `name` may name a field or nothing in the dataset.
+  /// Set before SetDataSource. A text that cannot be computed stays empty.
+  void SetComputedColumn(const std::string& name, const QString& title,
+                         std::function<QString(dataset::TDataSet&)> text);
+  /// Asked before the grid moves a dataset that is being edited: true when the row was saved
+  /// and the move may go on. Without it such a dataset does not move.
+  void SetBeforeMove(std::function<bool()> before) { before_move_ = std::move(before); }
 
   /// The row the dataset is on, or -1 (closed, empty, or a row being inserted).
   int CurrentRow() const noexcept { return current_; }
@@ -90,6 +98,12 @@ class tDataSetModel : public QAbstractTableModel {
   std::map<int, QColor> backgrounds_;
   std::set<int> editable_;
   std::function<QColor(int, int, const QString&)> cell_colour_;
+  struct tComputedColumn {
+    QString title;
+    std::function<QString(dataset::TDataSet&)> text;
+  };
+  std::map<std::string, tComputedColumn> computed_;
+  std::function<bool()> before_move_;
   std::vector<std::vector<QString>> rows_;
   // The check state of the boolean cells of each row (-1: not a boolean or null, 0, 1).
   std::vector<std::vector<signed char>> checks_;

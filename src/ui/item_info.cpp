@@ -7,10 +7,12 @@
 
 #include "core/maindata.h"
 #include "dbstruct/structure_cache.h"
+#include "definitions/definition_rules.h"
 #include "replication/database_open.h"
 #include "ui/message_box.h"
 #include "ui/progress_window.h"
 #include "ui/qt_text.h"
+#include "ui/rules_window.h"
 
 namespace tamaril::ui {
 
@@ -63,10 +65,25 @@ bool ShowItemInfo(QWidget* parent, core::TMaindata& maindata, dbstruct::tDBStruc
 
 void OpenRulesWindow(QWidget* parent, core::TMaindata& maindata, dbstruct::tDatabase_Structure& structure,
                      const tItemInfoTarget& target) {
-  // The rules windows of both sides open here over the connected structure once they exist.
-  (void)maindata;
-  (void)structure;
-  ShowMessage(parent, target.Caption() + QStringLiteral(": okno pravidel zatím není k dispozici."));
+  dbaccess::Connection& connection =
+      structure.Connection() != nullptr ? *structure.Connection() : maindata.ADOConnection;
+  tBoxRuleQuestions questions(parent);  // outlives the rules that ask it
+  const std::unique_ptr<definitions::tDefinitionRules> rules =
+      definitions::CreateDefinitionRules(target.Import);
+  rules->SetQuestions(&questions);
+  rules->Open(target.Signature, connection, structure);
+  {
+    std::unique_ptr<tRulesWindow> window;
+    if (target.Import) {
+      window = std::make_unique<Tfrm_DBIMPORT>(*rules, parent);
+    } else {
+      window = std::make_unique<Tfrm_DBEXPORT>(*rules, parent);
+    }
+    window->setWindowTitle(target.Caption());
+    questions.SetParent(window.get());
+    window->exec();
+  }
+  rules->Close();
 }
 
 }  // namespace tamaril::ui

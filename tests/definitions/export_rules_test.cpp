@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "dataset/date_codec.h"
+#include "dataset/errors.h"
 #include "dataset/field.h"
 #include "definitions/errors.h"
 #include "rules_fixture.h"
@@ -270,6 +271,32 @@ TEST_F(ExportRulesTest, DeletingLogRowRemovesItsDetailRows) {
       Rows("select Signature, EXPORTNO, TABLENAME from rep_XPORTLOGDETAIL order by Signature, EXPORTNO"),
       "CENTRUM|2|Faktury\nJINY|1|Faktury");
   EXPECT_EQ(rules_.LogDetail().RecordCount(), 1);
+}
+
+TEST_F(ExportRulesTest, RefreshReadsChangesOfOthersAndStaysOnTheRowAndRun) {
+  connection_.Execute(
+      "INSERT INTO rep_XPORTLOG (Signature, EXPORTNO, EXPORTDATE) VALUES ('CENTRUM', 1, '2026-01-02'), "
+      "  ('CENTRUM', 2, '2026-01-03');"
+      "INSERT INTO rep_XPORTLOGDETAIL (Signature, EXPORTNO, TABLENAME, COUNTRECORDS) VALUES "
+      "  ('CENTRUM', 2, 'Faktury', 1);");
+  rules_.Open("CENTRUM", connection_, structure_);
+  Select("PolFakt");
+  rules_.Log().Last();
+  connection_.Execute(
+      "UPDATE rep_DEFEXPORT SET ExportRule='1=1' WHERE TABLENAME='PolFakt';"
+      "INSERT INTO rep_XPORTLOGDETAIL (Signature, EXPORTNO, TABLENAME, COUNTRECORDS) VALUES "
+      "  ('CENTRUM', 2, 'PolFakt', 4);");
+
+  rules_.Refresh();
+  EXPECT_EQ(rules_.Rules().FieldByName("TABLENAME").AsString(), "PolFakt");
+  EXPECT_EQ(rules_.Rules().FieldByName("ExportRule").AsString(), "1=1");
+  EXPECT_TRUE(rules_.RuleIsSet());
+  EXPECT_EQ(rules_.Log().FieldByName("EXPORTNO").AsInteger(), 2);
+  EXPECT_EQ(rules_.LogDetail().RecordCount(), 2);
+
+  rules_.Rules().Edit();
+  EXPECT_THROW_MSG(rules_.Refresh(), dataset::DatasetError, "The rule row is being edited");
+  rules_.Rules().Cancel();
 }
 
 TEST_F(ExportRulesTest, DescribedTableMissingFromTheStructureIsNamed) {

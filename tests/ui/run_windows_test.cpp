@@ -3,7 +3,9 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -19,14 +21,20 @@
 #include "core/maindata.h"
 #include "core/paths.h"
 #include "core/repl_options.h"
+#include "dataset/field.h"
 #include "dbaccess/connection.h"
 #include "dbstruct/structure_cache.h"
+#include "on_modal.h"
 #include "replication/database_open.h"
 #include "scripted_boxes.h"
 #include "support/temp_dir.h"
 #include "text/encoding.h"
+#include "ui/dataset_model.h"
 #include "ui/export_window.h"
+#include "ui/expression_builder.h"
 #include "ui/import_window.h"
+#include "ui/main_window.h"
+#include "ui/rules_window.h"
 
 namespace tamaril::ui {
 namespace {
@@ -172,6 +180,43 @@ TEST_F(RunWindowsTest, ClosingDuringTheRunAsksToStopInsteadOfClosing) {
   ASSERT_GE(boxes.Shown().size(), 2u);
   EXPECT_EQ(boxes.Shown()[1].text, QStringLiteral("Opravdu chcete ukončit import?"));
   EXPECT_EQ(result.Total.appended, 0);
+}
+
+// F9 on the export tab opens the definition's rules; a rule built there decides what the next
+// export writes.
+TEST_F(RunWindowsTest, ARuleBuiltInTheRulesWindowDecidesWhatTheNextExportWrites) {
+  TfrmMain main(*data_, cache_);
+  main.PageControl->setCurrentIndex(1);
+  testing::tScriptedBoxes boxes;
+  bool opened = false;
+  testing::OnModal<Tfrm_DBEXPORT>([&opened](Tfrm_DBEXPORT& window) {
+    opened = true;
+    window.PageControl->setCurrentWidget(window.tabRules);
+    dataset::TDataSet* rules = window.gridRules->DataSetModel()->DataSet();
+    EXPECT_TRUE(rules->Locate("TABLENAME", dataset::Variant::String("ODBERATELE")));
+    testing::OnModal<TExpressionBuildDlg>([](TExpressionBuildDlg& builder) {
+      builder.Resultmemo->setPlainText(QStringLiteral("ID =\n 20"));
+      builder.OKBtn->click();
+    });
+    window.act_BuildExportRule->trigger();
+    window.act_Close->trigger();
+  });
+  main.act_ItemInfo->trigger();
+  ASSERT_TRUE(opened);
+  EXPECT_TRUE(boxes.Shown().empty()) << boxes.Texts().front();
+
+  boxes.Answer(tMsgButton::Ok);
+  data_->ExportDefTbl.First();
+  TfrmExport window(access_, data_->ExportDefTbl);
+  ExecAndClose(window);
+  const replication::tExportResult& result = window.Result();
+  ASSERT_EQ(result.Outcome, replication::tExportOutcome::Success) << result.Text;
+  int customers = -1;
+  for (const auto& [table, rows] : result.Rows) {
+    if (table == "ODBERATELE") customers = rows;
+  }
+  // Of the two new customers only the one the rule names travels.
+  EXPECT_EQ(customers, 1);
 }
 
 }  // namespace

@@ -23,5 +23,6 @@ void AddMainWindowShots(std::vector<tShot>& shots);
 void AddDialogShots(std::vector<tShot>& shots);
 void AddRunWindowShots(std::vector<tShot>& shots);
 void AddBuilderShots(std::vector<tShot>& shots);
+void AddRuleWindowShots(std::vector<tShot>& shots);
 
 }  // namespace tamaril::ui::shots

@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
   tamaril::ui::shots::AddDialogShots(shots);
   tamaril::ui::shots::AddRunWindowShots(shots);
   tamaril::ui::shots::AddBuilderShots(shots);
+  tamaril::ui::shots::AddRuleWindowShots(shots);
   int failed = 0;
   for (const auto& shot : shots) {
     try {

@@ -198,6 +198,20 @@ void tRulesWindow::BuildRulesPage(const tTexts& texts) {
                                 tNavButton::Edit, tNavButton::Post, tNavButton::Cancel, tNavButton::Refresh});
   Navigator->SetDataSource(&rules_source_);
   Navigator->SetAction(tNavButton::Post, [this] { PostRules(); });
+  // Moving saves the row being edited first, with its checks.
+  dataset::TDataSet& data = rules_.Rules();
+  Navigator->SetAction(tNavButton::First, [this, &data] {
+    if (PostRules()) data.First();
+  });
+  Navigator->SetAction(tNavButton::Prior, [this, &data] {
+    if (PostRules()) data.Prior();
+  });
+  Navigator->SetAction(tNavButton::Next, [this, &data] {
+    if (PostRules()) data.Next();
+  });
+  Navigator->SetAction(tNavButton::Last, [this, &data] {
+    if (PostRules()) data.Last();
+  });
   Navigator->SetAction(tNavButton::Refresh, [this] { Refresh(); });
   panel_layout->addWidget(Navigator);
   lblRules = MakeChild<QLabel>(texts.rules_label, panel);

@@ -144,8 +144,18 @@ TEST_F(RulesWindowTest, RuleThatDoesNotCompileStaysInEditWithItsMemoFocused) {
   EXPECT_EQ(Scalar("select coalesce(ExportRule, '<null>') from rep_DEFEXPORT where TABLENAME='Faktury'"),
             "<null>");
 
+  // Neither the navigator nor the grid leaves the row before it is mended.
+  boxes.Answer(tMsgButton::Ok);
+  window.Navigator->Click(tNavButton::Next);
+  boxes.Answer(tMsgButton::Ok);
+  EXPECT_FALSE(window.gridRules->DataSetModel()->MoveTo(0));
+  EXPECT_EQ(boxes.Shown().size(), 3U);
+  EXPECT_EQ(rules.Rules().FieldByName("TABLENAME").AsString(), "Faktury");
+  EXPECT_EQ(rules.Rules().State(), dataset::DataSetState::Edit);
+
   memo->setPlainText(QStringLiteral("CENA >\n 100"));
-  EXPECT_TRUE(window.PostRules());
+  window.Navigator->Click(tNavButton::Next);
+  EXPECT_EQ(rules.Rules().FieldByName("TABLENAME").AsString(), "PolFakt");
   EXPECT_EQ(Scalar("select ExportRule from rep_DEFEXPORT where TABLENAME='Faktury'"), "CENA >\r\n 100");
   window.hide();
 }

@@ -15,6 +15,7 @@
 #include "dbstruct/structure_cache.h"
 #include "on_modal.h"
 #include "replication/start_up.h"
+#include "demo_folder.h"
 #include "scripted_boxes.h"
 #include "support/expect_throw_msg.h"
 #include "support/temp_dir.h"
@@ -39,9 +40,7 @@ class ItemInfoTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     demo_ = std::make_unique<tamaril::testing::TempDir>();
-    const std::string command = std::string("HOME=") + demo_->path() + " '" + TAMARIL_CLI_PROGRAM +
-                                "' demo '" + demo_->File("demo") + "' >/dev/null 2>&1";
-    demo_built_ = std::system(command.c_str()) == 0;
+    demo_built_ = ui::testing::MakeDemoFolder(demo_->path(), demo_->File("demo"));
   }
   static void TearDownTestSuite() { demo_.reset(); }
 

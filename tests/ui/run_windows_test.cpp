@@ -24,6 +24,7 @@
 #include "dataset/field.h"
 #include "dbaccess/connection.h"
 #include "dbstruct/structure_cache.h"
+#include "demo_folder.h"
 #include "on_modal.h"
 #include "replication/database_open.h"
 #include "scripted_boxes.h"
@@ -81,8 +82,7 @@ void ExecAndClose(TRunProgress& window) {
 class RunWindowsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::string command = std::string(TAMARIL_CLI_PROGRAM) + " demo " + dir_ + " >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    ASSERT_TRUE(testing::MakeDemoFolder(temp_.path(), dir_)) << "tamaril-cli demo failed";
     core::SetProgramFolder(dir_);
     core::LoadReplOptions();
     data_ = std::make_unique<core::TMaindata>(prompt_);

@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QBoxLayout>
 #include <QColor>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QPalette>
@@ -78,7 +77,7 @@ tRulesWindow::tRulesWindow(definitions::tDefinitionRules& rules, const tTexts& t
   act_DeleteLogRow =
       MakeAction(this, QStringLiteral("Vymazat záznam"), QStringLiteral("Vymazat zvolený záznam"),
                  QKeySequence(QStringLiteral("Ctrl+Del")));
-  for (QAction* action : {act_Close, act_SetAsDefault, act_ApplyLastRules, act_DeleteLogRow}) {
+  for (QAction* action : {act_Close, act_SetAsDefault, act_ApplyLastRules}) {
     action->setShortcutContext(Qt::WindowShortcut);
     addAction(action);
   }
@@ -129,6 +128,8 @@ void tRulesWindow::BuildHistoryPage(const tTexts& texts) {
   gridLog = MakeGrid(splitter, log_model_);
   log_model_->SetDataSource(&log_source_, texts.log_columns);
   gridLog->SetDataSetModel(log_model_);
+  // Ctrl+Del deletes a run only from the log grid; in a memo it deletes a word.
+  act_DeleteLogRow->setShortcutContext(Qt::WidgetShortcut);
   gridLog->setContextMenuPolicy(Qt::ActionsContextMenu);
   gridLog->addAction(act_DeleteLogRow);
   splitter->addWidget(gridLog);

@@ -278,17 +278,28 @@ bool tRulesWindow::PostRules() {
 }
 
 void tRulesWindow::BuildRule(expr::RuleKind kind) {
-  if (!rules_.Rules().Active() || rules_.Rules().IsEmpty()) return;
-  // Changes typed before are saved with their checks; only the built rule is saved as built.
+  dataset::TDataSet& data = rules_.Rules();
+  if (!data.Active() || data.IsEmpty()) return;
+  // Changes typed before are saved with their checks first.
   if (!PostRules()) return;
+  const std::string column = definitions::tDefinitionRules::RuleColumn(kind);
+  std::string text;
+  bool built = false;
   RunAction(this, [&] {
     const std::unique_ptr<definitions::tRuleContext> context = rules_.PrepareRule(kind);
-    std::string text = rules_.Rules().FieldByName(definitions::tDefinitionRules::RuleColumn(kind)).AsString();
-    if (!TExpressionBuildDlg::Execute(this, text, context->List(), &context->Expression(), ProgramHelp(this),
-                                      BooleanResult()))
-      return;
-    rules_.SaveBuiltRule(kind, text);
+    text = data.FieldByName(column).AsString();
+    built = TExpressionBuildDlg::Execute(this, text, context->List(), &context->Expression(),
+                                         ProgramHelp(this), BooleanResult());
   });
+  // The builder does not check its text on OK, so the built rule is saved with the checks of a
+  // typed one: a rule that does not compile stays in its memo to be mended, instead of being
+  // stored and failing at the next run.
+  if (built && RunAction(this, [&] {
+        if (data.State() == dataset::DataSetState::Browse) data.Edit();
+        data.FieldByName(column).SetAsString(text);
+      })) {
+    PostRules();
+  }
   UpdateActions();
 }
 

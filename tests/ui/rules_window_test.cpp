@@ -304,6 +304,22 @@ TEST_F(RulesWindowTest, ARuleBuiltInTheBuilderIsSavedAndShown) {
   window.UpdateActions();
   EXPECT_TRUE(window.act_ApplyLastRules->isEnabled());
 
+  // A built rule that does not compile is not stored; it waits in its memo to be mended.
+  tScriptedBoxes boxes;
+  boxes.Answer(tMsgButton::Ok);
+  OnModal<TExpressionBuildDlg>([](TExpressionBuildDlg& builder) {
+    builder.Resultmemo->setPlainText(QStringLiteral("CENA >"));
+    builder.OKBtn->click();
+  });
+  window.act_BuildUpdateRule->trigger();
+  ASSERT_EQ(boxes.Shown().size(), 1U);
+  EXPECT_EQ(boxes.Shown()[0].kind, tMsgKind::Error);
+  EXPECT_EQ(rules.Rules().State(), dataset::DataSetState::Edit);
+  EXPECT_EQ(window.Editors[1].memo->toPlainText(), QStringLiteral("CENA >"));
+  EXPECT_EQ(Scalar("select UpdateRule from rep_DEFIMPORT where Signature='KLIENT' and TABLENAME='Faktury'"),
+            "@IMP_CENA >CENA");
+  rules.Rules().Cancel();
+
   // Storno leaves the rule as it was.
   OnModal<TExpressionBuildDlg>([](TExpressionBuildDlg& builder) {
     builder.Resultmemo->setPlainText(QStringLiteral("1=1"));

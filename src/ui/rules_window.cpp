@@ -262,11 +262,9 @@ void tRulesWindow::FocusRule(expr::RuleKind kind) {
   if (tRuleEditor* editor = Editor(kind)) editor->memo->setFocus(Qt::OtherFocusReason);
 }
 
-bool tRulesWindow::PostRules() {
-  dataset::TDataSet& data = rules_.Rules();
-  if (!data.Active() || data.State() == dataset::DataSetState::Browse) return true;
+bool tRulesWindow::RunRuleAction(const std::function<void()>& action) {
   try {
-    data.Post();
+    action();
     return true;
   } catch (const definitions::RuleValidationError& e) {
     FocusRule(e.Kind());
@@ -275,6 +273,12 @@ bool tRulesWindow::PostRules() {
     ShowException(this, std::current_exception());
   }
   return false;
+}
+
+bool tRulesWindow::PostRules() {
+  dataset::TDataSet& data = rules_.Rules();
+  if (!data.Active() || data.State() == dataset::DataSetState::Browse) return true;
+  return RunRuleAction([&data] { data.Post(); });
 }
 
 void tRulesWindow::BuildRule(expr::RuleKind kind) {
@@ -305,14 +309,7 @@ void tRulesWindow::BuildRule(expr::RuleKind kind) {
 
 void tRulesWindow::ApplyLastRules() {
   if (!rules_.LastRuleSet()) return;
-  try {
-    rules_.ApplyLastRule();
-  } catch (const definitions::RuleValidationError& e) {
-    FocusRule(e.Kind());
-    ShowException(this, std::current_exception());
-  } catch (...) {
-    ShowException(this, std::current_exception());
-  }
+  RunRuleAction([this] { rules_.ApplyLastRule(); });
   RowChanged();
 }
 
@@ -352,14 +349,7 @@ void tRulesWindow::UpdateActions() {
 void tRulesWindow::done(int result) {
   if (!PostRules()) return;
   bool close = false;
-  try {
-    close = rules_.ConfirmClose();
-  } catch (const definitions::RuleValidationError& e) {
-    FocusRule(e.Kind());
-    ShowException(this, std::current_exception());
-  } catch (...) {
-    ShowException(this, std::current_exception());
-  }
+  RunRuleAction([this, &close] { close = rules_.ConfirmClose(); });
   if (!close) {
     // The master without a rule is the current row now.
     PageControl->setCurrentWidget(tabRules);

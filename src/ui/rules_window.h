@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -125,6 +126,9 @@ class tRulesWindow : public QDialog {
   void BuildHistoryPage(const tTexts& texts);
   void BuildRulesPage(const tTexts& texts);
   void FocusRule(expr::RuleKind kind);
+  /// Runs `action`; a rule it refuses shows the rules page with that rule's memo focused, and
+  /// every failure is shown. True when it ended without an exception.
+  bool RunRuleAction(const std::function<void()>& action);
   void RowChanged();
   void Refresh();
 

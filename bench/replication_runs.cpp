@@ -70,7 +70,6 @@ constexpr const char* kSchema =
     " CREATED DATETIME NOT NULL,"
     " BUDGET MONEY NOT NULL,"
     " NOTE TEXT);"
-    "CREATE UNIQUE INDEX UX_GROUPS_ROW_GUID ON GROUPS (ROW_GUID);"
     "CREATE TABLE ITEMS ("
     " ID INTEGER IDENTITY(1,1) PRIMARY KEY,"
     " ROW_GUID UNIQUEIDENTIFIER ROWGUIDCOL NOT NULL,"
@@ -80,8 +79,7 @@ constexpr const char* kSchema =
     " PRICE MONEY NOT NULL,"
     " GROUP_ID INTEGER NOT NULL,"
     " NOTE TEXT,"
-    " CONSTRAINT FK_ITEMS_GROUPS FOREIGN KEY (GROUP_ID) REFERENCES GROUPS (ID));"
-    "CREATE UNIQUE INDEX UX_ITEMS_ROW_GUID ON ITEMS (ROW_GUID);";
+    " CONSTRAINT FK_ITEMS_GROUPS FOREIGN KEY (GROUP_ID) REFERENCES GROUPS (ID));";
 
 double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();

@@ -22,6 +22,7 @@
 #include "replication/archive.h"
 #include "replication/merger.h"
 #include "replication/publisher.h"
+#include "replication/setup_script.h"
 #include "text/encoding.h"
 
 namespace {
@@ -57,8 +58,15 @@ void CreateSchema(Connection& db) {
       " PRICE MONEY NOT NULL,"
       " GROUP_ID INTEGER NOT NULL,"
       " NOTE TEXT,"
-      " CONSTRAINT FK_ITEMS_GROUPS FOREIGN KEY (GROUP_ID) REFERENCES GROUPS (ID));"
-      "CREATE UNIQUE INDEX UX_ITEMS_ROW_GUID ON ITEMS (ROW_GUID);");
+      " CONSTRAINT FK_ITEMS_GROUPS FOREIGN KEY (GROUP_ID) REFERENCES GROUPS (ID));");
+}
+
+// Makes the database ready as a user would: the setup script adds the tracking columns, the
+// triggers and the indexes of the lookups the merge makes per row (none is made by hand here).
+void MakeReady(Connection& db) {
+  dbstruct::tSQLiteDatabase_Structure structure(&db);
+  structure.Scan();
+  replication::ApplySQLiteSetupScript(db, replication::SQLiteSetupStatements(structure, {}));
 }
 
 std::vector<std::string> AnsiWords(std::initializer_list<const char*> utf8) {
@@ -251,6 +259,7 @@ int Run(long rows, const std::string& folder) {
   Connection client;
   OpenDatabase(client, folder, "client");
   CreateSchema(client);
+  MakeReady(client);
   auto start = Clock::now();
   FillGroups(client);
   FillItems(client, rows);
@@ -259,6 +268,7 @@ int Run(long rows, const std::string& folder) {
   Connection center;
   OpenDatabase(center, folder, "center");
   CreateSchema(center);
+  MakeReady(center);
   FillGroups(center);
 
   dbstruct::tSQLiteDatabase_Structure client_structure(&client);

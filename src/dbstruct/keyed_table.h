@@ -121,6 +121,10 @@ class tKeyedTbl_Structure : public tTbl_Structure {
   std::vector<std::string> ComputedColumns;
   std::vector<std::string> PrimaryKeyFields;
   std::vector<std::string> KeepEnabledTriggers;
+  bool IsView = false;  ///< the object is a view, not a table
+
+  /// The column names of an index field list, column-number tokens resolved.
+  std::vector<std::string> SplitFields(const std::string& fields) const;
 
   /// A prepared query of the rows that match one condition, run again for every lookup.
   class tRowLookup {
@@ -155,8 +159,6 @@ class tKeyedTbl_Structure : public tTbl_Structure {
   void ReadIndexes(const std::vector<dbaccess::IndexInfo>& indexes);
   /// A column-number token (digits, counted from 1) as its column name; any other token as it is.
   std::string ResolveColumn(const std::string& token) const;
-  /// The column names of an index field list, column-number tokens resolved.
-  std::vector<std::string> SplitFields(const std::string& fields) const;
   /// The connection of the owning database; throws StructureError when it has none.
   dbaccess::Connection& Conn() const;
   /// Sets the parameters of `statement` from the current row of `source` (null for no row).

@@ -322,12 +322,30 @@ bool tDefinitionRules::DeleteRuleReadOnly() const {
   return field != nullptr && field->ReadOnly;
 }
 
+bool tDefinitionRules::DeleteRuleRefused() const {
+  return side_.import && rules_.Active() && !rules_.IsEmpty() && !CurrentTableIdentifiable();
+}
+
+bool tDefinitionRules::CurrentTableIdentifiable() const {
+  const dbstruct::tTbl_Structure* table =
+      structure_ != nullptr ? structure_->FindTable(CurrentTable()) : nullptr;
+  return table != nullptr && table->Identifiable;
+}
+
 void tDefinitionRules::UpdateReadOnly() {
   dataset::TField* field = rules_.FindField(RuleColumn(expr::RuleKind::Delete));
   if (field == nullptr || !rules_.Active() || rules_.IsEmpty()) return;
-  const dbstruct::tTbl_Structure* table =
-      structure_ != nullptr ? structure_->FindTable(CurrentTable()) : nullptr;
-  field->ReadOnly = table == nullptr || !table->Identifiable;
+  // A rule set earlier (before the table lost its key, or by hand) stays editable, so that it can
+  // be cleared; a new one cannot be set.
+  field->ReadOnly = !CurrentTableIdentifiable() && expr::RuleText(field).empty();
+}
+
+std::string UnidentifiableDeleteRuleMessage(const std::string& table_name) {
+  return text::Utf8ToAnsi("DeleteRule tabulky ") + table_name +
+         text::Utf8ToAnsi(
+             " nelze nastavit: její záznamy nelze identifikovat (nemá sloupec RowGuid ani jednoduchý "
+             "celočíselný primární klíč), a tak se její výmazy nepřenášejí. Umožní to sloupec RowGuid, "
+             "který přidá skript replikace vytvořený s volbou --add-rowguid (na straně klienta i centra).");
 }
 
 void tDefinitionRules::ValidateCurrentRules() {
@@ -389,7 +407,9 @@ void tDefinitionRules::ApplyLastRule() {
   if (rules_.State() == dataset::DataSetState::Browse) rules_.Edit();
   for (std::size_t i = 0; i < side_.rules.size(); ++i) {
     dataset::TField& field = rules_.FieldByName(RuleColumn(side_.rules[i]));
-    if (field.ReadOnly) continue;
+    // A DeleteRule is not carried over to a table whose rows cannot be identified, also when an
+    // old one waits there to be cleared.
+    if (field.ReadOnly || (side_.rules[i] == expr::RuleKind::Delete && !CurrentTableIdentifiable())) continue;
     if (last_rules_[i].empty()) {
       field.Clear();
     } else {

@@ -96,9 +96,12 @@ class tDefinitionRules {
 
   /// True when a rule of the current rule row, read as one line, is not empty.
   bool RuleIsSet() const;
-  /// True when the current rule row's DeleteRule may not be changed (its table is not
-  /// Identifiable); always false on the export side.
+  /// True when the current rule row's DeleteRule may not be set (its table is not Identifiable)
+  /// and holds nothing to clear; always false on the export side.
   bool DeleteRuleReadOnly() const;
+  /// True on the import side when the current row's table cannot take a DeleteRule: its rows
+  /// cannot be identified, so its deletions never arrive (see UnidentifiableDeleteRuleMessage).
+  bool DeleteRuleRefused() const;
   /// Compiles every non-empty rule of the current row in order; throws RuleValidationError with
   /// the first that does not compile or does not yield a boolean ("Nesprávný typ výsledku
   /// výrazu"), DefinitionError when a rule's table is not in the structure.
@@ -139,6 +142,8 @@ class tDefinitionRules {
   void SaveRuleRow();
   void RememberRules();
   void UpdateReadOnly();
+  /// True when the current rule row's table is in the structure and its rows can be identified.
+  bool CurrentTableIdentifiable() const;
   void DeleteLogRowFromDatabase();
   bool Ask(tQuestion question, const std::string& text);
   dbaccess::Connection& Conn() const;
@@ -163,5 +168,9 @@ class tDefinitionRules {
 /// Closed rules of the import side (TData_DBImport) when `import`, else of the export side
 /// (TData_DBExport).
 std::unique_ptr<tDefinitionRules> CreateDefinitionRules(bool import);
+
+/// Why a DeleteRule of `table_name` is refused when its rows cannot be identified, and what
+/// would make it possible (Windows-1250).
+std::string UnidentifiableDeleteRuleMessage(const std::string& table_name);
 
 }  // namespace tamaril::definitions

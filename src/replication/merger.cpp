@@ -1,5 +1,6 @@
 #include "replication/merger.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <optional>
@@ -33,6 +34,34 @@ bool AnyFieldTagged(const dataset::TDataSet& row) {
   }
   return false;
 }
+
+// True when `constraint` names a key from `table` to itself and no key to another table.
+bool IsOwnKey(const dbstruct::tTbl_Structure& table, const std::string& constraint) {
+  bool own = false;
+  const dbstruct::tMastersInfo& masters = table.Masters();
+  for (int m = 0; m < masters.Count(); ++m) {
+    const dbstruct::tForeignKeysInfo& keys = masters.Items(m);
+    if (keys.FindKey(constraint) == nullptr) continue;
+    if (keys.MasterTable != &table) return false;
+    own = true;
+  }
+  return own;
+}
+
+// Passes the bytes of a source on and keeps a copy of them.
+class CopyingReader : public dataset::ByteReader {
+ public:
+  CopyingReader(dataset::ByteReader& source, std::string& copy) : source_(source), copy_(copy) {}
+  std::size_t Read(void* data, std::size_t size) override {
+    const std::size_t read = source_.Read(data, size);
+    copy_.append(static_cast<const char*>(data), read);
+    return read;
+  }
+
+ private:
+  dataset::ByteReader& source_;
+  std::string& copy_;
+};
 
 // Closes a table's data without letting a failure there replace the one being passed on.
 void CloseDataAfterFailure(dbstruct::tTbl_Structure& table) noexcept {
@@ -99,6 +128,8 @@ bool tQVMMerger::Listed(const std::string& name) const { return ContainsTableNam
 
 bool tQVMMerger::Merge() {
   TableList.clear();
+  kept_rows_.clear();
+  kept_bytes_ = 0;
   if (Stream == nullptr) return false;
   if (!IsMarker(ReadMarker(*Stream), ArchiveMarker::TableList)) return false;
   try {
@@ -144,10 +175,14 @@ bool tQVMMerger::Merge() {
     if (IsDeletedRowsTable == 0 && Structure != nullptr) CurrentTable = Structure->FindTable(TableName);
 
     const bool ordinary = IsDeletedRowsTable == 0;
+    self_referencing_ =
+        CurrentTable != nullptr && CurrentTable->Masters().FindByMaster(CurrentTable) != nullptr;
     if (CurrentTable != nullptr && ordinary && OnTableStart) OnTableStart(*this, TableName);
     TableWritePhase phase(CurrentTable, ordinary);
     if (OnBeforeTable) OnBeforeTable(*this);
     complete = MergeRows() && complete;
+    // The rows read in full are merged even when the table ended early.
+    MergeKeptRows();
     if (OnAfterTable) OnAfterTable(*this);
     phase.Finish();
   }
@@ -159,7 +194,14 @@ bool tQVMMerger::MergeRows() {
     if (!IsMarker(marker, ArchiveMarker::Row)) return IsMarker(marker, ArchiveMarker::TableEnd);
     ++RowNumber;
     try {
-      Adapter.ReadRow(Stream);
+      if (self_referencing_) {
+        // The record as the archive carries it is what a later pass merges again.
+        row_record_.clear();
+        CopyingReader copying(*Stream, row_record_);
+        Adapter.ReadRow(&copying);
+      } else {
+        Adapter.ReadRow(Stream);
+      }
     } catch (const Error& error) {
       throw ReplicationError(fmt::format("Table {}, row {}: {}", TableName, RowNumber, error.what()));
     }
@@ -175,9 +217,56 @@ void tQVMMerger::MergeRow() {
   if (IsDeletedRowsTable != 0) {
     MergeDeletedRow(row);
   } else if (CurrentTable != nullptr) {
+    may_wait_ = self_referencing_ && kept_bytes_ + row_record_.size() + sizeof(tKeptRow) <= KeptRowBytesLimit;
+    row_waits_ = false;
     MergeTableRow(row);
+    may_wait_ = false;
+    if (row_waits_) {
+      kept_bytes_ += row_record_.size() + sizeof(tKeptRow);
+      kept_rows_.push_back({row_record_, RowNumber});
+    }
   }
   if (OnAfterRow) OnAfterRow(*this, row);
+}
+
+bool tQVMMerger::KeepForLaterPass(const std::string& constraint) {
+  if (!may_wait_ || !IsOwnKey(*CurrentTable, constraint)) return false;
+  row_waits_ = true;
+  return true;
+}
+
+void tQVMMerger::MergeKeptRows() {
+  std::vector<tKeptRow> waiting;
+  waiting.swap(kept_rows_);
+  kept_bytes_ = 0;
+  std::string().swap(row_record_);
+  if (waiting.empty()) return;
+  const int last_row = RowNumber;
+  // A pass runs from the last kept row back to the first: a kept row whose master was kept as
+  // well mostly has it later in the archive, so a chain in reverse order takes one pass.
+  for (bool progress = true; progress && !waiting.empty();) {
+    std::vector<tKeptRow> still_waiting;
+    for (auto kept = waiting.rbegin(); kept != waiting.rend(); ++kept) {
+      if (MergeKeptRow(kept->Record, kept->RowNumber, true)) still_waiting.push_back(std::move(*kept));
+    }
+    progress = still_waiting.size() < waiting.size();
+    std::reverse(still_waiting.begin(), still_waiting.end());
+    waiting = std::move(still_waiting);
+  }
+  // No pass adds a master any more: the rest are refused as rows without their master.
+  for (const tKeptRow& kept : waiting) MergeKeptRow(kept.Record, kept.RowNumber, false);
+  RowNumber = last_row;
+}
+
+bool tQVMMerger::MergeKeptRow(const std::string& record, int row_number, bool may_wait) {
+  RowNumber = row_number;
+  dataset::MemoryReader in(record);
+  Adapter.ReadRow(&in);
+  may_wait_ = may_wait;
+  row_waits_ = false;
+  MergeTableRow(Adapter.DataSet());
+  may_wait_ = false;
+  return row_waits_;
 }
 
 void tQVMMerger::Conflict(dataset::TDataSet& row, tConflictKind kind, const std::string& text) {
@@ -268,7 +357,7 @@ void tQVMMerger::MergeTableRow(dataset::TDataSet& row) {
     } else if (CurrentTable->MastersExist(row, true, conflict)) {
       RunStatement(row, [&] { CurrentTable->UpdateRecord(row); });
       if (OnRowUpdated) OnRowUpdated(*this, row);
-    } else {
+    } else if (!KeepForLaterPass(conflict)) {
       Conflict(row, tConflictKind::UpdateMasterMissing, conflict);
     }
     return;
@@ -282,7 +371,7 @@ void tQVMMerger::MergeTableRow(dataset::TDataSet& row) {
   } else if (CurrentTable->MastersExist(row, false, conflict)) {
     RunStatement(row, [&] { CurrentTable->InsertRecord(row); });
     if (OnRowAppended) OnRowAppended(*this, row);
-  } else {
+  } else if (!KeepForLaterPass(conflict)) {
     Conflict(row, tConflictKind::AppendMasterMissing, conflict);
   }
 }

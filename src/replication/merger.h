@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -61,6 +62,13 @@ class tQVMMerger {
   /// layout and for a layout that cannot be stored; what a statement or an event throws (a
   /// failed statement's error even when OnConflict throws while reporting it). Without a
   /// Structure every table is read through without effect.
+  ///
+  /// A row of a table that is its own master, refused only because the master row it names
+  /// in that table is missing, is kept (its record, in memory, up to KeptRowBytesLimit per
+  /// table) and merged again, from the append or update decision on, once the table's rows are
+  /// through: pass after pass while a pass takes a kept row out. What is still refused then is
+  /// reported as any missing master, before the next table starts. A kept row is announced by
+  /// OnBeforeRow and OnAfterRow once, when it is read.
   bool Merge();
 
   tDatasetAdapter Adapter;
@@ -72,6 +80,9 @@ class tQVMMerger {
   dbstruct::tTbl_Structure* CurrentTable = nullptr;
   std::int16_t IsDeletedRowsTable = 0;  ///< flag of the current table header
   int RowNumber = 0;                    ///< 1-based position of the current row in its table
+  /// The most bytes the rows kept for a later pass may take in one table (records and their
+  /// entries); a row beyond is reported at once.
+  std::size_t KeptRowBytesLimit = std::size_t{64} << 20;
 
   MergerEvent OnBeforeTable;
   MergerTableEvent OnTableStart;
@@ -94,9 +105,30 @@ class tQVMMerger {
   void MergeRow();
   void MergeDeletedRow(dataset::TDataSet& row);
   void MergeTableRow(dataset::TDataSet& row);
+  /// True when the row refused for `constraint` may wait for a later pass (the constraint is
+  /// the current table's own, and the row can be kept); the caller then keeps it.
+  bool KeepForLaterPass(const std::string& constraint);
+  /// Merges the kept rows of the current table again, pass after pass while a pass takes one
+  /// out, then reports the rest.
+  void MergeKeptRows();
+  /// Loads a kept row and merges it; true when it has to wait once more.
+  bool MergeKeptRow(const std::string& record, int row_number, bool may_wait);
   void Conflict(dataset::TDataSet& row, tConflictKind kind, const std::string& text);
   /// Runs an insert, update or delete; a failure is reported as StatementFailed and passed on.
   void RunStatement(dataset::TDataSet& row, const std::function<void()>& statement);
+
+  /// A row kept for a later pass: its record as the archive carried it.
+  struct tKeptRow {
+    std::string Record;
+    int RowNumber = 0;
+  };
+
+  bool self_referencing_ = false;  ///< the current table is its own master
+  std::string row_record_;         ///< the current row's record as read, in such a table
+  bool may_wait_ = false;          ///< a refusal for the table's own key keeps the row
+  bool row_waits_ = false;         ///< the row just merged was kept for a later pass
+  std::vector<tKeptRow> kept_rows_;
+  std::size_t kept_bytes_ = 0;
 };
 
 }  // namespace tamaril::replication

@@ -1,5 +1,6 @@
 #include <fmt/printf.h>
 
+#include <algorithm>
 #include <string_view>
 
 #include "dbstruct/mssql/database_structure.h"
@@ -112,8 +113,7 @@ GO
 
 )sql";
 
-// The fixed tail of hint.sql: the rule and log tables of both sides, then the backup and restore
-// procedures of the master database.
+// The rule and log tables of both sides, after rep_TBLDESC (their TABLENAME references it).
 constexpr std::string_view kHintSqlB =
     R"sql(/* Pravidla exportu: jeden radek na identifikaci prenosu a tabulku */
 IF NOT EXISTS (SELECT name FROM sysobjects
@@ -213,7 +213,12 @@ IF NOT EXISTS (SELECT name FROM sysobjects
   )
 GO
 
-/* ************************************************************************ */
+)sql";
+
+// The procedures of the master database at the end of hint.sql: backup, restore and the registry
+// reader they use.
+constexpr std::string_view kHintSqlMaster =
+    R"sql(/* ************************************************************************ */
 /* NASLEDUJICI ULOZENE PROCEDURY PATRI DO DATABAZE MASTER.                  */
 /* SLOUZI K ZALOHOVANI DATABAZE PRED IMPORTEM A K JEJI OBNOVE.              */
 /* ************************************************************************ */
@@ -376,11 +381,141 @@ void AppendLine(std::string& out, std::string_view line) {
   out += "\r\n";
 }
 
-// The rep_TBLDESC table with one description row per replicated table; LISTORDER is the
-// table's position in the scanned order, ignored tables included, so the numbers stay put when
-// the ignore list changes.
-std::string TableDescriptionSection(const dbstruct::tADODatabase_Structure& database,
-                                    const std::vector<std::string>& ignore) {
+// `text` in quotes for T-SQL, its quotes doubled.
+std::string Literal(std::string_view text) { return "'" + dbstruct::QuoteEscaped(std::string(text)) + "'"; }
+
+// A name inside a comment: "/*" and "*/" broken up, so the comment ends where the script says.
+std::string CommentText(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    if (!out.empty() && ((c == '/' && out.back() == '*') || (c == '*' && out.back() == '/'))) out += ' ';
+    out += c;
+  }
+  return out;
+}
+
+// The three-line banner of a generated section.
+void AppendBanner(std::string& out, std::string_view title) {
+  constexpr std::string_view kRule =
+      "/* ------------------------------------------------------------------ */";
+  AppendLine(out, kRule);
+  std::string line = "/* " + std::string(title);
+  if (line.size() < kRule.size() - 3) line.resize(kRule.size() - 3, ' ');
+  AppendLine(out, line + " */");
+  AppendLine(out, kRule);
+}
+
+// A table the script sets up: its LISTORDER and the RowGuid column the script adds (or empty).
+struct SetUpTable {
+  const dbstruct::tADOTbl_Structure* table = nullptr;
+  int list_order = 0;
+  std::string added_row_guid;
+};
+
+// What the script does with the tables of the model.
+struct TablePlan {
+  std::vector<SetUpTable> tables;  ///< set up, in the model's order
+  std::vector<std::string> notes;  ///< one comment line per table the script cannot set up
+};
+
+// Views and ignored tables are left out silently; a table whose name the rep_ tables cannot hold
+// and a table whose inserted rows nothing finds (no primary key, no RowGuid column, none added)
+// get a note instead. LISTORDER is the table's position among all scanned tables plus one, so
+// the numbers stay put when the ignore list changes.
+TablePlan PlanTables(const dbstruct::tADODatabase_Structure& database, const std::vector<std::string>& ignore,
+                     const SetupOptions& options) {
+  TablePlan plan;
+  for (int i = 0; i < database.TableCount(); ++i) {
+    const auto* table = dynamic_cast<const dbstruct::tADOTbl_Structure*>(&database.Table(i));
+    if (table == nullptr || table->IsView || IsIgnoredTable(ignore, table->TableName)) continue;
+    const std::string name = CommentText(table->TableName);
+    if (!IsReplicableName(table->TableName)) {
+      plan.notes.push_back(
+          fmt::sprintf("/* Tabulku %s nelze replikovat: tabulky rep_ drzi nazev tabulky "
+                       "nejvyse %d znaku */",
+                       name, static_cast<int>(kMaxReplicatedNameLength)));
+      continue;
+    }
+    if (!IsSetUpTable(*table, ignore)) continue;
+    std::string added = options.add_rowguid && NeedsAddedRowGuid(*table, ignore) ? kAddedRowGuidColumn : "";
+    const bool keyed = table->HasPrimaryKey && !table->PrimaryKeyFields.empty();
+    if (!keyed && table->RowGuidColumn.empty() && added.empty()) {
+      plan.notes.push_back("/* Tabulka " + name +
+                           " nema primarni klic, nereplikuje se; replikovatelnou ji ucini primarni klic "
+                           "nebo volba --add-rowguid */");
+      continue;
+    }
+    plan.tables.push_back({table, i + 1, std::move(added)});
+  }
+  return plan;
+}
+
+// The name of a table inside a literal that OBJECT_ID or COL_LENGTH parse: bracketed where T-SQL
+// needs it, quotes doubled.
+std::string ObjectNameLiteral(std::string_view table) { return Literal(dbstruct::MssqlName(table)); }
+
+// The added RowGuid columns, each in a batch of its own: the triggers and the index that use
+// the column are compiled only after it exists. Existing rows get their values from the default.
+std::string AddedRowGuidSection(const TablePlan& plan) {
+  std::string out;
+  for (const SetUpTable& item : plan.tables) {
+    if (item.added_row_guid.empty()) continue;
+    if (out.empty()) AppendBanner(out, "Sloupec RowGuid pro tabulky, jejichz radky nic neidentifikuje");
+    const std::string& table = item.table->TableName;
+    const std::string column = dbstruct::MssqlName(item.added_row_guid);
+    AppendLine(
+        out, "IF COL_LENGTH(" + ObjectNameLiteral(table) + "," + Literal(item.added_row_guid) + ") IS NULL");
+    AppendLine(out, "  ALTER TABLE " + dbstruct::MssqlName(table) + " ADD " + column +
+                        " uniqueidentifier ROWGUIDCOL NOT NULL CONSTRAINT " +
+                        dbstruct::MssqlName("rep_df_" + table + "_" + item.added_row_guid) +
+                        " DEFAULT newid()");
+    AppendLine(out, "GO");
+  }
+  return out;
+}
+
+// The indexes the import's lookups need on the set-up tables, each created only when no index
+// of that name is on the table, so a second run creates none.
+std::string LookupIndexSection(const dbstruct::tADODatabase_Structure& database,
+                               const std::vector<std::string>& ignore, const TablePlan& plan) {
+  std::vector<LookupIndex> indexes;
+  for (const SetUpTable& item : plan.tables) {
+    if (item.added_row_guid.empty()) continue;
+    const std::vector<std::string> columns = {item.added_row_guid};
+    indexes.push_back({item.table->TableName, columns, true,
+                       LookupIndexName(item.table->TableName, columns, true),
+                       text::Utf8ToAnsi("vyhledání řádku podle RowGuid")});
+  }
+  for (LookupIndex& index : MissingLookupIndexes(database, ignore)) {
+    const bool set_up = std::any_of(plan.tables.begin(), plan.tables.end(), [&](const SetUpTable& item) {
+      return item.table->TableName == index.table;
+    });
+    if (set_up) indexes.push_back(std::move(index));
+  }
+  std::string out;
+  if (indexes.empty()) return out;
+  AppendBanner(out, "Indexy pro vyhledavani radku pri importu");
+  for (const LookupIndex& index : indexes) {
+    std::string columns;
+    for (const std::string& column : index.columns)
+      columns += (columns.empty() ? "" : ", ") + dbstruct::MssqlName(column);
+    AppendLine(out, "/* " + CommentText(index.purpose) + " */");
+    AppendLine(out, "IF NOT EXISTS (SELECT name FROM sysindexes");
+    AppendLine(out, "               WHERE name = " + Literal(index.name) + " AND id = OBJECT_ID(" +
+                        ObjectNameLiteral(index.table) + "))");
+    AppendLine(out, std::string("  CREATE ") + (index.unique ? "UNIQUE " : "") + "INDEX " +
+                        dbstruct::MssqlName(index.name) + " ON " + dbstruct::MssqlName(index.table) + " (" +
+                        columns + ")");
+    AppendLine(out, "GO");
+  }
+  AppendLine(out, "");
+  return out;
+}
+
+// rep_TBLDESC, created with the deleted-rows row; then a row for every set-up table that has
+// none yet (a description the person changed stays) and its LISTORDER set again, so a run after
+// tables were added or dropped brings the order up to date.
+std::string TableDescriptionSection(const TablePlan& plan) {
   std::string out;
   for (const char* line : {
            "/* Tabulka prirazujici tabulkam srozumitelny popis */",
@@ -411,16 +546,62 @@ std::string TableDescriptionSection(const dbstruct::tADODatabase_Structure& data
   constexpr const char* kInsert = "   Insert into rep_TBLDESC (TABLENAME,TABLEDESC,LISTORDER) VALUES ";
   AppendLine(out, kInsert);
   AppendLine(out, text::Utf8ToAnsi("   ('rep_DELETED',N'Tabulka s identifikací vymazaných záznamů',0)"));
-  AppendLine(out, text::Utf8ToAnsi("  /* B. ostatní evidence  */"));
-  for (int i = 0; i < database.TableCount(); ++i) {
-    const std::string& name = database.Table(i).GetTableName();
-    if (IsIgnoredTable(ignore, name)) continue;
-    const std::string quoted = dbstruct::QuoteEscaped(name);
-    AppendLine(out, kInsert);
-    AppendLine(out, fmt::sprintf("   ('%s',N'Popis tabulky %s',%d)", quoted, quoted, i + 1));
-  }
   AppendLine(out, "END");
   AppendLine(out, "");
+  AppendLine(out, "GO");
+  AppendLine(out, "");
+  AppendLine(out, text::Utf8ToAnsi("  /* B. ostatní evidence  */"));
+  for (const SetUpTable& item : plan.tables) {
+    const std::string name = Literal(item.table->TableName);
+    const std::string quoted = dbstruct::QuoteEscaped(item.table->TableName);
+    AppendLine(out, "IF NOT EXISTS (SELECT TABLENAME FROM rep_TBLDESC WHERE TABLENAME = " + name + ")");
+    AppendLine(out, kInsert);
+    AppendLine(out, fmt::sprintf("   ('%s',N'Popis tabulky %s',%d)", quoted, quoted, item.list_order));
+    AppendLine(out, fmt::sprintf("UPDATE rep_TBLDESC SET LISTORDER = %d WHERE TABLENAME = %s",
+                                 item.list_order, name));
+  }
+  AppendLine(out, "GO");
+  AppendLine(out, "");
+  return out;
+}
+
+// After the rule and log tables exist: the rows of tables the database no longer has go (those
+// referencing rep_TBLDESC first), the rules follow the new LISTORDER, and every definition gets
+// a row without rules for each table it lacks.
+std::string SynchronizationSection(const TablePlan& plan) {
+  std::string out;
+  AppendBanner(out, "Evidence replikace podle soucasnych tabulek databaze");
+  AppendLine(out, "/* Tabulky, ktere v databazi uz nejsou */");
+  for (const char* table :
+       {"rep_DEFEXPORT", "rep_DEFIMPORT", "rep_XPORTLOGDETAIL", "rep_IMPORTLOGDETAIL", "rep_TBLDESC"}) {
+    AppendLine(out, std::string("DELETE FROM ") + table + " WHERE TABLENAME <> 'rep_DELETED'");
+    AppendLine(out, std::string("  AND NOT EXISTS (SELECT name FROM sysobjects WHERE name = ") + table +
+                        ".TABLENAME AND type = 'U')");
+  }
+  AppendLine(out, "GO");
+  if (!plan.tables.empty()) {
+    AppendLine(out, "/* Poradi tabulek v pravidlech */");
+    for (const SetUpTable& item : plan.tables) {
+      const std::string name = Literal(item.table->TableName);
+      for (const char* table : {"rep_DEFEXPORT", "rep_DEFIMPORT"}) {
+        AppendLine(out, fmt::sprintf("UPDATE %s SET LISTORDER = %d WHERE TABLENAME = %s", table,
+                                     item.list_order, name));
+      }
+    }
+    AppendLine(out, "GO");
+  }
+  AppendLine(out, "/* Nove tabulky ve vsech definicich, bez pravidel */");
+  AppendLine(out, "INSERT INTO rep_DEFEXPORT (Signature, TABLENAME, LISTORDER)");
+  AppendLine(out, "  SELECT DISTINCT d.Signature, t.TABLENAME, t.LISTORDER");
+  AppendLine(out, "  FROM rep_DEFEXPORT d CROSS JOIN rep_TBLDESC t");
+  AppendLine(out, "  WHERE NOT EXISTS (SELECT * FROM rep_DEFEXPORT e");
+  AppendLine(out, "                    WHERE e.Signature = d.Signature AND e.TABLENAME = t.TABLENAME)");
+  AppendLine(out, "GO");
+  AppendLine(out, "INSERT INTO rep_DEFIMPORT (Signature, TABLENAME, IgnoreRowGuidField, LISTORDER)");
+  AppendLine(out, "  SELECT DISTINCT d.Signature, t.TABLENAME, 0, t.LISTORDER");
+  AppendLine(out, "  FROM rep_DEFIMPORT d CROSS JOIN rep_TBLDESC t");
+  AppendLine(out, "  WHERE NOT EXISTS (SELECT * FROM rep_DEFIMPORT e");
+  AppendLine(out, "                    WHERE e.Signature = d.Signature AND e.TABLENAME = t.TABLENAME)");
   AppendLine(out, "GO");
   AppendLine(out, "");
   return out;
@@ -429,17 +610,27 @@ std::string TableDescriptionSection(const dbstruct::tADODatabase_Structure& data
 }  // namespace
 
 std::string MssqlSetupScript(const dbstruct::tADODatabase_Structure& database,
-                             const std::vector<std::string>& ignore) {
+                             const std::vector<std::string>& ignore, const SetupOptions& options) {
+  const TablePlan plan = PlanTables(database, ignore, options);
+  std::vector<dbstruct::tScriptTable> tables;
+  for (const SetUpTable& item : plan.tables) tables.push_back({item.table, item.added_row_guid});
+
   std::string script;
   AppendLines(script, kHintSqlA);
-  script += database.DeleteTriggerSection(&ignore, "rep_tr_Del_", "rep_DELETED", "TABLENAME", "RECORDGUID",
+  for (const std::string& note : plan.notes) AppendLine(script, note);
+  if (!plan.notes.empty()) AppendLine(script, "");
+  script += AddedRowGuidSection(plan);
+  script += database.DeleteTriggerSection(tables, "rep_tr_Del_", "rep_DELETED", "TABLENAME", "RECORDGUID",
                                           "RECORDID");
   script += database.TrackingColumnsSection(
-      &ignore, "rep_tr_Ins_",
+      tables, "rep_tr_Ins_",
       {"rep_Date_Inserted", "rep_Signature_Inserted", "rep_Date_Updated", "rep_Signature_Updated"},
       {"datetime null", "varchar(10) null", "datetime null", "varchar(10) null"});
-  script += TableDescriptionSection(database, ignore);
+  script += LookupIndexSection(database, ignore, plan);
+  script += TableDescriptionSection(plan);
   AppendLines(script, kHintSqlB);
+  script += SynchronizationSection(plan);
+  AppendLines(script, kHintSqlMaster);
   return script;
 }
 

@@ -7,6 +7,7 @@
 #include "dbstruct/sqlite/sqlite_structure.h"
 #include "replication/setup_script.h"
 #include "text/encoding.h"
+#include "text/locale.h"
 
 namespace tamaril::replication {
 
@@ -123,6 +124,21 @@ struct Section {
   std::vector<std::string> statements;
 };
 
+// A column the setup adds to a table. The sqlite3 shell has no ADD COLUMN IF NOT EXISTS, so the
+// script for the shell asks the catalogue at run time; statements applied at once rely on the scan.
+struct ColumnAddition {
+  std::string table;
+  std::string column;
+  std::string type;
+};
+
+// What the setup does, in order: the columns first (triggers and indexes use them), then the
+// sections.
+struct SetupPlan {
+  std::vector<ColumnAddition> columns;
+  std::vector<Section> sections;
+};
+
 // A text literal: in single quotes, inner single quotes doubled.
 std::string Literal(std::string_view value) {
   std::string quoted = "'";
@@ -150,20 +166,20 @@ std::string DescriptionRow(const std::string& table_name, const std::string& des
          " COLLATE NOCASE)";
 }
 
-// The DELETE trigger recording the RowGuid and/or integer key of every deleted row in
-// rep_DELETED; empty when the table has neither.
-std::string DeleteTriggerSql(const dbstruct::tSQLiteTbl_Structure& table) {
+// The DELETE trigger recording the RowGuid (`guid_column`) and/or integer key of every deleted row
+// in rep_DELETED; empty when the table has neither.
+std::string DeleteTriggerSql(const dbstruct::tSQLiteTbl_Structure& table, const std::string& guid_column) {
   std::string columns = "TABLENAME";
   std::string values = Literal(table.TableName);
-  if (!table.RowGuidColumn.empty()) {
+  if (!guid_column.empty()) {
     columns += ", RECORDGUID";
-    values += ", OLD." + QuoteName(table.RowGuidColumn);
+    values += ", OLD." + QuoteName(guid_column);
   }
   if (!table.IntKeyColumn.empty()) {
     columns += ", RECORDID";
     values += ", OLD." + QuoteName(table.IntKeyColumn);
   }
-  if (table.RowGuidColumn.empty() && table.IntKeyColumn.empty()) return {};
+  if (guid_column.empty() && table.IntKeyColumn.empty()) return {};
   return "CREATE TRIGGER " + QuoteName("rep_tr_Del_" + table.TableName) + " AFTER DELETE ON " +
          QuoteName(table.TableName) + " FOR EACH ROW BEGIN INSERT INTO rep_DELETED (" + columns +
          ") VALUES (" + values + "); END";
@@ -181,6 +197,19 @@ std::string InsertTriggerSql(const dbstruct::tSQLiteTbl_Structure& table) {
          assignments + " WHERE " + table.NewRowCondition() + "; END";
 }
 
+// A fresh random GUID in the "{8-4-4-4-12}" form, evaluated anew for every row of an UPDATE (each
+// group from its own random blob: a subquery would be evaluated once for all rows).
+constexpr const char* kNewGuidExpression =
+    "'{' || hex(randomblob(4)) || '-' || hex(randomblob(2)) || '-4' || substr(hex(randomblob(2)), 2) || '-' || "
+    "substr('89AB', 1 + (random() & 3), 1) || substr(hex(randomblob(2)), 2) || '-' || hex(randomblob(6)) || '}'";
+
+std::string IndexSql(const LookupIndex& index) {
+  std::string columns;
+  for (const std::string& column : index.columns) columns += (columns.empty() ? "" : ", ") + QuoteName(column);
+  return std::string(index.unique ? "CREATE UNIQUE INDEX" : "CREATE INDEX") + " IF NOT EXISTS " +
+         QuoteName(index.name) + " ON " + QuoteName(index.table) + " (" + columns + ")";
+}
+
 // A table name fit for a line comment: line breaks would end the comment.
 std::string CommentText(std::string text) {
   for (char& c : text) {
@@ -189,63 +218,137 @@ std::string CommentText(std::string text) {
   return text;
 }
 
-std::vector<Section> BuildSections(const dbstruct::tSQLiteDatabase_Structure& database,
-                                   const std::vector<std::string>& ignore) {
-  std::vector<Section> sections;
-  Section& tables = sections.emplace_back();
+// The statements that bring rep_TBLDESC and the rule tables in line with the tables as they are
+// now: rows of tables that no longer exist go (with their log details, which refer to them), the
+// list order follows the master-first order, and every existing definition gets a rule row, with
+// no rule set, for a table that is new since it was made.
+void SynchroniseTableLists(Section& section, const std::vector<std::pair<std::string, int>>& list_orders) {
+  for (const char* table : {"rep_DEFEXPORT", "rep_DEFIMPORT", "rep_XPORTLOGDETAIL", "rep_IMPORTLOGDETAIL",
+                            "rep_TBLDESC"}) {
+    section.statements.push_back(std::string("DELETE FROM ") + table +
+                                 " WHERE TABLENAME <> 'rep_DELETED' COLLATE NOCASE AND NOT EXISTS (SELECT 1 FROM "
+                                 "sqlite_master m WHERE m.type = 'table' AND m.name = " +
+                                 table + ".TABLENAME COLLATE NOCASE)");
+  }
+  for (const auto& [name, order] : list_orders) {
+    for (const char* table : {"rep_TBLDESC", "rep_DEFEXPORT", "rep_DEFIMPORT"}) {
+      section.statements.push_back(std::string("UPDATE ") + table + " SET LISTORDER = " + std::to_string(order) +
+                                   " WHERE TABLENAME = " + Literal(name) + " COLLATE NOCASE AND LISTORDER <> " +
+                                   std::to_string(order));
+    }
+  }
+  for (const char* table : {"rep_DEFEXPORT", "rep_DEFIMPORT"}) {
+    section.statements.push_back(std::string("INSERT INTO ") + table +
+                                 " (Signature, TABLENAME, LISTORDER) SELECT DISTINCT d.Signature, t.TABLENAME, "
+                                 "t.LISTORDER FROM " +
+                                 table + " d, rep_TBLDESC t WHERE NOT EXISTS (SELECT 1 FROM " + table +
+                                 " e WHERE e.Signature = d.Signature AND e.TABLENAME = t.TABLENAME COLLATE NOCASE)");
+  }
+}
+
+SetupPlan BuildPlan(const dbstruct::tSQLiteDatabase_Structure& database, const std::vector<std::string>& ignore,
+                    const SetupOptions& options) {
+  SetupPlan plan;
+  Section& tables = plan.sections.emplace_back();
   tables.comment = "Tabulky replikace";
   tables.statements.assign(kReplicationTables.begin(), kReplicationTables.end());
 
+  Section skipped{text::Utf8ToAnsi("Tabulky, které replikovat nelze"), {}};
   Section descriptions{text::Utf8ToAnsi("Výchozí popisy tabulek (popis změněný uživatelem zůstává)"), {}};
   descriptions.statements.push_back(
       DescriptionRow("rep_DELETED", text::Utf8ToAnsi("Tabulka s identifikací vymazaných záznamů"), 0));
+  std::vector<std::pair<std::string, int>> list_orders;
 
   for (int i = 0; i < database.TableCount(); ++i) {
     const dbstruct::tSQLiteTbl_Structure& table = database.SQLiteTable(i);
-    // A view can take neither columns nor these triggers.
-    if (IsIgnoredTable(ignore, table.TableName) || table.IsView) continue;
-    Section& section = sections.emplace_back();
+    if (!IsSetUpTable(table, ignore)) {
+      // A view can take neither columns nor these triggers; an ignored table is left alone.
+      if (!table.IsView && !IsIgnoredTable(ignore, table.TableName) && !IsReplicableName(table.TableName))
+        skipped.comment += "\n-- " + CommentText(table.TableName) +
+                           text::Utf8ToAnsi(": název je delší než 20 znaků, které pojmou tabulky rep_");
+      continue;
+    }
+    Section& section = plan.sections.emplace_back();
     section.comment = "Tabulka " + CommentText(table.TableName);
     for (const auto& [column, type] : kTrackingColumns) {
-      if (table.HasField(column)) continue;
-      section.statements.push_back("ALTER TABLE " + QuoteName(table.TableName) + " ADD COLUMN " +
-                                   QuoteName(column) + " " + type);
+      if (!table.HasField(column)) plan.columns.push_back({table.TableName, column, type});
+    }
+    std::string guid_column = table.RowGuidColumn;
+    if (options.add_rowguid && NeedsAddedRowGuid(table, ignore)) {
+      guid_column = kAddedRowGuidColumn;
+      if (!table.HasField(guid_column))
+        plan.columns.push_back({table.TableName, guid_column, "UNIQUEIDENTIFIER ROWGUIDCOL"});
+      section.statements.push_back("UPDATE " + QuoteName(table.TableName) + " SET " + QuoteName(guid_column) +
+                                   " = " + kNewGuidExpression + " WHERE " + QuoteName(guid_column) + " IS NULL");
+      section.statements.push_back(IndexSql({table.TableName, {guid_column}, true,
+                                             LookupIndexName(table.TableName, {guid_column}, true), {}}));
     }
     ReplaceTrigger(section, table.IdentityTriggerName(), table.IdentityTriggerSql());
-    ReplaceTrigger(section, table.GuidTriggerName(), table.GuidTriggerSql());
-    ReplaceTrigger(section, "rep_tr_Del_" + table.TableName, DeleteTriggerSql(table));
+    ReplaceTrigger(section, table.GuidTriggerName(), table.GuidTriggerSql(guid_column));
+    ReplaceTrigger(section, "rep_tr_Del_" + table.TableName, DeleteTriggerSql(table, guid_column));
     ReplaceTrigger(section, "rep_tr_Ins_" + table.TableName, InsertTriggerSql(table));
     descriptions.statements.push_back(
         DescriptionRow(table.TableName, text::Utf8ToAnsi("Popis tabulky ") + table.TableName, i + 1));
+    list_orders.emplace_back(table.TableName, i + 1);
   }
-  sections.push_back(std::move(descriptions));
-  return sections;
+
+  Section indexes{text::Utf8ToAnsi("Indexy vyhledávání, které import provádí pro každý řádek"), {}};
+  for (const LookupIndex& index : MissingLookupIndexes(database, ignore)) indexes.statements.push_back(IndexSql(index));
+  if (!indexes.statements.empty()) plan.sections.push_back(std::move(indexes));
+  SynchroniseTableLists(descriptions, list_orders);
+  plan.sections.push_back(std::move(descriptions));
+  if (skipped.comment.find('\n') != std::string::npos) plan.sections.push_back(std::move(skipped));
+  return plan;
 }
 
 }  // namespace
 
 std::vector<std::string> SQLiteSetupStatements(const dbstruct::tSQLiteDatabase_Structure& database,
-                                               const std::vector<std::string>& ignore) {
+                                               const std::vector<std::string>& ignore,
+                                               const SetupOptions& options) {
+  SetupPlan plan = BuildPlan(database, ignore, options);
   std::vector<std::string> statements;
-  for (Section& section : BuildSections(database, ignore)) {
-    for (std::string& statement : section.statements) statements.push_back(std::move(statement));
+  std::vector<std::string>& first = plan.sections.front().statements;
+  for (std::string& statement : first) statements.push_back(std::move(statement));
+  for (const ColumnAddition& addition : plan.columns) {
+    statements.push_back("ALTER TABLE " + QuoteName(addition.table) + " ADD COLUMN " + QuoteName(addition.column) +
+                         " " + addition.type);
+  }
+  for (std::size_t i = 1; i < plan.sections.size(); ++i) {
+    for (std::string& statement : plan.sections[i].statements) statements.push_back(std::move(statement));
   }
   return statements;
 }
 
 std::string SQLiteSetupScript(const dbstruct::tSQLiteDatabase_Structure& database,
-                              const std::vector<std::string>& ignore) {
+                              const std::vector<std::string>& ignore, const SetupOptions& options) {
+  const SetupPlan plan = BuildPlan(database, ignore, options);
   std::string script = text::Utf8ToAnsi(
       "-- Kostra skriptu pro založení replikačních objektů databáze SQLite.\n"
       "-- Spuštění: sqlite3 -bail <soubor databáze> < hint.sql (při chybě se nezmění nic).\n"
-      "-- SQLite nezná ADD COLUMN IF NOT EXISTS: sledovací sloupce se přidávají jen tabulkám,\n"
-      "-- kterým chyběly při vytvoření skriptu. Po změně struktury databáze skript vytvořte znovu.\n"
+      "-- Skript lze spustit znovu. SQLite nezná ADD COLUMN IF NOT EXISTS: chybějící sloupce\n"
+      "-- vybere dotaz do souboru hint-columns.sql v aktuálním adresáři, který skript poté provede.\n"
+      "-- Po změně struktury databáze skript vytvořte znovu.\n"
       "\n"
       "BEGIN TRANSACTION;\n");
-  for (const Section& section : BuildSections(database, ignore)) {
+  auto write_section = [&script](const Section& section) {
     script += "\n-- " + section.comment + "\n";
     for (const std::string& statement : section.statements) script += statement + ";\n";
+  };
+  write_section(plan.sections.front());
+  if (!plan.columns.empty()) {
+    script += text::Utf8ToAnsi("\n-- Sloupce, které tabulkám chybí\n");
+    script += ".headers off\n.mode list\n.once hint-columns.sql\n";
+    for (const ColumnAddition& addition : plan.columns) {
+      const std::string statement = "ALTER TABLE " + QuoteName(addition.table) + " ADD COLUMN " +
+                                    QuoteName(addition.column) + " " + addition.type + ";";
+      script += "SELECT " + Literal(statement) + " WHERE NOT EXISTS (SELECT 1 FROM pragma_table_info(" +
+                Literal(addition.table) + ") WHERE name = " + Literal(addition.column) + " COLLATE NOCASE)";
+      script += &addition == &plan.columns.back() ? ";\n" : "\nUNION ALL ";
+    }
+    script += ".read hint-columns.sql\n";
   }
+  for (std::size_t i = 1; i < plan.sections.size(); ++i) write_section(plan.sections[i]);
   script += "\nCOMMIT;\n";
   return text::AnsiToUtf8(script);
 }

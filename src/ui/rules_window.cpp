@@ -342,6 +342,14 @@ void tRulesWindow::UpdateActions() {
     const bool read_only = editor.kind == expr::RuleKind::Delete && rules_.DeleteRuleReadOnly();
     editor.build->setEnabled(has_rows && !read_only);
     editor.button->setEnabled(editor.build->isEnabled());
+    // Why the DeleteRule of this table cannot be set, and what would allow it.
+    if (editor.kind == expr::RuleKind::Delete) {
+      const QString why = has_rows && rules_.DeleteRuleRefused()
+                              ? FromAnsi(definitions::UnidentifiableDeleteRuleMessage(
+                                    rules_.Rules().FieldByName("TABLENAME").AsString()))
+                              : QString();
+      if (editor.memo->toolTip() != why) editor.memo->setToolTip(why);
+    }
   }
   Navigator->UpdateButtons();
 }

@@ -87,6 +87,18 @@ IgnoreRowGuidField: 1
 expect_error(1 "DeleteRule tabulky PolFakt nelze nastavit"
   rules --import SHOP --table PolFakt --set "DeleteRule=1=1")
 expect_rows("select coalesce(DeleteRule, '-') from rep_DEFIMPORT where TABLENAME='PolFakt'" "-\n")
+# One stored before (by hand, or before the table lost its key) can always be cleared.
+sql("UPDATE rep_DEFIMPORT SET DeleteRule='1=1' WHERE TABLENAME='PolFakt'")
+set(polfakt "TABLE PolFakt \"Položky faktur\" set=no last=-
+AppendRule:
+UpdateRule:
+UpdateFieldRule:
+DeleteRule:
+IgnoreRowGuidField: 0
+")
+expect(0 "${polfakt}" rules --import SHOP --table PolFakt --set "DeleteRule=")
+expect_rows("select coalesce(DeleteRule, '-') from rep_DEFIMPORT where TABLENAME='PolFakt'" "-\n")
+expect(0 "${polfakt}" rules --import SHOP --table PolFakt --set "DeleteRule=")
 
 # Wrong input.
 expect_error(1 "Neznámý klíč 'DeleteRule'; známé klíče: ExportRule, LastExportDate"

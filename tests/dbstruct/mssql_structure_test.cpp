@@ -480,9 +480,55 @@ TEST(MssqlScripts, WritersAppendSectionsAndHonourTheIgnoreList) {
   EXPECT_EQ(text.find("rep_tr_Del_Orders"), std::string::npos);  // ignored
   EXPECT_NE(text.find("select 'Lines',Id from Deleted\r\n GO \r\n"), std::string::npos);
   EXPECT_EQ(text.find("rep_tr_Del_Notes"), std::string::npos);  // nothing identifies its rows
-  EXPECT_NE(text.find("CREATE TRIGGER rep_tr_Ins_Notes ON Notes FOR INSERT AS"), std::string::npos);
-  EXPECT_NE(text.find(" FROM Notes INNER JOIN Inserted ON \r\n"), std::string::npos);  // no primary key
+  // Nothing finds its inserted rows either: an empty join would make the trigger invalid, and
+  // columns without the trigger that clears them would be half a setup.
+  EXPECT_EQ(text.find("rep_tr_Ins_Notes"), std::string::npos);
+  EXPECT_EQ(text.find("@table_name='Notes'"), std::string::npos);
+  EXPECT_EQ(text.find("INNER JOIN Inserted ON \r\n"), std::string::npos);
+  EXPECT_NE(text.find("CREATE TRIGGER rep_tr_Ins_Orders ON Orders FOR INSERT AS"), std::string::npos);
   EXPECT_EQ(text.find("/* DELETE Triggery"), text.find("\r\n") + 2);
+}
+
+// Orders and Lines beside a view of the orders, a log without a primary key but with a RowGuid
+// and a table whose name holds LIKE pattern characters.
+struct ShopWithOddTables : Shop {
+  ShopWithOddTables() {
+    auto& b = *backend;
+    b.tables.insert(b.tables.end(), {"OpenOrders", "Journal", "Order_Notes"});
+    b.columns["OpenOrders"] = {Column("Id", FieldType::Integer, false)};
+    b.columns["Journal"] = {Column("RG", FieldType::Guid, false), Column("Text", FieldType::String, true)};
+    b.columns["Order_Notes"] = {Column("Id", FieldType::Integer, false)};
+    b.indexes["Order_Notes"] = {{"PK_Order_Notes", "Id", true, true}};
+    b.object_properties.insert({{"OpenOrders|IsView", 1}, {"Journal|TableHasRowGuidCol", 1}});
+    b.column_properties.insert({"Journal|RG|IsRowGuidCol", 1});
+  }
+};
+
+TEST(MssqlScripts, ViewsAreKnownAndGetNoSetup) {
+  ShopWithOddTables shop;
+  auto& database = shop.Scanned();
+  EXPECT_TRUE(shop.Table("OpenOrders").IsView);
+  EXPECT_FALSE(shop.Table("Orders").IsView);
+  const std::string text = database.TrackingColumnsSection(database.ScriptTables(nullptr), "rep_tr_Ins_",
+                                                           {"rep_Date_Updated"}, {"datetime null"});
+  EXPECT_EQ(text.find("OpenOrders"), std::string::npos);
+  // A table without a primary key is found by its RowGuid column.
+  EXPECT_NE(text.find(" FROM Journal INNER JOIN Inserted ON Journal.RG=Inserted.RG\r\n GO "),
+            std::string::npos);
+}
+
+// sp_columns matches its table name as a LIKE pattern: unescaped, "Order_Notes" would find the
+// tracking columns of an "OrderXNotes" and never get its own.
+TEST(MssqlScripts, TrackingColumnCheckMatchesOnlyItsOwnTable) {
+  ShopWithOddTables shop;
+  shop.Scanned();
+  const std::string text =
+      shop.Table("Order_Notes")
+          .BuildInsertTriggerScript("rep_tr_Ins_", {"rep_Date_Updated"}, {"datetime null"});
+  EXPECT_NE(text.find("exec sp_columns @table_name='Order[_]Notes',@column_name='rep_Date_Updated'\r\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("ALTER TABLE Order_Notes ADD rep_Date_Updated datetime null"), std::string::npos);
+  EXPECT_EQ(LikeEscaped("a[b%c_d"), "a[[]b[%]c[_]d");
 }
 
 TEST(MssqlScripts, WritersRefuseAFileTheyCannotOpen) {

@@ -148,6 +148,26 @@ TEST_F(ImportRulesTest, DeleteRuleIsReadOnlyWhereRowsCannotBeIdentified) {
   EXPECT_FALSE(rules_.DeleteRuleReadOnly());
 }
 
+TEST_F(ImportRulesTest, AStoredDeleteRuleOfAnUnidentifiableTableCanBeClearedButNotKept) {
+  connection_.Execute("UPDATE rep_DEFIMPORT SET DeleteRule='1 = 1' WHERE TABLENAME='PolFakt'");
+  rules_.Open("KLIENT", connection_, structure_);
+  Select("PolFakt");
+  EXPECT_FALSE(rules_.DeleteRuleReadOnly());
+  EXPECT_TRUE(rules_.DeleteRuleRefused());
+  const std::string why = UnidentifiableDeleteRuleMessage("PolFakt");
+  EXPECT_NE(why.find(Ansi("nelze nastavit: její záznamy nelze identifikovat")), std::string::npos);
+  EXPECT_NE(why.find("--add-rowguid"), std::string::npos);
+  rules_.Rules().Edit();
+  rules_.Rules().FieldByName("AppendRule").SetAsString("1 = 1");
+  // Cleared, the row saves and the rule cannot be set again.
+  rules_.Rules().FieldByName("DeleteRule").Clear();
+  rules_.Rules().Post();
+  EXPECT_EQ(Stored("PolFakt"), "1 = 1|-|-|-|0");
+  Select("Faktury");
+  Select("PolFakt");
+  EXPECT_TRUE(rules_.DeleteRuleReadOnly());
+}
+
 TEST_F(ImportRulesTest, ApplyLastRulesLeavesReadOnlyDeleteRuleAlone) {
   connection_.Execute(
       "UPDATE rep_DEFIMPORT SET DeleteRule='@DEL_RECORDID = RADEK' WHERE TABLENAME='PolFakt'");

@@ -43,6 +43,22 @@ TEST(IgnoreList, LinesAreTrimmedAndBlankOnesDropped) {
   EXPECT_EQ(ReadIgnoreList(folder.path()), kReplicationTables);
 }
 
+TEST(IgnoreList, AListSavedByAWindowsEditorInUtf8OrWindows1250IsHonoured) {
+  testing::TempDir folder;
+  const std::string ucetni = text::Utf8ToAnsi("Účetní Doklady");
+  // UTF-8 with a byte-order mark and CR LF: the mark is not part of the first name.
+  testing::WriteWholeFile(folder.File(kIgnoreListFile), "\xEF\xBB\xBF" "Účetní Doklady\r\nNotes\r\n");
+  Names ignore = ReadIgnoreList(folder.path());
+  EXPECT_EQ(ignore, WithReplicationTables({ucetni, "Notes"}));
+  EXPECT_TRUE(IsIgnoredTable(ignore, text::Utf8ToAnsi("ÚČETNÍ doklady")));
+  // UTF-8 without the mark, and the same names in Windows-1250.
+  EXPECT_EQ(ParseIgnoreList("Účetní Doklady\nNotes"), (Names{ucetni, "Notes"}));
+  EXPECT_EQ(ParseIgnoreList(ucetni + "\r\nNotes"), (Names{ucetni, "Notes"}));
+  // A name Windows-1250 cannot hold matches no table rather than a mangled one.
+  EXPECT_EQ(ParseIgnoreList("Заказы\n").size(), 1u);
+  EXPECT_FALSE(IsIgnoredTable(ParseIgnoreList("Заказы\n"), "??????"));
+}
+
 TEST(IgnoreList, AFolderInPlaceOfTheListIsAnErrorNotAnEmptyList) {
   testing::TempDir folder;
   const std::string path = folder.File(kIgnoreListFile);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <regex>
 #include <string>
 #include <vector>
@@ -251,15 +252,116 @@ TEST_F(SQLiteSetup, TheScriptFileDoesWhatTheStatementsDo) {
   EXPECT_EQ(script.find('\r'), std::string::npos);
   EXPECT_EQ(script.substr(script.size() - 9), "\nCOMMIT;\n");
 
-  // The script run as a whole on a copy of the database gives the schema the statements give.
+  // The script run by the sqlite3 shell on a copy of the database gives the schema the statements
+  // give, and it runs again without failing and without changing anything.
   dbaccess::Connection copy("Provider=SQLite;Data Source=" + folder_.path());
   copy.Open();
   copy.CreateDatabase("copy");
   copy.SetDefaultDatabase("copy");
   copy.Execute(kSchema);
-  copy.Execute(text::Utf8ToAnsi(script));
+  copy.Close();
+  const std::string shell = "cd '" + folder_.path() + "' && sqlite3 -bail copy.db < hint.sql";
+  ASSERT_EQ(std::system(shell.c_str()), 0);
+  copy.Open();
+  copy.SetDefaultDatabase("copy");
   ApplySetup();
   EXPECT_EQ(SchemaDump(copy), SchemaDump(connection_));
+  copy.Close();
+  ASSERT_EQ(std::system(shell.c_str()), 0);
+  copy.Open();
+  copy.SetDefaultDatabase("copy");
+  EXPECT_EQ(SchemaDump(copy), SchemaDump(connection_));
+}
+
+TEST_F(SQLiteSetup, LookupsTheImportMakesPerRowGetAnIndexUnlessOneServesThem) {
+  connection_.Execute("CREATE INDEX Lines_Qty ON Lines (Qty)");
+  ApplySetup();
+  // The RowGuid of Customers is unique; the foreign key of Items gets an index; the key of Lines
+  // begins with its foreign key column, so it serves the lookup already.
+  EXPECT_EQ(Rows(connection_,
+                 "SELECT name, tbl_name, sql FROM sqlite_master WHERE type = 'index' AND name LIKE 'rep\\_%' "
+                 "ESCAPE '\\' AND tbl_name NOT LIKE 'rep\\_%' ESCAPE '\\' ORDER BY name"),
+            "rep_ix_Items_Customer|Items|CREATE INDEX \"rep_ix_Items_Customer\" ON \"Items\" (\"Customer\")\n"
+            "rep_ux_Customers_RG|Customers|CREATE UNIQUE INDEX \"rep_ux_Customers_RG\" ON \"Customers\" "
+            "(\"RG\")\n");
+  // The lookup by RowGuid now searches the index instead of reading the table.
+  EXPECT_NE(Rows(connection_, "EXPLAIN QUERY PLAN SELECT * FROM Customers WHERE RG = 'x'").find("rep_ux_Customers_RG"),
+            std::string::npos);
+  structure_.Scan();
+  EXPECT_TRUE(MissingLookupIndexes(structure_, ignore_).empty());
+}
+
+TEST_F(SQLiteSetup, ASecondSetupFollowsTheTablesAddedDroppedAndTooLongToName) {
+  ApplySetup();
+  // A definition made at the first setup has a rule row for every table then described.
+  connection_.Execute(
+      "INSERT INTO rep_DEFEXPORT (Signature, TABLENAME, ExportRule, LISTORDER) "
+      "SELECT 'S1', TABLENAME, 'ANO', LISTORDER FROM rep_TBLDESC;"
+      "INSERT INTO rep_XPORTLOG (Signature, EXPORTNO, EXPORTDATE) VALUES ('S1', 1, '2026-01-01');"
+      "INSERT INTO rep_XPORTLOGDETAIL (Signature, EXPORTNO, TABLENAME, COUNTRECORDS) "
+      "VALUES ('S1', 1, 'Bob''s Orders', 3), ('S1', 1, 'Items', 4);");
+  connection_.Execute(
+      "DROP TABLE \"Bob's Orders\";"
+      "CREATE TABLE Late (Id INTEGER PRIMARY KEY, Customer VARCHAR(10) REFERENCES Customers (Code));"
+      "CREATE TABLE A_Name_Of_25_Characters_ (Id INTEGER PRIMARY KEY)");
+  structure_.Scan();
+  const std::string script = SQLiteSetupScript(structure_, ignore_);
+  EXPECT_NE(script.find("-- A_Name_Of_25_Characters_: název je delší než 20 znaků, které pojmou tabulky rep_"),
+            std::string::npos);
+  ApplySetup();
+
+  // Every described table has its own place in the master-first order, and the new one is there.
+  const std::string orders = Rows(connection_, "SELECT TABLENAME, LISTORDER FROM rep_TBLDESC ORDER BY LISTORDER");
+  EXPECT_EQ(Scalar("SELECT COUNT(*) - COUNT(DISTINCT LISTORDER) FROM rep_TBLDESC"), "0") << orders;
+  EXPECT_LT(std::stoi(Scalar("SELECT LISTORDER FROM rep_TBLDESC WHERE TABLENAME = 'Customers'")),
+            std::stoi(Scalar("SELECT LISTORDER FROM rep_TBLDESC WHERE TABLENAME = 'Late'")));
+  // The existing definition gets a row for the new table with no rule: nothing travels unasked.
+  EXPECT_EQ(Rows(connection_, "SELECT Signature, ExportRule, LISTORDER = (SELECT LISTORDER FROM rep_TBLDESC "
+                              "WHERE TABLENAME = 'Late') FROM rep_DEFEXPORT WHERE TABLENAME = 'Late'"),
+            "S1|NULL|1\n");
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM rep_DEFEXPORT WHERE ExportRule = 'ANO'"), "4");
+  // The dropped table is gone from every list; the long name never entered one.
+  for (const char* table : {"rep_TBLDESC", "rep_DEFEXPORT", "rep_XPORTLOGDETAIL"}) {
+    SCOPED_TRACE(table);
+    EXPECT_EQ(Scalar(std::string("SELECT group_concat(TABLENAME) FROM ") + table +
+                     " WHERE TABLENAME LIKE 'Bob%' OR TABLENAME LIKE 'A\\_Name%' ESCAPE '\\'"),
+              "NULL");
+  }
+  EXPECT_EQ(Scalar("SELECT COUNTRECORDS FROM rep_XPORTLOGDETAIL WHERE TABLENAME = 'Items'"), "4");
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM sqlite_master WHERE tbl_name = 'A_Name_Of_25_Characters_' AND "
+                   "type = 'trigger'"),
+            "0");
+  structure_.Scan();
+  dbaccess::Connection master;
+  EXPECT_NO_THROW(CheckDatabaseReady(structure_, false, "shop", master, NoMaster));
+}
+
+TEST_F(SQLiteSetup, AddedRowGuidIdentifiesTheRowsOfATableWithoutASingleKey) {
+  connection_.Execute(
+      "INSERT INTO Items (Id, Name) VALUES (1, 'one'), (2, 'two');"
+      "INSERT INTO Lines (Item, No, Qty) VALUES (1, 1, 5), (1, 2, 6)");
+  structure_.Scan();
+  SetupOptions options;
+  options.add_rowguid = true;
+  ApplySQLiteSetupScript(connection_, SQLiteSetupStatements(structure_, ignore_, options));
+  structure_.Scan();
+  const dbstruct::tTbl_Structure& lines = *structure_.FindTable("Lines");
+  EXPECT_TRUE(lines.Identifiable);
+  // Tables identified already, views and ignored tables get no such column.
+  EXPECT_EQ(Scalar("SELECT group_concat(m.name) FROM sqlite_master m, pragma_table_info(m.name) c "
+                   "WHERE c.name = 'rep_RowGuid'"),
+            "Lines");
+  // The rows there and new rows get distinct GUIDs, and a deletion is recorded with the GUID.
+  connection_.Execute("INSERT INTO Lines (Item, No, Qty) VALUES (2, 1, 7)");
+  EXPECT_EQ(Scalar("SELECT COUNT(DISTINCT rep_RowGuid) FROM Lines"), "3");
+  EXPECT_TRUE(std::regex_match(Scalar("SELECT rep_RowGuid FROM Lines WHERE No = 2"), kGuid));
+  const std::string guid = Scalar("SELECT rep_RowGuid FROM Lines WHERE Item = 1 AND No = 2");
+  connection_.Execute("DELETE FROM Lines WHERE Item = 1 AND No = 2");
+  EXPECT_EQ(Rows(connection_, "SELECT TABLENAME, RECORDGUID FROM rep_DELETED"), "Lines|" + guid + "\n");
+  // Applied again, nothing changes.
+  const std::string schema = SchemaDump(connection_);
+  ApplySQLiteSetupScript(connection_, SQLiteSetupStatements(structure_, ignore_, options));
+  EXPECT_EQ(SchemaDump(connection_), schema);
 }
 
 // The objects of the script on both sides of a transfer: the client's rows arrive with their
@@ -292,6 +394,29 @@ TEST_F(SQLiteSetupTransfer, DeletionsTravelAndTheMergeKeepsTheTriggers) {
   EXPECT_EQ(Rows(center_, "SELECT TABLENAME, RECORDGUID, RECORDID FROM rep_DELETED ORDER BY SUCCNO"),
             Rows(client_, "SELECT TABLENAME, RECORDGUID, RECORDID FROM rep_DELETED ORDER BY SUCCNO"));
   EXPECT_EQ(SchemaDump(center_), center_schema);
+}
+
+TEST_F(SQLiteSetupTransfer, DeletionsOfALinkTableWithAnAddedRowGuidTravel) {
+  ExecuteBoth(kSchema);
+  ScanBoth();
+  const std::vector<std::string> ignore = ReadIgnoreList(folder_.path());
+  SetupOptions options;
+  options.add_rowguid = true;
+  ApplySQLiteSetupScript(client_, SQLiteSetupStatements(client_structure_, ignore, options));
+  ApplySQLiteSetupScript(center_, SQLiteSetupStatements(center_structure_, ignore, options));
+  client_.Execute(
+      "INSERT INTO Items (Name) VALUES ('one');"
+      "INSERT INTO Lines (Item, No, Qty) VALUES (1, 1, 5), (1, 2, 6), (1, 3, 7)");
+  ScanBoth();
+  fixtures::MergeLog log;
+  ASSERT_TRUE(Merge(Publish({"Items", "Lines"}), log));
+  EXPECT_EQ(Rows(center_, "SELECT Item, No, rep_RowGuid FROM Lines ORDER BY No"),
+            Rows(client_, "SELECT Item, No, rep_RowGuid FROM Lines ORDER BY No"));
+
+  client_.Execute("DELETE FROM Lines WHERE No IN (1, 3)");
+  log = {};
+  ASSERT_TRUE(Merge(Publish({"Lines"}, "rep_DELETED"), log));
+  EXPECT_EQ(Rows(center_, "SELECT Item, No, Qty FROM Lines"), "1|2|6\n");
 }
 
 }  // namespace

@@ -123,12 +123,10 @@ Change ParseChange(definitions::tDefinitionRules& rules, const std::string& item
         throw CliError::FromUtf8(change.column + ": očekávám RRRR-MM-DD[THH:MM:SS[.mmm]] nebo -");
     }
   } else {
+    // Clearing is always allowed: a rule set before the table lost its key must be removable.
     if (change.column == definitions::tDefinitionRules::RuleColumn(expr::RuleKind::Delete) &&
-        rules.DeleteRuleReadOnly()) {
-      throw CliError::FromUtf8("DeleteRule tabulky " +
-                               ToTerminal(rules.Rules().FieldByName("TABLENAME").AsString()) +
-                               " nelze nastavit: její záznamy nelze identifikovat (nemá sloupec RowGuid ani "
-                               "jednoduchý celočíselný primární klíč)");
+        rules.DeleteRuleRefused() && !value.empty()) {
+      throw CliError(definitions::UnidentifiableDeleteRuleMessage(rules.Rules().FieldByName("TABLENAME").AsString()));
     }
     if (!value.empty()) change.text = core::CheckedAnsiInput(change.column, value, core::TextLines::Multiple);
   }
@@ -137,6 +135,8 @@ Change ParseChange(definitions::tDefinitionRules& rules, const std::string& item
 
 void ApplyChange(dataset::TDataSet& rows, const Change& change) {
   dataset::TField& field = rows.FieldByName(change.column);
+  // A read-only DeleteRule is empty already: clearing it changes nothing.
+  if (field.ReadOnly && !change.flag && !change.date && !change.text) return;
   if (change.flag) {
     field.SetAsBoolean(*change.flag);
   } else if (change.date) {

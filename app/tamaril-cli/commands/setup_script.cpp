@@ -22,6 +22,7 @@ struct SetupScriptOptions {
   std::string signature;
   bool apply = false;
   bool yes = false;
+  bool add_rowguid = false;
 };
 
 // The question asked before hint.sql is written; the blank before each line break is part of it.
@@ -54,7 +55,9 @@ ExitStatus RunSetupScript(Cli& cli, const SetupScriptOptions& options) {
   const std::vector<std::string> ignore = replication::ReadIgnoreList(core::ProgramFolder());
   const std::string file_name =
       core::IncludeTrailingDelimiter(core::ProgramFolder()) + replication::kSetupScriptFile;
-  replication::GenerateSetupScript(target.Structure(), ignore, file_name);
+  replication::SetupOptions setup;
+  setup.add_rowguid = options.add_rowguid;
+  replication::GenerateSetupScript(target.Structure(), ignore, file_name, setup);
   cli.Out() << "hint.sql úspěšně vytvořen: " << file_name << '\n';
   if (!options.apply) return ExitStatus::Success;
 
@@ -63,7 +66,7 @@ ExitStatus RunSetupScript(Cli& cli, const SetupScriptOptions& options) {
     throw CliError::FromUtf8(
         "Na SQL Serveru skript neprovádím: spustí jej správce databáze v nástroji pro dotazy");
   replication::ApplySQLiteSetupScript(target.Connection(),
-                                      replication::SQLiteSetupStatements(*sqlite, ignore));
+                                      replication::SQLiteSetupStatements(*sqlite, ignore, setup));
   cli.Out() << "Skript byl v databázi " << ToTerminal(target.DatabaseName()) << " proveden\n";
   return ExitStatus::Success;
 }
@@ -80,6 +83,9 @@ void AddSetupScriptCommands(Cli& cli) {
   command.add_flag("--apply", options->apply,
                    "Skript rovnou provede v databázi (jen SQLite, v jedné transakci)");
   command.add_flag("--yes", options->yes, "Nepokládá otázku a rovnou pokračuje");
+  command.add_flag("--add-rowguid", options->add_rowguid,
+                   "Tabulkám bez RowGuid sloupce a bez jednoduchého celočíselného klíče přidá sloupec "
+                   "rep_RowGuid, aby se přenášely i jejich výmazy");
   cli.SetAction(command,
                 Need::StructureCache | Need::CommonValues | Need::RuleLists | Need::Lists | Need::Settings,
                 [&cli, options] { return RunSetupScript(cli, *options); });

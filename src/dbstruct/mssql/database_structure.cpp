@@ -120,7 +120,17 @@ std::string tADODatabase_Structure::FormatDateTimeLiteral(double date_time) cons
   return fmt::sprintf("%.4d-%.2d-%.2d %.2d:%.2d:%.2d.%.3d", year, date.month, date.day, h, mi, s, z);
 }
 
-std::string tADODatabase_Structure::DeleteTriggerSection(const std::vector<std::string>* ignore,
+std::vector<tScriptTable> tADODatabase_Structure::ScriptTables(const std::vector<std::string>* ignore) const {
+  std::vector<tScriptTable> tables;
+  for (int i = 0; i < TableCount(); ++i) {
+    const auto* table = dynamic_cast<const tADOTbl_Structure*>(&Table(i));
+    if (table == nullptr || table->IsView || InList(ignore, table->TableName)) continue;
+    tables.push_back({table, {}});
+  }
+  return tables;
+}
+
+std::string tADODatabase_Structure::DeleteTriggerSection(const std::vector<tScriptTable>& tables,
                                                          const std::string& trigger_prefix,
                                                          const std::string& target_table,
                                                          const std::string& table_name_column,
@@ -130,17 +140,16 @@ std::string tADODatabase_Structure::DeleteTriggerSection(const std::vector<std::
       "/* ------------------------------------------------------------------ */\r\n"
       "/* DELETE Triggery pro plneni tabulky identifikujici vymazane zaznamy */\r\n"
       "/* ------------------------------------------------------------------ */\r\n";
-  for (int i = 0; i < TableCount(); ++i) {
-    const auto* table = dynamic_cast<const tADOTbl_Structure*>(&Table(i));
-    if (table == nullptr || InList(ignore, table->TableName)) continue;
-    const std::string script = table->BuildDeleteTriggerScript(trigger_prefix, target_table,
-                                                               table_name_column, row_guid_column, id_column);
+  for (const tScriptTable& item : tables) {
+    if (item.table == nullptr) continue;
+    const std::string script = item.table->BuildDeleteTriggerScript(
+        trigger_prefix, target_table, table_name_column, row_guid_column, id_column, item.added_row_guid);
     if (!script.empty()) section += script + "\r\n";
   }
   return section;
 }
 
-std::string tADODatabase_Structure::TrackingColumnsSection(const std::vector<std::string>* ignore,
+std::string tADODatabase_Structure::TrackingColumnsSection(const std::vector<tScriptTable>& tables,
                                                            const std::string& trigger_prefix,
                                                            const std::vector<std::string>& names,
                                                            const std::vector<std::string>& types) const {
@@ -148,10 +157,10 @@ std::string tADODatabase_Structure::TrackingColumnsSection(const std::vector<std
       "/* ------------------------------------------------------------------ */\r\n"
       "/* Zalozeni a administrace doplnkovych poli replikace                 */\r\n"
       "/* ------------------------------------------------------------------ */\r\n";
-  for (int i = 0; i < TableCount(); ++i) {
-    const auto* table = dynamic_cast<const tADOTbl_Structure*>(&Table(i));
-    if (table == nullptr || InList(ignore, table->TableName)) continue;
-    const std::string script = table->BuildInsertTriggerScript(trigger_prefix, names, types);
+  for (const tScriptTable& item : tables) {
+    if (item.table == nullptr) continue;
+    const std::string script =
+        item.table->BuildInsertTriggerScript(trigger_prefix, names, types, item.added_row_guid);
     if (!script.empty()) section += script + "\r\n";
   }
   return section;
@@ -161,8 +170,8 @@ void tADODatabase_Structure::WriteDeleteTriggerScript(
     const std::string& file_name, const std::vector<std::string>* ignore, const std::string& trigger_prefix,
     const std::string& target_table, const std::string& table_name_column, const std::string& row_guid_column,
     const std::string& id_column) const {
-  AppendToFile(file_name, DeleteTriggerSection(ignore, trigger_prefix, target_table, table_name_column,
-                                               row_guid_column, id_column));
+  AppendToFile(file_name, DeleteTriggerSection(ScriptTables(ignore), trigger_prefix, target_table,
+                                               table_name_column, row_guid_column, id_column));
 }
 
 void tADODatabase_Structure::WriteTrackingColumnsScript(const std::string& file_name,
@@ -170,7 +179,7 @@ void tADODatabase_Structure::WriteTrackingColumnsScript(const std::string& file_
                                                         const std::string& trigger_prefix,
                                                         const std::vector<std::string>& names,
                                                         const std::vector<std::string>& types) const {
-  AppendToFile(file_name, TrackingColumnsSection(ignore, trigger_prefix, names, types));
+  AppendToFile(file_name, TrackingColumnsSection(ScriptTables(ignore), trigger_prefix, names, types));
 }
 
 std::string tADODatabase_Structure::DefaultRulesStatement(bool import_rules) const {

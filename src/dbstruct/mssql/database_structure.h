@@ -12,6 +12,14 @@
 
 namespace tamaril::dbstruct {
 
+class tADOTbl_Structure;
+
+/// A table the setup script sets up, and the RowGuid column the script adds to it (empty: none).
+struct tScriptTable {
+  const tADOTbl_Structure* table = nullptr;
+  std::string added_row_guid;
+};
+
 /// Finds the release code of the server a connection string leads to; false when it cannot.
 using ServerVersionReader =
     std::function<bool(const std::string& connection_string, std::uint8_t& version_code)>;
@@ -37,25 +45,29 @@ class tADODatabase_Structure : public tDatabase_Structure {
   /// A date-time in the date order of the login's language.
   std::string FormatDateTimeLiteral(double date_time) const override;
 
+  /// The tables of the model in their order, views and tables named in `ignore` (letter case
+  /// ignored; null = none) left out, none given a RowGuid column.
+  std::vector<tScriptTable> ScriptTables(const std::vector<std::string>* ignore) const;
   /// The DELETE trigger section of the setup script: its banner, then the trigger of every table
-  /// whose rows have an identifying column, tables named in `ignore` (letter case ignored; null =
-  /// none) left out; CR LF after every line.
-  std::string DeleteTriggerSection(const std::vector<std::string>* ignore, const std::string& trigger_prefix,
+  /// of `tables` whose rows have an identifying column; CR LF after every line.
+  std::string DeleteTriggerSection(const std::vector<tScriptTable>& tables, const std::string& trigger_prefix,
                                    const std::string& target_table, const std::string& table_name_column,
                                    const std::string& row_guid_column, const std::string& id_column) const;
   /// The tracking-column and INSERT trigger section of the setup script: its banner, then the
-  /// columns and trigger of every table not named in `ignore` (as DeleteTriggerSection).
-  std::string TrackingColumnsSection(const std::vector<std::string>* ignore,
+  /// columns and trigger of every table of `tables` whose inserted rows a join finds (a primary
+  /// key or a RowGuid column).
+  std::string TrackingColumnsSection(const std::vector<tScriptTable>& tables,
                                      const std::string& trigger_prefix, const std::vector<std::string>& names,
                                      const std::vector<std::string>& types) const;
 
-  /// Appends DeleteTriggerSection to `file_name` (created when missing). Throws StructureError
-  /// when the file cannot be written.
+  /// Appends DeleteTriggerSection of ScriptTables(`ignore`) to `file_name` (created when
+  /// missing). Throws StructureError when the file cannot be written.
   void WriteDeleteTriggerScript(const std::string& file_name, const std::vector<std::string>* ignore,
                                 const std::string& trigger_prefix, const std::string& target_table,
                                 const std::string& table_name_column, const std::string& row_guid_column,
                                 const std::string& id_column) const;
-  /// Appends TrackingColumnsSection to `file_name`; throws as WriteDeleteTriggerScript.
+  /// Appends TrackingColumnsSection of ScriptTables(`ignore`) to `file_name`; throws as
+  /// WriteDeleteTriggerScript.
   void WriteTrackingColumnsScript(const std::string& file_name, const std::vector<std::string>* ignore,
                                   const std::string& trigger_prefix, const std::vector<std::string>& names,
                                   const std::vector<std::string>& types) const;

@@ -272,6 +272,20 @@ std::string QuoteEscaped(const std::string& text) {
   return escaped;
 }
 
+std::string LikeEscaped(std::string_view text) {
+  std::string escaped;
+  for (char c : text) {
+    if (c == '[' || c == '_' || c == '%') {
+      escaped += '[';
+      escaped += c;
+      escaped += ']';
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
+}
+
 std::string MssqlName(std::string_view name) {
   if (IsRegularIdentifier(name)) return std::string(name);
   std::string quoted = "[";
@@ -301,6 +315,7 @@ void tADOTbl_Structure::LoadStructure(const std::string& table_name) {
   HasDeleteTrigger = properties.ObjectProperty(TableName, "TableHasDeleteTrigger") != 0;
   HasInsertTrigger = properties.ObjectProperty(TableName, "TableHasInsertTrigger") != 0;
   HasUpdateTrigger = properties.ObjectProperty(TableName, "TableHasUpdateTrigger") != 0;
+  IsView = properties.ObjectProperty(TableName, "IsView") != 0;
 
   dbaccess::Connection& connection = Conn();
   // The columns come first so that column-number tokens of the indexes can be resolved.
@@ -429,19 +444,21 @@ std::string tADOTbl_Structure::BuildDeleteTriggerScript(const std::string& trigg
                                                         const std::string& target_table,
                                                         const std::string& table_name_column,
                                                         const std::string& row_guid_column,
-                                                        const std::string& id_column) const {
+                                                        const std::string& id_column,
+                                                        const std::string& added_row_guid) const {
   const std::string name = trigger_prefix + TableName;
   const std::string trigger = MssqlName(name);
-  const std::string row_guid = MssqlName(RowGuidColumn);
+  const std::string& guid_column = RowGuidColumn.empty() ? added_row_guid : RowGuidColumn;
+  const std::string row_guid = MssqlName(guid_column);
   const std::string int_key = MssqlName(IntKeyColumn);
   std::string insert;
   std::string select;
   const std::string quoted_table = "'" + QuoteEscaped(TableName) + "'";
-  if (!RowGuidColumn.empty() && !IntKeyColumn.empty()) {
+  if (!guid_column.empty() && !IntKeyColumn.empty()) {
     insert = " INSERT INTO " + target_table + " (" + table_name_column + "," + row_guid_column + "," +
              id_column + ")";
     select = " select " + quoted_table + "," + row_guid + ", " + int_key + " from Deleted";
-  } else if (!RowGuidColumn.empty()) {
+  } else if (!guid_column.empty()) {
     insert = " INSERT INTO " + target_table + " (" + table_name_column + "," + row_guid_column + ")";
     select = " select " + quoted_table + "," + row_guid + " from Deleted";
   } else if (!IntKeyColumn.empty()) {
@@ -459,13 +476,25 @@ std::string tADOTbl_Structure::BuildDeleteTriggerScript(const std::string& trigg
 
 std::string tADOTbl_Structure::BuildInsertTriggerScript(const std::string& trigger_prefix,
                                                         const std::vector<std::string>& names,
-                                                        const std::vector<std::string>& types) const {
+                                                        const std::vector<std::string>& types,
+                                                        const std::string& added_row_guid) const {
   const std::string name = trigger_prefix + TableName;
   const std::string trigger_name = MssqlName(name);
   const std::string table = MssqlName(TableName);
-  // The primary-key columns of the table against those of the inserted rows.
+  // The inserted rows are found by the primary key, else by the RowGuid column; a table with
+  // neither has no text (an empty join would make the trigger invalid).
+  std::vector<std::string> join_columns;
+  if (HasPrimaryKey && !PrimaryKeyFields.empty()) {
+    join_columns = PrimaryKeyFields;
+  } else if (!RowGuidColumn.empty()) {
+    join_columns = {RowGuidColumn};
+  } else if (!added_row_guid.empty()) {
+    join_columns = {added_row_guid};
+  } else {
+    return {};
+  }
   std::string join;
-  for (const auto& column : HasPrimaryKey ? PrimaryKeyFields : std::vector<std::string>()) {
+  for (const auto& column : join_columns) {
     join +=
         (join.empty() ? "" : " and ") + table + "." + MssqlName(column) + "=Inserted." + MssqlName(column);
   }
@@ -477,12 +506,14 @@ std::string tADOTbl_Structure::BuildInsertTriggerScript(const std::string& trigg
                                          "CREATE TRIGGER " + trigger_name + " ON " + table + " FOR INSERT AS",
                                          " UPDATE " + table + " set " + set_list,
                                          " FROM " + table + " INNER JOIN Inserted ON " + join, " GO "});
+  // sp_columns takes the table name as a LIKE pattern: "A_B" would also find the columns of "AxB".
+  const std::string table_pattern = QuoteEscaped(LikeEscaped(TableName));
   std::string columns;
   for (std::size_t i = 0; i < names.size(); ++i) {
     const std::string type = i < types.size() ? types[i] : std::string();
-    columns += "exec sp_columns @table_name='" + QuoteEscaped(TableName) + "',@column_name='" +
-               QuoteEscaped(names[i]) + "'\r\nif (@@rowcount=0) BEGIN\r\n  ALTER TABLE " + table + " ADD " +
-               names[i] + " " + type + "\r\nEND\r\nGO\r\n";
+    columns += "exec sp_columns @table_name='" + table_pattern + "',@column_name='" + QuoteEscaped(names[i]) +
+               "'\r\nif (@@rowcount=0) BEGIN\r\n  ALTER TABLE " + table + " ADD " + names[i] + " " + type +
+               "\r\nEND\r\nGO\r\n";
   }
   return columns + trigger;
 }

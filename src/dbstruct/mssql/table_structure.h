@@ -40,14 +40,19 @@ class tADOTbl_Structure : public tKeyedTbl_Structure {
   void SetTriggersEnabled(bool on);
 
   /// The DELETE trigger text of the table, or empty when rows have no identifying column.
+  /// `added_row_guid` names a RowGuid column the script adds before the trigger (used when the
+  /// structure has none).
   std::string BuildDeleteTriggerScript(const std::string& trigger_prefix, const std::string& target_table,
                                        const std::string& table_name_column,
-                                       const std::string& row_guid_column,
-                                       const std::string& id_column) const;
-  /// The tracking-column text followed by the INSERT trigger text of the table.
+                                       const std::string& row_guid_column, const std::string& id_column,
+                                       const std::string& added_row_guid = {}) const;
+  /// The tracking-column text followed by the INSERT trigger text of the table, whose join finds
+  /// the inserted rows by the primary key, else by the RowGuid column (`added_row_guid` as in
+  /// BuildDeleteTriggerScript); empty when the table has neither.
   std::string BuildInsertTriggerScript(const std::string& trigger_prefix,
                                        const std::vector<std::string>& names,
-                                       const std::vector<std::string>& types) const;
+                                       const std::vector<std::string>& types,
+                                       const std::string& added_row_guid = {}) const;
 
  protected:
   std::unique_ptr<tRowLookup> MakeLookup(const std::string& condition) override;
@@ -66,6 +71,10 @@ class tADOTbl_Structure : public tKeyedTbl_Structure {
 
 /// `text` with every quote doubled, for pasting between quotes into a statement.
 std::string QuoteEscaped(const std::string& text);
+
+/// `text` with the LIKE pattern characters "[", "_" and "%" bracketed, so that it matches only
+/// itself.
+std::string LikeEscaped(std::string_view text);
 
 /// A table, column or trigger name as T-SQL takes it: as it stands when it is a regular
 /// identifier (a letter, "_" or "#" first, then letters, digits and "_@#$", not a reserved

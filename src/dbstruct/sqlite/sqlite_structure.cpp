@@ -213,9 +213,9 @@ std::string tSQLiteTbl_Structure::IdentityTriggerSql() const {
       Remainder(IdentitySeed, IdentityIncrement), NewRowCondition());
 }
 
-std::string tSQLiteTbl_Structure::GuidTriggerSql() const {
-  if (RowGuidColumn.empty()) return {};
-  const std::string guid = QuoteName(RowGuidColumn);
+std::string tSQLiteTbl_Structure::GuidTriggerSql(const std::string& guid_column) const {
+  if (guid_column.empty()) return {};
+  const std::string guid = QuoteName(guid_column);
   const std::string table = QuoteName(TableName);
   // 32 random hex digits (hex() writes upper case) in 8-4-4-4-12 groups, with the version digit 4
   // and the variant digit 8, 9, A or B of a random GUID.

@@ -56,7 +56,10 @@ class tSQLiteTbl_Structure : public tKeyedTbl_Structure {
   std::string IdentityTriggerName() const { return "rep_tr_Id_" + TableName; }
   /// The CREATE TRIGGER text of the trigger that gives a new row whose RowGuid column was left
   /// NULL a fresh "{…}" GUID, as a NEWID() default does; empty for a table without RowGuid.
-  std::string GuidTriggerSql() const;
+  std::string GuidTriggerSql() const { return GuidTriggerSql(RowGuidColumn); }
+  /// GuidTriggerSql for the RowGuid column `guid_column` (one the table may not have yet); empty
+  /// for an empty name.
+  std::string GuidTriggerSql(const std::string& guid_column) const;
   /// Name of the RowGuid trigger of this table.
   std::string GuidTriggerName() const { return "rep_tr_Guid_" + TableName; }
 
@@ -64,7 +67,6 @@ class tSQLiteTbl_Structure : public tKeyedTbl_Structure {
   /// its rowid, or its primary key in a table without rowid.
   std::string NewRowCondition() const;
 
-  bool IsView = false;        ///< the object is a view, not a table
   bool WithoutRowid = false;  ///< the table was created WITHOUT ROWID
 
  protected:

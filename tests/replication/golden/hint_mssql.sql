@@ -271,6 +271,20 @@ CREATE TRIGGER [rep_tr_Ins_Èeník] ON [Èeník] FOR INSERT AS
  UPDATE [Èeník] set rep_Date_Inserted=NULL,rep_Signature_Inserted=NULL,rep_Date_Updated=NULL,rep_Signature_Updated=NULL
  FROM [Èeník] INNER JOIN Inserted ON [Èeník].Id=Inserted.Id
  GO 
+/* ------------------------------------------------------------------ */
+/* Indexy pro vyhledavani radku pri importu                           */
+/* ------------------------------------------------------------------ */
+/* vyhledání øádku podle RowGuid */
+IF NOT EXISTS (SELECT name FROM sysindexes
+               WHERE name = 'rep_ux_Customers_RG' AND id = OBJECT_ID('Customers'))
+  CREATE UNIQUE INDEX rep_ux_Customers_RG ON Customers (RG)
+GO
+/* vyhledání øádku podle RowGuid */
+IF NOT EXISTS (SELECT name FROM sysindexes
+               WHERE name = 'rep_ux_Bob''s Notes_RG' AND id = OBJECT_ID('[Bob''s Notes]'))
+  CREATE UNIQUE INDEX [rep_ux_Bob's Notes_RG] ON [Bob's Notes] (RG)
+GO
+
 /* Tabulka prirazujici tabulkam srozumitelny popis */
 IF NOT EXISTS (SELECT name FROM sysobjects
                WHERE name = 'rep_TBLDESC' AND type = 'U') BEGIN
@@ -295,19 +309,31 @@ IF NOT EXISTS (SELECT name FROM sysobjects
   /* A. "DELETED" table        */
    Insert into rep_TBLDESC (TABLENAME,TABLEDESC,LISTORDER) VALUES 
    ('rep_DELETED',N'Tabulka s identifikací vymazaných záznamù',0)
-  /* B. ostatní evidence  */
-   Insert into rep_TBLDESC (TABLENAME,TABLEDESC,LISTORDER) VALUES 
-   ('Customers',N'Popis tabulky Customers',2)
-   Insert into rep_TBLDESC (TABLENAME,TABLEDESC,LISTORDER) VALUES 
-   ('Items',N'Popis tabulky Items',4)
-   Insert into rep_TBLDESC (TABLENAME,TABLEDESC,LISTORDER) VALUES 
-   ('Bob''s Notes',N'Popis tabulky Bob''s Notes',5)
-   Insert into rep_TBLDESC (TABLENAME,TABLEDESC,LISTORDER) VALUES 
-   ('Lines',N'Popis tabulky Lines',6)
-   Insert into rep_TBLDESC (TABLENAME,TABLEDESC,LISTORDER) VALUES 
-   ('Èeník',N'Popis tabulky Èeník',7)
 END
 
+GO
+
+  /* B. ostatní evidence  */
+IF NOT EXISTS (SELECT TABLENAME FROM rep_TBLDESC WHERE TABLENAME = 'Customers')
+   Insert into rep_TBLDESC (TABLENAME,TABLEDESC,LISTORDER) VALUES 
+   ('Customers',N'Popis tabulky Customers',2)
+UPDATE rep_TBLDESC SET LISTORDER = 2 WHERE TABLENAME = 'Customers'
+IF NOT EXISTS (SELECT TABLENAME FROM rep_TBLDESC WHERE TABLENAME = 'Items')
+   Insert into rep_TBLDESC (TABLENAME,TABLEDESC,LISTORDER) VALUES 
+   ('Items',N'Popis tabulky Items',4)
+UPDATE rep_TBLDESC SET LISTORDER = 4 WHERE TABLENAME = 'Items'
+IF NOT EXISTS (SELECT TABLENAME FROM rep_TBLDESC WHERE TABLENAME = 'Bob''s Notes')
+   Insert into rep_TBLDESC (TABLENAME,TABLEDESC,LISTORDER) VALUES 
+   ('Bob''s Notes',N'Popis tabulky Bob''s Notes',5)
+UPDATE rep_TBLDESC SET LISTORDER = 5 WHERE TABLENAME = 'Bob''s Notes'
+IF NOT EXISTS (SELECT TABLENAME FROM rep_TBLDESC WHERE TABLENAME = 'Lines')
+   Insert into rep_TBLDESC (TABLENAME,TABLEDESC,LISTORDER) VALUES 
+   ('Lines',N'Popis tabulky Lines',6)
+UPDATE rep_TBLDESC SET LISTORDER = 6 WHERE TABLENAME = 'Lines'
+IF NOT EXISTS (SELECT TABLENAME FROM rep_TBLDESC WHERE TABLENAME = 'Èeník')
+   Insert into rep_TBLDESC (TABLENAME,TABLEDESC,LISTORDER) VALUES 
+   ('Èeník',N'Popis tabulky Èeník',7)
+UPDATE rep_TBLDESC SET LISTORDER = 7 WHERE TABLENAME = 'Èeník'
 GO
 
 /* Pravidla exportu: jeden radek na identifikaci prenosu a tabulku */
@@ -406,6 +432,47 @@ IF NOT EXISTS (SELECT name FROM sysobjects
    CONSTRAINT rep_IMPORTLOGDETAIL_FK FOREIGN KEY (Signature, IMPORTNO)
      REFERENCES rep_IMPORTLOG (Signature, IMPORTNO)
   )
+GO
+
+/* ------------------------------------------------------------------ */
+/* Evidence replikace podle soucasnych tabulek databaze               */
+/* ------------------------------------------------------------------ */
+/* Tabulky, ktere v databazi uz nejsou */
+DELETE FROM rep_DEFEXPORT WHERE TABLENAME <> 'rep_DELETED'
+  AND NOT EXISTS (SELECT name FROM sysobjects WHERE name = rep_DEFEXPORT.TABLENAME AND type = 'U')
+DELETE FROM rep_DEFIMPORT WHERE TABLENAME <> 'rep_DELETED'
+  AND NOT EXISTS (SELECT name FROM sysobjects WHERE name = rep_DEFIMPORT.TABLENAME AND type = 'U')
+DELETE FROM rep_XPORTLOGDETAIL WHERE TABLENAME <> 'rep_DELETED'
+  AND NOT EXISTS (SELECT name FROM sysobjects WHERE name = rep_XPORTLOGDETAIL.TABLENAME AND type = 'U')
+DELETE FROM rep_IMPORTLOGDETAIL WHERE TABLENAME <> 'rep_DELETED'
+  AND NOT EXISTS (SELECT name FROM sysobjects WHERE name = rep_IMPORTLOGDETAIL.TABLENAME AND type = 'U')
+DELETE FROM rep_TBLDESC WHERE TABLENAME <> 'rep_DELETED'
+  AND NOT EXISTS (SELECT name FROM sysobjects WHERE name = rep_TBLDESC.TABLENAME AND type = 'U')
+GO
+/* Poradi tabulek v pravidlech */
+UPDATE rep_DEFEXPORT SET LISTORDER = 2 WHERE TABLENAME = 'Customers'
+UPDATE rep_DEFIMPORT SET LISTORDER = 2 WHERE TABLENAME = 'Customers'
+UPDATE rep_DEFEXPORT SET LISTORDER = 4 WHERE TABLENAME = 'Items'
+UPDATE rep_DEFIMPORT SET LISTORDER = 4 WHERE TABLENAME = 'Items'
+UPDATE rep_DEFEXPORT SET LISTORDER = 5 WHERE TABLENAME = 'Bob''s Notes'
+UPDATE rep_DEFIMPORT SET LISTORDER = 5 WHERE TABLENAME = 'Bob''s Notes'
+UPDATE rep_DEFEXPORT SET LISTORDER = 6 WHERE TABLENAME = 'Lines'
+UPDATE rep_DEFIMPORT SET LISTORDER = 6 WHERE TABLENAME = 'Lines'
+UPDATE rep_DEFEXPORT SET LISTORDER = 7 WHERE TABLENAME = 'Èeník'
+UPDATE rep_DEFIMPORT SET LISTORDER = 7 WHERE TABLENAME = 'Èeník'
+GO
+/* Nove tabulky ve vsech definicich, bez pravidel */
+INSERT INTO rep_DEFEXPORT (Signature, TABLENAME, LISTORDER)
+  SELECT DISTINCT d.Signature, t.TABLENAME, t.LISTORDER
+  FROM rep_DEFEXPORT d CROSS JOIN rep_TBLDESC t
+  WHERE NOT EXISTS (SELECT * FROM rep_DEFEXPORT e
+                    WHERE e.Signature = d.Signature AND e.TABLENAME = t.TABLENAME)
+GO
+INSERT INTO rep_DEFIMPORT (Signature, TABLENAME, IgnoreRowGuidField, LISTORDER)
+  SELECT DISTINCT d.Signature, t.TABLENAME, 0, t.LISTORDER
+  FROM rep_DEFIMPORT d CROSS JOIN rep_TBLDESC t
+  WHERE NOT EXISTS (SELECT * FROM rep_DEFIMPORT e
+                    WHERE e.Signature = d.Signature AND e.TABLENAME = t.TABLENAME)
 GO
 
 /* ************************************************************************ */

@@ -35,6 +35,8 @@ bool DefinitionTarget::Open(std::ostream& out) {
         {logins_, connection_, master_, cli_.StructureCache()}, connection_string_, database_name_,
         import_ ? replication::tReadyFor::Import : replication::tReadyFor::Export);
   } catch (const replication::DatabaseNotReadyError& e) {
+    // The structure was scanned and cached before the check failed: it can still be looked at.
+    structure_ = cli_.StructureCache().Find(connection_string_, database_name_);
     std::string message = e.what();
     std::replace(message.begin(), message.end(), '\r', '\n');
     out << ToTerminal(message) << '\n';

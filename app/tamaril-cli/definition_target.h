@@ -29,8 +29,9 @@ class DefinitionTarget {
   DefinitionTarget& operator=(const DefinitionTarget&) = delete;
 
   /// Connects to the definition's database and takes its structure, checked for the
-  /// definition's side. False, with the reason printed on `out`, when the database is not ready
-  /// for replication; throws what connecting and scanning throw.
+  /// definition's side. False, with the reason printed on `out` (its carriage return as a line
+  /// break), when the database is not ready for replication; the structure can then still be
+  /// looked at. Throws what connecting and scanning throw.
   bool Open(std::ostream& out);
   /// Connects to the definition's database and takes its structure without the readiness
   /// check, telling `progress` about every table a scan reads; throws what connecting and
@@ -44,7 +45,8 @@ class DefinitionTarget {
   const std::string& DatabaseName() const noexcept { return database_name_; }
   /// The connected database; only after Open.
   dbaccess::Connection& Connection() noexcept { return connection_; }
-  /// The database's structure; only after a successful Open, else throws std::logic_error.
+  /// The database's structure; only after Open (also one that found the database not ready)
+  /// or OpenUnchecked, else throws std::logic_error.
   dbstruct::tDatabase_Structure& Structure() const;
 
  private:

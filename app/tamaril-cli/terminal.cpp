@@ -75,7 +75,21 @@ class Terminal {
 
 }  // namespace
 
-std::string ToTerminal(std::string_view ansi) { return text::AnsiToUtf8(ansi); }
+std::string ToTerminal(std::string_view ansi) {
+  // Messages made for the desktop's boxes break their lines with a bare CR; on a terminal the
+  // second line would overwrite the first.
+  std::string utf8 = text::AnsiToUtf8(ansi);
+  std::string shown;
+  shown.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    if (utf8[i] != '\r') {
+      shown += utf8[i];
+    } else if (i + 1 >= utf8.size() || utf8[i + 1] != '\n') {
+      shown += '\n';
+    }
+  }
+  return shown;
+}
 
 bool TerminalLoginPrompt::ShowLoginDialog(core::tLoginObject& login, std::string_view last_error) {
   Terminal terminal;

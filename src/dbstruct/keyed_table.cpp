@@ -511,6 +511,23 @@ std::int64_t tKeyedTbl_Structure::CascadeDeleteDetails(const tTbl_Structure& mas
   return deleted;
 }
 
+namespace {
+
+// True when every referencing column of `foreign_key` in the current row of `source` holds the
+// value of the column it refers to in the same row.
+bool NamesItself(dataset::TDataSet& source, const tForeignKeyInfo& foreign_key) {
+  for (int c = 0; c < foreign_key.Count(); ++c) {
+    const dataset::TField* detail = source.FindField(foreign_key.FKColumn(c));
+    const dataset::TField* master = source.FindField(foreign_key.PKColumn(c));
+    if (detail == nullptr || master == nullptr || detail->IsNull() || master->IsNull() ||
+        detail->AsString() != master->AsString())
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool tKeyedTbl_Structure::MastersExist(dataset::TDataSet& source, bool only_changed_fields,
                                        std::string& constraint_name) {
   constraint_name.clear();
@@ -528,6 +545,8 @@ bool tKeyedTbl_Structure::MastersExist(dataset::TDataSet& source, bool only_chan
                         "=:" + ParameterName(foreign_key.FKColumn(c)));
       }
       if (pairs.empty()) continue;
+      // A row that names itself as its master (the root of a tree, say) has it once written.
+      if (keys.MasterTable == this && NamesItself(source, foreign_key)) continue;
       // One statement per distinct check, prepared once and run again for every row.
       const std::string text = "select case when exists(select * from " +
                                QuoteIdentifier(keys.MasterTable->GetTableName()) + " where " +

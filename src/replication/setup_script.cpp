@@ -118,9 +118,11 @@ void Plan(std::vector<LookupIndex>& plan, const dbstruct::tKeyedTbl_Structure& t
           std::vector<std::string> columns, bool unique, const char* purpose) {
   if (columns.empty() || IsServed(table, columns)) return;
   for (const LookupIndex& planned : plan) {
-    if (text::EqualsIgnoreCaseAscii(planned.table, table.TableName) && planned.columns.size() == columns.size() &&
-        std::equal(columns.begin(), columns.end(), planned.columns.begin(),
-                   [](const std::string& a, const std::string& b) { return text::EqualsIgnoreCaseAscii(a, b); }))
+    if (text::EqualsIgnoreCaseAscii(planned.table, table.TableName) &&
+        planned.columns.size() == columns.size() &&
+        std::equal(
+            columns.begin(), columns.end(), planned.columns.begin(),
+            [](const std::string& a, const std::string& b) { return text::EqualsIgnoreCaseAscii(a, b); }))
       return;
   }
   std::string name = LookupIndexName(table.TableName, columns, unique);
@@ -144,8 +146,8 @@ std::vector<LookupIndex> MissingLookupIndexes(const dbstruct::tDatabase_Structur
         const dbstruct::tForeignKeyInfo& key = keys.Items(k);
         Plan(plan, keyed, key.FKColumns, false, "výmaz detailů při výmazu mastera");
         if (keys.MasterTable != nullptr && IsSetUpTable(*keys.MasterTable, ignore))
-          Plan(plan, static_cast<const dbstruct::tKeyedTbl_Structure&>(*keys.MasterTable), key.PKColumns, false,
-               "kontrola existence mastera");
+          Plan(plan, static_cast<const dbstruct::tKeyedTbl_Structure&>(*keys.MasterTable), key.PKColumns,
+               false, "kontrola existence mastera");
       }
     }
   }

@@ -200,12 +200,15 @@ std::string InsertTriggerSql(const dbstruct::tSQLiteTbl_Structure& table) {
 // A fresh random GUID in the "{8-4-4-4-12}" form, evaluated anew for every row of an UPDATE (each
 // group from its own random blob: a subquery would be evaluated once for all rows).
 constexpr const char* kNewGuidExpression =
-    "'{' || hex(randomblob(4)) || '-' || hex(randomblob(2)) || '-4' || substr(hex(randomblob(2)), 2) || '-' || "
-    "substr('89AB', 1 + (random() & 3), 1) || substr(hex(randomblob(2)), 2) || '-' || hex(randomblob(6)) || '}'";
+    "'{' || hex(randomblob(4)) || '-' || hex(randomblob(2)) || '-4' || substr(hex(randomblob(2)), 2) || '-' "
+    "|| "
+    "substr('89AB', 1 + (random() & 3), 1) || substr(hex(randomblob(2)), 2) || '-' || hex(randomblob(6)) || "
+    "'}'";
 
 std::string IndexSql(const LookupIndex& index) {
   std::string columns;
-  for (const std::string& column : index.columns) columns += (columns.empty() ? "" : ", ") + QuoteName(column);
+  for (const std::string& column : index.columns)
+    columns += (columns.empty() ? "" : ", ") + QuoteName(column);
   return std::string(index.unique ? "CREATE UNIQUE INDEX" : "CREATE INDEX") + " IF NOT EXISTS " +
          QuoteName(index.name) + " ON " + QuoteName(index.table) + " (" + columns + ")";
 }
@@ -223,31 +226,33 @@ std::string CommentText(std::string text) {
 // list order follows the master-first order, and every existing definition gets a rule row, with
 // no rule set, for a table that is new since it was made.
 void SynchroniseTableLists(Section& section, const std::vector<std::pair<std::string, int>>& list_orders) {
-  for (const char* table : {"rep_DEFEXPORT", "rep_DEFIMPORT", "rep_XPORTLOGDETAIL", "rep_IMPORTLOGDETAIL",
-                            "rep_TBLDESC"}) {
-    section.statements.push_back(std::string("DELETE FROM ") + table +
-                                 " WHERE TABLENAME <> 'rep_DELETED' COLLATE NOCASE AND NOT EXISTS (SELECT 1 FROM "
-                                 "sqlite_master m WHERE m.type = 'table' AND m.name = " +
-                                 table + ".TABLENAME COLLATE NOCASE)");
+  for (const char* table :
+       {"rep_DEFEXPORT", "rep_DEFIMPORT", "rep_XPORTLOGDETAIL", "rep_IMPORTLOGDETAIL", "rep_TBLDESC"}) {
+    section.statements.push_back(
+        std::string("DELETE FROM ") + table +
+        " WHERE TABLENAME <> 'rep_DELETED' COLLATE NOCASE AND NOT EXISTS (SELECT 1 FROM "
+        "sqlite_master m WHERE m.type = 'table' AND m.name = " +
+        table + ".TABLENAME COLLATE NOCASE)");
   }
   for (const auto& [name, order] : list_orders) {
     for (const char* table : {"rep_TBLDESC", "rep_DEFEXPORT", "rep_DEFIMPORT"}) {
-      section.statements.push_back(std::string("UPDATE ") + table + " SET LISTORDER = " + std::to_string(order) +
-                                   " WHERE TABLENAME = " + Literal(name) + " COLLATE NOCASE AND LISTORDER <> " +
-                                   std::to_string(order));
+      section.statements.push_back(std::string("UPDATE ") + table + " SET LISTORDER = " +
+                                   std::to_string(order) + " WHERE TABLENAME = " + Literal(name) +
+                                   " COLLATE NOCASE AND LISTORDER <> " + std::to_string(order));
     }
   }
   for (const char* table : {"rep_DEFEXPORT", "rep_DEFIMPORT"}) {
-    section.statements.push_back(std::string("INSERT INTO ") + table +
-                                 " (Signature, TABLENAME, LISTORDER) SELECT DISTINCT d.Signature, t.TABLENAME, "
-                                 "t.LISTORDER FROM " +
-                                 table + " d, rep_TBLDESC t WHERE NOT EXISTS (SELECT 1 FROM " + table +
-                                 " e WHERE e.Signature = d.Signature AND e.TABLENAME = t.TABLENAME COLLATE NOCASE)");
+    section.statements.push_back(
+        std::string("INSERT INTO ") + table +
+        " (Signature, TABLENAME, LISTORDER) SELECT DISTINCT d.Signature, t.TABLENAME, "
+        "t.LISTORDER FROM " +
+        table + " d, rep_TBLDESC t WHERE NOT EXISTS (SELECT 1 FROM " + table +
+        " e WHERE e.Signature = d.Signature AND e.TABLENAME = t.TABLENAME COLLATE NOCASE)");
   }
 }
 
-SetupPlan BuildPlan(const dbstruct::tSQLiteDatabase_Structure& database, const std::vector<std::string>& ignore,
-                    const SetupOptions& options) {
+SetupPlan BuildPlan(const dbstruct::tSQLiteDatabase_Structure& database,
+                    const std::vector<std::string>& ignore, const SetupOptions& options) {
   SetupPlan plan;
   Section& tables = plan.sections.emplace_back();
   tables.comment = "Tabulky replikace";
@@ -279,9 +284,10 @@ SetupPlan BuildPlan(const dbstruct::tSQLiteDatabase_Structure& database, const s
       if (!table.HasField(guid_column))
         plan.columns.push_back({table.TableName, guid_column, "UNIQUEIDENTIFIER ROWGUIDCOL"});
       section.statements.push_back("UPDATE " + QuoteName(table.TableName) + " SET " + QuoteName(guid_column) +
-                                   " = " + kNewGuidExpression + " WHERE " + QuoteName(guid_column) + " IS NULL");
-      section.statements.push_back(IndexSql({table.TableName, {guid_column}, true,
-                                             LookupIndexName(table.TableName, {guid_column}, true), {}}));
+                                   " = " + kNewGuidExpression + " WHERE " + QuoteName(guid_column) +
+                                   " IS NULL");
+      section.statements.push_back(IndexSql(
+          {table.TableName, {guid_column}, true, LookupIndexName(table.TableName, {guid_column}, true), {}}));
     }
     ReplaceTrigger(section, table.IdentityTriggerName(), table.IdentityTriggerSql());
     ReplaceTrigger(section, table.GuidTriggerName(), table.GuidTriggerSql(guid_column));
@@ -293,7 +299,8 @@ SetupPlan BuildPlan(const dbstruct::tSQLiteDatabase_Structure& database, const s
   }
 
   Section indexes{text::Utf8ToAnsi("Indexy vyhledávání, které import provádí pro každý řádek"), {}};
-  for (const LookupIndex& index : MissingLookupIndexes(database, ignore)) indexes.statements.push_back(IndexSql(index));
+  for (const LookupIndex& index : MissingLookupIndexes(database, ignore))
+    indexes.statements.push_back(IndexSql(index));
   if (!indexes.statements.empty()) plan.sections.push_back(std::move(indexes));
   SynchroniseTableLists(descriptions, list_orders);
   plan.sections.push_back(std::move(descriptions));
@@ -311,8 +318,8 @@ std::vector<std::string> SQLiteSetupStatements(const dbstruct::tSQLiteDatabase_S
   std::vector<std::string>& first = plan.sections.front().statements;
   for (std::string& statement : first) statements.push_back(std::move(statement));
   for (const ColumnAddition& addition : plan.columns) {
-    statements.push_back("ALTER TABLE " + QuoteName(addition.table) + " ADD COLUMN " + QuoteName(addition.column) +
-                         " " + addition.type);
+    statements.push_back("ALTER TABLE " + QuoteName(addition.table) + " ADD COLUMN " +
+                         QuoteName(addition.column) + " " + addition.type);
   }
   for (std::size_t i = 1; i < plan.sections.size(); ++i) {
     for (std::string& statement : plan.sections[i].statements) statements.push_back(std::move(statement));

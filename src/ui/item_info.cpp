@@ -3,18 +3,82 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <algorithm>
+#include <exception>
 #include <memory>
+#include <vector>
 
 #include "core/maindata.h"
+#include "core/paths.h"
 #include "dbstruct/structure_cache.h"
 #include "definitions/definition_rules.h"
 #include "replication/database_open.h"
+#include "replication/readiness.h"
+#include "replication/readiness_report.h"
+#include "replication/setup_script.h"
+#include "text/encoding.h"
 #include "ui/message_box.h"
 #include "ui/progress_window.h"
 #include "ui/qt_text.h"
 #include "ui/rules_window.h"
 
 namespace tamaril::ui {
+
+namespace {
+
+// The notes a box lists; the rest are counted.
+constexpr std::size_t kShownNotes = 25;
+
+// The readiness report of the database for its side, structure only (the data would take long).
+std::vector<replication::ReadinessNote> ReadinessNotes(dbstruct::tDatabase_Structure& structure,
+                                                       bool import) {
+  const std::vector<std::string> ignore = replication::ReadIgnoreList(core::ProgramFolder());
+  return replication::ReadinessReport(structure, ignore, {.import = import, .with_data = false});
+}
+
+// "Upozornění:" and a line per note ("TABLE: text"), at most kShownNotes of them (Windows-1250).
+std::string NotesText(const std::vector<replication::ReadinessNote>& notes) {
+  std::string text = replication::ReadinessNotesHeading();
+  const std::size_t shown = std::min(notes.size(), kShownNotes);
+  for (std::size_t i = 0; i < shown; ++i) text += "\n" + notes[i].table + ": " + notes[i].text;
+  if (notes.size() > shown) {
+    text += text::Utf8ToAnsi("\n… a dalších " + std::to_string(notes.size() - shown) +
+                             " (všechna vypíše tamaril-cli check)");
+  }
+  return text;
+}
+
+// Tells what the readiness report found in a warning box; a report that fails is told in an
+// error box. Neither keeps the rules from opening.
+void ShowReadinessNotes(QWidget* parent, dbstruct::tDatabase_Structure& structure, bool import) {
+  std::vector<replication::ReadinessNote> notes;
+  try {
+    notes = ReadinessNotes(structure, import);
+  } catch (...) {
+    ShowException(parent, std::current_exception());
+    return;
+  }
+  if (notes.empty()) return;
+  MessageDlg(parent, tMsgKind::Warning, FromAnsi(NotesText(notes)), {tMsgButton::Ok});
+}
+
+// The message of a database not ready for replication as the box shows it: the carriage
+// return between its two lines as a line break, then the readiness report's notes when the
+// structure is at hand.
+std::string NotReadyText(const replication::DatabaseNotReadyError& error,
+                         dbstruct::tDatabase_Structure* structure, bool import) {
+  std::string message = error.what();
+  std::replace(message.begin(), message.end(), '\r', '\n');
+  if (structure == nullptr) return message;
+  try {
+    const std::vector<replication::ReadinessNote> notes = ReadinessNotes(*structure, import);
+    if (!notes.empty()) message += "\n\n" + NotesText(notes);
+  } catch (const std::exception&) {  // the message of the check comes first; the notes are extra
+  }
+  return message;
+}
+
+}  // namespace
 
 QString tItemInfoTarget::Caption() const {
   const QString format = Import ? QStringLiteral("Nastavení importu od klienta %1")
@@ -46,19 +110,26 @@ bool ShowItemInfo(QWidget* parent, core::TMaindata& maindata, dbstruct::tDBStruc
       import ? replication::tReadyFor::Import : replication::tReadyFor::Export;
   const bool analyse = cache.Find(target.ConnectionString, target.DatabaseName) == nullptr;
   dbstruct::tDatabase_Structure* structure = nullptr;
-  if (analyse) {
-    const auto progress = std::make_unique<TbaseDBProgress>(parent);
-    progress->setWindowTitle(QStringLiteral("Analyzuji strukturu databáze"));
-    progress->btnStorno->setVisible(true);
-    progress->Progress_Tbl->setVisible(false);
-    progress->show();
-    progress->raise();
-    structure = &replication::OpenDatabaseStructure(access, target.ConnectionString, target.DatabaseName,
-                                                    side, progress->ScanProgress());
-  } else {
-    structure =
-        &replication::OpenDatabaseStructure(access, target.ConnectionString, target.DatabaseName, side);
+  try {
+    if (analyse) {
+      const auto progress = std::make_unique<TbaseDBProgress>(parent);
+      progress->setWindowTitle(QStringLiteral("Analyzuji strukturu databáze"));
+      progress->btnStorno->setVisible(true);
+      progress->Progress_Tbl->setVisible(false);
+      progress->show();
+      progress->raise();
+      structure = &replication::OpenDatabaseStructure(access, target.ConnectionString, target.DatabaseName,
+                                                      side, progress->ScanProgress());
+    } else {
+      structure =
+          &replication::OpenDatabaseStructure(access, target.ConnectionString, target.DatabaseName, side);
+    }
+  } catch (const replication::DatabaseNotReadyError& error) {
+    // The structure was cached before the check failed.
+    throw replication::DatabaseNotReadyError(
+        NotReadyText(error, cache.Find(target.ConnectionString, target.DatabaseName), import));
   }
+  ShowReadinessNotes(parent, *structure, import);
   OpenRulesWindow(parent, maindata, *structure, target);
   return analyse;
 }

@@ -46,10 +46,12 @@ tItemInfoTarget ItemInfoTarget(core::TMaindata& maindata, bool import);
 
 /// Opens the rules of the current definition of the list of the given kind: writes both lists,
 /// connects to the definition's database, takes its structure from `cache` or analyses it under
-/// the window "Analyzuji strukturu databáze", checks that the database is ready for its side and
-/// opens the rules window. The connection is closed again on every way out. Returns true when
-/// the structure had to be analysed. Throws what the connection, the analysis and the check
-/// throw; EAbort when "Storno" stopped the analysis.
+/// the window "Analyzuji strukturu databáze", checks that the database is ready for its side,
+/// lists the notes of the readiness report in a warning box (when there are any) and opens the
+/// rules window. The connection is closed again on every way out. Returns true when the
+/// structure had to be analysed. Throws what the connection, the analysis and the check throw:
+/// DatabaseNotReadyError with the check's two lines split by a line break and followed by the
+/// report's notes; EAbort when "Storno" stopped the analysis.
 bool ShowItemInfo(QWidget* parent, core::TMaindata& maindata, dbstruct::tDBStructureCache& cache,
                   bool import);
 

@@ -332,10 +332,17 @@ void TfrmMain::act_dev_HintsqlExecute() {
   if (list == nullptr || list->IsEmpty()) return;
   const tItemInfoTarget target = ItemInfoTarget(maindata_, import);
   if (target.ConnectionString.empty() || target.DatabaseName.empty()) return;
-  if (MessageDlg(this, tMsgKind::Confirmation, SetupScriptQuestion(),
-                 {tMsgButton::Yes, tMsgButton::Cancel}) != tMsgButton::Yes) {
-    return;
-  }
+  replication::SetupOptions options;
+  tMessage question;
+  question.kind = tMsgKind::Confirmation;
+  question.text = SetupScriptQuestion();
+  question.buttons = {tMsgButton::Yes, tMsgButton::Cancel};
+  question.default_button = tMsgButton::Yes;
+  question.check_box = QStringLiteral(
+      "Přidat sloupec rep_RowGuid tabulkám, jejichž záznamy nelze identifikovat (nemají RowGuid ani "
+      "jednoduchý celočíselný klíč), aby se přenášely i jejich výmazy");
+  question.check_state = &options.add_rowguid;
+  if (MessageBoxes().Show(this, question) != tMsgButton::Yes) return;
   const std::vector<std::string> ignore = replication::ReadIgnoreList(core::ProgramFolder());
   const std::string file_name =
       core::IncludeTrailingDelimiter(core::ProgramFolder()) + replication::kSetupScriptFile;
@@ -356,7 +363,7 @@ void TfrmMain::act_dev_HintsqlExecute() {
     structure->Scan();
     structure->OnProgress = nullptr;
   }
-  replication::GenerateSetupScript(*structure, ignore, file_name);
+  replication::GenerateSetupScript(*structure, ignore, file_name, options);
   ShowMessage(this, QStringLiteral("hint.sql úspěšně vytvořen"));
 }
 

@@ -1,6 +1,7 @@
 #include "ui/message_box.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -59,7 +60,14 @@ class tQtMessageBoxes : public tMessageBoxService {
       if (button == message.default_button) box.setDefaultButton(shown);
       if (button == EscapeButton(message.buttons)) box.setEscapeButton(shown);
     }
+    QCheckBox* check = nullptr;
+    if (!message.check_box.isEmpty() && message.check_state != nullptr) {
+      check = new QCheckBox(message.check_box);
+      check->setChecked(*message.check_state);
+      box.setCheckBox(check);  // the box owns it
+    }
     box.exec();
+    if (check != nullptr) *message.check_state = check->isChecked();
     const auto chosen = std::find_if(buttons.begin(), buttons.end(),
                                      [&](const auto& entry) { return entry.first == box.clickedButton(); });
     return chosen != buttons.end() ? chosen->second : EscapeButton(message.buttons);

@@ -24,6 +24,8 @@ struct tMessage {
   QString text;
   std::vector<tMsgButton> buttons{tMsgButton::Ok};
   tMsgButton default_button = tMsgButton::Ok;
+  QString check_box;            ///< caption of a check box under the text; empty: none
+  bool* check_state = nullptr;  ///< the check box's state, shown and written back (not owned)
 };
 
 /// The button closing a box without a choice (Esc or the window's close button) stands for:

@@ -47,6 +47,13 @@ void Type(int master, std::string& screen, std::string_view question, std::strin
   ASSERT_EQ(::write(master, text.data(), text.size()), static_cast<ssize_t>(text.size()));
 }
 
+TEST(ToTerminal, ABareCarriageReturnBreaksTheLineInsteadOfOverwritingIt) {
+  EXPECT_EQ(ToTerminal(text::Utf8ToAnsi("Databáze x není připravena\r\"T\" nenalezeno.")),
+            "Databáze x není připravena\n\"T\" nenalezeno.");
+  EXPECT_EQ(ToTerminal("a\r\nb\r"), "a\nb\n");
+  EXPECT_EQ(ToTerminal("plain"), "plain");
+}
+
 TEST(TerminalLoginPrompt, AsksOnTheTerminalWithoutEchoingThePassword) {
   std::string screen;
   const int status = OnTerminal(

@@ -59,3 +59,32 @@ if(NOT err MATCHES "Definice NOSUCH v seznamu není")
   message(FATAL_ERROR "an unknown definition: ${err}")
 endif()
 expect(1 "" check SHOP)
+
+# The notes after the answer: a RowGuid without its index, a link table whose rows nothing
+# identifies, and (with --data) Cyrillic texts. They warn; a ready database still ends with 0.
+sql(orders "
+  CREATE TABLE Orders (Code VARCHAR(10) NOT NULL PRIMARY KEY, RG UNIQUEIDENTIFIER ROWGUIDCOL);
+  CREATE TABLE OrderLines (OrderCode VARCHAR(10) NOT NULL REFERENCES Orders (Code), No INT NOT NULL,
+    Qty INT, PRIMARY KEY (OrderCode, No));
+  CREATE TABLE Notes (Id INTEGER PRIMARY KEY, Body VARCHAR(200));
+  INSERT INTO Orders VALUES ('A', '{11111111-1111-4111-8111-111111111111}'),
+    ('B', '{22222222-2222-4222-8222-222222222222}');
+  INSERT INTO Notes VALUES (1, 'Привет'), (2, 'Dobrý den'), (3, 'мир');")
+expect(0 "" defs add --export --signature ORDERS --partner Centrum --connection "${connection}" --database orders)
+execute_process(COMMAND "${CLI}" --home "${home}" setup-script --export ORDERS --apply --yes
+  RESULT_VARIABLE rc OUTPUT_QUIET ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "setup-script --apply failed: ${err}")
+endif()
+sql(orders "DROP INDEX IF EXISTS rep_ux_Orders_RG;")
+
+set(rowguid_note "  Orders: chybí index pro vyhledání řádku podle RowGuid (sloupec RG): import pak pro každý řádek čte celou tabulku (řádků: 2); index vytvoří skript replikace\n")
+set(link_note "  OrderLines: řádky nic neidentifikuje (nemá sloupec RowGuid ani celočíselný klíč): výmazy jejích řádků se nepřenesou, změny se párují jen podle primárního klíče a jedinečných indexů; sloupec RowGuid přidá setup-script --add-rowguid\n")
+set(text_note "  Notes: sloupec Body obsahuje znaky, které kódování Windows-1250 nemá (hodnot: 2); při přenosu se změní na ?\n")
+expect(0 "ready\nUpozornění:\n${rowguid_note}${link_note}" check --export ORDERS)
+expect(0 "ready\nUpozornění:\n${text_note}${rowguid_note}${link_note}" check --export ORDERS --data)
+
+# A database that is not ready: the reason on two lines, then the notes, the listed table that
+# is gone among them.
+sql(orders "INSERT INTO rep_TBLDESC (TABLENAME, TABLEDESC, LISTORDER) VALUES ('Gone', 'Gone', 9);")
+expect(1 "Databáze orders není připravena k replikaci\n\"Gone\" nenalezeno.\nUpozornění:\n${rowguid_note}${link_note}  Gone: tabulka už v databázi není, rep_TBLDESC ji však uvádí; skript replikace odstraní její pravidla a řádky protokolů\n" check --export ORDERS)

@@ -40,12 +40,22 @@ expect(2 "" setup-script --export SHOP --apply)
 if(EXISTS "${home}/hint.sql")
   message(FATAL_ERROR "hint.sql written without the person's consent")
 endif()
-expect(1 "Databáze shop není připravena k replikaci\n\"rep_USERFK\" nenalezeno.\n" check --export SHOP)
+# The output of check begins with its verdict; the notes of the readiness report follow it.
+function(expect_start expected_rc expected_start)
+  execute_process(COMMAND "${CLI}" --home "${home}" ${ARGN}
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  string(FIND "${out}" "${expected_start}" at)
+  if(NOT rc EQUAL expected_rc OR NOT at EQUAL 0)
+    message(FATAL_ERROR "'${ARGN}' ended with ${rc} and printed\n${out}${err}\ninstead of "
+                        "${expected_rc} and a start of\n${expected_start}")
+  endif()
+endfunction()
+expect_start(1 "Databáze shop není připravena k replikaci\n\"rep_USERFK\" nenalezeno.\n" check --export SHOP)
 
 expect(0 "hint.sql úspěšně vytvořen: ${home}/hint.sql\nSkript byl v databázi shop proveden\n"
        setup-script --export SHOP --apply --yes)
-expect(0 "ready\n" check --export SHOP)
-expect(0 "ready\n" check --import SHOP)
+expect_start(0 "ready\n" check --export SHOP)
+expect_start(0 "ready\n" check --import SHOP)
 
 # Applying the script a second time changes nothing.
 query(shop "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY type, name" schema_before)

@@ -180,6 +180,15 @@ TEST_F(SelfReferenceTest, ACycleInTheDataIsRefusedAndTheMergeEnds) {
   EXPECT_EQ(conflicts_.Groups().size(), 3u);
 }
 
+TEST_F(SelfReferenceTest, ARowNamingItselfAsItsMasterArrives) {
+  // The root of the tree names itself; the row after it names the root.
+  client_.Execute("INSERT INTO Pairs VALUES (1, 1), (2, 1)");
+  Transfer({"Pairs"});
+  EXPECT_EQ(lines_, (Lines{"záznam přidán(Id=1)", "záznam přidán(Id=2)"}));
+  EXPECT_EQ(Rows(center_, "SELECT Id, PartnerId FROM Pairs ORDER BY Id"), "1|1\n2|1\n");
+  EXPECT_EQ(rules_->Counters().conflicts, 0);
+}
+
 TEST_F(SelfReferenceTest, DetailsOfAWaitingRowArriveWithIt) {
   client_.Execute(
       "INSERT INTO Staff (Id, Name, BossId) VALUES (1, 'Davolio', 2), (2, 'Fuller', NULL);"

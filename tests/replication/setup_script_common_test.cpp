@@ -47,7 +47,9 @@ TEST(IgnoreList, AListSavedByAWindowsEditorInUtf8OrWindows1250IsHonoured) {
   testing::TempDir folder;
   const std::string ucetni = text::Utf8ToAnsi("Účetní Doklady");
   // UTF-8 with a byte-order mark and CR LF: the mark is not part of the first name.
-  testing::WriteWholeFile(folder.File(kIgnoreListFile), "\xEF\xBB\xBF" "Účetní Doklady\r\nNotes\r\n");
+  testing::WriteWholeFile(folder.File(kIgnoreListFile),
+                          "\xEF\xBB\xBF"
+                          "Účetní Doklady\r\nNotes\r\n");
   Names ignore = ReadIgnoreList(folder.path());
   EXPECT_EQ(ignore, WithReplicationTables({ucetni, "Notes"}));
   EXPECT_TRUE(IsIgnoredTable(ignore, text::Utf8ToAnsi("ÚČETNÍ doklady")));

@@ -285,7 +285,8 @@ TEST_F(SQLiteSetup, LookupsTheImportMakesPerRowGetAnIndexUnlessOneServesThem) {
             "rep_ux_Customers_RG|Customers|CREATE UNIQUE INDEX \"rep_ux_Customers_RG\" ON \"Customers\" "
             "(\"RG\")\n");
   // The lookup by RowGuid now searches the index instead of reading the table.
-  EXPECT_NE(Rows(connection_, "EXPLAIN QUERY PLAN SELECT * FROM Customers WHERE RG = 'x'").find("rep_ux_Customers_RG"),
+  EXPECT_NE(Rows(connection_, "EXPLAIN QUERY PLAN SELECT * FROM Customers WHERE RG = 'x'")
+                .find("rep_ux_Customers_RG"),
             std::string::npos);
   structure_.Scan();
   EXPECT_TRUE(MissingLookupIndexes(structure_, ignore_).empty());
@@ -306,18 +307,21 @@ TEST_F(SQLiteSetup, ASecondSetupFollowsTheTablesAddedDroppedAndTooLongToName) {
       "CREATE TABLE A_Name_Of_25_Characters_ (Id INTEGER PRIMARY KEY)");
   structure_.Scan();
   const std::string script = SQLiteSetupScript(structure_, ignore_);
-  EXPECT_NE(script.find("-- A_Name_Of_25_Characters_: název je delší než 20 znaků, které pojmou tabulky rep_"),
-            std::string::npos);
+  EXPECT_NE(
+      script.find("-- A_Name_Of_25_Characters_: název je delší než 20 znaků, které pojmou tabulky rep_"),
+      std::string::npos);
   ApplySetup();
 
   // Every described table has its own place in the master-first order, and the new one is there.
-  const std::string orders = Rows(connection_, "SELECT TABLENAME, LISTORDER FROM rep_TBLDESC ORDER BY LISTORDER");
+  const std::string orders =
+      Rows(connection_, "SELECT TABLENAME, LISTORDER FROM rep_TBLDESC ORDER BY LISTORDER");
   EXPECT_EQ(Scalar("SELECT COUNT(*) - COUNT(DISTINCT LISTORDER) FROM rep_TBLDESC"), "0") << orders;
   EXPECT_LT(std::stoi(Scalar("SELECT LISTORDER FROM rep_TBLDESC WHERE TABLENAME = 'Customers'")),
             std::stoi(Scalar("SELECT LISTORDER FROM rep_TBLDESC WHERE TABLENAME = 'Late'")));
   // The existing definition gets a row for the new table with no rule: nothing travels unasked.
-  EXPECT_EQ(Rows(connection_, "SELECT Signature, ExportRule, LISTORDER = (SELECT LISTORDER FROM rep_TBLDESC "
-                              "WHERE TABLENAME = 'Late') FROM rep_DEFEXPORT WHERE TABLENAME = 'Late'"),
+  EXPECT_EQ(Rows(connection_,
+                 "SELECT Signature, ExportRule, LISTORDER = (SELECT LISTORDER FROM rep_TBLDESC "
+                 "WHERE TABLENAME = 'Late') FROM rep_DEFEXPORT WHERE TABLENAME = 'Late'"),
             "S1|NULL|1\n");
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM rep_DEFEXPORT WHERE ExportRule = 'ANO'"), "4");
   // The dropped table is gone from every list; the long name never entered one.

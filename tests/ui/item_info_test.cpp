@@ -12,9 +12,11 @@
 #include "core/login.h"
 #include "core/maindata.h"
 #include "core/paths.h"
+#include "dbaccess/connection.h"
 #include "dbstruct/structure_cache.h"
 #include "demo_folder.h"
 #include "on_modal.h"
+#include "replication/readiness.h"
 #include "replication/start_up.h"
 #include "scripted_boxes.h"
 #include "support/expect_throw_msg.h"
@@ -25,6 +27,8 @@
 #include "text/encoding.h"
 #include "ui/item_info.h"
 #include "ui/main_window.h"
+#include "ui/message_box.h"
+#include "ui/qt_text.h"
 #include "ui/rules_window.h"
 
 namespace tamaril::ui {
@@ -125,6 +129,90 @@ TEST_F(ItemInfoTest, ClosesTheConnectionWhenTheDatabaseIsMissing) {
   EXPECT_EQ(cache_.Count(), 0);
 }
 
+// Runs statements on the database of the current import definition and, at the end of the test,
+// the statements that undo them: the demo's folder serves the whole suite.
+class tImportDatabaseChange {
+ public:
+  tImportDatabaseChange(core::TMaindata& maindata, const std::string& change, std::string undo)
+      : target_(ItemInfoTarget(maindata, true)),
+        connection_(target_.ConnectionString),
+        undo_(std::move(undo)) {
+    connection_.Open();
+    connection_.SetDefaultDatabase(target_.DatabaseName);
+    connection_.Execute(change);
+  }
+  ~tImportDatabaseChange() {
+    try {
+      connection_.Execute(undo_);
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << e.what();
+    }
+  }
+  tImportDatabaseChange(const tImportDatabaseChange&) = delete;
+  tImportDatabaseChange& operator=(const tImportDatabaseChange&) = delete;
+
+  const tItemInfoTarget& Target() const { return target_; }
+
+ private:
+  tItemInfoTarget target_;
+  dbaccess::Connection connection_;
+  std::string undo_;
+};
+
+// Tables added after the setup are not replicated: the box says so, at most 25 lines of it, and
+// the rules open after it.
+TEST_F(ItemInfoTest, ListsTheNotesOfTheReadinessReportBeforeTheRulesOpen) {
+  std::string create;
+  std::string drop;
+  for (int i = 1; i <= 27; ++i) {
+    const std::string name = "PRIDANA_" + std::string(i < 10 ? "0" : "") + std::to_string(i);
+    create += "CREATE TABLE " + name + " (ID INTEGER PRIMARY KEY);";
+    drop += "DROP TABLE " + name + ";";
+  }
+  const tImportDatabaseChange change(*maindata_, create, drop);
+  ui::testing::tScriptedBoxes boxes;
+  boxes.Answer(tMsgButton::Ok);
+  std::vector<QString> captions;
+  CloseRulesWindow(captions);
+  ShowItemInfo(nullptr, *maindata_, cache_, true);
+
+  EXPECT_EQ(captions.size(), 1U);
+  ASSERT_EQ(boxes.Shown().size(), 1U);
+  EXPECT_EQ(boxes.Shown()[0].kind, tMsgKind::Warning);
+  const QStringList lines = boxes.Shown()[0].text.split(QLatin1Char('\n'));
+  ASSERT_EQ(lines.size(), 27);
+  EXPECT_EQ(lines.front(), QStringLiteral("Upozornění:"));
+  EXPECT_EQ(lines[1],
+            QStringLiteral("PRIDANA_01: tabulka není v rep_TBLDESC (přibyla po založení replikace), a "
+                           "proto se nereplikuje; zařadí ji skript replikace"));
+  EXPECT_EQ(lines.back(), QStringLiteral("… a dalších 2 (všechna vypíše tamaril-cli check)"));
+}
+
+// The check's carriage return would leave the box one line; the box shows two, then the notes.
+TEST_F(ItemInfoTest, ShowsADatabaseThatIsNotReadyOnTwoLinesWithTheNotes) {
+  const tImportDatabaseChange change(
+      *maindata_,
+      "INSERT INTO rep_TBLDESC (TABLENAME, TABLEDESC, LISTORDER) VALUES ('ZMIZELA', 'ZMIZELA', 99)",
+      "DELETE FROM rep_TBLDESC WHERE TABLENAME = 'ZMIZELA'");
+  ui::testing::tScriptedBoxes boxes;
+  boxes.Answer(tMsgButton::Ok);
+  try {
+    ShowItemInfo(nullptr, *maindata_, cache_, true);
+    ADD_FAILURE() << "the rules opened on a database that is not ready";
+  } catch (const replication::DatabaseNotReadyError&) {
+    ShowException(nullptr, std::current_exception());
+  }
+  ASSERT_EQ(boxes.Shown().size(), 1U);
+  EXPECT_EQ(boxes.Shown()[0].kind, tMsgKind::Error);
+  EXPECT_EQ(
+      boxes.Shown()[0].text,
+      QStringLiteral("Databáze ") + FromAnsi(change.Target().DatabaseName) +
+          QStringLiteral(" není připravena k replikaci\n\"ZMIZELA\" nenalezeno.\n\nUpozornění:\n"
+                         "ZMIZELA: tabulka už v databázi není, rep_TBLDESC ji však uvádí; skript replikace "
+                         "odstraní její pravidla a řádky protokolů"));
+  EXPECT_FALSE(maindata_->ADOConnection.IsOpen());
+}
+
 // The setup script of the current definition's database, from the developer's action.
 TEST_F(ItemInfoTest, WritesTheSetupScriptOfTheCurrentDefinitionOnlyAfterYes) {
   const std::string hint = demo_->File("demo/hint.sql");
@@ -143,6 +231,28 @@ TEST_F(ItemInfoTest, WritesTheSetupScriptOfTheCurrentDefinitionOnlyAfterYes) {
       QStringLiteral("Tato volba vytvori v adresari aplikace soubor hint.sql")));
   EXPECT_EQ(boxes.Shown()[2].text, QStringLiteral("hint.sql úspěšně vytvořen"));
   EXPECT_NE(tamaril::testing::ReadWholeFile(hint).find("rep_TBLDESC"), std::string::npos);
+}
+
+// The check box of the question adds rep_RowGuid to the tables nothing identifies.
+TEST_F(ItemInfoTest, TheSetupQuestionOffersToAddARowGuidColumn) {
+  const tImportDatabaseChange change(*maindata_, "CREATE TABLE VAZBY (A INT, B INT, PRIMARY KEY (A, B))",
+                                     "DROP TABLE VAZBY");
+  const std::string hint = demo_->File("demo/hint.sql");
+  TfrmMain window(*maindata_, cache_);
+  ui::testing::tScriptedBoxes boxes;
+  boxes.Answer(tMsgButton::Yes);
+  boxes.Answer(tMsgButton::Ok);
+  window.act_dev_Hintsql->trigger();
+  ASSERT_EQ(boxes.Shown().size(), 2U);
+  EXPECT_TRUE(boxes.Shown()[0].check_box.startsWith(QStringLiteral("Přidat sloupec rep_RowGuid")));
+  EXPECT_EQ(tamaril::testing::ReadWholeFile(hint).find("\"rep_RowGuid\""), std::string::npos);
+
+  boxes.CheckBoxes(true);
+  boxes.Answer(tMsgButton::Yes);
+  boxes.Answer(tMsgButton::Ok);
+  window.act_dev_Hintsql->trigger();
+  EXPECT_NE(tamaril::testing::ReadWholeFile(hint).find("ALTER TABLE \"VAZBY\" ADD COLUMN \"rep_RowGuid\""),
+            std::string::npos);
 }
 
 // A database that cannot be reached leaves the script written before as it was, instead of a

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <deque>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -25,8 +26,11 @@ class tScriptedBoxes : public tMessageBoxService {
   /// Boxes without a scripted answer get the default button instead of failing.
   void AnswerDefaults() { defaults_ = true; }
 
+  /// A box with a check box shown from now on gets it in state `checked`.
+  void CheckBoxes(bool checked) { check_ = checked; }
   tMsgButton Show(QWidget*, const tMessage& message) override {
     shown_.push_back(message);
+    if (message.check_state != nullptr && check_) *message.check_state = *check_;
     if (answers_.empty()) {
       if (defaults_) return message.default_button;
       throw std::logic_error("unexpected message box: " + message.text.toStdString());
@@ -52,6 +56,7 @@ class tScriptedBoxes : public tMessageBoxService {
   std::deque<tMsgButton> answers_;
   std::vector<tMessage> shown_;
   bool defaults_ = false;
+  std::optional<bool> check_;
 };
 
 }  // namespace tamaril::ui::testing

@@ -126,7 +126,8 @@ Change ParseChange(definitions::tDefinitionRules& rules, const std::string& item
     // Clearing is always allowed: a rule set before the table lost its key must be removable.
     if (change.column == definitions::tDefinitionRules::RuleColumn(expr::RuleKind::Delete) &&
         rules.DeleteRuleRefused() && !value.empty()) {
-      throw CliError(definitions::UnidentifiableDeleteRuleMessage(rules.Rules().FieldByName("TABLENAME").AsString()));
+      throw CliError(
+          definitions::UnidentifiableDeleteRuleMessage(rules.Rules().FieldByName("TABLENAME").AsString()));
     }
     if (!value.empty()) change.text = core::CheckedAnsiInput(change.column, value, core::TextLines::Multiple);
   }

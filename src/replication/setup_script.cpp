@@ -100,6 +100,7 @@ namespace {
 // True when an index of `table` begins with `columns` (in any order).
 bool IsServed(const dbstruct::tKeyedTbl_Structure& table, const std::vector<std::string>& columns) {
   std::vector<std::string> wanted;
+  wanted.reserve(columns.size());
   for (const std::string& column : columns) wanted.push_back(text::UpperCaseAscii(column));
   std::sort(wanted.begin(), wanted.end());
   for (const dbstruct::tIndexDef& index : table.IndexDefs) {

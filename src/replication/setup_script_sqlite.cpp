@@ -1,4 +1,5 @@
 #include <array>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -314,9 +315,9 @@ std::vector<std::string> SQLiteSetupStatements(const dbstruct::tSQLiteDatabase_S
                                                const std::vector<std::string>& ignore,
                                                const SetupOptions& options) {
   SetupPlan plan = BuildPlan(database, ignore, options);
-  std::vector<std::string> statements;
   std::vector<std::string>& first = plan.sections.front().statements;
-  for (std::string& statement : first) statements.push_back(std::move(statement));
+  std::vector<std::string> statements(std::make_move_iterator(first.begin()),
+                                      std::make_move_iterator(first.end()));
   for (const ColumnAddition& addition : plan.columns) {
     statements.push_back("ALTER TABLE " + QuoteName(addition.table) + " ADD COLUMN " +
                          QuoteName(addition.column) + " " + addition.type);

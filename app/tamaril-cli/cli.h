@@ -21,6 +21,7 @@ enum class ExitStatus : int {
   Failure = 1,    ///< an error, printed on stderr
   Cancelled = 2,  ///< the person cancelled or refused; nothing is printed
   Conflicts = 3,  ///< the work finished, but with conflicts to look at
+  Warnings = 3,   ///< the work finished, but with warnings to look at (texts exported with '?')
 };
 
 /// The start-up steps a command needs before it runs; they run in this order.

@@ -26,13 +26,15 @@ void TQVMRecord::LoadFromDataSet(TDataSet& dataset, bool clear_first) {
         const std::string content = stream ? stream->ReadAll() : std::string();
         blob_slot::Set(slot, content);
         SetNull(desc.FieldNo, content.empty());
-      } else if (field->DataType() == FieldType::Bytes) {
+      } else if (field->DataType() == FieldType::Bytes || field->DataType() == FieldType::VarBytes) {
         if (field->IsNull()) {
           blob_slot::Free(slot);
           SetNull(desc.FieldNo, true);
         } else {
           std::string bytes = field->AsVariant().AsBytes();
-          bytes.resize(static_cast<std::size_t>(std::max(field->Size, 0)), '\0');
+          // Fixed-size bytes are padded to their size; varying ones keep their length.
+          if (field->DataType() == FieldType::Bytes)
+            bytes.resize(static_cast<std::size_t>(std::max(field->Size, 0)), '\0');
           blob_slot::Set(slot, bytes);
           SetNull(desc.FieldNo, bytes.empty());
         }
@@ -78,7 +80,7 @@ void TQVMRecord::StoreToDataSet(TDataSet& dataset, const std::vector<std::string
       } else if (field->IsBlob()) {
         std::unique_ptr<TStream> stream = dataset.CreateBlobStream(*field, BlobStreamMode::Write);
         if (stream) stream->Write(block->data(), static_cast<std::int64_t>(block->size()));
-      } else if (field->DataType() == FieldType::Bytes) {
+      } else if (field->DataType() == FieldType::Bytes || field->DataType() == FieldType::VarBytes) {
         field->SetAsVariant(Variant::Bytes(*block));
       }
       continue;

@@ -31,6 +31,11 @@ constexpr int kMaxStringSize = 65534;
 
 bool IsStringType(FieldType type) { return type == FieldType::String || type == FieldType::FixedChar; }
 
+bool IsNarrowInteger(FieldType type) {
+  return type == FieldType::Smallint || type == FieldType::Integer || type == FieldType::Word ||
+         type == FieldType::AutoInc;
+}
+
 std::string UniqueFieldName(const TFieldDefs& defs, const std::string& wanted) {
   const auto taken = [&](const std::string& name) {
     return std::any_of(defs.begin(), defs.end(),
@@ -101,6 +106,38 @@ TFieldDefs FieldDefsFromColumns(const std::vector<ColumnInfo>& columns) {
   TFieldDescs check;
   dataset::BuildFieldDescs(defs, check);
   return defs;
+}
+
+void WidenFieldDefs(TFieldDefs& defs, const std::vector<FieldRoom>& room) {
+  std::vector<TFieldDef*> widened;
+  for (const FieldRoom& wanted : room) {
+    const auto def = std::find_if(defs.begin(), defs.end(), [&](const TFieldDef& d) {
+      return dataset::SameFieldName(d.Name, wanted.name);
+    });
+    if (def == defs.end()) continue;
+    if (IsStringType(def->DataType) && wanted.longest_text > def->Size) {
+      if (wanted.longest_text > kMaxStringSize) {
+        def->DataType = FieldType::Memo;
+        def->Size = 0;
+      } else {
+        def->Size = wanted.longest_text;
+        widened.push_back(&*def);
+      }
+    } else if (IsNarrowInteger(def->DataType) && wanted.wide_integers) {
+      def->DataType = FieldType::Largeint;
+    }
+  }
+  if (widened.empty()) return;
+  TFieldDescs check;
+  try {
+    dataset::BuildFieldDescs(defs, check);
+  } catch (const DatasetError&) {
+    // Together the widened texts outgrow a record: as memos they take only a reference in it.
+    for (TFieldDef* def : widened) {
+      def->DataType = FieldType::Memo;
+      def->Size = 0;
+    }
+  }
 }
 
 Variant ValueToFieldVariant(const Value& value, FieldType type) {
@@ -242,6 +279,7 @@ void TQueryRecordset::Load() {
   std::unique_ptr<Cursor> cursor = query_->Run();
   if (cursor->Columns().empty()) throw DatabaseError("CommandText does not return a result set");
   query_->FieldDefs() = FieldDefsFromColumns(cursor->Columns());
+  if (!query_->field_room_.empty()) WidenFieldDefs(query_->FieldDefs(), query_->field_room_);
   dataset::BuildFieldDescs(query_->FieldDefs(), descs_);
   if (query_->Unidirectional()) {
     cursor_ = std::move(cursor);
@@ -333,6 +371,11 @@ void TQueryDataSet::SetSQL(std::string sql) {
 void TQueryDataSet::SetParameterStyle(ParameterStyle style) {
   Unprepare();
   style_ = style;
+}
+
+void TQueryDataSet::SetFieldRoom(std::vector<FieldRoom> room) {
+  CheckInactive();
+  field_room_ = std::move(room);
 }
 
 void TQueryDataSet::SetUnidirectional(bool unidirectional) {

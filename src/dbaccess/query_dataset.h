@@ -24,6 +24,20 @@ class TQueryRecordset;
 /// record buffer.
 dataset::TFieldDefs FieldDefsFromColumns(const std::vector<ColumnInfo>& columns);
 
+/// What the rows of a column hold beyond its declared type. A database that does not hold values
+/// to their declared type (SQLite) is asked before the rows are read, so that no value is cut.
+struct FieldRoom {
+  std::string name;            ///< the column
+  int longest_text = 0;        ///< characters of its longest value
+  bool wide_integers = false;  ///< it holds integers beyond the range of its integer type
+};
+
+/// Gives the fields of `defs` the room `room` asks for: a String or FixedChar field shorter
+/// than its longest value takes that size (a Memo beyond the largest string size, and every
+/// widened text a Memo when the record would not fit otherwise); a 16- or 32-bit integer field
+/// with wider values becomes Largeint. Fields `room` does not name stay as they are.
+void WidenFieldDefs(dataset::TFieldDefs& defs, const std::vector<FieldRoom>& room);
+
 /// A column value as a field of `type` takes it: texts stay Windows-1250, numbers and
 /// date-times are read with the access layer's own rules (full stop, ISO dates), bytes and
 /// memo texts become byte blocks, a GUID its braced text. Throws DatabaseError when the value
@@ -56,6 +70,10 @@ class TQueryDataSet : public dataset::TQVMDataset {
   bool Unidirectional() const noexcept { return unidirectional_; }
   /// Chooses forward-only reading (true) or fetching every row at Open. Throws when open.
   void SetUnidirectional(bool unidirectional);
+
+  /// The room the fields need beyond their columns' declared types, applied from the next
+  /// Open (`WidenFieldDefs`). Throws when open.
+  void SetFieldRoom(std::vector<FieldRoom> room);
 
   /// Prepares the statement unless it is prepared; throws DatabaseError (no connection, a
   /// closed one, or the driver's refusal).
@@ -110,6 +128,7 @@ class TQueryDataSet : public dataset::TQVMDataset {
   std::string sql_;
   ParameterStyle style_ = ParameterStyle::Named;
   bool unidirectional_ = false;
+  std::vector<FieldRoom> field_room_;
   std::unique_ptr<Statement> statement_;
 };
 

@@ -118,27 +118,6 @@ std::int64_t RunToEnd(sqlite3_stmt* statement, Watchdog& watchdog, int timeout_s
 // ---------------------------------------------------------------------------------------------
 // Values
 
-// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in upper case, from the form with or without braces.
-std::optional<std::string> NormalizeGuid(std::string_view text) {
-  if (text.size() == 38 && text.front() == '{' && text.back() == '}') text = text.substr(1, 36);
-  if (text.size() != 36) return std::nullopt;
-  std::string result(38, '-');
-  result[0] = '{';
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    const bool dash_place = i == 8 || i == 13 || i == 18 || i == 23;
-    if (dash_place) {
-      if (c != '-') return std::nullopt;
-      continue;
-    }
-    const char upper = c >= 'a' && c <= 'f' ? static_cast<char>(c - 'a' + 'A') : c;
-    if ((upper < '0' || upper > '9') && (upper < 'A' || upper > 'F')) return std::nullopt;
-    result[i + 1] = upper;
-  }
-  result[37] = '}';
-  return result;
-}
-
 void Bind(sqlite3_stmt* statement, int index, const Value& value) {
   int rc = SQLITE_OK;
   const auto bind_text = [&](const std::string& utf8) {
@@ -153,7 +132,7 @@ void Bind(sqlite3_stmt* statement, int index, const Value& value) {
     case ValueKind::DateTime: rc = bind_text(FormatDateTimeText(value.AsDateTime())); break;
     case ValueKind::Guid: {
       const std::string guid = value.AsString();
-      rc = bind_text(NormalizeGuid(guid).value_or(text::AnsiToUtf8(guid)));
+      rc = bind_text(NormalizeGuidText(guid).value_or(text::AnsiToUtf8(guid)));
       break;
     }
     case ValueKind::Bytes: {
@@ -215,7 +194,8 @@ Value ReadValue(sqlite3_stmt* statement, int column, FieldType type) {
       break;
     case FieldType::Guid:
       if (storage == SQLITE_TEXT) {
-        if (auto guid = NormalizeGuid(ColumnText(statement, column))) return Value::Guid(std::move(*guid));
+        if (auto guid = NormalizeGuidText(ColumnText(statement, column)))
+          return Value::Guid(std::move(*guid));
       }
       break;
     case FieldType::String:

@@ -104,6 +104,26 @@ std::optional<DateTime> ParseDateTimeText(std::string_view text) {
   return v;
 }
 
+std::optional<std::string> NormalizeGuidText(std::string_view text) {
+  if (text.size() == 38 && text.front() == '{' && text.back() == '}') text = text.substr(1, 36);
+  if (text.size() != 36) return std::nullopt;
+  std::string result(38, '-');
+  result[0] = '{';
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const bool dash_place = i == 8 || i == 13 || i == 18 || i == 23;
+    if (dash_place) {
+      if (c != '-') return std::nullopt;
+      continue;
+    }
+    const char upper = c >= 'a' && c <= 'f' ? static_cast<char>(c - 'a' + 'A') : c;
+    if ((upper < '0' || upper > '9') && (upper < 'A' || upper > 'F')) return std::nullopt;
+    result[i + 1] = upper;
+  }
+  result[37] = '}';
+  return result;
+}
+
 std::string_view ValueKindName(ValueKind kind) {
   switch (kind) {
     case ValueKind::Null: return "Null";

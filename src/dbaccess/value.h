@@ -29,6 +29,10 @@ std::string FormatDateTimeText(const DateTime& value);
 /// nothing when the text is not such a date or names an impossible day.
 std::optional<DateTime> ParseDateTimeText(std::string_view text);
 
+/// A GUID's one text, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in upper case, from that form or
+/// the one without braces in any letter case; nothing for a text that is no GUID.
+std::optional<std::string> NormalizeGuidText(std::string_view text);
+
 /// The kinds of value a parameter or a column can hold.
 enum class ValueKind { Null, Text, Integer, Double, Boolean, DateTime, Guid, Bytes };
 

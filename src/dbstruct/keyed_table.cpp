@@ -1,18 +1,24 @@
 #include "dbstruct/keyed_table.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
+#include <cmath>
 #include <ctime>
 #include <ostream>
+
+#include <fmt/format.h>
 
 #include "dataset/dataset.h"
 #include "dataset/date_codec.h"
 #include "dataset/field.h"
+#include "dataset/field_layout.h"
 #include "dbaccess/connection.h"
 #include "dbaccess/query_dataset.h"
 #include "dbstruct/errors.h"
 #include "dbstruct/field_tags.h"
 #include "text/ascii.h"
+#include "text/encoding.h"
 
 namespace tamaril::dbstruct {
 
@@ -61,6 +67,123 @@ std::string FoundMasterKey(const std::vector<Value>& values) {
     key += text;
   }
   return key;
+}
+
+/// What a value is, as far as its fit to a column goes.
+enum class ValueClass { Integer, Number, Boolean, DateTime, Date, Time, Text, Guid, Binary, Other };
+
+ValueClass ClassOf(FieldType type) {
+  switch (type) {
+    case FieldType::Smallint:
+    case FieldType::Integer:
+    case FieldType::Word:
+    case FieldType::AutoInc:
+    case FieldType::Largeint: return ValueClass::Integer;
+    case FieldType::Float:
+    case FieldType::Currency:
+    case FieldType::BCD: return ValueClass::Number;
+    case FieldType::Boolean: return ValueClass::Boolean;
+    case FieldType::DateTime: return ValueClass::DateTime;
+    case FieldType::Date: return ValueClass::Date;
+    case FieldType::Time: return ValueClass::Time;
+    case FieldType::String:
+    case FieldType::FixedChar:
+    case FieldType::WideString:
+    case FieldType::Memo:
+    case FieldType::FmtMemo: return ValueClass::Text;
+    case FieldType::Guid: return ValueClass::Guid;
+    case FieldType::Bytes:
+    case FieldType::VarBytes:
+    case FieldType::Blob:
+    case FieldType::Graphic:
+    case FieldType::TypedBinary: return ValueClass::Binary;
+    default: return ValueClass::Other;
+  }
+}
+
+/// A NULL of a memo or blob field stands for the empty value too (the record stream writes an
+/// empty block as NULL): a text or binary column that takes no NULL gets the empty value.
+bool EmptyForNull(const tColumnDef& def, const dataset::TField& field) {
+  const ValueClass column = ClassOf(def.DataType);
+  return dataset::KindOfFieldType(field.DataType()) == dataset::FieldKind::Blob &&
+         (column == ValueClass::Text || column == ValueClass::Binary);
+}
+
+std::optional<double> NumberOfText(std::string_view text) {
+  text = text::TrimBlanks(text);
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
+    return std::nullopt;
+  return value;
+}
+
+std::optional<std::int64_t> IntegerOfNumber(double value) {
+  // ±2^63: the doubles inside it convert without overflow.
+  constexpr double kLimit = 9223372036854775808.0;
+  if (!std::isfinite(value) || std::trunc(value) != value || value >= kLimit || value < -kLimit)
+    return std::nullopt;
+  return static_cast<std::int64_t>(value);
+}
+
+std::optional<std::int64_t> IntegerOfText(std::string_view text) {
+  text = text::TrimBlanks(text);
+  std::int64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (!text.empty() && error == std::errc() && end == text.data() + text.size()) return value;
+  const auto number = NumberOfText(text);
+  return number ? IntegerOfNumber(*number) : std::nullopt;
+}
+
+/// The double of an integer when it is exactly one.
+std::optional<double> NumberOfInteger(std::int64_t value) {
+  const auto number = static_cast<double>(value);
+  const auto back = IntegerOfNumber(number);
+  return back && *back == value ? std::optional<double>(number) : std::nullopt;
+}
+
+std::optional<bool> BooleanOfText(std::string_view text) {
+  text = text::TrimBlanks(text);
+  if (text == "1" || text::EqualsIgnoreCaseAscii(text, "true")) return true;
+  if (text == "0" || text::EqualsIgnoreCaseAscii(text, "false")) return false;
+  return std::nullopt;
+}
+
+std::optional<bool> BooleanOfNumber(double value) {
+  if (value == 0) return false;
+  if (value == 1) return true;
+  return std::nullopt;
+}
+
+double DaysOf(const dbaccess::DateTime& value) {
+  const auto day = static_cast<std::int32_t>(dataset::DayNumberFromCivil(value.year, value.month, value.day));
+  const std::int32_t ms = ((value.hour * 60 + value.minute) * 60 + value.second) * 1000 + value.millisecond;
+  return dataset::TimeStampToDateTime({day, ms});
+}
+
+bool HasTimeOfDay(double days) { return dataset::DateTimeToTimeStamp(days).time != 0; }
+
+/// True for a date-time on 30 December 1899, the day a time of day stands on.
+bool IsTimeOfDay(double days) {
+  return dataset::DateTimeToTimeStamp(days).date == dataset::DateTimeToTimeStamp(0).date;
+}
+
+/// A time of day ("HH:MM[:SS[.fff]]", or a date-time on 30 December 1899) as days.
+std::optional<double> TimeOfText(std::string_view text) {
+  if (const auto full = dbaccess::ParseDateTimeText(text)) {
+    const double days = DaysOf(*full);
+    return IsTimeOfDay(days) ? std::optional<double>(days) : std::nullopt;
+  }
+  const auto time = dbaccess::ParseDateTimeText("1899-12-30 " + std::string(text::TrimBlanks(text)));
+  return time ? std::optional<double>(DaysOf(*time)) : std::nullopt;
+}
+
+/// A value as a conflict message quotes it: its text in quotes, a long one cut short.
+std::string QuotedValue(const dataset::TField& field) {
+  constexpr std::size_t kShown = 50;
+  std::string text = field.AsString();
+  if (text.size() > kShown) text = text.substr(0, kShown) + "...";
+  return "'" + text + "'";
 }
 
 std::string Join(const std::vector<std::string>& items, std::string_view separator) {
@@ -249,8 +372,17 @@ std::vector<Value> tKeyedTbl_Structure::ParameterValues(
     }
     const std::string column = def != nullptr ? def->Name : std::string(name);
     const dataset::TField* field = source != nullptr ? source->FindField(column) : nullptr;
-    if (field == nullptr || field->IsNull()) {
+    if (field == nullptr || (field->IsNull() && (def == nullptr || !def->Required))) {
       values.push_back(def == nullptr || !def->Required ? Value() : RequiredDefault(def->DataType));
+    } else if (field->IsNull()) {
+      if (!EmptyForNull(*def, *field))
+        values.push_back(RequiredDefault(def->DataType));
+      else
+        values.push_back(ClassOf(def->DataType) == ValueClass::Binary ? Value::Bytes({}) : Value::Text({}));
+    } else if (def != nullptr) {
+      Value value;
+      ColumnValue(*def, *field, value);
+      values.push_back(std::move(value));
     } else {
       values.push_back(FieldValue(*field));
     }
@@ -258,10 +390,171 @@ std::vector<Value> tKeyedTbl_Structure::ParameterValues(
   return values;
 }
 
+tKeyedTbl_Structure::tMisfit tKeyedTbl_Structure::ColumnValue(const tColumnDef& def,
+                                                              const dataset::TField& field,
+                                                              Value& value) const {
+  value = FieldValue(field);
+  const ValueClass column = ClassOf(def.DataType);
+  const ValueClass source = ClassOf(field.DataType());
+  if (column == ValueClass::Other || source == ValueClass::Other) return tMisfit::None;
+  switch (column) {
+    case ValueClass::Integer: {
+      std::optional<std::int64_t> number;
+      if (source == ValueClass::Integer) number = field.AsInteger();
+      if (source == ValueClass::Boolean) number = field.AsBoolean() ? 1 : 0;
+      if (source == ValueClass::Number) number = IntegerOfNumber(field.AsFloat());
+      if (source == ValueClass::Text) number = IntegerOfText(field.AsString());
+      if (!number) return tMisfit::NotInteger;
+      const auto range = IntegerRange(def.DataType);
+      if (range && (*number < range->first || *number > range->second)) return tMisfit::OutOfRange;
+      if (source != ValueClass::Integer) value = Value::Integer(*number);
+      return tMisfit::None;
+    }
+    case ValueClass::Number: {
+      if (source == ValueClass::Number) return tMisfit::None;
+      std::optional<double> number;
+      if (source == ValueClass::Integer) number = NumberOfInteger(field.AsInteger());
+      if (source == ValueClass::Boolean) number = field.AsBoolean() ? 1 : 0;
+      if (source == ValueClass::Text) number = NumberOfText(field.AsString());
+      if (!number) return tMisfit::NotNumber;
+      value = Value::Double(*number);
+      return tMisfit::None;
+    }
+    case ValueClass::Boolean: {
+      if (source == ValueClass::Boolean) return tMisfit::None;
+      std::optional<bool> truth;
+      if (source == ValueClass::Integer || source == ValueClass::Number)
+        truth = BooleanOfNumber(field.AsFloat());
+      if (source == ValueClass::Text) truth = BooleanOfText(field.AsString());
+      if (!truth) return tMisfit::NotBoolean;
+      value = Value::Boolean(*truth);
+      return tMisfit::None;
+    }
+    case ValueClass::DateTime: {
+      if (source == ValueClass::DateTime) return tMisfit::None;
+      std::optional<double> days;
+      if (source == ValueClass::Date || source == ValueClass::Time) days = field.AsDateTime();
+      if (source == ValueClass::Text) {
+        if (const auto parsed = dbaccess::ParseDateTimeText(field.AsString())) days = DaysOf(*parsed);
+      }
+      if (!days) return tMisfit::NotDateTime;
+      value = DateTimeValue(*days);
+      return tMisfit::None;
+    }
+    case ValueClass::Date: {
+      if (source == ValueClass::Date) return tMisfit::None;
+      std::optional<double> days;
+      if (source == ValueClass::DateTime) days = field.AsDateTime();
+      if (source == ValueClass::Text) {
+        if (const auto parsed = dbaccess::ParseDateTimeText(field.AsString())) days = DaysOf(*parsed);
+      }
+      if (!days || HasTimeOfDay(*days)) return tMisfit::NotDate;
+      value = DateValue(*days);
+      return tMisfit::None;
+    }
+    case ValueClass::Time: {
+      if (source == ValueClass::Time) return tMisfit::None;
+      std::optional<double> days;
+      if (source == ValueClass::DateTime && IsTimeOfDay(field.AsDateTime())) days = field.AsDateTime();
+      if (source == ValueClass::Text) days = TimeOfText(field.AsString());
+      if (!days) return tMisfit::NotTime;
+      value = TimeValue(*days);
+      return tMisfit::None;
+    }
+    case ValueClass::Text: {
+      if (source == ValueClass::Binary) return tMisfit::NotText;
+      // The shortest text that reads back as the same double; a database's own conversion
+      // may round.
+      if (source == ValueClass::Number) value = Value::Text(fmt::format("{}", field.AsFloat()));
+      const bool may_exceed =
+          def.Size > 0 &&
+          (source == ValueClass::Number ||
+           (source == ValueClass::Text && (field.IsBlob() || field.DataSize() - 1 > def.Size)));
+      if (may_exceed && value.AsString().size() > static_cast<std::size_t>(def.Size)) return tMisfit::TooLong;
+      return tMisfit::None;
+    }
+    case ValueClass::Guid: {
+      if (source == ValueClass::Guid) return tMisfit::None;
+      auto guid = source == ValueClass::Text ? dbaccess::NormalizeGuidText(field.AsString()) : std::nullopt;
+      if (!guid) return tMisfit::NotGuid;
+      value = Value::Guid(std::move(*guid));
+      return tMisfit::None;
+    }
+    case ValueClass::Binary: return source == ValueClass::Binary ? tMisfit::None : tMisfit::NotBinary;
+    case ValueClass::Other: break;
+  }
+  return tMisfit::None;
+}
+
+tKeyedTbl_Structure::tMisfit tKeyedTbl_Structure::CheckFit(const tColumnDef& def,
+                                                           const dataset::TField& field) const {
+  const ValueClass column = ClassOf(def.DataType);
+  const ValueClass source = ClassOf(field.DataType());
+  if (column == ValueClass::Other || source == ValueClass::Other) return tMisfit::None;
+  // Of its own kind, only an integer column narrower than the field or a text column shorter
+  // than the field can refuse a value.
+  if (column == source) {
+    const bool narrower = column == ValueClass::Integer && field.DataType() != def.DataType &&
+                          IntegerRange(def.DataType).has_value();
+    const bool shorter =
+        column == ValueClass::Text && def.Size > 0 && (field.IsBlob() || field.DataSize() - 1 > def.Size);
+    if (!narrower && !shorter) return tMisfit::None;
+  }
+  Value converted;
+  return ColumnValue(def, field, converted);
+}
+
+bool tKeyedTbl_Structure::ValuesFit(dataset::TDataSet& source, bool only_changed_fields,
+                                    std::string& problem) {
+  problem.clear();
+  const auto& fields = source.Fields();
+  for (std::size_t i = 0; i < FieldDefs.size(); ++i) {
+    const tColumnDef& def = FieldDefs[i];
+    // An archive's fields mostly come in the order of the columns.
+    const dataset::TField* field = i < fields.size() && dataset::SameFieldName(fields[i]->Name, def.Name)
+                                       ? fields[i].get()
+                                       : source.FindField(def.Name);
+    if (field == nullptr || (only_changed_fields && !IsFieldToWrite(*field))) continue;
+    if (std::any_of(ComputedColumns.begin(), ComputedColumns.end(),
+                    [&](const std::string& c) { return text::EqualsIgnoreCaseAscii(c, def.Name); }))
+      continue;
+    if (field->IsNull()) {
+      if (!def.Required || EmptyForNull(def, *field)) continue;
+      problem = text::Utf8ToAnsi("sloupec ") + def.Name + text::Utf8ToAnsi(" nepřipouští NULL");
+      return false;
+    }
+    const tMisfit misfit = CheckFit(def, *field);
+    if (misfit == tMisfit::None) continue;
+    const char* reason = "";
+    switch (misfit) {
+      case tMisfit::NotInteger: reason = "není celé číslo"; break;
+      case tMisfit::NotNumber: reason = "není číslo"; break;
+      case tMisfit::NotBoolean: reason = "není logická hodnota"; break;
+      case tMisfit::NotDateTime: reason = "není datum a čas"; break;
+      case tMisfit::NotDate: reason = "není datum"; break;
+      case tMisfit::NotTime: reason = "není čas"; break;
+      case tMisfit::NotGuid: reason = "není GUID"; break;
+      case tMisfit::NotBinary: reason = "nejsou binární data"; break;
+      case tMisfit::OutOfRange: reason = "je mimo rozsah sloupce"; break;
+      case tMisfit::TooLong: reason = "je delší než "; break;
+      case tMisfit::NotText:
+        problem = text::Utf8ToAnsi("sloupec ") + def.Name + text::Utf8ToAnsi(": binární data nejsou text");
+        return false;
+      case tMisfit::None: break;
+    }
+    std::string why = text::Utf8ToAnsi(reason);
+    if (misfit == tMisfit::TooLong) why += std::to_string(def.Size) + text::Utf8ToAnsi(" znaků");
+    problem = text::Utf8ToAnsi("sloupec ") + def.Name + text::Utf8ToAnsi(": hodnota ") + QuotedValue(*field) +
+              " " + why;
+    return false;
+  }
+  return true;
+}
+
 Value tKeyedTbl_Structure::FieldValue(const dataset::TField& field) const {
   switch (field.DataType()) {
-    case FieldType::DateTime: return Value::Text(owner_.FormatDateTimeLiteral(field.AsDateTime()));
-    case FieldType::Time: return Value::Text(owner_.FormatTimeLiteral(field.AsDateTime()));
+    case FieldType::DateTime: return DateTimeValue(field.AsDateTime());
+    case FieldType::Time: return TimeValue(field.AsDateTime());
     case FieldType::Date: return DateValue(field.AsDateTime());
     case FieldType::Smallint:
     case FieldType::Integer:
@@ -280,6 +573,18 @@ Value tKeyedTbl_Structure::FieldValue(const dataset::TField& field) const {
     case FieldType::TypedBinary: return Value::Bytes(field.AsString());
     default: return Value::Text(field.AsString());
   }
+}
+
+Value tKeyedTbl_Structure::DateTimeValue(double date_time) const {
+  return Value::Text(owner_.FormatDateTimeLiteral(date_time));
+}
+
+Value tKeyedTbl_Structure::TimeValue(double time) const {
+  return Value::Text(owner_.FormatTimeLiteral(time));
+}
+
+std::optional<std::pair<std::int64_t, std::int64_t>> tKeyedTbl_Structure::IntegerRange(FieldType) const {
+  return std::nullopt;
 }
 
 Value tKeyedTbl_Structure::RequiredDefault(FieldType type) const {
@@ -405,14 +710,18 @@ std::unique_ptr<dataset::TDataSet> tKeyedTbl_Structure::OpenTableData(const std:
   const std::string order_part = order_by.empty() ? std::string() : " order by " + order_by;
   const std::string table = QuoteIdentifier(TableName);
   dbaccess::Connection& connection = Conn();
-  {
-    auto rows = connection.Query("Select Count(*) from " + table + " " + where_part);
-    row_count = rows->Next() && !rows->Get(0).IsNull() ? static_cast<int>(rows->Get(0).AsInteger()) : 0;
-  }
+  std::vector<dbaccess::FieldRoom> room;
+  row_count = CountTableRows(where_part, room);
   auto data = std::make_unique<dbaccess::TQueryDataSet>(
       connection, "Select * from " + table + " " + where_part + order_part, dbaccess::ParameterStyle::None);
   data->SetUnidirectional(true);
+  if (!room.empty()) data->SetFieldRoom(std::move(room));
   return data;
+}
+
+int tKeyedTbl_Structure::CountTableRows(const std::string& where_part, std::vector<dbaccess::FieldRoom>&) {
+  auto rows = Conn().Query("Select Count(*) from " + QuoteIdentifier(TableName) + " " + where_part);
+  return rows->Next() && !rows->Get(0).IsNull() ? static_cast<int>(rows->Get(0).AsInteger()) : 0;
 }
 
 void tKeyedTbl_Structure::InsertRecord(dataset::TDataSet& source) {

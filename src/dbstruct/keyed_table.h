@@ -3,10 +3,12 @@
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "dataset/field_type.h"
@@ -17,7 +19,8 @@
 
 namespace tamaril::dbaccess {
 class Statement;
-}
+struct FieldRoom;
+}  // namespace tamaril::dbaccess
 
 namespace tamaril::dbstruct {
 
@@ -27,6 +30,7 @@ struct tColumnDef {
   dataset::FieldType DataType = dataset::FieldType::Unknown;
   int Precision = 0;      ///< declared size or precision
   bool Required = false;  ///< the column does not accept NULL
+  int Size = 0;           ///< characters a text column takes where the database refuses more; 0: no limit
 };
 
 /// One index of a table: its name, its columns (";"-separated) and its options.
@@ -70,6 +74,11 @@ class tKeyedTbl_Structure : public tTbl_Structure {
   std::int64_t DeleteRecord(const std::string& row_guid, std::int32_t id) override;
   bool MastersExist(dataset::TDataSet& source, bool only_changed_fields,
                     std::string& constraint_name) override;
+  /// Checks the values as the insert and update would bind them (`ParameterValues`): a NULL for
+  /// a column that takes none (except a memo or blob, whose empty value the archive carries as
+  /// NULL), a value that has no exact reading of the column's type, a text longer than `Size`,
+  /// an integer beyond the column's range; `problem` is Czech, naming column and value.
+  bool ValuesFit(dataset::TDataSet& source, bool only_changed_fields, std::string& problem) override;
   bool HasField(const std::string& name) const override { return FindFieldDef(name) != nullptr; }
   /// A column of the table that is not computed.
   bool IsFieldWritable(const std::string& name) const override;
@@ -99,7 +108,9 @@ class tKeyedTbl_Structure : public tTbl_Structure {
   std::string RecordKeyCondition() const;
 
   /// The statement values of `parameters` taken from the current row of `source` (null for no
-  /// row): NULL or the type's default for missing values of required columns.
+  /// row), each as its column takes it: converted where the field's type differs from the
+  /// column's and the conversion is exact. A required column gets the empty text or bytes for a
+  /// NULL memo or blob, and the type's default for another NULL or a missing field.
   std::vector<dbaccess::Value> ParameterValues(dataset::TDataSet* source,
                                                const std::vector<dbaccess::Parameter>& parameters) const;
 
@@ -146,6 +157,17 @@ class tKeyedTbl_Structure : public tTbl_Structure {
   virtual dbaccess::Value DateValue(double date) const = 0;
   /// The current date, time or date-time (by `type`) for a required column without a value.
   virtual dbaccess::Value NowValue(dataset::FieldType type) const = 0;
+  /// The value of a DateTime field as the form binds it; the base binds the text of the
+  /// database's `FormatDateTimeLiteral`.
+  virtual dbaccess::Value DateTimeValue(double date_time) const;
+  /// The value of a Time field as the form binds it; the base binds `FormatTimeLiteral`'s text.
+  virtual dbaccess::Value TimeValue(double time) const;
+  /// The smallest and largest value a column of integer type `type` takes, where the database
+  /// refuses others; nothing (the base) when it takes any 64-bit integer.
+  virtual std::optional<std::pair<std::int64_t, std::int64_t>> IntegerRange(dataset::FieldType type) const;
+  /// The number of rows `where_part` (" where …" or empty) selects, for OpenTableData; `room`
+  /// gets what their fields need beyond the declared columns. The base counts only.
+  virtual int CountTableRows(const std::string& where_part, std::vector<dbaccess::FieldRoom>& room);
   /// How the identifying key stands in the delete clause (a literal or a parameter).
   virtual std::string DeleteKeyText(const dbaccess::Value& key) const = 0;
   /// Deletes the rows of `table`, aliased `alias`, that `clause` (a join and WHERE text) selects;
@@ -177,6 +199,27 @@ class tKeyedTbl_Structure : public tTbl_Structure {
   std::vector<std::string> IndexColumns(int index) const;
   dbaccess::Value FieldValue(const dataset::TField& field) const;
   dbaccess::Value RequiredDefault(dataset::FieldType type) const;
+  /// How a value fails its column, if it does.
+  enum class tMisfit {
+    None,
+    NotInteger,
+    NotNumber,
+    NotBoolean,
+    NotDateTime,
+    NotDate,
+    NotTime,
+    NotGuid,
+    NotText,
+    NotBinary,
+    TooLong,
+    OutOfRange
+  };
+  /// `value` is what column `def` takes for the non-null `field`; when it does not fit, `value`
+  /// is the field's own and the result says why.
+  tMisfit ColumnValue(const tColumnDef& def, const dataset::TField& field, dbaccess::Value& value) const;
+  /// The misfit of a non-null field as ValuesFit sees it; values of the column's own kind are
+  /// judged without being made.
+  tMisfit CheckFit(const tColumnDef& def, const dataset::TField& field) const;
   std::string KeyEquals(const std::string& column) const;
   std::int64_t CascadeDeleteDetails(const tTbl_Structure& master, const std::string& clause, int level,
                                     const dbaccess::Value& key, std::vector<const tTbl_Structure*>& path);

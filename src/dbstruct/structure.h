@@ -55,6 +55,16 @@ class tTbl_Structure {
   /// `constraint_name` names the first foreign key without its master row.
   virtual bool MastersExist(dataset::TDataSet& source, bool only_changed_fields,
                             std::string& constraint_name) = 0;
+  /// True when every value of the current row of `source` that a write would send (with
+  /// `only_changed_fields` only the flagged ones) fits its column: a NULL a column accepts, a
+  /// value of the column's type, or one that converts to it exactly. Otherwise `problem` names
+  /// the first column and value that do not fit. True in the base.
+  virtual bool ValuesFit(dataset::TDataSet& source, bool only_changed_fields, std::string& problem) {
+    (void)source;
+    (void)only_changed_fields;
+    problem.clear();
+    return true;
+  }
   /// True when the table has that column.
   virtual bool HasField(const std::string& name) const = 0;
   /// True when the column exists and may be written.

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,7 +17,10 @@
 #include "dataset/date_codec.h"
 #include "dataset/field.h"
 #include "dbaccess/connection.h"
+#include "dbaccess/parameter.h"
 #include "dbaccess/query_dataset.h"
+#include "dbstruct/keyed_table.h"
+#include "dbstruct/sqlite/sqlite_structure.h"
 #include "dbstruct/structure.h"
 #include "dbstruct/structure_cache.h"
 #include "expr/dataset_expression.h"
@@ -72,6 +76,62 @@ std::string MovedAsideName(const std::string& archive, const std::string& folder
   return candidate;
 }
 
+/// `count` with the form of "hodnota" its number takes: "1 hodnota", "3 hodnoty", "5 hodnot" (UTF-8).
+std::string ValuesText(long long count) {
+  const char* noun = count == 1 ? "hodnota" : (count >= 2 && count <= 4) ? "hodnoty" : "hodnot";
+  return std::to_string(count) + " " + noun;
+}
+
+/// A value as the report shows it (UTF-8): at most kShownValueChars characters, then "…";
+/// control characters, which would act on a terminal, become blanks.
+std::string ShownValue(std::u16string_view value) {
+  std::u16string shown;
+  int chars = 0;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (chars == kShownValueChars) {
+      shown += u'…';
+      break;
+    }
+    char16_t unit = value[i];
+    if (unit < 0x20 || (unit >= 0x7F && unit <= 0x9F)) unit = u' ';
+    shown += unit;
+    const bool pair = unit >= 0xD800 && unit <= 0xDBFF && i + 1 < value.size() && value[i + 1] >= 0xDC00 &&
+                      value[i + 1] <= 0xDFFF;
+    if (pair) shown += value[++i];
+    ++chars;
+  }
+  return text::Utf16ToUtf8(shown);
+}
+
+/// UTF-16 little-endian bytes (SQL Server's nvarchar as varbinary) as text; an odd last byte
+/// is dropped.
+std::u16string FromUtf16Bytes(std::string_view bytes) {
+  std::u16string text;
+  text.reserve(bytes.size() / 2);
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                  (static_cast<unsigned char>(bytes[i + 1]) << 8U));
+  }
+  return text;
+}
+
+/// The total of values Windows-1250 cannot carry.
+long long LossyCount(const tExportResult& result) {
+  long long count = 0;
+  for (const tLossyTable& table : result.LossyTables) count += table.Count;
+  return count;
+}
+
+/// "Name: 2, Note: 5": the values per column of a table.
+std::string ColumnCounts(const tLossyTable& table) {
+  std::string text;
+  for (const auto& [column, count] : table.Columns) {
+    if (!text.empty()) text += ", ";
+    text += column + ": " + std::to_string(count);
+  }
+  return text;
+}
+
 void RenameFile(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) {
     throw ReplicationError(
@@ -80,6 +140,45 @@ void RenameFile(const std::string& from, const std::string& to) {
 }
 
 }  // namespace
+
+std::string LossyTextReport(const tExportResult& result) {
+  if (result.LossyTables.empty()) return {};
+  const bool carried = result.Outcome == tExportOutcome::Warnings;
+  std::string report =
+      "Textové hodnoty se znaky, které kódování Windows-1250 nepřenese: " +
+      std::to_string(LossyCount(result)) +
+      (carried ? " (v archivu je nahradil znak '?')\n" : " (v archivu by je nahradil znak '?')\n");
+  for (const tLossyTable& table : result.LossyTables) {
+    report += "  " + text::AnsiToUtf8(table.Table) + ": " + ValuesText(table.Count) + " (" +
+              text::AnsiToUtf8(ColumnCounts(table)) + ")\n";
+    long long listed = 0;
+    for (const tExportWarning& warning : result.Warnings) {
+      if (warning.Table != table.Table) continue;
+      ++listed;
+      report += "    [" + (warning.Key.empty() ? std::string("bez klíče") : text::AnsiToUtf8(warning.Key)) +
+                "] " + text::AnsiToUtf8(warning.Column) + ": \"" + warning.Value + "\"" +
+                (warning.Exact ? "" : " (původní text nelze znovu přečíst)") + "\n";
+    }
+    const long long more = table.Count - listed;
+    if (more > 0)
+      report += std::string(more <= 4 ? "    a další " : "    a dalších ") + ValuesText(more) + "\n";
+  }
+  report += "Bez ztráty znaků je přenese až připravovaný přenos v Unicode.\n";
+  return report;
+}
+
+std::string UntrackedDeletionsNote(const tExportResult& result) {
+  const std::vector<std::string>& tables = result.UntrackedDeletions;
+  if (tables.empty()) return {};
+  std::string names;
+  for (const std::string& name : tables) names += (names.empty() ? "" : ", ") + name;
+  const bool one = tables.size() == 1;
+  return Ansi(one ? "Výmazy řádků tabulky " : "Výmazy řádků tabulek ") + names +
+         Ansi(one ? " se nepřenášejí: její řádky neidentifikuje sloupec RowGuid ani jednoduchý celočíselný "
+                    "klíč."
+                  : " se nepřenášejí: jejich řádky neidentifikuje sloupec RowGuid ani jednoduchý celočíselný "
+                    "klíč.");
+}
 
 std::string ExportCaption(const tExportDefinition& definition) {
   return Ansi("Eport pro ") + definition.CenterName + Ansi(", databáze ") + definition.DatabaseName;
@@ -105,9 +204,20 @@ class tExportRun::Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  void Export();
+  /// Writes the archive and the log; false when texts Windows-1250 cannot carry stopped the
+  /// run before either.
+  bool Export();
 
  private:
+  /// A listed value to read again once the rows are written: the key condition of its table
+  /// and the row's values for it.
+  struct tPendingValue {
+    std::size_t Warning = 0;  ///< position in result_.Warnings
+    const dbstruct::tKeyedTbl_Structure* Table = nullptr;
+    std::string Condition;
+    std::vector<dbaccess::Value> Key;
+  };
+
   void CheckCancel() { host_.CheckCancel(Ansi("Opravdu chcete ukončit export?")); }
   void OpenStructure();
   void CheckDefinition();
@@ -115,6 +225,10 @@ class tExportRun::Session {
   void TableStart(const std::string& table_name, dbstruct::tTbl_Structure* table);
   void RowFilter(dataset::TDataSet& row, bool& accept);
   void RowWritten(dataset::TDataSet& row);
+  void NoteLossyValues(dataset::TDataSet& row, const std::vector<std::string>& columns);
+  void ReadListedValues();
+  bool TextLossAllowed();
+  std::string TextLossQuestion() const;
   void WriteLog(double export_time);
   void ForgetRule() noexcept;
   dbaccess::Connection& Connection() const { return run_.access_.Connection; }
@@ -136,6 +250,8 @@ class tExportRun::Session {
   expr::FieldRegistry fields_;
   expr::DefinitionList rule_list_ = nullptr;
   bool compiled_ = false;
+
+  std::vector<tPendingValue> pending_;  ///< at most kListedLossyValues per table
 };
 
 void tExportRun::Session::OpenStructure() {
@@ -181,6 +297,10 @@ void tExportRun::Session::BuildTableList() {
     }
   }
   counters_.assign(static_cast<std::size_t>(structure_->TableCount()), 0);
+  for (const std::string& name : publisher_.TableList) {
+    const dbstruct::tTbl_Structure* table = structure_->FindTable(name);
+    if (table != nullptr && !table->Identifiable) result_.UntrackedDeletions.push_back(table->GetTableName());
+  }
 
   auto query = Connection().Prepare("select max(EXPORTNO) from rep_XPORTLOG where signature=:Signature");
   query->SetParameter("Signature", dbaccess::Value::Text(definition_.Signature));
@@ -252,15 +372,114 @@ void tExportRun::Session::RowWritten(dataset::TDataSet& row) {
     if (index >= 0) ++counters_[static_cast<std::size_t>(index)];
     if (const auto* query = dynamic_cast<const dbaccess::TQueryDataSet*>(&row)) {
       const std::vector<std::string> lossy = query->UnmappableFields();
-      if (!lossy.empty()) {
-        const std::string key = current_table_->GetKeyValuesText(row);
-        for (const std::string& column : lossy) {
-          result_.Warnings.push_back({current_table_->GetTableName(), key, column});
-        }
-      }
+      if (!lossy.empty()) NoteLossyValues(row, lossy);
     }
   }
   host_.ProcessEvents();
+}
+
+void tExportRun::Session::NoteLossyValues(dataset::TDataSet& row, const std::vector<std::string>& columns) {
+  const std::string table_name = current_table_->GetTableName();
+  if (result_.LossyTables.empty() || result_.LossyTables.back().Table != table_name) {
+    result_.LossyTables.push_back({table_name, 0, {}});
+  }
+  tLossyTable& table = result_.LossyTables.back();
+  const auto* keyed = dynamic_cast<const dbstruct::tKeyedTbl_Structure*>(current_table_);
+  // A key column that lost characters itself cannot find its row again.
+  bool key_intact = keyed != nullptr;
+  for (const std::string& column : columns) {
+    if (keyed == nullptr) break;
+    const auto same = [&column](const std::string& name) {
+      return text::EqualsIgnoreCaseAscii(name, column);
+    };
+    if (std::any_of(keyed->PrimaryKeyFields.begin(), keyed->PrimaryKeyFields.end(), same) ||
+        same(keyed->RowGuidColumn)) {
+      key_intact = false;
+    }
+  }
+  std::string key;
+  bool key_read = false;
+  for (const std::string& column : columns) {
+    ++table.Count;
+    auto counted = std::find_if(table.Columns.begin(), table.Columns.end(),
+                                [&column](const auto& entry) { return entry.first == column; });
+    if (counted == table.Columns.end()) counted = table.Columns.insert(counted, {column, 0});
+    ++counted->second;
+    if (table.Count > kListedLossyValues) continue;
+
+    if (!key_read) {
+      key = current_table_->GetKeyValuesText(row);
+      if (key.empty() && keyed != nullptr && !keyed->RowGuidColumn.empty()) {
+        if (const dataset::TField* guid = row.FindField(keyed->RowGuidColumn))
+          key = keyed->RowGuidColumn + "=" + guid->AsString();
+      }
+      key_read = true;
+    }
+    const dataset::TField* field = row.FindField(column);
+    const std::string read = field != nullptr ? field->AsString() : std::string();
+    result_.Warnings.push_back({table_name, key, column, ShownValue(text::AnsiToUtf16(read)), false});
+
+    const std::string condition = key_intact ? keyed->RecordKeyCondition() : std::string();
+    if (condition.empty()) continue;
+    std::vector<dbaccess::Parameter> parameters;
+    for (std::string& name : dbaccess::ParseNamedParameters(condition).names) {
+      parameters.push_back({std::move(name), dataset::FieldType::Unknown, 0, {}});
+    }
+    pending_.push_back(
+        {result_.Warnings.size() - 1, keyed, condition, keyed->ParameterValues(&row, parameters)});
+  }
+}
+
+void tExportRun::Session::ReadListedValues() {
+  // The access layer hands texts over in Windows-1250, so the value comes as its bytes: UTF-8
+  // from SQLite, UTF-16 from SQL Server.
+  const bool sqlite = dynamic_cast<const dbstruct::tSQLiteDatabase_Structure*>(structure_) != nullptr;
+  for (const tPendingValue& pending : pending_) {
+    tExportWarning& warning = result_.Warnings[pending.Warning];
+    const std::string column = pending.Table->QuoteIdentifier(warning.Column);
+    const std::string bytes = sqlite ? "CAST(" + column + " AS BLOB)"
+                                     : "CAST(CAST(" + column + " AS nvarchar(max)) AS varbinary(max))";
+    try {
+      auto statement = Connection().Prepare("select " + bytes + " from " +
+                                            pending.Table->QuoteIdentifier(pending.Table->TableName) +
+                                            " where " + pending.Condition);
+      for (std::size_t i = 0; i < pending.Key.size(); ++i) statement->SetParameter(i, pending.Key[i]);
+      auto rows = statement->Open();
+      if (!rows->Next() || rows->Get(0).kind() != dbaccess::ValueKind::Bytes) continue;
+      const std::string value = rows->Get(0).AsString();
+      warning.Value = ShownValue(sqlite ? text::Utf8ToUtf16(value) : FromUtf16Bytes(value));
+      warning.Exact = true;
+    } catch (const Error&) {
+      // The report then shows the value as the export read it.
+    }
+  }
+  pending_.clear();
+}
+
+std::string tExportRun::Session::TextLossQuestion() const {
+  constexpr std::size_t kTablesShown = 10;
+  std::string question = Ansi("Počet textových hodnot se znaky, které kódování Windows-1250 nepřenese: ") +
+                         std::to_string(LossyCount(result_)) + "\n";
+  for (std::size_t i = 0; i < result_.LossyTables.size() && i < kTablesShown; ++i) {
+    const tLossyTable& table = result_.LossyTables[i];
+    question += "  " + table.Table + ": " + std::to_string(table.Count) + " (" + ColumnCounts(table) + ")\n";
+  }
+  if (result_.LossyTables.size() > kTablesShown) {
+    question += Ansi("  další tabulky: ") + std::to_string(result_.LossyTables.size() - kTablesShown) + "\n";
+  }
+  question += Ansi(
+      "\nV archivu by tyto znaky nahradil znak '?' a příjemce by dostal pozměněné texty. Bez ztráty je "
+      "přenese až připravovaný přenos v Unicode.\n\nPřenést je přesto se ztrátou znaků?");
+  return question;
+}
+
+bool tExportRun::Session::TextLossAllowed() {
+  switch (run_.text_loss_) {
+    case tTextLoss::Allow: return true;
+    case tTextLoss::Refuse: return false;
+    case tTextLoss::Ask: CheckCancel(); return host_.AllowTextLoss(TextLossQuestion());
+  }
+  return false;
 }
 
 void tExportRun::Session::WriteLog(double export_time) {
@@ -276,7 +495,7 @@ void tExportRun::Session::WriteLog(double export_time) {
   transaction.Commit();
 }
 
-void tExportRun::Session::Export() {
+bool tExportRun::Session::Export() {
   host_.SetRecordCount(0);
   OpenStructure();
   CheckDefinition();
@@ -321,6 +540,12 @@ void tExportRun::Session::Export() {
   publisher_.Stream = &writer.Stream();
   publisher_.Publish();
   writer.Finish();
+  // Texts that would lose characters stop the run here, unless their loss is allowed; the
+  // unfinished archive goes with the writer.
+  if (!result_.LossyTables.empty()) {
+    ReadListedValues();
+    if (!TextLossAllowed()) return false;
+  }
 
   // The archive of an earlier run is kept under a name of its own; it comes back when the log
   // cannot be written.
@@ -338,10 +563,12 @@ void tExportRun::Session::Export() {
   writer.Commit();
   result_.ArchivePath = archive_path;
   result_.MovedAsidePath = moved_aside;
+  return true;
 }
 
-tExportRun::tExportRun(const tDatabaseAccess& access, const core::TReplOptions& options, tRunHost& host)
-    : access_(access), options_(options), host_(host) {}
+tExportRun::tExportRun(const tDatabaseAccess& access, const core::TReplOptions& options, tRunHost& host,
+                       tTextLoss text_loss)
+    : access_(access), options_(options), host_(host), text_loss_(text_loss) {}
 
 tExportResult tExportRun::Run(const tExportDefinition& definition) {
   host_.ClearCancel();
@@ -349,9 +576,19 @@ tExportResult tExportRun::Run(const tExportDefinition& definition) {
   tExportResult result;
   try {
     Session session(*this, definition, result);
-    session.Export();
-    result.Outcome = tExportOutcome::Success;
-    result.Text = Ansi("Export úspěšně dokončen");
+    if (!session.Export()) {
+      result.Outcome = tExportOutcome::TextLossRefused;
+      result.Text = Ansi(
+                        "Export neproveden: textové hodnoty obsahují znaky, které kódování Windows-1250 "
+                        "nepřenese (počet: ") +
+                    std::to_string(LossyCount(result)) + ")";
+    } else if (result.LossyTables.empty()) {
+      result.Outcome = tExportOutcome::Success;
+      result.Text = Ansi("Export úspěšně dokončen");
+    } else {
+      result.Outcome = tExportOutcome::Warnings;
+      result.Text = Ansi("Export dokončen s varováním");
+    }
   } catch (const EAbort&) {
     result.Outcome = tExportOutcome::Cancelled;
     result.Text = Ansi("Export přerušen uživatelem");
@@ -359,7 +596,7 @@ tExportResult tExportRun::Run(const tExportDefinition& definition) {
     result.Outcome = tExportOutcome::Failed;
     result.Text = error.what();
   }
-  if (result.Outcome != tExportOutcome::Success) {
+  if (result.Outcome != tExportOutcome::Success && result.Outcome != tExportOutcome::Warnings) {
     result.ExportNo = 0;
     result.ArchivePath.clear();
     result.MovedAsidePath.clear();

@@ -24,31 +24,74 @@ struct tExportDefinition {
 
 /// How an export run ended.
 enum class tExportOutcome {
-  Success,    ///< the archive is in place and the run is logged
-  Cancelled,  ///< the person stopped it
-  Failed,     ///< an error ended it
+  Success,          ///< the archive is in place and the run is logged
+  Warnings,         ///< as Success, but texts reached the archive with '?' (LossyTables)
+  TextLossRefused,  ///< stopped before anything was written: texts Windows-1250 cannot carry
+  Cancelled,        ///< the person stopped it
+  Failed,           ///< an error ended it
 };
 
-/// A value that reached the archive with '?' in place of characters Windows-1250 cannot hold.
+/// What a run does with texts Windows-1250 cannot carry (each such character would reach the
+/// archive as '?').
+enum class tTextLoss {
+  Refuse,  ///< the run stops before anything is written (TextLossRefused)
+  Ask,     ///< the host's AllowTextLoss decides
+  Allow,   ///< they travel with '?' and the run ends with Warnings
+};
+
+/// Values listed per table in LossyTextReport; the others are only counted.
+constexpr int kListedLossyValues = 20;
+/// Characters of a value the report shows; a longer value ends with "…".
+constexpr int kShownValueChars = 40;
+
+/// A value holding characters Windows-1250 cannot carry.
 struct tExportWarning {
   std::string Table;   ///< the table's name
-  std::string Key;     ///< the row's primary-key values as text
+  std::string Key;     ///< the row's primary-key (or RowGuid) values as text
   std::string Column;  ///< the column's name
+  /// The value, UTF-8, at most kShownValueChars characters and "…", control characters as
+  /// blanks: as the database holds it when Exact, else as the export read it (with '?').
+  std::string Value;
+  bool Exact = false;  ///< Value was read again from the database
+};
+
+/// How many values of one table hold characters Windows-1250 cannot carry.
+struct tLossyTable {
+  std::string Table;
+  long long Count = 0;                                     ///< all of them
+  std::vector<std::pair<std::string, long long>> Columns;  ///< per column, in the order found
 };
 
 /// What an export run did. A run that did not succeed leaves no archive and no log row, and
 /// the archive of an earlier run as it was.
 struct tExportResult {
   tExportOutcome Outcome = tExportOutcome::Failed;
-  /// "Export úspěšně dokončen", "Export přerušen uživatelem" or the error's message.
+  /// "Export úspěšně dokončen", "Export dokončen s varováním", "Export přerušen uživatelem",
+  /// the refusal of texts that would lose characters or the error's message.
   std::string Text;
-  int ExportNo = 0;  ///< EXPORTNO of a successful run, else 0
+  int ExportNo = 0;  ///< EXPORTNO of a completed run, else 0
   /// Rows written per published table, in the order they were written.
   std::vector<std::pair<std::string, int>> Rows;
-  std::string ArchivePath;     ///< the finished archive (UTF-8 path); empty unless successful
+  std::string ArchivePath;     ///< the finished archive (UTF-8 path); empty unless completed
   std::string MovedAsidePath;  ///< where the replaced archive of an earlier run went, or empty
+  /// The values Windows-1250 cannot carry: the first kListedLossyValues of each table.
   std::vector<tExportWarning> Warnings;
+  /// Every table holding such values, in the order published; empty when there is none.
+  std::vector<tLossyTable> LossyTables;
+  /// The tables with an export rule whose rows nothing identifies (no RowGuid column, no single
+  /// integer key): their deletions are not recorded, so they never travel.
+  std::vector<std::string> UntrackedDeletions;
 };
+
+/// The list of values Windows-1250 cannot carry (UTF-8, lines ending in "\n"): their number,
+/// per table the count per column and the first values with table, key and column, the rest as
+/// "a dalších N hodnot", and that the lossless transfer in Unicode is yet to come. Empty when
+/// the result has no such value.
+std::string LossyTextReport(const tExportResult& result);
+
+/// "Výmazy řádků tabulky X se nepřenášejí: …" for UntrackedDeletions (Windows-1250, one
+/// sentence, without the remedy, which the program names); empty when there is none.
+std::string UntrackedDeletionsNote(const tExportResult& result);
 
 /// "Eport pro CENTER, databáze DATABASE": the caption of the run's window.
 std::string ExportCaption(const tExportDefinition& definition);
@@ -58,11 +101,16 @@ std::string ExportCaption(const tExportDefinition& definition);
 /// log so that the next run starts where this one ended. The archive is finished under a
 /// temporary name and put in place only once the log is committed; an archive it replaces is
 /// first renamed to "SIGNATURE-EXPORTNO.ZR2.bak". Only one run of a Signature at a time: the
-/// export folder holds a lock file per archive name.
+/// export folder holds a lock file per archive name. Every text value the database holds that
+/// Windows-1250 cannot carry is found while the rows are written; before the archive is put in
+/// place the run reads the listed ones again as the database holds them and, unless their loss
+/// is allowed, stops there.
 class tExportRun {
  public:
-  /// A run through `access` into `options.ExportFolder`, talking to `host`; all borrowed.
-  tExportRun(const tDatabaseAccess& access, const core::TReplOptions& options, tRunHost& host);
+  /// A run through `access` into `options.ExportFolder`, talking to `host` (all borrowed);
+  /// texts Windows-1250 cannot carry are treated as `text_loss` says.
+  tExportRun(const tDatabaseAccess& access, const core::TReplOptions& options, tRunHost& host,
+             tTextLoss text_loss = tTextLoss::Refuse);
   ~tExportRun() = default;
   tExportRun(const tExportRun&) = delete;
   tExportRun& operator=(const tExportRun&) = delete;
@@ -78,6 +126,7 @@ class tExportRun {
   const tDatabaseAccess& access_;
   const core::TReplOptions& options_;
   tRunHost& host_;
+  tTextLoss text_loss_;
 };
 
 }  // namespace tamaril::replication

@@ -7,9 +7,13 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <system_error>
+#include <utility>
 
 #include <fmt/printf.h>
 
@@ -64,22 +68,55 @@ double DaysOf(const dbaccess::DateTime& value) {
   return dataset::TimeStampToDateTime({day, ms});
 }
 
-/// Whether the file begins as a transfer archive: a zlib stream whose first bytes are the
-/// identification. Anything else (another format, a short or unreadable file) is not one.
-bool LooksLikeArchive(const std::string& path) {
+/// An archive of the import folder as first read: its header, or why it is no archive.
+struct tFoundArchive {
+  std::string path;  ///< UTF-8
+  std::optional<tArchiveHeader> header;
+  std::string reason;  ///< why there is no header (Windows-1250)
+};
+
+/// Reads the header of the file at `path`. A file that cannot be read, is not a zlib stream,
+/// ends within the header or does not begin with the identification is no transfer archive.
+tFoundArchive ReadFound(const std::string& path) {
+  tFoundArchive found{path, std::nullopt, {}};
   try {
     dataset::FileReader file(path);
     InflateReader content(file);
-    std::string start(kArchiveIdentification.size(), '\0');
+    std::string bytes(kArchiveHeaderSize, '\0');
     std::size_t got = 0;
-    while (got < start.size()) {
-      const std::size_t n = content.Read(start.data() + got, start.size() - got);
+    while (got < bytes.size()) {
+      const std::size_t n = content.Read(bytes.data() + got, bytes.size() - got);
       if (n == 0) break;
       got += n;
     }
-    return got == start.size() && start == kArchiveIdentification;
-  } catch (const Error&) {
-    return false;
+    tArchiveHeader header;
+    if (got == bytes.size()) header = DecodeArchiveHeader(bytes);
+    if (header.Identified) {
+      found.header = header;
+    } else {
+      found.reason = Ansi("Soubor není přenosový archiv nebo je poškozený");
+    }
+  } catch (const Error& error) {
+    found.reason = Ansi("Soubor nelze přečíst jako přenosový archiv: ") + error.what();
+  }
+  return found;
+}
+
+/// Puts the archives of each Signature in the order of their EXPORTNO (then of their names),
+/// each group in the places its archives held; archives without a header stay where they are.
+void OrderByExportNo(std::vector<tFoundArchive>& found) {
+  std::map<std::string, std::vector<std::size_t>> places;
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    if (found[i].header) places[found[i].header->Signature].push_back(i);
+  }
+  for (const auto& [signature, indexes] : places) {
+    std::vector<tFoundArchive> group;
+    group.reserve(indexes.size());
+    for (const std::size_t i : indexes) group.push_back(std::move(found[i]));
+    std::stable_sort(group.begin(), group.end(), [](const tFoundArchive& a, const tFoundArchive& b) {
+      return a.header->ExportNo < b.header->ExportNo;
+    });
+    for (std::size_t k = 0; k < indexes.size(); ++k) found[indexes[k]] = std::move(group[k]);
   }
 }
 
@@ -136,9 +173,66 @@ void Add(tImportCounters& total, const tImportCounters& part) {
   total.deleted += part.deleted;
   total.ignored += part.ignored;
   total.conflicts += part.conflicts;
+  total.refused += part.refused;
+}
+
+/// The import of an export number that rep_IMPORTLOG holds.
+struct tLoggedImport {
+  int export_no = 0;
+  int import_no = 0;
+  std::string time;  ///< IMPORTDATE as "d.M.yyyy H:mm:ss"
+};
+
+std::string FileNameOf(const std::string& path) { return Ansi(fs::path(path).filename().string()); }
+
+bool IsError(const tImportedArchive& archive) {
+  switch (archive.State) {
+    case tArchiveState::Damaged:
+    case tArchiveState::UnknownClient:
+    case tArchiveState::Failed:
+    case tArchiveState::Skipped: return true;
+    case tArchiveState::AlreadyImported:
+    case tArchiveState::Imported: return false;
+  }
+  return true;
+}
+
+bool IsWarning(const tImportedArchive& archive) {
+  return archive.State == tArchiveState::AlreadyImported ||
+         (archive.State == tArchiveState::Imported && !archive.Warnings.empty());
 }
 
 }  // namespace
+
+std::string ArchiveOutcomeText(const tImportedArchive& archive) {
+  std::string text;
+  switch (archive.State) {
+    case tArchiveState::Imported:
+      text = fmt::sprintf(Ansi("importován (import č. %d)"), archive.ImportNo);
+      break;
+    case tArchiveState::Damaged:
+    case tArchiveState::UnknownClient:
+    case tArchiveState::AlreadyImported: text = Ansi("odmítnut: ") + archive.Reason; break;
+    case tArchiveState::Failed:
+      text = archive.RollbackUnconfirmed
+                 ? Ansi("neproveden, vrácení nelze potvrdit, databáze může obsahovat část archivu: ")
+                 : Ansi("neproveden, databáze ponechána beze změny: ");
+      text += archive.Reason;
+      break;
+    case tArchiveState::Skipped: text = Ansi("přeskočen: ") + archive.Reason; break;
+  }
+  for (const std::string& warning : archive.Warnings) text += "; " + warning;
+  return text;
+}
+
+std::string ImportSummary(const tImportResult& result) {
+  std::string summary;
+  for (const tImportedArchive& archive : result.Archives) {
+    if (!summary.empty()) summary += "\r\n";
+    summary += FileNameOf(archive.Path) + ": " + ArchiveOutcomeText(archive);
+  }
+  return summary;
+}
 
 /// The state of one run: the log, the lock and the archive being imported.
 class tImportRun::Session {
@@ -154,23 +248,48 @@ class tImportRun::Session {
     return log_.Open(run_.options_, host_);
   }
   void Log(const std::string& line) { log_.Write(line); }
+  /// Log for lines whose failure must not replace the outcome being reported.
+  void LogQuietly(const std::string& line) noexcept {
+    try {
+      log_.Write(line);
+    } catch (const std::exception&) {
+    }
+  }
+  /// Imports every archive, each with its own outcome. Throws EAbort when the person stopped
+  /// the run (the archives not reached are recorded as skipped), and what the first log line
+  /// throws.
   void ImportAll(const std::vector<std::string>& archives);
 
  private:
   void CheckCancel() { host_.CheckCancel(Ansi("Opravdu chcete ukončit import?")); }
-  void ImportArchive(tImportedArchive& archive);
-  /// Merges the open archive and writes its log rows in one transaction.
+  void ImportArchive(tImportedArchive& archive, const tFoundArchive& found);
+  /// Refuses an archive that is not newer than the last import of its Signature unless the
+  /// person wants it merged; notes a gap in the export numbers. True when it is to be merged.
+  bool JudgeExportNo(tImportedArchive& archive, const tArchiveHeader& header);
+  /// Merges the open archive and writes its log rows in one transaction; rolls it back on a failure.
   void MergeArchive(tImportedArchive& archive, tArchiveReader& reader,
                     dbstruct::tDatabase_Structure& structure, const std::string& database_name);
+  /// The merge and the log rows, inside the archive's transaction.
+  void MergeInTransaction(tImportedArchive& archive, tArchiveReader& reader,
+                          dbstruct::tDatabase_Structure& structure, const tMergeRunContext& context,
+                          int import_no);
+  /// Rolls the archive's transaction back; false when that failed or cannot be confirmed.
+  bool RollBack(dbstruct::tDatabase_Structure& structure) noexcept;
+  /// Runs a step after the commit; its failure becomes a warning of the imported archive.
+  void AfterCommit(tImportedArchive& archive, const std::function<void()>& step);
   /// The definition row of `signature` in the import list, or false.
   bool FindDefinition(const std::string& signature);
-  bool AlreadyImported(const tArchiveHeader& header);
+  /// The import of `signature` with the highest CLIENTEXPORTNO, or with CLIENTEXPORTNO `export_no`.
+  std::optional<tLoggedImport> LoggedImport(const std::string& signature, std::optional<int> export_no);
   int NextImportNo(const std::string& signature);
   void Prepare(dbstruct::tDatabase_Structure& structure, const std::string& signature);
   /// Asks for and makes the backup of the current database, once per database and run.
   void OfferBackup(const std::string& definition_name);
-  /// Marks the current database for the restore offer when it was backed up in this run.
-  void FlagRestore();
+  /// Marks the current database for the restore offer when it was backed up in this run: it may
+  /// hold part of the archive `file_name`.
+  void FlagRestore(const std::string& file_name);
+  /// Notes the committed archive `file_name` at the current database's backup, if it has one.
+  void NoteCommitted(const std::string& file_name);
   dbaccess::Connection& Connection() const { return run_.access_.Connection; }
 
   tImportRun& run_;
@@ -179,6 +298,7 @@ class tImportRun::Session {
   tReplLog log_;
   std::optional<tRunAnswer> backup_answer_;  ///< the last answer to the backup question
   std::string connection_string_;            ///< of the archive being imported (plain)
+  std::set<std::string> failed_signatures_;  ///< Signatures whose later archives are skipped
 };
 
 void tImportRun::Session::OfferBackup(const std::string& definition_name) {
@@ -213,61 +333,106 @@ void tImportRun::Session::OfferBackup(const std::string& definition_name) {
     throw;
   }
   Log(Ansi("Zálohování databáze OK"));
-  result_.BackedUp.push_back({database_name, connection_string_, false});
+  result_.BackedUp.push_back({database_name, connection_string_, false, {}, {}});
 }
 
-void tImportRun::Session::FlagRestore() {
+void tImportRun::Session::FlagRestore(const std::string& file_name) {
   if (!Connection().IsOpen()) return;
   if (tBackedUpDatabase* entry =
           FindBackedUp(result_.BackedUp, Connection().DefaultDatabase(), connection_string_)) {
+    if (!entry->RestoreWanted) entry->PartialArchive = file_name;
     entry->RestoreWanted = true;
+  }
+}
+
+void tImportRun::Session::NoteCommitted(const std::string& file_name) {
+  if (tBackedUpDatabase* entry =
+          FindBackedUp(result_.BackedUp, Connection().DefaultDatabase(), connection_string_)) {
+    entry->CommittedSince.push_back(file_name);
   }
 }
 
 void tImportRun::Session::ImportAll(const std::vector<std::string>& archives) {
   Log(fmt::sprintf(Ansi("Nalezeno %d %s archivů"), static_cast<int>(archives.size()),
                    std::string(kArchiveExtension)));
-  const int count = static_cast<int>(archives.size());
+  std::vector<tFoundArchive> found;
+  found.reserve(archives.size());
+  for (const std::string& path : archives) found.push_back(ReadFound(path));
+  OrderByExportNo(found);
+
+  const int count = static_cast<int>(found.size());
+  bool cancelled = false;
   for (int i = 0; i < count; ++i) {
-    const std::string name = Ansi(fs::path(archives[static_cast<std::size_t>(i)]).filename().string());
+    const tFoundArchive& next = found[static_cast<std::size_t>(i)];
+    result_.Archives.push_back({next.path});
+    tImportedArchive& archive = result_.Archives.back();
+    if (cancelled) {
+      archive.Reason = Ansi("Import byl přerušen");
+      continue;
+    }
+    const std::string name = FileNameOf(archive.Path);
     host_.SetTableName(name);
-    Log(Ansi("Otvírám archiv ") + name);
     host_.SetActivity(fmt::sprintf("(%d z %d)", i + 1, count));
     host_.SetRecordCount(0);
-    result_.Archives.push_back({archives[static_cast<std::size_t>(i)]});
-    tImportedArchive& archive = result_.Archives.back();
     try {
-      ImportArchive(archive);
-    } catch (...) {
-      // An archive whose import committed stays counted when only moving it away failed.
+      Log(Ansi("Otvírám archiv ") + name);
+      ImportArchive(archive, next);
+    } catch (const EAbort&) {
+      archive.State = tArchiveState::Failed;
+      archive.Reason = Ansi("Import přerušen uživatelem");
+      cancelled = true;
+    } catch (const std::exception& error) {
       if (archive.State == tArchiveState::Imported) {
-        Add(result_.Total, archive.Counters);
+        archive.Warnings.push_back(Ansi("Po potvrzení importu selhalo: ") + error.what());
       } else {
         archive.State = tArchiveState::Failed;
-        archive.ImportNo = 0;
-        archive.Counters = {};
+        archive.Reason = error.what();
+        if (next.header) failed_signatures_.insert(next.header->Signature);
       }
-      Log(Ansi("Zavírám archiv ") + name);
-      Connection().Close();
-      throw;
     }
-    Log(Ansi("Zavírám archiv ") + name);
+    if (archive.State != tArchiveState::Imported) {
+      // Nothing of it stays (or what may stay is unknown): no counters, no warnings of its merge.
+      archive.ImportNo = 0;
+      archive.Counters = {};
+      archive.Warnings.clear();
+      archive.RefusedTables.clear();
+    }
+    if (archive.State == tArchiveState::Imported) {
+      AfterCommit(archive, [&] { Log(Ansi("Zavírám archiv ") + name); });
+      Add(result_.Total, archive.Counters);
+    } else {
+      LogQuietly(Ansi("Zavírám archiv ") + name);
+    }
+    host_.ClearLabels();
     Connection().Close();
-    Add(result_.Total, archive.Counters);
   }
+  if (cancelled) throw EAbort();
 }
 
 bool tImportRun::Session::FindDefinition(const std::string& signature) {
   return run_.import_list_.Locate("Signature", dataset::Variant::String(signature));
 }
 
-bool tImportRun::Session::AlreadyImported(const tArchiveHeader& header) {
+std::optional<tLoggedImport> tImportRun::Session::LoggedImport(const std::string& signature,
+                                                               std::optional<int> export_no) {
   auto query = Connection().Prepare(
-      "select count(*) from rep_IMPORTLOG where Signature=:Signature and CLIENTEXPORTNO=:ExportNo");
-  query->SetParameter("Signature", dbaccess::Value::Text(header.Signature));
-  query->SetParameter("ExportNo", dbaccess::Value::Integer(header.ExportNo));
+      export_no ? "select CLIENTEXPORTNO, IMPORTNO, IMPORTDATE from rep_IMPORTLOG where Signature=:Signature "
+                  "and CLIENTEXPORTNO=:ExportNo order by IMPORTNO desc"
+                : "select CLIENTEXPORTNO, IMPORTNO, IMPORTDATE from rep_IMPORTLOG where Signature=:Signature "
+                  "order by CLIENTEXPORTNO desc, IMPORTNO desc");
+  query->SetParameter("Signature", dbaccess::Value::Text(signature));
+  if (export_no) query->SetParameter("ExportNo", dbaccess::Value::Integer(*export_no));
   auto rows = query->Open();
-  return rows->Next() && rows->Get(0).AsInteger() > 0;
+  if (!rows->Next()) return std::nullopt;
+  tLoggedImport logged;
+  logged.export_no = static_cast<int>(rows->Get(0).AsInteger());
+  logged.import_no = static_cast<int>(rows->Get(1).AsInteger());
+  try {
+    logged.time = DateTimeText(DaysOf(rows->Get(2).AsDateTime()));
+  } catch (const Error&) {
+    logged.time = rows->Get(2).AsString();
+  }
+  return logged;
 }
 
 int tImportRun::Session::NextImportNo(const std::string& signature) {
@@ -293,19 +458,40 @@ void tImportRun::Session::Prepare(dbstruct::tDatabase_Structure& structure, cons
   }
 }
 
-void tImportRun::Session::ImportArchive(tImportedArchive& archive) {
+void tImportRun::Session::ImportArchive(tImportedArchive& archive, const tFoundArchive& found) {
   CheckCancel();
-  if (!LooksLikeArchive(archive.Path)) return;
+  if (!found.header) {
+    archive.State = tArchiveState::Damaged;
+    archive.Reason = found.reason;
+    Log(Ansi("Archiv odmítnut: ") + found.reason);
+    return;
+  }
+  if (failed_signatures_.count(found.header->Signature) > 0) {
+    archive.Signature = found.header->Signature;
+    archive.ExportNo = found.header->ExportNo;
+    archive.Reason =
+        fmt::sprintf(Ansi("Archiv přenosu %s s nižším číslem nebyl importován"), archive.Signature);
+    Log(Ansi("Archiv přeskočen: ") + archive.Reason);
+    return;
+  }
   tArchiveReader reader(archive.Path);
   const tArchiveHeader& header = reader.Header();
-  if (!header.Identified) return;
+  if (!header.Identified) throw ReplicationError(Ansi("Soubor není přenosový archiv"));
   archive.Signature = header.Signature;
   archive.ExportNo = header.ExportNo;
   Log((Ansi("Identifikace přenosu je ") + header.Signature).substr(0, 34));
   host_.SetActivity(fmt::sprintf(Ansi("%s (pořadí %d)"), DateTimeText(header.ExportTime), header.ExportNo));
+  if (header.ExportNo < 1) {
+    archive.State = tArchiveState::Damaged;
+    archive.Reason = fmt::sprintf(Ansi("Archiv je poškozený, číslo přenosu %d není platné"), header.ExportNo);
+    Log(Ansi("Archiv odmítnut: ") + archive.Reason);
+    return;
+  }
 
   if (!FindDefinition(header.Signature)) {
     archive.State = tArchiveState::UnknownClient;
+    archive.Reason =
+        fmt::sprintf(Ansi("Identifikace přenosu %s není v seznamu definic importu"), header.Signature);
     Log(Ansi("Identifikace přenosu nenalezena"));
     return;
   }
@@ -356,18 +542,55 @@ void tImportRun::Session::ImportArchive(tImportedArchive& archive) {
                                           database_name, client_name));
     }
   }
-  if (run_.run_options_.skip_imported && AlreadyImported(header)) {
-    archive.State = tArchiveState::AlreadyDone;
-    Log(fmt::sprintf(Ansi("Přenos č. %d klienta už byl importován, archiv přeskočen"), header.ExportNo));
-    return;
-  }
+  if (!JudgeExportNo(archive, header)) return;
   host_.ShowProgress(false, false);
   MergeArchive(archive, reader, *structure, database_name);
   host_.ClearLabels();
 
   if (!run_.run_options_.done_folder.empty()) {
-    archive.MovedTo = MoveIntoFolder(archive.Path, run_.run_options_.done_folder);
+    AfterCommit(archive,
+                [&] { archive.MovedTo = MoveIntoFolder(archive.Path, run_.run_options_.done_folder); });
   }
+}
+
+bool tImportRun::Session::JudgeExportNo(tImportedArchive& archive, const tArchiveHeader& header) {
+  const std::optional<tLoggedImport> last = LoggedImport(header.Signature, std::nullopt);
+  if (!last) return true;
+  if (header.ExportNo > last->export_no + 1) {
+    const std::string gap =
+        header.ExportNo == last->export_no + 2
+            ? fmt::sprintf(Ansi("Chybí přenos č. %d (naposledy importován přenos č. %d)"),
+                           last->export_no + 1, last->export_no)
+            : fmt::sprintf(Ansi("Chybí přenosy č. %d až %d (naposledy importován přenos č. %d)"),
+                           last->export_no + 1, header.ExportNo - 1, last->export_no);
+    Log(Ansi("Upozornění: ") + gap);
+    archive.Warnings.push_back(gap);
+    return true;
+  }
+  if (header.ExportNo > last->export_no) return true;
+
+  // An older archive (a late copy, a second delivery) would take back newer changes and deletions.
+  const std::optional<tLoggedImport> same = LoggedImport(header.Signature, header.ExportNo);
+  const std::string what =
+      same ? fmt::sprintf(Ansi("Přenos č. %d už byl importován %s (import č. %d)"), header.ExportNo,
+                          same->time, same->import_no)
+           : fmt::sprintf(Ansi("Přenos č. %d je starší než přenos č. %d importovaný %s (import č. %d)"),
+                          header.ExportNo, last->export_no, last->time, last->import_no);
+  const std::string name = FileNameOf(archive.Path);
+  bool merge = run_.run_options_.reimport;
+  if (!merge && run_.run_options_.confirm_reimport) {
+    merge = host_.Confirm(
+        what + Ansi(".\r\nOpětovný import může vrátit novější změny a obnovit smazané řádky.\r\n") +
+        fmt::sprintf(Ansi("Mám archiv %s přesto importovat?"), name));
+  }
+  if (merge) {
+    Log(Ansi("Upozornění: ") + what + Ansi(", archiv se importuje znovu na žádost uživatele"));
+    return true;
+  }
+  archive.State = tArchiveState::AlreadyImported;
+  archive.Reason = what + Ansi(", archiv ponechán neimportován, aby nevrátil novější změny");
+  Log(Ansi("Archiv odmítnut: ") + archive.Reason);
+  return false;
 }
 
 void tImportRun::Session::MergeArchive(tImportedArchive& archive, tArchiveReader& reader,
@@ -394,12 +617,38 @@ void tImportRun::Session::MergeArchive(tImportedArchive& archive, tArchiveReader
   // The backup copies the database as it stands before this archive's transaction begins.
   OfferBackup(database_name);
 
+  const std::string file_name = FileNameOf(archive.Path);
   // Everything the archive changes, and its log rows, commit together or not at all.
-  dbaccess::TransactionGuard transaction(Connection());
+  {
+    dbaccess::TransactionGuard transaction(Connection());
+    try {
+      MergeInTransaction(archive, reader, structure,
+                         {header.Signature, import_time, file_name, database_name}, import_no);
+      transaction.Commit();
+    } catch (...) {
+      archive.RollbackUnconfirmed = !RollBack(structure);
+      if (archive.RollbackUnconfirmed) {
+        FlagRestore(file_name);
+        LogQuietly(Ansi("Vrácení importu nelze potvrdit, databáze může obsahovat část archivu"));
+      } else {
+        LogQuietly(Ansi("Import vrácen, databáze ponechána beze změny"));
+      }
+      throw;
+    }
+  }
+  // Committed: what follows can no longer take the archive back.
+  archive.ImportNo = import_no;
+  archive.State = tArchiveState::Imported;
+  NoteCommitted(file_name);
+  AfterCommit(archive, [this] { Log(Ansi("Import dokončen")); });
+}
+
+void tImportRun::Session::MergeInTransaction(tImportedArchive& archive, tArchiveReader& reader,
+                                             dbstruct::tDatabase_Structure& structure,
+                                             const tMergeRunContext& context, int import_no) {
+  const tArchiveHeader& header = reader.Header();
   const ClosedData close_before_rollback(structure);
-  tMergeRules rules(
-      Connection(), structure,
-      {header.Signature, import_time, Ansi(fs::path(archive.Path).filename().string()), database_name});
+  tMergeRules rules(Connection(), structure, context);
   rules.OnLog = [this](const std::string& line) { Log(line); };
   rules.CheckCancel = [this] { CheckCancel(); };
   rules.OnTableShown = [this](const std::string& name) { host_.SetTableName(name); };
@@ -408,8 +657,23 @@ void tImportRun::Session::MergeArchive(tImportedArchive& archive, tArchiveReader
   merger.Structure = &structure;
   merger.Stream = &reader.Stream();
   rules.Install(merger);
-  merger.OnAfterRow = [this, &archive](tQVMMerger&, dataset::TDataSet&) {
+  merger.OnAfterRow = [this, &archive](tQVMMerger& m, dataset::TDataSet& row) {
     CheckCancel();
+    // The merger reads the rows of a table the database does not have through without effect.
+    if (m.CurrentTable == nullptr) {
+      const dataset::TField* named = m.IsDeletedRowsTable != 0 ? row.FindField("TABLENAME") : nullptr;
+      const std::string table = named != nullptr ? named->AsString() : m.TableName;
+      auto& refused = archive.RefusedTables;
+      auto entry =
+          std::find_if(refused.begin(), refused.end(), [&](const auto& e) { return e.first == table; });
+      if (entry == refused.end()) {
+        Log(fmt::sprintf(Ansi("Tabulka %s v cílové databázi není, její řádky jsou odmítnuty"), table));
+        refused.emplace_back(table, 0);
+        entry = std::prev(refused.end());
+      }
+      ++entry->second;
+      ++archive.Counters.refused;
+    }
     ++archive.Counters.processed;
     host_.SetRecordCount(archive.Counters.processed);
     host_.ProcessEvents();
@@ -419,16 +683,10 @@ void tImportRun::Session::MergeArchive(tImportedArchive& archive, tArchiveReader
   host_.SetActivity(Ansi("Importuji tabulku"));
   try {
     if (!merger.Merge()) {
-      throw ReplicationError(Ansi("Archiv ") + Ansi(fs::path(archive.Path).filename().string()) +
-                             Ansi(" je neúplný nebo poškozený"));
+      throw ReplicationError(Ansi("Archiv ") + context.archive_name + Ansi(" je neúplný nebo poškozený"));
     }
-  } catch (const EAbort& abort) {
-    Log(Ansi("Výjimka při importu dat ") + abort.what());
-    FlagRestore();
-    throw;
   } catch (const std::exception& error) {
     Log(Ansi("Výjimka při importu dat ") + error.what());
-    FlagRestore();
     throw;
   }
 
@@ -439,7 +697,15 @@ void tImportRun::Session::MergeArchive(tImportedArchive& archive, tArchiveReader
   archive.Counters.deleted = counters.deleted;
   archive.Counters.ignored = counters.ignored;
   archive.Counters.conflicts = counters.conflicts;
-  if (counters.conflicts > 0) FlagRestore();
+  if (archive.Counters.refused > 0) {
+    std::string tables;
+    for (const auto& [table, count] : archive.RefusedTables) {
+      tables += (tables.empty() ? "" : ", ") + fmt::sprintf("%s: %d", table, count);
+    }
+    archive.Warnings.push_back(
+        fmt::sprintf(Ansi("Odmítnuto řádků tabulek, které cílová databáze nemá: %d (%s)"),
+                     archive.Counters.refused, tables));
+  }
   try {
     Log(Ansi("Dokončuji import"));
     std::vector<dbstruct::tDatabase_Structure::ImportCounts> counts;
@@ -454,14 +720,38 @@ void tImportRun::Session::MergeArchive(tImportedArchive& archive, tArchiveReader
          structure.ImportLogBatch(header.Signature, import_no, header.ExportNo, header.ExportTime, counts)) {
       Connection().Execute(statement);
     }
-    transaction.Commit();
   } catch (const std::exception& error) {
     Log(Ansi("Výjimka: ") + error.what());
     throw;
   }
-  Log(Ansi("Import dokončen"));
-  archive.ImportNo = import_no;
-  archive.State = tArchiveState::Imported;
+}
+
+bool tImportRun::Session::RollBack(dbstruct::tDatabase_Structure& structure) noexcept {
+  // Open statements of the tables must not keep the rollback from running.
+  try {
+    structure.CloseData();
+  } catch (...) {
+  }
+  try {
+    if (!Connection().IsOpen() || !Connection().InTransaction()) return false;
+    Connection().Rollback();
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+void tImportRun::Session::AfterCommit(tImportedArchive& archive, const std::function<void()>& step) {
+  try {
+    step();
+  } catch (const std::exception& error) {
+    const std::string warning = Ansi("Po potvrzení importu selhalo: ") + error.what();
+    // A log that cannot be written fails every later line alike: it is said once.
+    if (std::find(archive.Warnings.begin(), archive.Warnings.end(), warning) != archive.Warnings.end())
+      return;
+    archive.Warnings.push_back(warning);
+    LogQuietly(Ansi("Upozornění: ") + warning);
+  }
 }
 
 tImportRun::tImportRun(const tDatabaseAccess& access, const core::TReplOptions& options,
@@ -488,6 +778,34 @@ std::vector<std::string> tImportRun::FindArchives() const {
   return archives;
 }
 
+namespace {
+
+/// The outcome of a run whose archives all had their turn, and its text.
+void JudgeRun(tImportResult& result) {
+  int errors = 0;
+  bool warnings = false;
+  for (const tImportedArchive& archive : result.Archives) {
+    if (IsError(archive)) ++errors;
+    warnings = warnings || IsWarning(archive);
+  }
+  if (errors > 0) {
+    result.Outcome = tImportOutcome::Failed;
+    result.Text = fmt::sprintf(Ansi("Import dokončen s chybami: neimportováno %d z %d archivů"), errors,
+                               static_cast<int>(result.Archives.size()));
+  } else if (warnings) {
+    result.Outcome = tImportOutcome::Warnings;
+    result.Text = Ansi("Import dokončen s upozorněními");
+  } else if (result.Total.conflicts > 0) {
+    result.Outcome = tImportOutcome::Conflicts;
+    result.Text = Ansi("Při importu se vyskytly chyby");
+  } else {
+    result.Outcome = tImportOutcome::Success;
+    result.Text = Ansi("Import úspěšně dokončen");
+  }
+}
+
+}  // namespace
+
 tImportResult tImportRun::Run() {
   host_.ClearCancel();
   expr::InitRuleLists();
@@ -508,13 +826,7 @@ tImportResult tImportRun::Run() {
         Ansi("Import ze složky " + folder + " už probíhá v jiném programu. Počkejte, až skončí."));
     session.Log(Ansi("Startuji import"));
     session.ImportAll(archives);
-    if (result.Total.conflicts == 0) {
-      result.Outcome = tImportOutcome::Success;
-      result.Text = Ansi("Import úspěšně dokončen");
-    } else {
-      result.Outcome = tImportOutcome::Conflicts;
-      result.Text = Ansi("Při importu se vyskytly chyby");
-    }
+    JudgeRun(result);
   } catch (const EAbort&) {
     result.Outcome = tImportOutcome::Cancelled;
     result.Text = Ansi("Import přerušen uživatelem");
@@ -522,15 +834,23 @@ tImportResult tImportRun::Run() {
     result.Outcome = tImportOutcome::Failed;
     result.Text = error.what();
   }
+  // Every archive that did not simply go in is named with its outcome, in the log and the message.
+  std::string message = result.Text;
+  if (result.Outcome == tImportOutcome::Warnings ||
+      (result.Outcome == tImportOutcome::Failed && !result.Archives.empty())) {
+    message += "\r\n\r\n" + ImportSummary(result);
+  }
   if (logged && result.Outcome != tImportOutcome::Success && result.Outcome != tImportOutcome::Conflicts) {
-    try {
-      session.Log(result.Text);
-    } catch (const std::exception&) {
+    session.LogQuietly(result.Text);
+    for (const tImportedArchive& archive : result.Archives) {
+      if (IsError(archive) || IsWarning(archive)) {
+        session.LogQuietly(FileNameOf(archive.Path) + ": " + ArchiveOutcomeText(archive));
+      }
     }
   }
   host_.ClearLabels();
   host_.ShowProgress(false, false);
-  host_.ShowMessage(result.Text);
+  host_.ShowMessage(message);
   return result;
 }
 
@@ -549,9 +869,17 @@ bool tImportRun::OfferRestores(tImportResult& result) {
     if (!entry.RestoreWanted) continue;
     const std::string error_line =
         fmt::sprintf(Ansi("Při importu do databáze %s došlo k chybě."), entry.DatabaseName);
-    const tRunAnswer answer = host_.AskRestore(
-        fmt::sprintf(Ansi("Při importu do databáze %s došlo k chybě. \r\nMám databázi obnovit ze zálohy?"),
-                     entry.DatabaseName));
+    std::string question =
+        fmt::sprintf(Ansi("Import archivu %s do databáze %s nelze potvrzeně vrátit, databáze může obsahovat "
+                          "jeho část."),
+                     entry.PartialArchive, entry.DatabaseName);
+    if (!entry.CommittedSince.empty()) {
+      std::string names;
+      for (const std::string& name : entry.CommittedSince) names += (names.empty() ? "" : ", ") + name;
+      question += Ansi("\r\nObnova ze zálohy vrátí i archivy importované po záloze: ") + names + ".";
+    }
+    question += Ansi("\r\nMám databázi obnovit ze zálohy?");
+    const tRunAnswer answer = host_.AskRestore(question);
     if (answer == tRunAnswer::Abort) return false;
     write(error_line);
     if (answer != tRunAnswer::Yes && answer != tRunAnswer::YesToAll) {
@@ -568,6 +896,7 @@ bool tImportRun::OfferRestores(tImportResult& result) {
     }
     // A restore that failed stays wanted: the next close offers it again.
     entry.RestoreWanted = false;
+    entry.CommittedSince.clear();
     write(Ansi("Obnova databáze OK"));
   }
   return true;

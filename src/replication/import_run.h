@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "replication/conflict_list.h"
@@ -23,10 +24,11 @@ class tRunHost;
 
 /// How an import run ended.
 enum class tImportOutcome {
-  Success,    ///< every archive was imported without a conflict
-  Conflicts,  ///< every archive was imported, some rows ended as conflicts
+  Success,    ///< every archive was merged without a warning
+  Conflicts,  ///< every archive was merged, some rows ended as conflicts; nothing else to warn of
+  Warnings,   ///< nothing failed, but an archive was refused as imported already or merged with a warning
   Cancelled,  ///< the person stopped it (or refused to run without the log)
-  Failed,     ///< an error ended it
+  Failed,     ///< an archive failed or was refused as damaged or unknown, or the run could not start
 };
 
 /// The counters shown for one archive and for the whole run.
@@ -38,40 +40,58 @@ struct tImportCounters {
   std::int64_t deleted = 0;
   std::int64_t ignored = 0;
   std::int64_t conflicts = 0;
+  std::int64_t refused = 0;  ///< rows (and deletions) of tables the target database does not have
 };
 
 /// What happened to one archive of the import folder.
 enum class tArchiveState {
-  NotArchive,     ///< not a transfer archive: skipped without a log line
-  UnknownClient,  ///< its Signature has no import definition: skipped
-  AlreadyDone,    ///< skipped because its export number stands in the import log already
-  Imported,       ///< merged and logged
-  Failed,         ///< an error (or the cancellation) ended the run here; nothing of it stays
+  Damaged,          ///< not readable as a transfer archive, or its EXPORTNO is below 1: refused (an error)
+  UnknownClient,    ///< its Signature has no import definition: refused (an error)
+  AlreadyImported,  ///< its EXPORTNO is not above the last one imported: refused, left in place (a warning)
+  Imported,         ///< merged and logged; Warnings may hold what went wrong after the commit
+  Failed,           ///< an error (or the cancellation) stopped it; RollbackUnconfirmed tells what stays
+  Skipped,          ///< not tried: the run was cancelled, or an archive of its Signature before it failed
 };
 
 /// One archive of a run.
 struct tImportedArchive {
   std::string Path;  ///< as found (UTF-8)
-  tArchiveState State = tArchiveState::NotArchive;
+  tArchiveState State = tArchiveState::Skipped;
   std::string Signature;  ///< from the header (Windows-1250), when it was read
   int ExportNo = 0;       ///< from the header
   int ImportNo = 0;       ///< the IMPORTNO it was logged under; 0 unless imported
   tImportCounters Counters;
   std::string MovedTo;  ///< where the done folder option moved it, or empty
+  /// Why it was refused, failed or skipped (Windows-1250); empty for an imported archive.
+  std::string Reason;
+  /// What the person should know of an archive that went on (Windows-1250): a gap in the export
+  /// numbers, rows of tables the database does not have, a step after the commit that failed.
+  std::vector<std::string> Warnings;
+  /// The tables of the rows counted as refused, each with its count, in the order met.
+  std::vector<std::pair<std::string, std::int64_t>> RefusedTables;
+  /// For a failed archive: the rollback of its transaction failed or could not be confirmed, so
+  /// the database may hold part of it. False when it left the database as it was.
+  bool RollbackUnconfirmed = false;
 };
 
 /// A database the run backed up before merging into it.
 struct tBackedUpDatabase {
   std::string DatabaseName;      ///< the data connection's default database (Windows-1250)
   std::string ConnectionString;  ///< plain
-  bool RestoreWanted = false;    ///< an error or a conflict happened in it after the backup
+  /// The database may hold part of an archive: its rollback failed or could not be confirmed.
+  bool RestoreWanted = false;
+  std::string PartialArchive;  ///< the file name of that archive (Windows-1250)
+  /// The file names (Windows-1250) of the archives committed into it since the backup: a restore
+  /// takes them back as well.
+  std::vector<std::string> CommittedSince;
 };
 
-/// What an import run did. An archive whose import failed leaves its database as it was.
+/// What an import run did. A failed archive whose rollback was confirmed leaves its database as
+/// it was.
 struct tImportResult {
   tImportOutcome Outcome = tImportOutcome::Failed;
-  /// "Import úspěšně dokončen", "Při importu se vyskytly chyby", "Import přerušen uživatelem"
-  /// or the error's message.
+  /// "Import úspěšně dokončen", "Při importu se vyskytly chyby", "Import dokončen s upozorněními",
+  /// "Import dokončen s chybami…", "Import přerušen uživatelem" or the error that stopped the run.
   std::string Text;
   std::vector<tImportedArchive> Archives;  ///< in the order they were run
   tImportCounters Total;                   ///< over the archives that were imported
@@ -79,23 +99,34 @@ struct tImportResult {
   std::vector<tBackedUpDatabase> BackedUp;  ///< in the order they were backed up
 };
 
+/// The outcome of one archive as one line (Windows-1250): "importován (import č. 3)",
+/// "odmítnut: …", "vrácen, databáze ponechána beze změny: …", with its warnings after "; ".
+std::string ArchiveOutcomeText(const tImportedArchive& archive);
+
+/// Every archive of the run as "file name: outcome" (ArchiveOutcomeText), lines joined with CR LF.
+std::string ImportSummary(const tImportResult& result);
+
 /// Options of unattended runs.
 struct tImportRunOptions {
   /// Folder (UTF-8) each archive whose import committed is moved into; empty: they stay. A
-  /// move that fails ends the run, the archive staying imported.
+  /// move that fails is a warning of the archive, which stays imported.
   std::string done_folder;
-  /// Skip an archive whose Signature and EXPORTNO stand in rep_IMPORTLOG as CLIENTEXPORTNO.
-  bool skip_imported = false;
+  /// Merge an archive whose EXPORTNO is not above the last one imported for its Signature as
+  /// well (knowingly: it may take back newer changes and deletions); otherwise it is refused.
+  bool reimport = false;
   /// Receives every line the run writes to its log (time-stamped, Windows-1250, without the line
   /// end), also when the log file is off; empty: none.
   std::function<void(const std::string& line)> log_echo;
+  /// Unless `reimport` is set, asks the host's Confirm whether such an archive is to be merged.
+  bool confirm_reimport = false;
 };
 
-/// One import run: every *.ZR2 file of the import folder, in the order of the names, is
-/// identified by its header's Signature, looked up in the import list and merged into the
-/// definition's database under its import rules. The merge of an archive and its import log
-/// rows are one transaction: an archive that fails leaves the database as it was, and the run
-/// ends there. Only one run of a folder at a time: the folder holds a lock file.
+/// One import run: every *.ZR2 file of the import folder is identified by its header's
+/// Signature, looked up in the import list and merged into the definition's database under its
+/// import rules; the archives of one Signature in the order of their EXPORTNO, each only when it
+/// is newer than the last one imported. The merge of an archive and its import log rows are one
+/// transaction: an archive that fails is rolled back, the later archives of its Signature are
+/// skipped and the others go on. Only one run of a folder at a time: the folder holds a lock file.
 class tImportRun {
  public:
   /// A run through `access` over `options.ImportFolder`, with the definitions of `import_list`
@@ -107,7 +138,8 @@ class tImportRun {
   tImportRun(const tImportRun&) = delete;
   tImportRun& operator=(const tImportRun&) = delete;
 
-  /// The archives of the import folder (UTF-8 paths), sorted by name; files only.
+  /// The archives of the import folder (UTF-8 paths), sorted by name; files only. Run takes the
+  /// archives of each Signature in the order of their EXPORTNO in the places they hold here.
   std::vector<std::string> FindArchives() const;
 
   /// Runs every archive, then clears the labels, hides the bars and shows the result's text.
@@ -115,10 +147,10 @@ class tImportRun {
   /// the host throws while the result is shown.
   tImportResult Run();
 
-  /// The offers when the run is closed: for every database of `result.BackedUp` whose restore
-  /// is wanted, in order, asks the host's restore question; Yes restores it from the run's
-  /// backup. False when the person answered Abort (the close is refused; a later call asks
-  /// again). Throws the restore's error.
+  /// The offers when the run is closed: for every database of `result.BackedUp` that may hold
+  /// part of an archive, in order, asks the host's restore question, which names the archives a
+  /// restore takes back as well; Yes restores it from the run's backup. False when the person
+  /// answered Abort (the close is refused; a later call asks again). Throws the restore's error.
   bool OfferRestores(tImportResult& result);
 
  private:

@@ -57,6 +57,7 @@ std::string ConflictKindText(tConflictKind kind) {
     case tConflictKind::AmbiguousWrite: return Ansi("Porušení jedinečnosti klíče");
     case tConflictKind::AmbiguousDelete: return Ansi("Záznam který má být odstraněn není jednoznačně určen");
     case tConflictKind::StatementFailed: return {};
+    case tConflictKind::ValueMismatch: return Ansi("Hodnota nevyhovuje sloupci");
   }
   return {};
 }
@@ -341,8 +342,10 @@ void tMergeRules::Conflict(dataset::TDataSet& row, tConflictKind kind, const std
                            const std::string& table_name, bool deleted_row) {
   Cancel();
   ++counters_.conflicts;
-  const std::string line = ConflictKindText(kind) + " (Tabulka " + table_name + ", constraint " + detail +
-                           ")" + (deleted_row ? delete_key_text_ : KeyText(row));
+  // A value that does not fit says which column and value; the others name a constraint.
+  const std::string place = kind == tConflictKind::ValueMismatch ? detail : "constraint " + detail;
+  const std::string line = ConflictKindText(kind) + " (Tabulka " + table_name + ", " + place + ")" +
+                           (deleted_row ? delete_key_text_ : KeyText(row));
   Log(line);
   if (Conflicts != nullptr) Conflicts->AddError(context_.archive_name, context_.database_name, &row, line);
 }

@@ -354,6 +354,8 @@ void tQVMMerger::MergeTableRow(dataset::TDataSet& row) {
     if (!allow || !AnyFieldTagged(row)) return;
     if (existing->IsAmbiguous(conflict)) {
       Conflict(row, tConflictKind::AmbiguousWrite, conflict);
+    } else if (!CurrentTable->ValuesFit(row, true, conflict)) {
+      Conflict(row, tConflictKind::ValueMismatch, conflict);
     } else if (CurrentTable->MastersExist(row, true, conflict)) {
       RunStatement(row, [&] { CurrentTable->UpdateRecord(row); });
       if (OnRowUpdated) OnRowUpdated(*this, row);
@@ -368,6 +370,8 @@ void tQVMMerger::MergeTableRow(dataset::TDataSet& row) {
   if (!allow) return;
   if (existing && existing->IsAmbiguous(conflict)) {
     Conflict(row, tConflictKind::AmbiguousWrite, conflict);
+  } else if (!CurrentTable->ValuesFit(row, false, conflict)) {
+    Conflict(row, tConflictKind::ValueMismatch, conflict);
   } else if (CurrentTable->MastersExist(row, false, conflict)) {
     RunStatement(row, [&] { CurrentTable->InsertRecord(row); });
     if (OnRowAppended) OnRowAppended(*this, row);

@@ -23,6 +23,8 @@ enum class tConflictKind : int {
   AmbiguousWrite = 2,       ///< an allowed append or update matches contradicting rows
   AmbiguousDelete = 3,      ///< an allowed delete matches contradicting rows
   StatementFailed = 4,      ///< the insert, update or delete failed; text: the error's message
+  ValueMismatch = 5,        ///< an allowed append or update has a value its column does not take;
+                            ///< text: the column and the value (`ValuesFit`)
 };
 
 /// (merger).

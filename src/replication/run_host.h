@@ -54,6 +54,9 @@ class tRunHost {
   virtual tRunAnswer AskRestore(const std::string& question) = 0;
   /// Shows an information message.
   virtual void ShowMessage(const std::string& text) = 0;
+  /// The export's question whether texts Windows-1250 cannot carry may travel with '?'; true
+  /// for Yes. Asks Confirm unless a host has a question of its own.
+  virtual bool AllowTextLoss(const std::string& question) { return Confirm(question); }
 
   /// Asks the run to stop at its next callback; safe from a signal handler.
   void RequestCancel() noexcept { cancel_requested_.store(true); }

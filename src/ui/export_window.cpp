@@ -1,10 +1,13 @@
 #include "ui/export_window.h"
 
+#include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QVBoxLayout>
 
 #include "core/repl_options.h"
 #include "dataset/dataset.h"
 #include "dataset/field.h"
+#include "ui/message_box.h"
 #include "ui/qt_text.h"
 
 namespace tamaril::ui {
@@ -21,23 +24,53 @@ replication::tExportDefinition DefinitionOf(dataset::TDataSet& list) {
   return definition;
 }
 
+// Where a RowGuid column for tables whose rows nothing identifies comes from.
+constexpr const char* kRowGuidHint =
+    " Sloupec rep_RowGuid jim přidá kostra skriptu pro replikaci vytvořená se zaškrtnutou volbou přidání "
+    "sloupce rep_RowGuid (nebo tamaril-cli setup-script --add-rowguid), použitá na obou stranách.";
+
+// The notes of a finished run, or empty.
+QString ReportOf(const replication::tExportResult& result) {
+  QString report = FromUtf8(replication::LossyTextReport(result));
+  const std::string note = replication::UntrackedDeletionsNote(result);
+  if (!note.empty()) {
+    if (!report.isEmpty()) report += QLatin1Char('\n');
+    report += QStringLiteral("Upozornění: ") + FromAnsi(note) + FromUtf8(kRowGuidHint);
+  }
+  return report;
+}
+
 }  // namespace
 
 TfrmExport::TfrmExport(const replication::tDatabaseAccess& access, dataset::TDataSet& export_list,
                        QWidget* parent)
     : TRunProgress(parent),
+      memoReport(new QPlainTextEdit(this)),
       access_(access),
       export_list_(export_list),
       definition_(DefinitionOf(export_list_)) {
   setWindowTitle(FromAnsi(replication::ExportCaption(definition_)));
   Progress_DB->setVisible(false);
+  memoReport->setReadOnly(true);
+  memoReport->setLineWrapMode(QPlainTextEdit::NoWrap);
+  memoReport->setVisible(false);
+  auto* body = static_cast<QVBoxLayout*>(layout());
+  body->insertWidget(body->count() - 1, memoReport);
 }
 
 TfrmExport::~TfrmExport() = default;
 
 void TfrmExport::Execute() {
-  replication::tExportRun run(access_, core::ReplOptions(), *this);
+  replication::tExportRun run(access_, core::ReplOptions(), *this, replication::tTextLoss::Ask);
   result_ = run.Run(definition_);
+  const QString report = ReportOf(result_);
+  memoReport->setPlainText(report);
+  memoReport->setVisible(!report.isEmpty());
+}
+
+bool TfrmExport::AllowTextLoss(const std::string& question) {
+  return MessageDlg(this, tMsgKind::Confirmation, FromAnsi(question), {tMsgButton::Yes, tMsgButton::No},
+                    tMsgButton::No) == tMsgButton::Yes;
 }
 
 }  // namespace tamaril::ui

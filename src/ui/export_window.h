@@ -3,6 +3,8 @@
 #include "replication/export_run.h"
 #include "ui/progress_window.h"
 
+class QPlainTextEdit;
+
 namespace tamaril::dataset {
 class TDataSet;
 }
@@ -14,7 +16,8 @@ namespace tamaril::ui {
 
 /// The export run's window: once its event loop runs (exec), it exports the definition of the
 /// export list's current record, showing the progress, and ends with the result; "Storno"
-/// becomes "Zavřít".
+/// becomes "Zavřít". Texts Windows-1250 cannot carry travel only when the person answers Yes to
+/// the question; their list and the note on deletions that do not travel stay in the window.
 class TfrmExport : public TRunProgress {
   Q_OBJECT
 
@@ -27,6 +30,12 @@ class TfrmExport : public TRunProgress {
 
   /// What the run did; Failed with an empty text until it ended.
   const replication::tExportResult& Result() const noexcept { return result_; }
+
+  /// The question with Ano and Ne, Ne the default.
+  bool AllowTextLoss(const std::string& question) override;
+
+  QPlainTextEdit*
+      memoReport;  ///< the run's notes (texts that would lose characters, deletions); hidden when none
 
  protected:
   void Execute() override;

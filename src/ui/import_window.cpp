@@ -27,6 +27,13 @@ std::array<std::int64_t, kCounterCount> Values(const replication::tImportCounter
           counters.deleted,   counters.ignored,    counters.conflicts};
 }
 
+// An archive not newer than the last import of its Signature goes in only when the person says so.
+replication::tImportRunOptions ReimportAsked() {
+  replication::tImportRunOptions options;
+  options.confirm_reimport = true;
+  return options;
+}
+
 }  // namespace
 
 TfrmImport::TfrmImport(const replication::tDatabaseAccess& access, dataset::TDataSet& import_list,
@@ -36,7 +43,8 @@ TfrmImport::TfrmImport(const replication::tDatabaseAccess& access, dataset::TDat
       btnShowConflicts(new QPushButton(QStringLiteral("Zobrazit seznam konfliktů"), this)),
       access_(access),
       import_list_(import_list),
-      run_(std::make_unique<replication::tImportRun>(access_, core::ReplOptions(), import_list_, *this)),
+      run_(std::make_unique<replication::tImportRun>(access_, core::ReplOptions(), import_list_, *this,
+                                                     ReimportAsked())),
       counters_(new QGridLayout) {
   setWindowTitle(QStringLiteral("Import dat"));
   Progress_DB->setVisible(false);

@@ -18,9 +18,10 @@ namespace tamaril::ui {
 
 /// The import run's window: once its event loop runs (exec), it imports every archive of the
 /// import folder with the definitions of the import list, showing the progress; "Storno"
-/// becomes "Zavřít". After the run the counters of the last archive and of the whole run are
-/// shown, "Zobrazit seznam konfliktů" opens the conflicts, and closing offers the restores of the
-/// databases that went wrong after their backup (Přerušit keeps the window open).
+/// becomes "Zavřít". An archive not newer than the last import of its Signature is merged only
+/// when the person confirms it. After the run the counters of the last archive and of the whole
+/// run are shown, "Zobrazit seznam konfliktů" opens the conflicts, and closing offers the restores
+/// of the databases that may hold part of an archive (Přerušit keeps the window open).
 class TfrmImport : public TRunProgress {
   Q_OBJECT
 

@@ -2,8 +2,8 @@
 a blank, text and two-column keys, a self-reference, pictures, dates as text) from a client to an
 empty center through the command line, made ready by the setup script with --add-rowguid, and
 checks that every row of every table arrives, and that deletions of a two-column-key link table
-travel. Text that Windows-1250 cannot carry is compared in its Windows-1250 form: the archive
-carries that form. Arguments: <program> <scratch folder> <create.sql>."""
+travel. Text that Windows-1250 cannot carry is exported with --allow-text-loss and compared in
+its Windows-1250 form: the archive carries that form. Arguments: <program> <scratch folder> <create.sql>."""
 
 import os
 import shutil
@@ -44,7 +44,7 @@ def tables(db):
 def as_1250(value):
     if isinstance(value, str):
         value = value.encode("cp1250", errors="replace").decode("cp1250")
-        # A date-time text of the client arrives with its milliseconds written out.
+        # A date-time arrives as SQLite's datetime() writes it: the sample's ".000" is not written.
         if len(value) == 23 and value.endswith(".000") and value[4] == "-" and value[10] == " ":
             value = value[:19]
     return value
@@ -86,7 +86,9 @@ with database("center") as center:
 
 
 def transfer():
-    run("export", "NW")
+    # Names such as Luleå or São Paulo are outside Windows-1250: the export carries them knowingly
+    # and ends with warnings.
+    run("export", "NW", "--allow-text-loss", expected=3)
     shutil.copy(os.path.join(exports, "NW.ZR2"), os.path.join(imports, "NW.ZR2"))
     out = run("import", "--backup", "no")
     if os.path.exists(os.path.join(imports, "NW.ZR2")):

@@ -73,3 +73,64 @@ expect(1 "" export NOSUCH)
 if(NOT err MATCHES "Definice exportu NOSUCH v seznamu není")
   message(FATAL_ERROR "an unknown definition: ${err}")
 endif()
+
+# Texts Windows-1250 cannot carry: by default one report on stderr and nothing written; with
+# --allow-text-loss the archive with '?', the report on stdout and exit 3.
+file(REMOVE "${exports}/SHOP.ZR2" "${exports}/SHOP-1.ZR2.bak")
+sql(shop "
+  CREATE TABLE Notes (Id integer PRIMARY KEY, Title varchar(40), rep_Date_Inserted datetime,
+    rep_Signature_Inserted varchar(10), rep_Date_Updated datetime, rep_Signature_Updated varchar(10));
+  CREATE TRIGGER rep_tr_Del_Notes AFTER DELETE ON Notes BEGIN SELECT 1; END;
+  CREATE TRIGGER rep_tr_Ins_Notes AFTER INSERT ON Notes BEGIN SELECT 1; END;
+  INSERT INTO rep_TBLDESC VALUES ('Notes', 'Notes', 2);
+  INSERT INTO Notes (Id, Title) WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 22)
+    SELECT i, 'Привет ' || i FROM n;
+  UPDATE Items SET Name = 'Ωμέγα 😀' WHERE Id = 2;
+  INSERT INTO rep_DEFEXPORT (Signature, TABLENAME, ExportRule) VALUES ('SHOP', 'Notes', 'ANO');")
+query(shop "SELECT TABLENAME, LastExportDate FROM rep_DEFEXPORT ORDER BY TABLENAME" dates_before)
+set(listed "  Items: 1 hodnota (Name: 1)\n    [Id=2] Name: \"Ωμέγα 😀\"\n  Notes: 22 hodnot (Title: 22)\n")
+foreach(id RANGE 1 20)
+  string(APPEND listed "    [Id=${id}] Title: \"Привет ${id}\"\n")
+endforeach()
+string(APPEND listed "    a další 2 hodnoty\nBez ztráty znaků je přenese až připravovaný přenos v Unicode.\n")
+
+expect(2 "" export SHOP)
+set(refusal "tamaril-cli: Export neproveden: textové hodnoty obsahují znaky, které kódování Windows-1250 \
+nepřenese (počet: 23)\nTextové hodnoty se znaky, které kódování Windows-1250 nepřenese: 23 (v archivu by je \
+nahradil znak '?')\n${listed}Se ztrátou znaků (nahrazených '?') je přenese export s volbou --allow-text-loss.\n")
+if(NOT err STREQUAL refusal)
+  message(FATAL_ERROR "the refusal printed\n${err}\ninstead of\n${refusal}")
+endif()
+file(GLOB left "${exports}/SHOP*.ZR2*")
+if(NOT left STREQUAL "${exports}/SHOP.ZR2.lock")
+  message(FATAL_ERROR "a refused export left ${left}")
+endif()
+expect_query(shop "SELECT count(*) FROM rep_XPORTLOG" "2\n" "a refused export is not logged")
+expect_query(shop "SELECT TABLENAME, LastExportDate FROM rep_DEFEXPORT ORDER BY TABLENAME" "${dates_before}"
+             "a refused export keeps the dates")
+
+expect(3 "Export dokončen s varováním\nPořadí exportu: 3\n  Items: 2\n  Notes: 22\nArchiv: ${exports}/SHOP.ZR2\n\
+Textové hodnoty se znaky, které kódování Windows-1250 nepřenese: 23 (v archivu je nahradil znak '?')\n${listed}"
+       export --allow-text-loss SHOP)
+if(NOT err STREQUAL "")
+  message(FATAL_ERROR "the export with text loss printed on stderr:\n${err}")
+endif()
+execute_process(COMMAND "${CLI}" --home "${home}" archive dump --rows "${exports}/SHOP.ZR2"
+  OUTPUT_VARIABLE dump)
+expect_contains("${dump}" "Name=\"????? ?\"" "the archive carries '?'")
+
+# A table with a rule whose rows nothing identifies: a note, exit 0.
+sql(shop "
+  DELETE FROM Notes; UPDATE Items SET Name = 'two' WHERE Id = 2;
+  CREATE TABLE Stock (Store int, Item int, Qty int, rep_Date_Inserted datetime,
+    rep_Signature_Inserted varchar(10), rep_Date_Updated datetime, rep_Signature_Updated varchar(10),
+    PRIMARY KEY (Store, Item));
+  CREATE TRIGGER rep_tr_Del_Stock AFTER DELETE ON Stock BEGIN SELECT 1; END;
+  CREATE TRIGGER rep_tr_Ins_Stock AFTER INSERT ON Stock BEGIN SELECT 1; END;
+  INSERT INTO rep_TBLDESC VALUES ('Stock', 'Stock', 3);
+  INSERT INTO Stock (Store, Item, Qty) VALUES (1, 1, 5);
+  INSERT INTO rep_DEFEXPORT (Signature, TABLENAME, ExportRule) VALUES ('SHOP', 'Stock', 'ANO');")
+expect(0 "Export úspěšně dokončen\nPořadí exportu: 4\n  Items: 2\n  Notes: 0\n  Stock: 1\nArchiv: ${exports}/SHOP.ZR2\n\
+Předchozí archiv přejmenován na: ${exports}/SHOP-3.ZR2.bak\nUpozornění: Výmazy řádků tabulky Stock se nepřenášejí: \
+její řádky neidentifikuje sloupec RowGuid ani jednoduchý celočíselný klíč. Sloupec rep_RowGuid jim přidá \
+tamaril-cli setup-script --add-rowguid (na obou stranách).\n" export SHOP)

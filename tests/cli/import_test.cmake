@@ -71,17 +71,23 @@ if(NOT out MATCHES "^[0-9]+\\.[0-9]+\\.[0-9]+ [0-9:]+ :")
 endif()
 expect_query(center "SELECT Id, Name FROM Customers ORDER BY Id" "1|Alfa\n2|Beta\n3|Gama\n" "the first import")
 
-# The same archive again: everything is a duplicate, and no log lines without --verbose.
-run(0 import --backup none)
-expect_contains("${out}" "zpracováno: 4, duplicitní: 4, přidáno: 0" "the second import")
-if(out MATCHES "^[0-9]+\\.")
-  message(FATAL_ERROR "log lines without --verbose:\n${out}")
-endif()
-
-run(0 import --backup no --skip-imported)
-expect_contains("${out}" "Archiv: SHOP.ZR2\n  Signature: SHOP, EXPORTNO: 1\n  přeskočen, již importován\n"
-                "--skip-imported")
-expect_query(center "SELECT count(*) FROM rep_IMPORTLOG" "2\n" "--skip-imported logged")
+# The same archive again is refused (it could take back newer changes), with no log lines
+# without --verbose; --skip-imported, once needed for that, is still accepted.
+foreach(flag "" "--skip-imported")
+  run(3 import --backup none ${flag})
+  expect_contains("${out}" "Import dokončen s upozorněními\n" "the same archive again ${flag}")
+  expect_contains("${out}" "Archiv: SHOP.ZR2\n  Signature: SHOP, EXPORTNO: 1\n  odmítnut: Přenos č. 1 už byl importován "
+                  "the same archive again ${flag}")
+  if(out MATCHES "^[0-9]+\\.")
+    message(FATAL_ERROR "log lines without --verbose:\n${out}")
+  endif()
+endforeach()
+expect_query(center "SELECT count(*) FROM rep_IMPORTLOG" "1\n" "a refused archive logged")
+# --reimport merges it knowingly: everything is a duplicate.
+run(0 import --backup none --reimport)
+expect_contains("${out}" "zpracováno: 4, duplicitní: 4, přidáno: 0" "--reimport")
+expect_query(center "SELECT count(*) FROM rep_IMPORTLOG" "2\n" "--reimport")
+run(1 import --reimport --skip-imported)
 
 # A new export, moved to the done folder once committed; the empty folder then needs no flag.
 sql(shop "INSERT INTO Customers (Id, Name) VALUES (4, 'Delta');")
@@ -99,12 +105,117 @@ run(0 import)
 sql(center "UPDATE rep_DEFIMPORT SET AppendRule = NULL WHERE TABLENAME = 'Customers';
   DELETE FROM Orders; DELETE FROM Customers;")
 file(COPY_FILE "${WORK}/done/SHOP.ZR2" "${imports}/SHOP.ZR2")
-run(3 import --backup no)
+run(3 import --backup no --reimport)
 foreach(part "Při importu se vyskytly chyby\n" "konflikty: 1\n" "Konflikty:\n" "Archiv: SHOP.ZR2\n"
         "Databáze: center\n" "row 1\n" "...\n")
   expect_contains("${out}" "${part}" "a conflict")
 endforeach()
 expect_query(center "SELECT count(*) FROM Orders" "0\n" "a conflict")
+
+file(REMOVE "${imports}/SHOP.ZR2")
+
+# Another Signature of the same two databases: exports, rules, and its deletions applied.
+function(add_signature signature)
+  run(0 defs add --export --signature ${signature} --partner Centrum --connection "${connection}" --database shop)
+  run(0 defs add --import --signature ${signature} --partner Filiálka --connection "${connection}" --database center)
+  sql(shop "INSERT INTO rep_DEFEXPORT (Signature, TABLENAME, ExportRule, LISTORDER) VALUES
+    ('${signature}', 'rep_DELETED', 'ANO', 0), ('${signature}', 'Customers', 'ANO', 1),
+    ('${signature}', 'Orders', 'ANO', 2);")
+  sql(center "INSERT INTO rep_DEFIMPORT (Signature, TABLENAME, AppendRule, UpdateRule, DeleteRule, LISTORDER) VALUES
+    ('${signature}', 'rep_DELETED', 'ANO', 'ANO', 'ANO', 0), ('${signature}', 'Customers', 'ANO', 'ANO', 'ANO', 1),
+    ('${signature}', 'Orders', 'ANO', 'ANO', 'ANO', 2);")
+endfunction()
+# Exports `signature` and keeps its archive as `name` in the work folder.
+function(export_as signature name)
+  run(0 export ${signature})
+  file(COPY_FILE "${exports}/${signature}.ZR2" "${WORK}/${name}")
+endfunction()
+set(customers "SELECT Id, Name FROM Customers ORDER BY Id")
+
+# EXPORTNO 2 first, then the late EXPORTNO 1: refused, the center stays as after 2.
+add_signature(FIL)
+sql(center "DELETE FROM Orders; DELETE FROM Customers;")
+sql(shop "DELETE FROM Orders; DELETE FROM Customers; INSERT INTO Customers (Id, Name) VALUES (1, 'Alfa'), (2, 'Beta'), (3, 'Gama');
+  INSERT INTO Orders (Id, CustomerId, Amount) VALUES (10, 3, 5);")
+export_as(FIL fil-1.ZR2)
+sql(shop "UPDATE Customers SET Name = 'Beta 2' WHERE Id = 2; DELETE FROM Orders; DELETE FROM Customers WHERE Id = 3;")
+export_as(FIL fil-2.ZR2)
+file(COPY_FILE "${WORK}/fil-2.ZR2" "${imports}/FIL-2.ZR2")
+run(0 import --backup no --done-folder "${WORK}/done")
+expect_query(center "${customers}" "1|Alfa\n2|Beta 2\n" "EXPORTNO 2")
+file(COPY_FILE "${WORK}/fil-1.ZR2" "${imports}/FIL-1.ZR2")
+run(3 import --backup no --done-folder "${WORK}/done")
+expect_contains("${out}" "Archiv: FIL-1.ZR2\n  Signature: FIL, EXPORTNO: 1\n  odmítnut: Přenos č. 1 je starší než přenos č. 2 importovaný "
+                "EXPORTNO 1 after 2")
+expect_contains("${out}" "aby nevrátil novější změny\n" "EXPORTNO 1 after 2")
+expect_query(center "${customers}" "1|Alfa\n2|Beta 2\n" "EXPORTNO 1 after 2 changed the center")
+expect_query(center "SELECT count(*) FROM Orders" "0\n" "EXPORTNO 1 after 2 changed the center")
+if(NOT EXISTS "${imports}/FIL-1.ZR2")
+  message(FATAL_ERROR "the refused archive was moved away")
+endif()
+# Merged knowingly it takes back the later change and deletions.
+run(0 import --backup no --reimport --done-folder "${WORK}/done")
+expect_query(center "${customers}" "1|Alfa\n2|Beta\n3|Gama\n" "--reimport of EXPORTNO 1")
+
+# EXPORTNO 1 and 3: both merged, the gap a warning.
+add_signature(GAP)
+export_as(GAP gap-1.ZR2)
+export_as(GAP gap-2.ZR2)
+sql(shop "INSERT INTO Customers (Id, Name) VALUES (5, 'Epsilon');")
+export_as(GAP gap-3.ZR2)
+file(COPY_FILE "${WORK}/gap-1.ZR2" "${imports}/GAP-1.ZR2")
+file(COPY_FILE "${WORK}/gap-3.ZR2" "${imports}/GAP-3.ZR2")
+run(3 import --backup no --done-folder "${WORK}/done")
+foreach(part "Import dokončen s upozorněními\n" "Archiv: GAP-1.ZR2\n  Signature: GAP, EXPORTNO: 1\n  IMPORTNO: 1\n  zpracováno"
+        "Archiv: GAP-3.ZR2\n  Signature: GAP, EXPORTNO: 3\n  IMPORTNO: 2\n  Upozornění: Chybí přenos č. 2 (naposledy importován přenos č. 1)\n")
+  expect_contains("${out}" "${part}" "a gap")
+endforeach()
+expect_query(center "SELECT Name FROM Customers WHERE Id = 5" "Epsilon\n" "a gap")
+
+# One good archive, one damaged and one of an unknown Signature: the good one goes in, the
+# others are named with their reasons, and the run is an error.
+run(0 defs add --export --signature CIZI --partner Jinde --connection "${connection}" --database shop)
+sql(shop "INSERT INTO rep_DEFEXPORT (Signature, TABLENAME, ExportRule, LISTORDER) VALUES ('CIZI', 'Customers', 'ANO', 1);
+  INSERT INTO Customers (Id, Name) VALUES (6, 'Zeta');")
+run(0 export CIZI)
+file(COPY_FILE "${exports}/CIZI.ZR2" "${imports}/B-CIZI.ZR2")
+file(WRITE "${imports}/C-POSKOZENY.ZR2" "no archive")
+export_as(GAP gap-4.ZR2)
+file(COPY_FILE "${WORK}/gap-4.ZR2" "${imports}/A-GAP.ZR2")
+run(1 import --backup no)
+foreach(part "Archiv: A-GAP.ZR2\n  Signature: GAP, EXPORTNO: 4\n  IMPORTNO: 3\n"
+        "Archiv: B-CIZI.ZR2\n  Signature: CIZI, EXPORTNO: 1\n  odmítnut: Identifikace přenosu CIZI není v seznamu definic importu\n"
+        "Archiv: C-POSKOZENY.ZR2\n  odmítnut: Soubor nelze přečíst jako přenosový archiv: ")
+  expect_contains("${out}" "${part}" "good, damaged and unknown")
+endforeach()
+expect_contains("${err}" "tamaril-cli: Import dokončen s chybami: neimportováno 2 z 3 archivů\n"
+                "good, damaged and unknown")
+expect_query(center "SELECT Name FROM Customers WHERE Id = 6" "Zeta\n" "good, damaged and unknown")
+file(REMOVE "${imports}/A-GAP.ZR2" "${imports}/B-CIZI.ZR2" "${imports}/C-POSKOZENY.ZR2")
+
+# An archive that fails after a good one is rolled back; the good one stays, and no restore is
+# offered (with --restore yes a restore would take the good one back).
+sql(shop "INSERT INTO Customers (Id, Name) VALUES (7, 'Eta');")
+export_as(GAP gap-5.ZR2)
+sql(shop "INSERT INTO Customers (Id, Name) VALUES (8, 'Theta');")
+export_as(GAP gap-6.ZR2)
+file(COPY_FILE "${WORK}/gap-5.ZR2" "${imports}/GAP-5.ZR2")
+file(READ "${WORK}/gap-6.ZR2" whole HEX)
+string(LENGTH "${whole}" hex_length)
+math(EXPR cut_length "${hex_length} - 24")
+string(SUBSTRING "${whole}" 0 ${cut_length} cut)
+execute_process(COMMAND "${PYTHON}" -c "import sys; open(sys.argv[1], 'wb').write(bytes.fromhex(sys.argv[2]))"
+  "${imports}/GAP-6.ZR2" "${cut}" RESULT_VARIABLE rc)
+run(1 import --backup yes --restore yes)
+foreach(part "Archiv: GAP-5.ZR2\n  Signature: GAP, EXPORTNO: 5\n  IMPORTNO: 4\n"
+        "Archiv: GAP-6.ZR2\n  Signature: GAP, EXPORTNO: 6\n  neproveden, databáze ponechána beze změny: ")
+  expect_contains("${out}" "${part}" "a failure after a good archive")
+endforeach()
+if(out MATCHES "Obnova|obnov")
+  message(FATAL_ERROR "a restore after a rolled-back archive:\n${out}")
+endif()
+expect_query(center "SELECT Id FROM Customers WHERE Id >= 7" "7\n" "a failure after a good archive")
+file(REMOVE "${imports}/GAP-5.ZR2" "${imports}/GAP-6.ZR2")
 
 # A center that is not ready for the import is an error on standard error.
 file(COPY_FILE "${WORK}/done/SHOP.ZR2" "${imports}/SHOP.ZR2")

@@ -36,6 +36,7 @@ foreach(folder EXPORTS IMPORTS)
 endforeach()
 
 # A change sticks, also for a later run; global options may follow the command.
+file(MAKE_DIRECTORY "${WORK}/příjem")
 execute_process(COMMAND "${CLI}" settings --home "${home}" --set DOLOG=1 --set "IMPFLDR=${WORK}/příjem"
   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT rc EQUAL 0)
@@ -45,8 +46,11 @@ execute_process(COMMAND "${CLI}" --home "${home}" settings OUTPUT_VARIABLE out)
 expect_contains("${out}" "DOLOG=1\n" "after --set DOLOG=1")
 expect_contains("${out}" "IMPFLDR=${WORK}/příjem\n" "after --set IMPFLDR")
 
-# Bad input: an unknown key, a bad switch value, a missing common file.
-foreach(args "settings;--set;COLOR=red" "settings;--set;DOLOG=maybe" "--common;${WORK}/none.ini;settings")
+# Bad input: an unknown key, a bad switch value, a missing common file, folders that do not exist
+# (for the log file: its folder).
+foreach(args "settings;--set;COLOR=red" "settings;--set;DOLOG=maybe" "--common;${WORK}/none.ini;settings"
+             "settings;--set;EXPFLDR=${WORK}/nikde" "settings;--set;IMPFLDR=${WORK}/nikde"
+             "settings;--set;LOGFILE=${WORK}/nikde/log.txt")
   execute_process(COMMAND "${CLI}" --home "${home}" ${args}
     RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT rc EQUAL 1 OR err STREQUAL "")

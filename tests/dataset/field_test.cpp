@@ -76,6 +76,25 @@ TEST(Field, RecordCopiesToAndFromDatasets) {
   EXPECT_EQ(table.FieldByName("Note").AsString(), "memo");
 }
 
+TEST(Field, BytesOfBothSizeKindsCopyToAndFromDatasets) {
+  TQVMMemoryTable table;
+  table.SetFieldLayout("F;Bytes;4;0;V;VarBytes;4;0");
+  table.Open();
+  table.Append();
+  table.FieldByName("F").SetAsVariant(Variant::Bytes("ab"));
+  table.FieldByName("V").SetAsVariant(Variant::Bytes(std::string("\0\1\2", 3)));
+  table.Post();
+  TQVMRecord record(table.FieldDescs());
+  record.LoadFromDataSet(table, true);
+  EXPECT_EQ(record.GetValue(1), Variant::Bytes(std::string("ab\0\0", 4)));  // padded to its size
+  EXPECT_EQ(record.GetValue(2), Variant::Bytes(std::string("\0\1\2", 3)));
+
+  table.Append();
+  record.StoreToDataSet(table);
+  table.Post();
+  EXPECT_EQ(table.FieldByName("V").AsVariant(), Variant::Bytes(std::string("\0\1\2", 3)));
+}
+
 TEST(Field, LayoutChangeDiscardsRowsAndEmptyTableKeepsCounter) {
   TQVMMemoryTable table;
   table.SetFieldLayout("Num;Integer;0;0");

@@ -171,6 +171,24 @@ TEST_F(ArchiveContentTest, NullAndEmptyStringsDifferButMemosDoNot) {
   EXPECT_EQ(Rows(center_, "SELECT quote(S), quote(M) FROM N ORDER BY rowid"), "NULL|NULL\n''|NULL\n");
 }
 
+TEST_F(ArchiveContentTest, ValuesBeyondTheirDeclaredTypeWidenOnlyTheirFieldsLayout) {
+  ExecuteBoth("CREATE TABLE L (ID INTEGER, S VARCHAR(5))");
+  client_.Execute("INSERT INTO L VALUES (5000000000, 'abcdefg')");
+  ScanBoth();
+  const std::string content = Publish({"L"});
+  const std::string row =
+      // ID: size 8, a value; S: size 8, a value, seven letters and a zero byte.
+      Bytes({3, 1, 0, 8, 0, 0, 0, 1, 0x00, 0xF2, 0x05, 0x2A, 0x01, 0, 0, 0}) + Bytes({2, 0, 8, 0, 0, 0, 1}) +
+      "abcdefg" + Bytes({0, 0, 0, 0xF3});
+  const std::string expected = Bytes({1}) + Str("L\r\n") + Bytes({2, 0, 0}) + Str("L") +
+                               Str("ID;Largeint;0;0;S;String;7;0") + row + Bytes({0xF2, 0xF1});
+  EXPECT_EQ(content, expected);
+
+  MergeLog log;
+  EXPECT_TRUE(Merge(content, log));
+  EXPECT_EQ(Rows(center_, "SELECT ID, S FROM L"), "5000000000|abcdefg\n");
+}
+
 // Merges crafted content with every row allowed; returns what happened.
 class HostileContentTest : public ArchiveContentTest {
  protected:

@@ -27,6 +27,8 @@
 #include "expr/tracking_columns.h"
 #include "mssql_scripted_backend.h"
 #include "recording_host.h"
+#include "replication/archive.h"
+#include "replication/errors.h"
 #include "replication/export_run.h"
 #include "replication/setup_script.h"
 #include "support/temp_dir.h"
@@ -129,6 +131,24 @@ class ImportRunTest : public ::testing::Test {
     const tExportResult result = run.Run(definition);
     ASSERT_EQ(result.Outcome, tExportOutcome::Success) << result.Text;
     fs::copy_file(result.ArchivePath, imports_.File(name), fs::copy_options::overwrite_existing);
+  }
+
+  // Gives the archive `name` of the import folder the export number `export_no`.
+  void Renumber(const std::string& name, int export_no) {
+    const std::string path = imports_.File(name);
+    std::string content;
+    tArchiveHeader header;
+    {
+      tArchiveReader reader(path);
+      header = reader.Header();
+      std::string buffer(4096, '\0');
+      for (std::size_t n = 0; (n = reader.Stream().Read(buffer.data(), buffer.size())) > 0;)
+        content.append(buffer, 0, n);
+    }
+    header.ExportNo = export_no;
+    tArchiveWriter writer(path, header);
+    writer.Stream().WriteBytes(content);
+    writer.Commit();
   }
 
   tImportResult Import(tImportRunOptions run_options = {}) {
@@ -253,22 +273,48 @@ TEST_F(ImportRunTest, EmptyFolderSucceedsAndSaysSo) {
   EXPECT_EQ(LogMessages(), (Lines{"Startuji import", "Nalezeno 0 .ZR2 archivů"}));
 }
 
-TEST_F(ImportRunTest, SkipsForeignFilesSilentlyAndUnknownSignaturesWithTheirLine) {
+// A damaged file, an archive without a valid export number and an unknown Signature are errors of
+// their own: the run goes on with the others and ends with a failure naming each.
+TEST_F(ImportRunTest, RefusesDamagedArchivesAndUnknownSignaturesAndImportsTheRest) {
   testing::WriteWholeFile(imports_.File("A.ZR2"), "not an archive at all");
   ExportAs("B.ZR2", "OTHER");
   fs::create_directory(imports_.File("C.ZR2"));
   ExportAs("D.zr2");
+  ExportAs("E.ZR2");
+  Renumber("E.ZR2", 0);
   const tImportResult result = Import();
-  ASSERT_EQ(result.Outcome, tImportOutcome::Success) << result.Text;
-  ASSERT_EQ(result.Archives.size(), 3U);
-  EXPECT_EQ(result.Archives[0].State, tArchiveState::NotArchive);
+  EXPECT_EQ(result.Outcome, tImportOutcome::Failed) << result.Text;
+  EXPECT_EQ(text::AnsiToUtf8(result.Text), "Import dokončen s chybami: neimportováno 3 z 4 archivů");
+  const std::string damaged =
+      "Soubor nelze přečíst jako přenosový archiv: Chyba dekomprese: incorrect header check";
+  ASSERT_EQ(result.Archives.size(), 4U);
+  EXPECT_EQ(result.Archives[0].State, tArchiveState::Damaged);
   EXPECT_EQ(result.Archives[1].State, tArchiveState::UnknownClient);
-  EXPECT_EQ(result.Archives[2].State, tArchiveState::Imported);
-  EXPECT_EQ(ArchiveLines("A.ZR2"), Lines{});
+  // E's number goes before D's: E takes D's place, whatever the names say.
+  EXPECT_EQ(result.Archives[2].State, tArchiveState::Damaged);
+  EXPECT_EQ(result.Archives[3].State, tArchiveState::Imported);
+  EXPECT_EQ(ArchiveLines("A.ZR2"), (Lines{"Archiv odmítnut: " + damaged}));
   EXPECT_EQ(ArchiveLines("B.ZR2"),
             (Lines{"Identifikace přenosu je OTHER", "Identifikace přenosu nenalezena"}));
-  EXPECT_EQ(LogMessages()[1], "Nalezeno 3 .ZR2 archivů");
+  EXPECT_EQ(ArchiveLines("E.ZR2"),
+            (Lines{"Identifikace přenosu je CLI",
+                   "Archiv odmítnut: Archiv je poškozený, číslo přenosu 0 není platné"}));
+  EXPECT_EQ(LogMessages()[1], "Nalezeno 4 .ZR2 archivů");
   EXPECT_EQ(Center("SELECT count(*) FROM Customers"), (Lines{"2"}));
+  const std::string summary =
+      "A.ZR2: odmítnut: " + damaged +
+      "\r\nB.ZR2: odmítnut: Identifikace přenosu OTHER není v seznamu definic importu\r\n"
+      "E.ZR2: odmítnut: Archiv je poškozený, číslo přenosu 0 není platné\r\n"
+      "D.zr2: importován (import č. 1)";
+  EXPECT_EQ(text::AnsiToUtf8(ImportSummary(result)), summary);
+  ASSERT_EQ(host_.messages.size(), 1U);
+  EXPECT_EQ(text::AnsiToUtf8(host_.messages[0]), text::AnsiToUtf8(result.Text) + "\r\n\r\n" + summary);
+  // The log ends with the outcome and every archive that did not go in.
+  const Lines log = LogMessages();
+  EXPECT_EQ(Lines(log.end() - 4, log.end()),
+            (Lines{text::AnsiToUtf8(result.Text), "A.ZR2: odmítnut: " + damaged,
+                   "B.ZR2: odmítnut: Identifikace přenosu OTHER není v seznamu definic importu",
+                   "E.ZR2: odmítnut: Archiv je poškozený, číslo přenosu 0 není platné"}));
 }
 
 TEST_F(ImportRunTest, FailedOrCancelledArchiveLeavesTheCenterAsItWas) {
@@ -282,7 +328,10 @@ TEST_F(ImportRunTest, FailedOrCancelledArchiveLeavesTheCenterAsItWas) {
   const tImportResult cut = Import();
   EXPECT_EQ(cut.Outcome, tImportOutcome::Failed) << cut.Text;
   EXPECT_EQ(cut.Archives.at(0).State, tArchiveState::Failed);
+  EXPECT_FALSE(cut.Archives.at(0).RollbackUnconfirmed);
   EXPECT_EQ(cut.Archives.at(0).ImportNo, 0);
+  EXPECT_EQ(text::AnsiToUtf8(ArchiveOutcomeText(cut.Archives.at(0))),
+            "neproveden, databáze ponechána beze změny: Table Orders, row 1: Unexpected end of stream");
   EXPECT_EQ(CenterContent(), before);
 
   // A statement of the log rows failing after every row was merged.
@@ -291,8 +340,11 @@ TEST_F(ImportRunTest, FailedOrCancelledArchiveLeavesTheCenterAsItWas) {
       "CREATE TRIGGER Block BEFORE INSERT ON rep_IMPORTLOGDETAIL BEGIN SELECT RAISE(ABORT, 'blocked'); END");
   const tImportResult failed = Import();
   EXPECT_EQ(failed.Outcome, tImportOutcome::Failed) << failed.Text;
-  EXPECT_EQ(failed.Text, "blocked");
-  EXPECT_EQ(ArchiveLines("A.ZR2").back(), "Výjimka: blocked");
+  EXPECT_EQ(failed.Archives.at(0).Reason, "blocked");
+  EXPECT_EQ(failed.Archives.at(0).Counters.appended, 0);
+  const Lines lines = ArchiveLines("A.ZR2");
+  EXPECT_EQ(Lines(lines.end() - 2, lines.end()),
+            (Lines{"Výjimka: blocked", "Import vrácen, databáze ponechána beze změny"}));
   center_.connection.Execute("DROP TRIGGER Block");
   EXPECT_EQ(CenterContent(), before);
 
@@ -310,21 +362,182 @@ TEST_F(ImportRunTest, FailedOrCancelledArchiveLeavesTheCenterAsItWas) {
   EXPECT_EQ(done.Archives.at(0).ImportNo, 1);
 }
 
-TEST_F(ImportRunTest, ScheduledRunsSkipImportedArchivesAndMoveDoneOnes) {
+TEST_F(ImportRunTest, DoneFolderTakesCommittedArchivesAndLeavesRefusedOnes) {
   ExportAs("A.ZR2");
   testing::TempDir done;
-  const tImportResult first = Import({done.path(), true});
+  const tImportResult first = Import({done.path()});
   ASSERT_EQ(first.Outcome, tImportOutcome::Success) << first.Text;
   EXPECT_EQ(first.Archives.at(0).MovedTo, done.File("A.ZR2"));
   EXPECT_TRUE(fs::exists(done.File("A.ZR2")));
   EXPECT_FALSE(fs::exists(imports_.File("A.ZR2")));
 
   fs::copy_file(done.File("A.ZR2"), imports_.File("A.ZR2"));
-  const tImportResult again = Import({"", true});
-  ASSERT_EQ(again.Outcome, tImportOutcome::Success) << again.Text;
-  EXPECT_EQ(again.Archives.at(0).State, tArchiveState::AlreadyDone);
-  EXPECT_EQ(ArchiveLines("A.ZR2").back(), "Přenos č. 1 klienta už byl importován, archiv přeskočen");
+  const tImportResult again = Import({done.path()});
+  EXPECT_EQ(again.Outcome, tImportOutcome::Warnings) << again.Text;
+  EXPECT_EQ(again.Archives.at(0).State, tArchiveState::AlreadyImported);
+  EXPECT_TRUE(again.Archives.at(0).MovedTo.empty());
+  EXPECT_TRUE(fs::exists(imports_.File("A.ZR2")));
   EXPECT_EQ(Center("SELECT count(*) FROM rep_IMPORTLOG"), (Lines{"1"}));
+}
+
+// Archives of one Signature go in by their export numbers, whatever their names say, and one
+// that is not newer than the last import is refused: it would take back newer changes.
+TEST_F(ImportRunTest, TakesArchivesByExportNumberAndRefusesOlderOnes) {
+  center_.connection.Execute("UPDATE rep_DEFIMPORT SET UpdateRule = 'ANO'");
+  ExportAs("CLI-2.ZR2");  // EXPORTNO 1, after EXPORTNO 2 by its name
+  client_.connection.Execute("UPDATE Customers SET Name = 'Alfa 2' WHERE Id = 1");
+  ExportAs("CLI-10.ZR2");  // EXPORTNO 2
+  const tImportResult both = Import();
+  ASSERT_EQ(both.Outcome, tImportOutcome::Success) << both.Text;
+  ASSERT_EQ(both.Archives.size(), 2U);
+  EXPECT_EQ(fs::path(both.Archives[0].Path).filename(), "CLI-2.ZR2");
+  EXPECT_EQ(Center("SELECT IMPORTNO, CLIENTEXPORTNO FROM rep_IMPORTLOG ORDER BY IMPORTNO"),
+            (Lines{"1|1", "2|2"}));
+  EXPECT_EQ(Center("SELECT Name FROM Customers WHERE Id = 1"), (Lines{"Alfa 2"}));
+
+  // The older archive comes again (a late mail): refused, logged, left where it is.
+  fs::remove(imports_.File("CLI-10.ZR2"));
+  const Lines after_second = CenterContent();
+  const tImportResult older = Import();
+  EXPECT_EQ(older.Outcome, tImportOutcome::Warnings) << older.Text;
+  EXPECT_EQ(older.Text, Ansi("Import dokončen s upozorněními"));
+  const tImportedArchive& refused = older.Archives.at(0);
+  EXPECT_EQ(refused.State, tArchiveState::AlreadyImported);
+  const std::string reason = text::AnsiToUtf8(refused.Reason);
+  EXPECT_TRUE(std::regex_match(
+      reason, std::regex("Přenos č\\. 1 už byl importován [0-9]{1,2}\\.[0-9]{1,2}\\.[0-9]{4} "
+                         "[0-9:]+ \\(import č\\. 1\\), archiv ponechán neimportován, "
+                         "aby nevrátil novější změny")))
+      << reason;
+  EXPECT_EQ(ArchiveLines("CLI-2.ZR2").back(), "Archiv odmítnut: " + reason);
+  EXPECT_TRUE(fs::exists(imports_.File("CLI-2.ZR2")));
+  EXPECT_EQ(CenterContent(), after_second);
+  EXPECT_TRUE(host_.questions.empty());
+
+  // A desktop run asks; No refuses as above, Yes merges it knowingly.
+  host_.confirm_answers = {false};
+  tImportRunOptions asked;
+  asked.confirm_reimport = true;
+  EXPECT_EQ(Import(asked).Archives.at(0).State, tArchiveState::AlreadyImported);
+  ASSERT_EQ(host_.questions.size(), 1U);
+  EXPECT_EQ(text::AnsiToUtf8(host_.questions[0]),
+            reason.substr(0, reason.find(", archiv")) +
+                ".\r\nOpětovný import může vrátit novější změny a obnovit smazané řádky.\r\n"
+                "Mám archiv CLI-2.ZR2 přesto importovat?");
+  host_.confirm_answers = {true};
+  const tImportResult confirmed = Import(asked);
+  ASSERT_EQ(confirmed.Outcome, tImportOutcome::Success) << confirmed.Text;
+  EXPECT_EQ(confirmed.Archives.at(0).ImportNo, 3);
+  EXPECT_EQ(Center("SELECT Name FROM Customers WHERE Id = 1"), (Lines{"Alfa"}));
+
+  // An unattended run merges it only when told to.
+  tImportRunOptions reimport;
+  reimport.reimport = true;
+  const tImportResult told = Import(reimport);
+  ASSERT_EQ(told.Outcome, tImportOutcome::Success) << told.Text;
+  EXPECT_EQ(told.Archives.at(0).ImportNo, 4);
+  EXPECT_EQ(host_.questions.size(), 2U);
+}
+
+TEST_F(ImportRunTest, AGapInTheExportNumbersIsMergedWithAWarning) {
+  ExportAs("A.ZR2");
+  ExportAs("B.ZR2");
+  Renumber("B.ZR2", 3);
+  const tImportResult result = Import();
+  EXPECT_EQ(result.Outcome, tImportOutcome::Warnings) << result.Text;
+  ASSERT_EQ(result.Archives.size(), 2U);
+  EXPECT_EQ(result.Archives[0].State, tArchiveState::Imported);
+  EXPECT_TRUE(result.Archives[0].Warnings.empty());
+  EXPECT_EQ(result.Archives[1].State, tArchiveState::Imported);
+  EXPECT_EQ(result.Archives[1].Warnings,
+            (Lines{Ansi("Chybí přenos č. 2 (naposledy importován přenos č. 1)")}));
+  const Lines lines = ArchiveLines("B.ZR2");
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "Upozornění: Chybí přenos č. 2 (naposledy importován přenos č. 1)"),
+            lines.end());
+  EXPECT_EQ(text::AnsiToUtf8(ImportSummary(result)),
+            "A.ZR2: importován (import č. 1)\r\n"
+            "B.ZR2: importován (import č. 2); Chybí přenos č. 2 (naposledy importován přenos č. 1)");
+
+  // The missing one arriving later is older than the last import: refused.
+  fs::remove(imports_.File("A.ZR2"));
+  fs::remove(imports_.File("B.ZR2"));
+  ExportAs("C.ZR2");
+  Renumber("C.ZR2", 2);
+  const tImportResult late = Import();
+  EXPECT_EQ(late.Archives.at(0).State, tArchiveState::AlreadyImported);
+  EXPECT_EQ(text::AnsiToUtf8(late.Archives.at(0).Reason)
+                .rfind("Přenos č. 2 je starší než přenos č. 3 importovaný ", 0),
+            0U);
+}
+
+// After an archive of a Signature fails, its later archives would leave a gap that the failed one
+// could never fill: they wait. Other Signatures go on.
+TEST_F(ImportRunTest, AFailedArchiveHoldsBackTheLaterOnesOfItsSignature) {
+  client_.connection.Execute(
+      "INSERT INTO rep_DEFEXPORT (Signature, TABLENAME, ExportRule, LISTORDER) VALUES ('SECOND', 'Orders', "
+      "'ANO', 1)");
+  center_.connection.Execute(
+      "INSERT INTO rep_DEFIMPORT (Signature, TABLENAME, AppendRule, LISTORDER) VALUES ('SECOND', "
+      "'Customers', "
+      "'ANO', 1), ('SECOND', 'Orders', 'ANO', 2)");
+  AddDefinition("SECOND");
+  ExportAs("A.ZR2");
+  const std::string whole = testing::ReadWholeFile(imports_.File("A.ZR2"));
+  testing::WriteWholeFile(imports_.File("A.ZR2"), whole.substr(0, whole.size() - 12));
+  ExportAs("B.ZR2");
+  ExportAs("C.ZR2", "SECOND");
+  const tImportResult result = Import();
+  EXPECT_EQ(result.Outcome, tImportOutcome::Failed) << result.Text;
+  ASSERT_EQ(result.Archives.size(), 3U);
+  EXPECT_EQ(result.Archives[0].State, tArchiveState::Failed);
+  EXPECT_EQ(result.Archives[1].State, tArchiveState::Skipped);
+  EXPECT_EQ(result.Archives[1].Reason, Ansi("Archiv přenosu CLI s nižším číslem nebyl importován"));
+  EXPECT_EQ(result.Archives[2].State, tArchiveState::Imported);
+  EXPECT_EQ(Center("SELECT Signature, CLIENTEXPORTNO FROM rep_IMPORTLOG"), (Lines{"SECOND|1"}));
+  EXPECT_TRUE(fs::exists(imports_.File("B.ZR2")));
+}
+
+// Rows of a table the center does not have are not lost without a word: counted and named.
+TEST_F(ImportRunTest, RowsOfATableTheCenterLacksAreCountedAsRefused) {
+  center_.connection.Execute(
+      "DROP TABLE Orders; DELETE FROM rep_DEFIMPORT WHERE TABLENAME = 'Orders'; "
+      "DELETE FROM rep_TBLDESC WHERE TABLENAME = 'Orders'");
+  ExportAs("A.ZR2");
+  const tImportResult result = Import();
+  EXPECT_EQ(result.Outcome, tImportOutcome::Warnings) << result.Text;
+  const tImportedArchive& archive = result.Archives.at(0);
+  ASSERT_EQ(archive.State, tArchiveState::Imported) << archive.Reason;
+  EXPECT_EQ(archive.Counters.refused, 1);
+  EXPECT_EQ(archive.Counters.appended, 2);
+  EXPECT_EQ(result.Total.refused, 1);
+  EXPECT_EQ(archive.RefusedTables, (std::vector<std::pair<std::string, std::int64_t>>{{"Orders", 1}}));
+  EXPECT_EQ(archive.Warnings,
+            (Lines{Ansi("Odmítnuto řádků tabulek, které cílová databáze nemá: 1 (Orders: 1)")}));
+  const Lines lines = ArchiveLines("A.ZR2");
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "Tabulka Orders v cílové databázi není, její řádky jsou odmítnuty"),
+            lines.end());
+}
+
+// The log failing at the line after the commit does not make an imported archive look rolled back.
+TEST_F(ImportRunTest, AFailureAfterTheCommitKeepsTheArchiveImportedWithItsCounters) {
+  ExportAs("A.ZR2");
+  tImportRunOptions options;
+  options.log_echo = [](const std::string& line) {
+    if (line.find(" :Import dokon") != std::string::npos) throw ReplicationError("disk full");
+  };
+  const tImportResult result = Import(std::move(options));
+  EXPECT_EQ(result.Outcome, tImportOutcome::Warnings) << result.Text;
+  const tImportedArchive& archive = result.Archives.at(0);
+  EXPECT_EQ(archive.State, tArchiveState::Imported);
+  EXPECT_EQ(archive.ImportNo, 1);
+  EXPECT_EQ(archive.Counters.appended, 3);
+  EXPECT_EQ(result.Total.appended, 3);
+  EXPECT_EQ(archive.Warnings, (Lines{Ansi("Po potvrzení importu selhalo: disk full")}));
+  EXPECT_EQ(text::AnsiToUtf8(ArchiveOutcomeText(archive)),
+            "importován (import č. 1); Po potvrzení importu selhalo: disk full");
+  EXPECT_EQ(Center("SELECT count(*) FROM Customers"), (Lines{"2"}));
 }
 
 TEST_F(ImportRunTest, ConflictsDoNotEndTheRunAndAreListed) {
@@ -341,14 +554,17 @@ TEST_F(ImportRunTest, ConflictsDoNotEndTheRunAndAreListed) {
   EXPECT_EQ(host_.messages, (Lines{result.Text}));
 }
 
-TEST_F(ImportRunTest, AMoveThatFailsEndsTheRunButKeepsTheCommittedImport) {
+TEST_F(ImportRunTest, AMoveThatFailsIsAWarningOfTheCommittedImport) {
   ExportAs("A.ZR2");
   testing::WriteWholeFile(logs_.File("blocker"), "a file, not a folder");
-  const tImportResult result = Import({logs_.File("blocker"), false});
-  EXPECT_EQ(result.Outcome, tImportOutcome::Failed);
+  const tImportResult result = Import({logs_.File("blocker")});
+  EXPECT_EQ(result.Outcome, tImportOutcome::Warnings) << result.Text;
   ASSERT_EQ(result.Archives.size(), 1U);
   EXPECT_EQ(result.Archives[0].State, tArchiveState::Imported);
   EXPECT_EQ(result.Archives[0].ImportNo, 1);
+  ASSERT_EQ(result.Archives[0].Warnings.size(), 1U);
+  EXPECT_EQ(
+      text::AnsiToUtf8(result.Archives[0].Warnings[0]).rfind("Po potvrzení importu selhalo: Soubor ", 0), 0U);
   EXPECT_EQ(result.Total.appended, 3);
   EXPECT_EQ(Center("SELECT count(*) FROM rep_IMPORTLOG"), (Lines{"1"}));
   EXPECT_TRUE(fs::exists(imports_.File("A.ZR2")));
@@ -548,13 +764,16 @@ TEST_F(ImportBackupTest, AsksOncePerDatabaseAndAllAnswersCoverLaterDatabases) {
   EXPECT_EQ(std::count(second.begin(), second.end(), "Zálohuji cílovou databázi"), 0);
 
   // No to all answers every database of a later run without a question.
+  for (const char* name : {"A.ZR2", "B.ZR2", "C.ZR2"}) fs::remove(imports_.File(name));
+  ExportAs("D.ZR2");
+  ExportAs("E.ZR2", "CLI2");
   host_.backup_answers = {tRunAnswer::NoToAll};
   const tImportResult declined = RunKeeping();
   Reopen();
   ASSERT_EQ(declined.Outcome, tImportOutcome::Success) << declined.Text;
   EXPECT_EQ(host_.backup_questions.size(), 1U);
   EXPECT_TRUE(declined.BackedUp.empty());
-  const Lines other = ArchiveLines("C.ZR2");
+  const Lines other = ArchiveLines("E.ZR2");
   EXPECT_NE(std::find(other.begin(), other.end(), "Zálohování databáze other nebylo povoleno"), other.end());
 }
 
@@ -570,8 +789,10 @@ TEST_F(ImportBackupTest, AbortCancelsBeforeAnythingChanged) {
   EXPECT_EQ(CenterContent(), before);
 }
 
-TEST_F(ImportBackupTest, FailureAfterTheBackupOffersTheRestoreUntilAnswered) {
-  const Lines before = CenterContent();
+// A rolled-back archive leaves nothing to restore: the good archive before it stays, and neither
+// a failure nor conflicts bring up the restore question.
+TEST_F(ImportBackupTest, ARolledBackArchiveAfterAGoodOneNeedsNoRestore) {
+  center_.connection.Execute("UPDATE rep_DEFIMPORT SET AppendRule = NULL WHERE TABLENAME = 'Customers'");
   ExportAs("A.ZR2");
   ExportAs("B.ZR2", "CLI2");
   ExportAs("C.ZR2");
@@ -579,7 +800,38 @@ TEST_F(ImportBackupTest, FailureAfterTheBackupOffersTheRestoreUntilAnswered) {
   testing::WriteWholeFile(imports_.File("C.ZR2"), whole.substr(0, whole.size() - 12));
   host_.backup_answers = {tRunAnswer::Yes, tRunAnswer::No};
   tImportResult result = RunKeeping();
+  Reopen();
   ASSERT_EQ(result.Outcome, tImportOutcome::Failed) << result.Text;
+  EXPECT_EQ(result.Archives.at(0).State, tArchiveState::Imported);
+  EXPECT_GT(result.Archives.at(0).Counters.conflicts, 0);
+  EXPECT_EQ(result.Archives.at(2).State, tArchiveState::Failed);
+  ASSERT_EQ(result.BackedUp.size(), 1U);
+  EXPECT_FALSE(result.BackedUp[0].RestoreWanted);
+  EXPECT_EQ(result.BackedUp[0].CommittedSince, Lines{"A.ZR2"});
+  EXPECT_TRUE(run_->OfferRestores(result));
+  EXPECT_TRUE(host_.restore_questions.empty());
+  EXPECT_EQ(Center("SELECT Signature, CLIENTEXPORTNO FROM rep_IMPORTLOG"), (Lines{"CLI|1"}));
+}
+
+// Where the rollback cannot be confirmed, the database may hold part of the archive: the restore
+// is offered, naming the archives committed since the backup that it would take back as well.
+TEST_F(ImportBackupTest, AnUnconfirmedRollbackOffersTheRestoreUntilAnswered) {
+  const Lines before = CenterContent();
+  ExportAs("A.ZR2");
+  ExportAs("B.ZR2", "CLI2");
+  ExportAs("C.ZR2");
+  // The trigger ends the whole transaction itself: the run cannot roll it back any more.
+  center_.connection.Execute(
+      "CREATE TRIGGER Lost BEFORE INSERT ON rep_IMPORTLOG WHEN NEW.CLIENTEXPORTNO = 2 "
+      "BEGIN SELECT RAISE(ROLLBACK, 'lost'); END");
+  host_.backup_answers = {tRunAnswer::Yes, tRunAnswer::No};
+  tImportResult result = RunKeeping();
+  ASSERT_EQ(result.Outcome, tImportOutcome::Failed) << result.Text;
+  const tImportedArchive& failed = result.Archives.at(2);
+  EXPECT_EQ(failed.State, tArchiveState::Failed);
+  EXPECT_TRUE(failed.RollbackUnconfirmed);
+  EXPECT_EQ(text::AnsiToUtf8(ArchiveOutcomeText(failed)),
+            "neproveden, vrácení nelze potvrdit, databáze může obsahovat část archivu: lost");
   ASSERT_EQ(result.BackedUp.size(), 1U);
   EXPECT_TRUE(result.BackedUp[0].RestoreWanted);
 
@@ -588,12 +840,13 @@ TEST_F(ImportBackupTest, FailureAfterTheBackupOffersTheRestoreUntilAnswered) {
   EXPECT_FALSE(run_->OfferRestores(result));
   host_.restore_answers = {tRunAnswer::Yes};
   EXPECT_TRUE(run_->OfferRestores(result));
-  const std::string question =
-      Ansi("Při importu do databáze center došlo k chybě. \r\nMám databázi obnovit ze zálohy?");
+  const std::string question = Ansi(
+      "Import archivu C.ZR2 do databáze center nelze potvrzeně vrátit, databáze může obsahovat jeho část."
+      "\r\nObnova ze zálohy vrátí i archivy importované po záloze: A.ZR2.\r\nMám databázi obnovit ze "
+      "zálohy?");
   EXPECT_EQ(host_.restore_questions, (Lines{question, question}));
   EXPECT_FALSE(result.BackedUp[0].RestoreWanted);
-  // The archive A committed before C failed: the restore takes it back as well. The database
-  // never backed up keeps its import and is never offered.
+  // The restore takes A back as well. The database never backed up keeps its import.
   Reopen();
   EXPECT_EQ(CenterContent(), before);
   EXPECT_EQ(Rows(other_.connection, "SELECT count(*) FROM Customers"), (Lines{"2"}));
@@ -605,25 +858,35 @@ TEST_F(ImportBackupTest, FailureAfterTheBackupOffersTheRestoreUntilAnswered) {
   EXPECT_EQ(host_.restore_questions.size(), 2U);
 }
 
-TEST_F(ImportBackupTest, ConflictFlagsTheRestoreAndNoKeepsTheDatabase) {
-  center_.connection.Execute("UPDATE rep_DEFIMPORT SET AppendRule = NULL WHERE TABLENAME = 'Customers'");
+// Cancelled inside an archive's transaction: rolled back, the rest not tried, no restore asked.
+TEST_F(ImportBackupTest, CancelRollsBackTheCurrentArchiveWithoutARestore) {
+  const Lines before = CenterContent();
   ExportAs("A.ZR2");
-  host_.backup_answers = {tRunAnswer::YesToAll};
+  ExportAs("B.ZR2");
+  host_.backup_answers = {tRunAnswer::Yes};
+  // Stopped at the first row, once the backup was made.
+  host_.on_events = [this] {
+    if (!host_.backup_questions.empty()) host_.RequestCancel();
+  };
+  host_.confirm_answers = {true};
   tImportResult result = RunKeeping();
-  ASSERT_EQ(result.Outcome, tImportOutcome::Conflicts) << result.Text;
-  ASSERT_EQ(result.BackedUp.size(), 1U);
-  EXPECT_TRUE(result.BackedUp[0].RestoreWanted);
-  host_.restore_answers = {tRunAnswer::No};
-  EXPECT_TRUE(run_->OfferRestores(result));
-  EXPECT_FALSE(result.BackedUp[0].RestoreWanted);
   Reopen();
-  EXPECT_EQ(Center("SELECT count(*) FROM rep_IMPORTLOG"), (Lines{"1"}));
-  const Lines log = LogMessages();
-  EXPECT_EQ(Lines(log.end() - 2, log.end()),
-            (Lines{"Při importu do databáze center došlo k chybě.", "Obnova databáze nebyla povolena"}));
+  EXPECT_EQ(result.Outcome, tImportOutcome::Cancelled) << result.Text;
+  EXPECT_EQ(result.Text, Ansi("Import přerušen uživatelem"));
+  ASSERT_EQ(result.Archives.size(), 2U);
+  EXPECT_EQ(result.Archives[0].State, tArchiveState::Failed);
+  EXPECT_FALSE(result.Archives[0].RollbackUnconfirmed);
+  EXPECT_EQ(result.Archives[1].State, tArchiveState::Skipped);
+  EXPECT_EQ(result.Archives[1].Reason, Ansi("Import byl přerušen"));
+  ASSERT_EQ(result.BackedUp.size(), 1U);
+  EXPECT_FALSE(result.BackedUp[0].RestoreWanted);
+  EXPECT_TRUE(run_->OfferRestores(result));
+  EXPECT_TRUE(host_.restore_questions.empty());
+  EXPECT_EQ(CenterContent(), before);
+  EXPECT_EQ(host_.messages, (Lines{result.Text}));
 }
 
-TEST_F(ImportBackupTest, FailedBackupEndsTheRunWithNothingMergedAndKeepsTheOlderCopy) {
+TEST_F(ImportBackupTest, FailedBackupMergesNothingAndKeepsTheOlderCopy) {
   const Lines before = CenterContent();
   ExportAs("A.ZR2");
   fs::create_directories(fs::path(center_.folder.path()) / "backup");

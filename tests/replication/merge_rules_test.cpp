@@ -308,6 +308,22 @@ TEST_F(MergeRulesTest, AFailedStatementsLineHasNoKindText) {
   EXPECT_EQ(text::AnsiToUtf8(conflicts_.Groups()[0]->message), expected);
 }
 
+TEST_F(MergeRulesTest, AValueItsColumnDoesNotTakeIsAConflictNamingTableColumnAndValue) {
+  SetRules("Codes", "ANO", "", "", "");
+  center_.Execute("DROP TABLE Codes; CREATE TABLE Codes (Id INTEGER PRIMARY KEY, Code MONEY)");
+  center_structure_.Scan();
+  client_.Execute("INSERT INTO Codes VALUES (1, 'abc'), (2, '12.50')");
+  MergeWithRules(Publish({"Codes"}));
+
+  const std::string line =
+      "Hodnota nevyhovuje sloupci (Tabulka Codes, sloupec Code: hodnota 'abc' není číslo)(Id=1)";
+  EXPECT_EQ(Decisions(), (Lines{line, "záznam přidán(Id=2)"}));
+  EXPECT_EQ(rules_->Counters().conflicts, 1);
+  ASSERT_EQ(conflicts_.Groups().size(), 1u);
+  EXPECT_EQ(text::AnsiToUtf8(conflicts_.Groups()[0]->message), line);
+  EXPECT_EQ(Rows(center_, "SELECT Id, typeof(Code), Code FROM Codes"), "2|real|12.5\n");
+}
+
 TEST_F(MergeRulesTest, AFailedDeletionNamesTheTableAndRowItDeletesFrom) {
   SetRules("Codes", "", "", "", "ANO");
   center_.Execute(

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -182,6 +183,78 @@ TEST_F(RunWindowsTest, ClosingDuringTheRunAsksToStopInsteadOfClosing) {
   EXPECT_EQ(result.Total.appended, 0);
 }
 
+// A customer's name Windows-1250 cannot carry and a table whose rows nothing identifies: the
+// window asks first (Ne is the default); Ne stops with nothing written, Ano carries the name
+// with '?' and ends with the warning. The list and the note on deletions stay in the window.
+TEST_F(RunWindowsTest, TextsThatWouldLoseCharactersTravelOnlyWhenConfirmed) {
+  dbaccess::Connection client;
+  client.SetConnectionString("Provider=SQLite;Data Source=" + dir_ + "/klient");
+  client.Open();
+  client.SetDefaultDatabase("klient");
+  client.Execute(
+      "UPDATE ODBERATELE SET NAZEV = char(1055, 1088, 1080, 1074, 1077, 1090) WHERE ID = 20;"
+      "CREATE TABLE SKLAD (MISTO int, ZBOZI int, MNOZSTVI int, rep_Date_Inserted datetime, "
+      "  rep_Signature_Inserted varchar(10), rep_Date_Updated datetime, rep_Signature_Updated varchar(10), "
+      "  PRIMARY KEY (MISTO, ZBOZI));"
+      "CREATE TRIGGER rep_tr_Del_SKLAD AFTER DELETE ON SKLAD BEGIN SELECT 1; END;"
+      "CREATE TRIGGER rep_tr_Ins_SKLAD AFTER INSERT ON SKLAD BEGIN SELECT 1; END;"
+      "INSERT INTO rep_TBLDESC (TABLENAME, TABLEDESC, LISTORDER) VALUES ('SKLAD', 'SKLAD', 9);"
+      "INSERT INTO rep_DEFEXPORT (Signature, TABLENAME, ExportRule, LISTORDER) VALUES ('DEMO', 'SKLAD', "
+      "'ANO', 9);");
+  const auto logged = [&client] {
+    auto rows = client.Query("SELECT count(*) FROM rep_XPORTLOG");
+    return rows->Next() ? rows->Get(0).AsInteger() : -1;
+  };
+  const std::int64_t runs = logged();
+  const fs::path archive = fs::path(text::AnsiToUtf8(core::ReplOptions().ExportFolder)) / "DEMO.ZR2";
+  const bool had_archive = fs::exists(archive);
+  const QString note = QStringLiteral(
+      "Upozornění: Výmazy řádků tabulky SKLAD se nepřenášejí: její řádky neidentifikuje sloupec RowGuid ani "
+      "jednoduchý celočíselný klíč.");
+
+  testing::tScriptedBoxes boxes;
+  boxes.Answer(tMsgButton::No);
+  boxes.Answer(tMsgButton::Ok);
+  data_->ExportDefTbl.First();
+  {
+    TfrmExport window(access_, data_->ExportDefTbl);
+    ExecAndClose(window);
+    const replication::tExportResult& result = window.Result();
+    EXPECT_EQ(result.Outcome, replication::tExportOutcome::TextLossRefused) << result.Text;
+    ASSERT_EQ(boxes.Shown().size(), 2u);
+    const tMessage& question = boxes.Shown()[0];
+    EXPECT_EQ(question.kind, tMsgKind::Confirmation);
+    EXPECT_EQ(question.buttons, (std::vector<tMsgButton>{tMsgButton::Yes, tMsgButton::No}));
+    EXPECT_EQ(question.default_button, tMsgButton::No);
+    EXPECT_TRUE(question.text.startsWith(
+        QStringLiteral("Počet textových hodnot se znaky, které kódování Windows-1250 nepřenese: 1\n"
+                       "  ODBERATELE: 1 (NAZEV: 1)\n")))
+        << question.text.toStdString();
+    EXPECT_TRUE(boxes.Shown()[1].text.startsWith(QStringLiteral("Export neproveden")));
+    EXPECT_FALSE(window.memoReport->isHidden());
+    EXPECT_TRUE(window.memoReport->toPlainText().contains(QStringLiteral("    [ID=20] NAZEV: \"Привет\"\n")))
+        << window.memoReport->toPlainText().toStdString();
+    EXPECT_TRUE(window.memoReport->toPlainText().contains(note));
+  }
+  EXPECT_EQ(logged(), runs);
+  EXPECT_EQ(fs::exists(archive), had_archive);
+
+  boxes.Answer(tMsgButton::Yes);
+  boxes.Answer(tMsgButton::Ok);
+  TfrmExport window(access_, data_->ExportDefTbl);
+  ExecAndClose(window);
+  const replication::tExportResult& result = window.Result();
+  ASSERT_EQ(result.Outcome, replication::tExportOutcome::Warnings) << result.Text;
+  ASSERT_EQ(boxes.Shown().size(), 4u);
+  EXPECT_EQ(boxes.Shown()[3].text, QStringLiteral("Export dokončen s varováním"));
+  EXPECT_EQ(logged(), runs + 1);
+  EXPECT_TRUE(fs::exists(archive));
+  EXPECT_TRUE(window.memoReport->toPlainText().startsWith(
+      QStringLiteral("Textové hodnoty se znaky, které kódování Windows-1250 nepřenese: 1 (v archivu je "
+                     "nahradil znak '?')\n")));
+  EXPECT_TRUE(window.memoReport->toPlainText().contains(note));
+}
+
 // F9 on the export tab opens the definition's rules; a rule built there decides what the next
 // export writes.
 TEST_F(RunWindowsTest, ARuleBuiltInTheRulesWindowDecidesWhatTheNextExportWrites) {
@@ -217,6 +290,83 @@ TEST_F(RunWindowsTest, ARuleBuiltInTheRulesWindowDecidesWhatTheNextExportWrites)
   }
   // Of the two new customers only the one the rule names travels.
   EXPECT_EQ(customers, 1);
+}
+
+// The number of rows of a table of the demo's center.
+std::string CenterCount(const std::string& dir, const std::string& table) {
+  dbaccess::Connection center("Provider=SQLite;Data Source=" + dir + "/centrum");
+  center.Open();
+  center.SetDefaultDatabase("centrum");
+  auto rows = center.Query("SELECT count(*) FROM " + table);
+  return rows->Next() ? rows->Get(0).AsString() : std::string();
+}
+
+// An archive imported already goes in again only when the person confirms it in a box of its own.
+TEST_F(RunWindowsTest, AnArchiveImportedAlreadyGoesInAgainOnlyWhenConfirmed) {
+  ASSERT_NO_FATAL_FAILURE(Export());
+  {
+    testing::tScriptedBoxes boxes;
+    boxes.Answer(tMsgButton::NoToAll);
+    boxes.Answer(tMsgButton::Ok);
+    TfrmImport window(access_, data_->ImportDefTbl);
+    ExecAndClose(window);
+    ASSERT_EQ(window.Result().Archives.at(0).State, replication::tArchiveState::Imported);
+  }
+  const std::string imports = CenterCount(dir_, "rep_IMPORTLOG");
+
+  testing::tScriptedBoxes refused;
+  refused.Answer(tMsgButton::No);
+  refused.Answer(tMsgButton::Ok);
+  TfrmImport first(access_, data_->ImportDefTbl);
+  ExecAndClose(first);
+  EXPECT_EQ(first.Result().Outcome, replication::tImportOutcome::Warnings) << first.Result().Text;
+  EXPECT_EQ(first.Result().Archives.at(0).State, replication::tArchiveState::AlreadyImported);
+  ASSERT_EQ(refused.Shown().size(), 2u);
+  const tMessage& question = refused.Shown()[0];
+  EXPECT_TRUE(question.text.startsWith(QStringLiteral("Přenos č. 4 už byl importován ")))
+      << question.text.toStdString();
+  EXPECT_TRUE(question.text.endsWith(QStringLiteral("Mám archiv DEMO-4.ZR2 přesto importovat?")));
+  EXPECT_EQ(question.buttons, (std::vector<tMsgButton>{tMsgButton::Yes, tMsgButton::No}));
+  EXPECT_TRUE(refused.Shown()[1].text.startsWith(QStringLiteral(
+      "Import dokončen s upozorněními\r\n\r\nDEMO-4.ZR2: odmítnut: Přenos č. 4 už byl importován ")));
+  EXPECT_EQ(CenterCount(dir_, "rep_IMPORTLOG"), imports);
+
+  testing::tScriptedBoxes confirmed;
+  confirmed.Answer(tMsgButton::Yes);
+  confirmed.Answer(tMsgButton::NoToAll);
+  confirmed.Answer(tMsgButton::Ok);
+  TfrmImport second(access_, data_->ImportDefTbl);
+  ExecAndClose(second);
+  EXPECT_EQ(second.Result().Archives.at(0).State, replication::tArchiveState::Imported);
+  EXPECT_EQ(confirmed.Shown().size(), 3u);
+  EXPECT_EQ(CenterCount(dir_, "rep_IMPORTLOG"), std::to_string(std::stoi(imports) + 1));
+}
+
+// Storno inside an archive rolls it back: the run ends "Import přerušen" and closing the window
+// asks no restore question, since the database holds nothing of the archive.
+TEST_F(RunWindowsTest, StornoInsideAnArchiveRollsItBackWithoutARestoreQuestion) {
+  ASSERT_NO_FATAL_FAILURE(Export());
+  const std::string customers = CenterCount(dir_, "ODBERATELE");
+
+  HookedBoxes boxes;
+  boxes.Answer(tMsgButton::Yes);
+  boxes.Answer(tMsgButton::Yes);
+  boxes.Answer(tMsgButton::Ok);
+  TfrmImport window(access_, data_->ImportDefTbl);
+  // Storno while the backup question is open: the run stops at the first row after it.
+  boxes.OnBox(QStringLiteral("Před provedením"), [&window] { window.btnStorno->click(); });
+  ExecAndClose(window);
+
+  const replication::tImportResult& result = window.Result();
+  EXPECT_EQ(result.Outcome, replication::tImportOutcome::Cancelled) << result.Text;
+  ASSERT_EQ(result.BackedUp.size(), 1u);
+  EXPECT_FALSE(result.BackedUp[0].RestoreWanted);
+  EXPECT_EQ(result.Archives.at(0).State, replication::tArchiveState::Failed);
+  EXPECT_FALSE(result.Archives.at(0).RollbackUnconfirmed);
+  EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{boxes.Texts().at(0), "Opravdu chcete ukončit import?",
+                                                     "Import přerušen uživatelem"}));
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_EQ(CenterCount(dir_, "ODBERATELE"), customers);
 }
 
 }  // namespace

@@ -22,7 +22,15 @@ namespace {
 
 struct ExportOptions {
   std::string signature;
+  bool allow_text_loss = false;
 };
+
+// What the list of texts that would lose characters adds when the run stopped because of them.
+constexpr const char* kAllowHint =
+    "Se ztrátou znaků (nahrazených '?') je přenese export s volbou --allow-text-loss.\n";
+// What the note on deletions that do not travel adds.
+constexpr const char* kRowGuidHint =
+    " Sloupec rep_RowGuid jim přidá tamaril-cli setup-script --add-rowguid (na obou stranách).";
 
 ExitStatus RunExport(Cli& cli, const ExportOptions& options) {
   dataset::TQVMStoredMemoryDataSet& list = cli.Maindata().DefinitionList(false);
@@ -43,10 +51,17 @@ ExitStatus RunExport(Cli& cli, const ExportOptions& options) {
   replication::tExportResult result;
   {
     const InterruptAsCancel interrupt(host);
-    replication::tExportRun run(access, core::ReplOptions(), host);
+    replication::tExportRun run(
+        access, core::ReplOptions(), host,
+        options.allow_text_loss ? replication::tTextLoss::Allow : replication::tTextLoss::Refuse);
     result = run.Run(definition);
   }
   if (result.Outcome == replication::tExportOutcome::Failed) throw CliError(result.Text);
+  if (result.Outcome == replication::tExportOutcome::TextLossRefused) {
+    cli.Err() << "tamaril-cli: " << ToTerminal(result.Text) << '\n'
+              << replication::LossyTextReport(result) << kAllowHint;
+    return ExitStatus::Cancelled;
+  }
 
   cli.Out() << ToTerminal(result.Text) << '\n';
   if (result.Outcome == replication::tExportOutcome::Cancelled) return ExitStatus::Cancelled;
@@ -58,12 +73,12 @@ ExitStatus RunExport(Cli& cli, const ExportOptions& options) {
     cli.Out() << ToTerminal(text::Utf8ToAnsi("Předchozí archiv přejmenován na: ")) << result.MovedAsidePath
               << '\n';
   }
-  for (const auto& warning : result.Warnings) {
-    cli.Out() << ToTerminal(text::Utf8ToAnsi("Varování: znaky mimo Windows-1250 nahrazeny '?': "))
-              << ToTerminal(warning.Table) << " [" << ToTerminal(warning.Key) << "] "
-              << ToTerminal(warning.Column) << '\n';
+  cli.Out() << replication::LossyTextReport(result);
+  if (!result.UntrackedDeletions.empty()) {
+    cli.Out() << "Upozornění: " << ToTerminal(replication::UntrackedDeletionsNote(result)) << kRowGuidHint
+              << '\n';
   }
-  return ExitStatus::Success;
+  return result.Outcome == replication::tExportOutcome::Warnings ? ExitStatus::Warnings : ExitStatus::Success;
 }
 
 }  // namespace
@@ -72,6 +87,9 @@ void AddExportCommands(Cli& cli) {
   CLI::App& command = cli.AddCommand("export", "Provede export definice do přenosového archivu");
   auto options = std::make_shared<ExportOptions>();
   command.add_option("SIGNATURE", options->signature, "Identifikace definice exportu")->required();
+  command.add_flag("--allow-text-loss", options->allow_text_loss,
+                   "Přenese i texty se znaky, které kódování Windows-1250 nepřenese (nahradí je '?'); "
+                   "bez volby export takové texty vypíše a nic nezapíše");
   cli.SetAction(command,
                 Need::StructureCache | Need::CommonValues | Need::RuleLists | Need::Lists | Need::Settings,
                 [&cli, options] { return RunExport(cli, *options); });

@@ -29,7 +29,8 @@ struct ImportOptions {
   std::string restore = "ask";
   bool verbose = false;
   std::string done_folder;
-  bool skip_imported = false;
+  bool skip_imported = false;  ///< accepted; skipping imported archives is what the run does anyway
+  bool reimport = false;
 };
 
 AnswerMode BackupMode(const std::string& word) {
@@ -55,36 +56,29 @@ bool HasTerminal() {
 
 std::string Utf8(const std::string& ansi) { return text::AnsiToUtf8(ansi); }
 
-std::string StateText(const replication::tImportedArchive& archive) {
-  switch (archive.State) {
-    case replication::tArchiveState::NotArchive: return "přeskočen, není přenosový archiv";
-    case replication::tArchiveState::UnknownClient: return "přeskočen, neznámý klient";
-    case replication::tArchiveState::AlreadyDone: return "přeskočen, již importován";
-    case replication::tArchiveState::Imported: return "IMPORTNO: " + std::to_string(archive.ImportNo);
-    case replication::tArchiveState::Failed: return "neproveden, databáze ponechána beze změny";
-  }
-  return {};
-}
-
 void PrintArchives(std::ostream& out, const replication::tImportResult& result) {
   for (const auto& archive : result.Archives) {
     out << "Archiv: " << std::filesystem::path(archive.Path).filename().string() << '\n';
     if (!archive.Signature.empty()) {
       out << "  Signature: " << Utf8(archive.Signature) << ", EXPORTNO: " << archive.ExportNo << '\n';
     }
-    out << "  " << StateText(archive) << '\n';
-    if (archive.State == replication::tArchiveState::Imported)
+    if (archive.State == replication::tArchiveState::Imported) {
+      out << "  IMPORTNO: " << archive.ImportNo << '\n';
+      for (const std::string& warning : archive.Warnings) out << "  Upozornění: " << Utf8(warning) << '\n';
       out << "  " << ImportCountersText(archive.Counters) << '\n';
+    } else {
+      out << "  " << Utf8(replication::ArchiveOutcomeText(archive)) << '\n';
+    }
     if (!archive.MovedTo.empty()) out << "  Přesunut do: " << archive.MovedTo << '\n';
   }
   out << "Celkem:\n";
   out << "  " << ImportCountersText(result.Total) << '\n';
 }
 
-/// True when the archive of a conflict group was not committed: its rows are not in the database.
+/// True when the archive of a conflict group was rolled back: its rows are not in the database.
 bool RolledBack(const replication::tImportResult& result, const std::string& archive_name) {
   for (const auto& archive : result.Archives) {
-    if (archive.State != replication::tArchiveState::Failed) continue;
+    if (archive.State != replication::tArchiveState::Failed || archive.RollbackUnconfirmed) continue;
     if (text::Utf8ToAnsi(std::filesystem::path(archive.Path).filename().string()) == archive_name)
       return true;
   }
@@ -122,7 +116,7 @@ ExitStatus RunImport(Cli& cli, const ImportOptions& options) {
 
   replication::tImportRunOptions run_options;
   run_options.done_folder = options.done_folder;
-  run_options.skip_imported = options.skip_imported;
+  run_options.reimport = options.reimport;
   if (options.verbose) {
     run_options.log_echo = [&cli, &host](const std::string& line) {
       host.FinishBar();
@@ -168,6 +162,7 @@ ExitStatus RunImport(Cli& cli, const ImportOptions& options) {
   switch (result.Outcome) {
     case replication::tImportOutcome::Success: return ExitStatus::Success;
     case replication::tImportOutcome::Conflicts: return ExitStatus::Conflicts;
+    case replication::tImportOutcome::Warnings: return ExitStatus::Warnings;
     case replication::tImportOutcome::Cancelled: return ExitStatus::Cancelled;
     case replication::tImportOutcome::Failed: break;
   }
@@ -186,15 +181,25 @@ void AddImportCommands(Cli& cli) {
                   "hodnotu než ask")
       ->check(CLI::IsMember({"ask", "yes", "no", "all", "none"}));
   command
-      .add_option("--restore", options->restore,
-                  "Otázka obnovy ze zálohy po chybě nebo konfliktu: ask = ptát se na terminálu (výchozí), "
-                  "yes = obnovit, no = neobnovit; bez terminálu a se zálohou je nutné zadat yes nebo no")
+      .add_option(
+          "--restore", options->restore,
+          "Otázka obnovy ze zálohy, když databáze může obsahovat část archivu (jeho vrácení selhalo): "
+          "ask = ptát se na terminálu (výchozí), yes = obnovit, no = neobnovit; bez terminálu a se "
+          "zálohou je nutné zadat yes nebo no")
       ->check(CLI::IsMember({"ask", "yes", "no"}));
   command.add_flag("--verbose", options->verbose, "Vypisuje řádky logu importu, jak vznikají");
   command.add_option("--done-folder", options->done_folder,
                      "Složka, kam se přesune každý archiv, jehož import byl potvrzen");
-  command.add_flag("--skip-imported", options->skip_imported,
-                   "Přeskočí archiv, jehož Signature a EXPORTNO už stojí v rep_IMPORTLOG");
+  auto* skip =
+      command.add_flag("--skip-imported", options->skip_imported,
+                       "Výchozí chování, volba zůstává kvůli skriptům: archiv, jehož EXPORTNO není vyšší "
+                       "než naposledy importované, se neimportuje");
+  command
+      .add_flag(
+          "--reimport", options->reimport,
+          "Importuje i archiv, jehož EXPORTNO není vyšší než naposledy importované (může vrátit novější "
+          "změny a obnovit smazané řádky)")
+      ->excludes(skip);
   cli.SetAction(command,
                 Need::StructureCache | Need::CommonValues | Need::RuleLists | Need::Lists | Need::Settings,
                 [&cli, options] { return RunImport(cli, *options); });

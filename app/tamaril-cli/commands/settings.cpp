@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -35,6 +36,15 @@ bool ParseSwitch(std::string_view value, bool& result) {
   return false;
 }
 
+// A folder setting that names no folder would only fail at the next run, far from the typo:
+// refused here. `folder` is UTF-8; empty stands for the current folder.
+void CheckFolderExists(const std::string& key, const std::string& folder) {
+  std::error_code error;
+  if (folder.empty() || std::filesystem::is_directory(folder, error)) return;
+  throw CliError::FromUtf8(key + ": adresář " + folder +
+                           " neexistuje; vytvořte jej, nebo zadejte jiný. Nic nebylo změněno");
+}
+
 // Applies "KEY=VALUE" (a settings key of the ini file) to the settings record.
 void ApplySetting(const std::string& assignment) {
   const auto equals = assignment.find('=');
@@ -54,6 +64,9 @@ void ApplySetting(const std::string& assignment) {
   }
   const std::string value = core::CheckedAnsiInput(key, assignment.substr(equals + 1));
   if (text_setting != nullptr) {
+    CheckFolderExists(key, text_setting == &options.LogFilePath
+                               ? std::filesystem::path(text::AnsiToUtf8(value)).parent_path().string()
+                               : text::AnsiToUtf8(value));
     *text_setting = value;
   } else if (!ParseSwitch(value, options.DoLog)) {
     throw CliError::FromUtf8("DOLOG je 1 nebo 0, ne '" + assignment.substr(equals + 1) + "'");

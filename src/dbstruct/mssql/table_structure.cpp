@@ -1,6 +1,7 @@
 #include "dbstruct/mssql/table_structure.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "dataset/dataset.h"
 #include "dataset/date_codec.h"
@@ -320,8 +321,13 @@ void tADOTbl_Structure::LoadStructure(const std::string& table_name) {
   dbaccess::Connection& connection = Conn();
   // The columns come first so that column-number tokens of the indexes can be resolved.
   for (const auto& column : connection.Columns(TableName)) {
+    // The server refuses a text longer than a sized text column takes.
+    const bool sized_text = column.field_type == FieldType::String ||
+                            column.field_type == FieldType::FixedChar ||
+                            column.field_type == FieldType::WideString;
     FieldDefs.push_back(tMSSQLFieldDef{column.name, column.field_type, column.precision,
-                                       column.nullable.has_value() && !*column.nullable});
+                                       column.nullable.has_value() && !*column.nullable,
+                                       sized_text ? column.size : 0});
   }
   ReadIndexes(connection.Indexes(TableName));
   for (const auto& def : FieldDefs) {
@@ -377,6 +383,16 @@ Value tADOTbl_Structure::NowValue(FieldType type) const {
   if (type == FieldType::Date) now.hour = now.minute = now.second = now.millisecond = 0;
   if (type == FieldType::Time) now.year = 1899, now.month = 12, now.day = 30;
   return Value::FromDateTime(now);
+}
+
+std::optional<std::pair<std::int64_t, std::int64_t>> tADOTbl_Structure::IntegerRange(FieldType type) const {
+  switch (type) {
+    case FieldType::Smallint: return std::pair<std::int64_t, std::int64_t>{INT16_MIN, INT16_MAX};
+    case FieldType::Word: return std::pair<std::int64_t, std::int64_t>{0, UINT8_MAX};
+    case FieldType::Integer:
+    case FieldType::AutoInc: return std::pair<std::int64_t, std::int64_t>{INT32_MIN, INT32_MAX};
+    default: return std::nullopt;
+  }
 }
 
 std::string tADOTbl_Structure::DeleteKeyText(const Value& key) const {

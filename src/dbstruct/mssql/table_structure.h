@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "dbstruct/keyed_table.h"
@@ -60,6 +62,8 @@ class tADOTbl_Structure : public tKeyedTbl_Structure {
   dbaccess::Value DateValue(double date) const override;
   /// Date-time values: today at midnight, the time on 30 December 1899, or now.
   dbaccess::Value NowValue(dataset::FieldType type) const override;
+  /// smallint, tinyint (Word) and int (Integer, AutoInc) take only their ranges.
+  std::optional<std::pair<std::int64_t, std::int64_t>> IntegerRange(dataset::FieldType type) const override;
   /// The RowGuid in quotes (quotes inside doubled) or the integer id, pasted as a literal.
   std::string DeleteKeyText(const dbaccess::Value& key) const override;
   std::int64_t DeleteSelectedRows(const tTbl_Structure& table, const std::string& alias,

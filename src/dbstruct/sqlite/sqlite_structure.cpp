@@ -1,8 +1,11 @@
 #include "dbstruct/sqlite/sqlite_structure.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <regex>
+#include <utility>
 
 #include <fmt/format.h>
 #include <fmt/printf.h>
@@ -24,6 +27,27 @@ bool SameText(std::string_view a, std::string_view b) { return text::EqualsIgnor
 
 bool Contains(const std::vector<std::string>& names, std::string_view name) {
   return std::any_of(names.begin(), names.end(), [&](const std::string& n) { return SameText(n, name); });
+}
+
+// A date-time or time text "….mmm" without its milliseconds when they are zero.
+std::string WithoutZeroMilliseconds(std::string text) {
+  if (text.ends_with(".000")) text.resize(text.size() - 4);
+  return text;
+}
+
+bool SizedText(FieldType type) {
+  return type == FieldType::String || type == FieldType::FixedChar || type == FieldType::WideString;
+}
+
+// The range of a 16- or 32-bit integer field type; nothing for other types.
+std::optional<std::pair<std::int64_t, std::int64_t>> IntegerLimits(FieldType type) {
+  switch (type) {
+    case FieldType::Smallint: return std::pair<std::int64_t, std::int64_t>{INT16_MIN, INT16_MAX};
+    case FieldType::Word: return std::pair<std::int64_t, std::int64_t>{0, UINT16_MAX};
+    case FieldType::Integer:
+    case FieldType::AutoInc: return std::pair<std::int64_t, std::int64_t>{INT32_MIN, INT32_MAX};
+    default: return std::nullopt;
+  }
 }
 
 // SQL's remainder: the sign of the dividend.
@@ -251,11 +275,59 @@ Value tSQLiteTbl_Structure::DateValue(double date) const {
   return Value::Text(db_.FormatDateTimeLiteral(date).substr(0, 10));
 }
 
+Value tSQLiteTbl_Structure::DateTimeValue(double date_time) const {
+  return Value::Text(WithoutZeroMilliseconds(db_.FormatDateTimeLiteral(date_time)));
+}
+
+Value tSQLiteTbl_Structure::TimeValue(double time) const {
+  return Value::Text(WithoutZeroMilliseconds(db_.FormatTimeLiteral(time)));
+}
+
 Value tSQLiteTbl_Structure::NowValue(FieldType type) const {
   const double now = NowAsDateTime();
-  if (type == FieldType::Time) return Value::Text(db_.FormatTimeLiteral(now));
-  const std::string literal = db_.FormatDateTimeLiteral(now);
-  return Value::Text(type == FieldType::Date ? literal.substr(0, 10) : literal);
+  if (type == FieldType::Time) return TimeValue(now);
+  return type == FieldType::Date ? DateValue(now) : DateTimeValue(now);
+}
+
+int tSQLiteTbl_Structure::CountTableRows(const std::string& where_part,
+                                         std::vector<dbaccess::FieldRoom>& room) {
+  // The declared size of a text and the range of a 16- or 32-bit integer type are not what
+  // SQLite holds a column to: the rows are measured in the pass that counts them.
+  std::string select = "Select Count(*)";
+  std::vector<const tColumnDef*> measured;
+  for (const tColumnDef& def : FieldDefs) {
+    const std::string column = QuoteName(def.Name);
+    if (SizedText(def.DataType)) {
+      select += ", max(length(" + column + "))";
+    } else if (IntegerLimits(def.DataType)) {
+      select += fmt::format(
+          ", min(CASE WHEN typeof({0}) = 'integer' THEN {0} END), max(CASE WHEN typeof({0}) = 'integer' THEN "
+          "{0} END)",
+          column);
+    } else {
+      continue;
+    }
+    measured.push_back(&def);
+  }
+  if (measured.empty()) return tKeyedTbl_Structure::CountTableRows(where_part, room);
+  auto rows = Conn().Query(select + " from " + QuoteName(TableName) + " " + where_part);
+  if (!rows->Next()) return 0;
+  std::size_t column = 1;
+  for (const tColumnDef* def : measured) {
+    if (SizedText(def->DataType)) {
+      const Value& longest = rows->Get(column++);
+      if (!longest.IsNull() && longest.AsInteger() > def->Precision)
+        room.push_back(
+            {def->Name, static_cast<int>(std::min<std::int64_t>(longest.AsInteger(), INT32_MAX)), false});
+    } else {
+      const auto [low, high] = *IntegerLimits(def->DataType);
+      const Value& least = rows->Get(column++);
+      const Value& most = rows->Get(column++);
+      if (!least.IsNull() && (least.AsInteger() < low || most.AsInteger() > high))
+        room.push_back({def->Name, 0, true});
+    }
+  }
+  return rows->Get(0).IsNull() ? 0 : static_cast<int>(rows->Get(0).AsInteger());
 }
 
 std::string tSQLiteTbl_Structure::DeleteKeyText(const Value&) const { return ":KEY"; }

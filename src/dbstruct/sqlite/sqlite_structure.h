@@ -73,8 +73,16 @@ class tSQLiteTbl_Structure : public tKeyedTbl_Structure {
   std::unique_ptr<tRowLookup> MakeLookup(const std::string& condition) override;
   /// The date as "YYYY-MM-DD" text.
   dbaccess::Value DateValue(double date) const override;
-  /// The date, time or date-time literal text of now.
+  /// The date, time or date-time text of now, as DateValue, TimeValue and DateTimeValue write.
   dbaccess::Value NowValue(dataset::FieldType type) const override;
+  /// "YYYY-MM-DD HH:MM:SS" as SQLite's datetime() writes it, ".mmm" after it only when the
+  /// milliseconds are not zero.
+  dbaccess::Value DateTimeValue(double date_time) const override;
+  /// "HH:MM:SS" as SQLite's time() writes it, ".mmm" after it only when not zero.
+  dbaccess::Value TimeValue(double time) const override;
+  /// Counts in the same pass what SQLite does not hold to the declared types: the longest value
+  /// of each sized text column and whether an integer column holds values beyond its type.
+  int CountTableRows(const std::string& where_part, std::vector<dbaccess::FieldRoom>& room) override;
   /// The bound parameter ":KEY".
   std::string DeleteKeyText(const dbaccess::Value& key) const override;
   /// Deletes by rowid, since SQLite's DELETE has neither alias nor join.

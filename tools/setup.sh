@@ -10,8 +10,9 @@ packages=(
   # database drivers: SQL Server through FreeTDS, and the drivers the tests use
   unixodbc tdsodbc odbc-postgresql libsqliteodbc
   # tests: GoogleTest, a PostgreSQL server for the ODBC suites, clang for the sanitizer runs,
-  # python3 (its sqlite3 module builds the databases of the CLI structure test)
-  libgtest-dev libgmock-dev postgresql clang libclang-rt-14-dev python3
+  # python3 (its sqlite3 module builds the databases of the CLI structure test), strace (the
+  # kill and full-disk tests inject signals and errors into the program's system calls)
+  libgtest-dev libgmock-dev postgresql clang libclang-rt-14-dev python3 strace
   # the full test mode's formatting and static analysis checks
   clang-format-14 clang-tidy-14
   # the baselines of the replication runs benchmark

@@ -1,6 +1,7 @@
 #include "tamaril-cli/cli.h"
 
 #include <filesystem>
+#include <map>
 #include <ostream>
 #include <sstream>
 #include <stdexcept>
@@ -19,13 +20,57 @@ namespace {
 
 constexpr const char* kHelpFlagText = "Vypíše tuto nápovědu a skončí";
 
-// The words of a parse error's text after its first ": ", split at blanks.
-std::vector<std::string> WordsAfterColon(const std::string& text) {
-  std::vector<std::string> words;
-  const auto colon = text.find(": ");
-  std::istringstream rest(colon == std::string::npos ? std::string() : text.substr(colon + 2));
-  for (std::string word; rest >> word;) words.push_back(word);
-  return words;
+// The Czech words of the help's scaffolding and of the value placeholders, by the parser's
+// English key. The positional arguments' names are placeholders too (FILE, SIGNATURE, …).
+const std::map<std::string, std::string>& CzechLabels() {
+  static const std::map<std::string, std::string> labels{{"Usage", "Použití"},
+                                                         {"OPTIONS", "VOLBY"},
+                                                         {"SUBCOMMAND", "PŘÍKAZ"},
+                                                         {"SUBCOMMANDS", "PŘÍKAZY"},
+                                                         {"Positionals", "Argumenty"},
+                                                         {"REQUIRED", "POVINNÉ"},
+                                                         {"Env", "Proměnná"},
+                                                         {"Needs", "Vyžaduje"},
+                                                         {"Excludes", "Vylučuje"},
+                                                         {"TEXT", "HODNOTA"},
+                                                         {"INT", "ČÍSLO"},
+                                                         {"UINT", "ČÍSLO"},
+                                                         {"FLOAT", "ČÍSLO"},
+                                                         {"NUMBER", "ČÍSLO"},
+                                                         {"BOOLEAN", "ANO/NE"},
+                                                         {"FILE", "SOUBOR"},
+                                                         {"DIR", "SLOŽKA"},
+                                                         {"PATH", "CESTA"},
+                                                         {"NONNEGATIVE", "NEZÁPORNÉ"},
+                                                         {"POSITIVE", "KLADNÉ"},
+                                                         {"SIGNATURE", "IDENTIFIKACE"},
+                                                         {"EXPR", "VÝRAZ"}};
+  return labels;
+}
+
+// The Czech word of a parser key, or the key itself.
+std::string CzechLabel(const std::string& key) {
+  const auto found = CzechLabels().find(key);
+  return found == CzechLabels().end() ? key : found->second;
+}
+
+// A value placeholder as the parser names it ("TEXT", "INT:NONNEGATIVE", "TEXT:{ask,yes}") in
+// Czech: the set of allowed values alone, otherwise each part translated.
+std::string CzechTypeName(const std::string& type_name) {
+  const auto colon = type_name.find(':');
+  if (colon == std::string::npos) return CzechLabel(type_name);
+  std::string check = type_name.substr(colon + 1);
+  if (!check.empty() && check.front() == '{') return check;
+  return CzechLabel(type_name.substr(0, colon)) + ":" + CzechLabel(check);
+}
+
+// The name of a positional argument as help and messages show it.
+std::string PositionalName(const CLI::Option& option) { return CzechLabel(option.get_name(true, false)); }
+
+std::string Join(const std::vector<std::string>& items) {
+  std::string joined;
+  for (const auto& item : items) joined += (joined.empty() ? "" : ", ") + item;
+  return joined;
 }
 
 // The first word of `text` that looks like an option ("--home", "-h"), without a trailing "," or ":".
@@ -38,12 +83,6 @@ std::string OptionIn(const std::string& text) {
   return {};
 }
 
-std::string Join(const std::vector<std::string>& items) {
-  std::string joined;
-  for (const auto& item : items) joined += (joined.empty() ? "" : ", ") + item;
-  return joined;
-}
-
 // The subcommand the parse reached: the root or the last chosen command under it.
 const CLI::App& ReachedCommand(const CLI::App& app) {
   const CLI::App* reached = &app;
@@ -54,12 +93,85 @@ const CLI::App& ReachedCommand(const CLI::App& app) {
   }
 }
 
+bool HasCommands(const CLI::App& app) {
+  return !app.get_subcommands([](const CLI::App* command) { return !command->get_name().empty(); }).empty();
+}
+
 std::string KnownCommands(const CLI::App& app) {
   std::vector<std::string> names;
   for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
     if (!command->get_name().empty()) names.push_back(command->get_name());
   }
   return Join(names);
+}
+
+bool IsOptionWord(const std::string& word) { return word.size() > 1 && word[0] == '-' && word != "--"; }
+
+// What the parse left over, said in Czech: unknown options, an unknown command where the
+// reached command expects one (its arguments are not named), extra arguments.
+std::string LeftOverMessage(const CLI::App& app, bool command_missing) {
+  const CLI::App& reached = ReachedCommand(app);
+  const bool expects_command = HasCommands(reached);
+  std::vector<std::string> options;
+  std::vector<std::string> arguments;
+  std::string unknown_command;
+  for (const std::string& word : app.remaining(true)) {
+    if (word == "--") continue;
+    if (IsOptionWord(word)) {
+      if (unknown_command.empty()) options.push_back(word);
+    } else if (expects_command && unknown_command.empty()) {
+      unknown_command = word;
+    } else if (!expects_command) {
+      arguments.push_back(word);
+    }
+  }
+  std::vector<std::string> parts;
+  if (!options.empty())
+    parts.push_back((options.size() == 1 ? "Neznámá volba " : "Neznámé volby ") + Join(options));
+  if (!unknown_command.empty()) {
+    parts.push_back("Neznámý příkaz '" + unknown_command + "'; známé příkazy: " + KnownCommands(reached));
+  } else if (command_missing && expects_command) {
+    parts.push_back("Chybí příkaz; známé příkazy: " + KnownCommands(reached));
+  }
+  if (!arguments.empty()) {
+    parts.push_back((arguments.size() == 1 ? "Nadbytečný argument " : "Nadbytečné argumenty ") +
+                    Join(arguments));
+  }
+  if (parts.empty()) return command_missing ? "Chybí příkaz" : "Nadbytečné argumenty";
+  std::string message;
+  for (const std::string& part : parts) message += (message.empty() ? "" : "; ") + part;
+  return message;
+}
+
+// The option of the reached command (or of a command above it) named `name`, or null.
+const CLI::Option* FindOption(const CLI::App& app, const std::string& name) {
+  for (const CLI::App* command = &ReachedCommand(app); command != nullptr; command = command->get_parent()) {
+    for (const CLI::Option* option : command->get_options()) {
+      if (option->check_name(name)) return option;
+    }
+  }
+  return nullptr;
+}
+
+// "Chybná hodnota volby --backup 'maybe'; povolené hodnoty: ask, yes, no" from what the option holds.
+std::string BadValueMessage(const CLI::App& app, const std::string& name) {
+  const CLI::Option* option = FindOption(app, name);
+  std::string message = "Chybná hodnota volby " + name;
+  if (option == nullptr) return message;
+  if (option->get_positional()) message = "Chybná hodnota argumentu " + PositionalName(*option);
+  if (!option->results().empty()) message += " '" + option->results().back() + "'";
+  const std::string type_name = option->get_type_name();
+  const auto set = type_name.find(":{");
+  if (set != std::string::npos && type_name.back() == '}') {
+    std::string values = type_name.substr(set + 2, type_name.size() - set - 3);
+    for (std::size_t at = values.find(','); at != std::string::npos; at = values.find(',', at + 2))
+      values.replace(at, 1, ", ");
+    message += "; povolené hodnoty: " + values;
+  } else if (type_name.rfind("INT", 0) == 0 || type_name.rfind("UINT", 0) == 0) {
+    message += type_name.find("NONNEGATIVE") != std::string::npos ? "; čeká se celé číslo 0 nebo větší"
+                                                                  : "; čeká se celé číslo";
+  }
+  return message;
 }
 
 // Display columns of a UTF-8 text: one per character, not per byte.
@@ -69,27 +181,56 @@ std::size_t Columns(std::string_view utf8) {
   return columns;
 }
 
-// The help formatter with Czech labels that lines descriptions up by characters, since the
-// Czech labels take more bytes than columns.
+// The help formatter in Czech: the scaffolding, the value placeholders and the positional
+// arguments' names; it lines descriptions up by characters, since the Czech labels take more
+// bytes than columns.
 class CzechFormatter : public CLI::Formatter {
  public:
   CzechFormatter() {
-    for (const auto& [key, text] :
-         std::initializer_list<std::pair<const char*, const char*>>{{"Usage", "Použití"},
-                                                                    {"OPTIONS", "VOLBY"},
-                                                                    {"SUBCOMMAND", "PŘÍKAZ"},
-                                                                    {"SUBCOMMANDS", "PŘÍKAZY"},
-                                                                    {"Positionals", "Argumenty"},
-                                                                    {"REQUIRED", "POVINNÉ"},
-                                                                    {"Env", "Proměnná"},
-                                                                    {"Needs", "Vyžaduje"},
-                                                                    {"Excludes", "Vylučuje"}}) {
-      label(key, text);
-    }
+    for (const auto& [key, text] : CzechLabels()) label(key, text);
+  }
+
+  std::string make_description(const CLI::App* app) const override {
+    const std::string description = app->get_description();
+    return description.empty() ? std::string() : description + "\n";
   }
 
   std::string make_option(const CLI::Option* option, bool is_positional) const override {
     return Line(make_option_name(option, is_positional) + make_option_opts(option), make_option_desc(option));
+  }
+
+  std::string make_option_name(const CLI::Option* option, bool is_positional) const override {
+    return is_positional ? PositionalName(*option) : option->get_name(false, true);
+  }
+
+  // The value placeholder, "..." for a repeatable option, POVINNÉ, and the options it needs
+  // or excludes; a positional argument's name says what it holds, so it gets no placeholder.
+  std::string make_option_opts(const CLI::Option* option) const override {
+    std::string opts;
+    if (!option->get_option_text().empty()) {
+      opts += " " + option->get_option_text();
+    } else if (option->get_type_size() != 0) {
+      if (!option->get_positional() && !option->get_type_name().empty())
+        opts += " " + CzechTypeName(option->get_type_name());
+      if (!option->get_default_str().empty()) opts += "=" + option->get_default_str();
+      if (option->get_expected_max() == CLI::detail::expected_max_vector_size) opts += " ...";
+      if (option->get_required()) opts += " " + get_label("REQUIRED");
+    }
+    if (!option->get_needs().empty()) {
+      opts += " " + get_label("Needs") + ":";
+      for (const CLI::Option* other : option->get_needs()) opts += " " + other->get_name();
+    }
+    if (!option->get_excludes().empty()) {
+      opts += " " + get_label("Excludes") + ":";
+      for (const CLI::Option* other : option->get_excludes()) opts += " " + other->get_name();
+    }
+    return opts;
+  }
+
+  std::string make_option_usage(const CLI::Option* option) const override {
+    std::string usage = PositionalName(*option);
+    if (option->get_expected_max() >= CLI::detail::expected_max_vector_size) usage += "...";
+    return option->get_required() ? usage : "[" + usage + "]";
   }
 
   std::string make_subcommand(const CLI::App* command) const override {
@@ -125,50 +266,29 @@ std::string VersionText() {
 }
 
 std::string CzechParseMessage(const CLI::App& app, const CLI::Error& error) {
+  // The parser's own texts are English: only the kind of error and the option names are taken
+  // from them; the words left over come from the parser's record of them.
   const std::string text = error.what();
-  const CLI::App& reached = ReachedCommand(app);
-  const bool has_commands = !reached.get_subcommands([](const CLI::App*) { return true; }).empty();
-  const bool missing_command =
-      dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && text.rfind("A subcommand", 0) == 0;
-  if (has_commands && (missing_command || dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr)) {
-    // With fallthrough an unknown word goes up to the root: look at everything left over.
-    const std::vector<std::string> left = app.remaining(true);
-    if (!left.empty() && !left.front().empty() && left.front()[0] != '-') {
-      return "Neznámý příkaz '" + left.front() + "'; známé příkazy: " + KnownCommands(reached);
-    }
-    if (missing_command) return "Chybí příkaz; známé příkazy: " + KnownCommands(reached);
-  }
+  if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) return LeftOverMessage(app, false);
   if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
-    const auto end = text.find(" is required");
-    if (end != std::string::npos) {
-      const std::string name = text.substr(0, end);
-      return (name.rfind('-', 0) == 0 ? "Chybí povinná volba " : "Chybí povinný argument ") + name;
+    if (text.rfind("A subcommand", 0) == 0 || text.find(" subcommands") != std::string::npos)
+      return LeftOverMessage(app, true);
+    for (const CLI::Option* option : ReachedCommand(app).get_options()) {
+      if (!option->get_required() || option->count() > 0) continue;
+      return option->get_positional() ? "Chybí povinný argument " + PositionalName(*option)
+                                      : "Chybí povinná volba " + option->get_name();
     }
-    return "Chybí povinný údaj (" + text + ")";
-  }
-  if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) {
-    std::vector<std::string> options;
-    std::vector<std::string> arguments;
-    for (const std::string& word : WordsAfterColon(text))
-      (word.rfind('-', 0) == 0 ? options : arguments).push_back(word);
-    std::string message;
-    if (!options.empty())
-      message = (options.size() == 1 ? "Neznámá volba " : "Neznámé volby ") + Join(options);
-    if (!arguments.empty()) {
-      message += (message.empty() ? "" : "; ") +
-                 std::string(arguments.size() == 1 ? "Nadbytečný argument " : "Nadbytečné argumenty ") +
-                 Join(arguments);
-    }
-    return message.empty() ? "Nadbytečné argumenty" : message;
+    const std::string option = OptionIn(text);
+    return option.empty() ? "Chybí povinná volba" : "Chybí povinná volba " + option;
   }
   if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) {
     const std::string option = OptionIn(text);
-    return option.empty() ? "Chybný počet hodnot (" + text + ")" : "Volba " + option + " očekává hodnotu";
+    return option.empty() ? "Chybný počet hodnot" : "Volba " + option + " očekává hodnotu";
   }
   if (dynamic_cast<const CLI::ConversionError*>(&error) != nullptr ||
       dynamic_cast<const CLI::ValidationError*>(&error) != nullptr) {
     const std::string option = OptionIn(text);
-    return option.empty() ? "Chybná hodnota (" + text + ")" : "Chybná hodnota volby " + option;
+    return option.empty() ? "Chybná hodnota" : BadValueMessage(app, option);
   }
   if (dynamic_cast<const CLI::RequiresError*>(&error) != nullptr) {
     const auto at = text.find(" requires ");
@@ -179,7 +299,11 @@ std::string CzechParseMessage(const CLI::App& app, const CLI::Error& error) {
     if (at != std::string::npos)
       return "Volbu " + text.substr(0, at) + " nelze spojit s " + text.substr(at + 10);
   }
-  return "Chybný příkazový řádek (" + text + ")";
+  const CLI::App& reached = ReachedCommand(app);
+  std::string command = reached.get_name();
+  for (const CLI::App* parent = reached.get_parent(); parent != nullptr; parent = parent->get_parent())
+    command = parent->get_name() + (command.empty() ? "" : " " + command);
+  return "Chybný příkazový řádek; nápovědu vypíše " + command + " --help";
 }
 
 Cli::Cli(std::ostream& out, std::ostream& err)
@@ -210,6 +334,7 @@ Cli::Cli(std::ostream& out, std::ostream& err)
   AddFunctionsCommands(*this);
   AddExportCommands(*this);
   AddImportCommands(*this);
+  AddLogCommands(*this);
   AddDemoCommands(*this);
 }
 

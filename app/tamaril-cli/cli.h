@@ -18,8 +18,8 @@ namespace tamaril::cli {
 /// How a run of the program ends: the exit status scripts read.
 enum class ExitStatus : int {
   Success = 0,    ///< the command did its work
-  Failure = 1,    ///< an error, printed on stderr
-  Cancelled = 2,  ///< the person cancelled or refused; nothing is printed
+  Failure = 1,    ///< an error, printed on stderr (a refused command line too)
+  Cancelled = 2,  ///< the person cancelled or refused: nothing printed, or why on stderr
   Conflicts = 3,  ///< the work finished, but with conflicts to look at
   Warnings = 3,   ///< the work finished, but with warnings to look at (texts exported with '?')
 };
@@ -96,7 +96,9 @@ class Cli {
   std::unique_ptr<core::TMaindata> maindata_;
 };
 
-/// The Czech text of a command-line parse error of `app` (UTF-8), as the program prints it.
+/// The Czech text of a command-line parse error of `app` (UTF-8), as the program prints it: the
+/// kind of error and the options it names come from the parser, the words it left over from its
+/// record of them (never from its English message).
 std::string CzechParseMessage(const CLI::App& app, const CLI::Error& error);
 
 /// "tamaril-cli 1.0.0.0": the program's name and full version.

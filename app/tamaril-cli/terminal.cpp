@@ -1,6 +1,7 @@
 #include "tamaril-cli/terminal.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -73,6 +74,13 @@ class Terminal {
   int fd_;
 };
 
+// Characters of a UTF-8 text.
+std::size_t CharacterCount(std::string_view utf8) {
+  std::size_t count = 0;
+  for (const char c : utf8) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+  return count;
+}
+
 }  // namespace
 
 std::string ToTerminal(std::string_view ansi) {
@@ -99,7 +107,7 @@ bool TerminalLoginPrompt::ShowLoginDialog(core::tLoginObject& login, std::string
         "v připojovacím řetězci");
   }
   if (!last_error.empty()) terminal.Write(text::AnsiToUtf8(last_error) + "\n");
-  terminal.Write("SQL server login\n");
+  terminal.Write("Přihlášení k SQL serveru\n");
   // The remembered user name stands in brackets and is kept when the line is left empty.
   std::string prompt = "Uživatelské jméno";
   if (!login.UserName.empty()) prompt += " [" + text::AnsiToUtf8(login.UserName) + "]";
@@ -135,25 +143,46 @@ std::optional<char> AskLetter(std::string_view question, std::string_view choice
   }
 }
 
-std::string ProgressLine(std::string_view caption, long long done, long long total, int width) {
+std::string ProgressLine(std::string_view caption, long long done, long long total, int width,
+                         std::size_t columns) {
   const long long bounded = total <= 0 ? 0 : std::clamp(done, 0LL, total);
   const int percent = total <= 0 ? 0 : static_cast<int>(bounded * 100 / total);
   const int filled = total <= 0 ? 0 : static_cast<int>(bounded * width / total);
+  std::string bar = " [";
+  for (int i = 0; i < width; ++i) bar += i < filled ? "#" : "·";
+  bar += "] " + std::to_string(percent) + " %";
   std::string line(caption);
-  line += " [";
-  for (int i = 0; i < width; ++i) line += i < filled ? "#" : "·";
-  line += "] " + std::to_string(percent) + " %";
-  return line;
+  const std::size_t bar_columns = static_cast<std::size_t>(width) + 4 + std::to_string(percent).size() + 2;
+  if (columns > 0 && CharacterCount(line) + bar_columns > columns) {
+    // Cut at a character's start, leaving room for the ellipsis.
+    const std::size_t room = columns > bar_columns + 1 ? columns - bar_columns - 1 : 0;
+    std::size_t kept = 0;
+    std::size_t at = 0;
+    for (; at < line.size(); ++at) {
+      if ((static_cast<unsigned char>(line[at]) & 0xC0) != 0x80 && kept++ == room) break;
+    }
+    line = line.substr(0, at) + "…";
+  }
+  return line + bar;
 }
 
-ProgressBar::ProgressBar(std::ostream& out, int fd) : out_(out), enabled_(::isatty(fd) == 1) {}
+ProgressBar::ProgressBar(std::ostream& out, int fd) : out_(out), fd_(fd), enabled_(::isatty(fd) == 1) {}
 
 ProgressBar::~ProgressBar() { Finish(); }
 
 void ProgressBar::Show(std::string_view caption, long long done, long long total) {
+  ShowUtf8(ToTerminal(caption), done, total);
+}
+
+void ProgressBar::ShowUtf8(std::string_view caption, long long done, long long total) {
   if (!enabled_) return;
+  winsize size{};
+  // One column is left free: a line that fills the last one wraps on some terminals.
+  const std::size_t columns = ::ioctl(fd_, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 ? size.ws_col - 1 : 0;
   // "\r" returns to the start of the line, "\033[K" clears what a longer caption left.
-  out_ << '\r' << ProgressLine(ToTerminal(caption), done, total) << "\033[K" << std::flush;
+  // A narrow terminal gets a shorter bar, so that the caption keeps room.
+  const int width = columns == 0 ? 30 : static_cast<int>(std::clamp<std::size_t>(columns / 4, 10, 30));
+  out_ << '\r' << ProgressLine(caption, done, total, width, columns) << "\033[K" << std::flush;
   drawn_ = true;
 }
 

@@ -33,11 +33,13 @@ std::optional<bool> AskYesNo(std::string_view question);
 /// returns it; nothing when there is no terminal. The end of input throws EAbort.
 std::optional<char> AskLetter(std::string_view question, std::string_view choices, std::string_view letters);
 
-/// One line of a progress bar: "caption [####······] 40 %" with `width` cells (UTF-8).
-std::string ProgressLine(std::string_view caption, long long done, long long total, int width = 30);
+/// One line of a progress bar: "caption [####······] 40 %" with `width` cells (UTF-8). Within
+/// `columns` characters when given: a longer caption is cut and ends with "…".
+std::string ProgressLine(std::string_view caption, long long done, long long total, int width = 30,
+                         std::size_t columns = 0);
 
-/// A progress bar redrawn in place on a terminal; on anything else it shows nothing, so that
-/// logs and pipes get only the results.
+/// A progress bar redrawn in place on a terminal, within the terminal's width; on anything else
+/// it shows nothing, so that logs and pipes get only the results.
 class ProgressBar {
  public:
   /// Draws on `out` when `fd` (the stream's descriptor) is a terminal.
@@ -49,11 +51,16 @@ class ProgressBar {
 
   /// Redraws the bar with `caption` (Windows-1250) at `done` of `total`.
   void Show(std::string_view caption, long long done, long long total);
+  /// Redraws the bar with `caption` already in UTF-8.
+  void ShowUtf8(std::string_view caption, long long done, long long total);
   /// Ends the bar's line; a later Show starts a new one.
   void Finish();
+  /// True when the bar draws: its descriptor is a terminal.
+  bool Enabled() const noexcept { return enabled_; }
 
  private:
   std::ostream& out_;
+  int fd_;
   bool enabled_;
   bool drawn_ = false;
 };

@@ -26,18 +26,40 @@ replication::tRunAnswer Fixed(AnswerMode mode) {
 }  // namespace
 
 void TerminalRunHost::SetActivity(const std::string& text) {
+  const bool changed = text != activity_;
   activity_ = text;
-  Draw(true);
+  if (!merging_) Draw(changed);
 }
 
 void TerminalRunHost::SetTableName(const std::string& name) {
   table_ = name;
-  Draw(true);
+  if (!merging_) Draw(false);
 }
 
 void TerminalRunHost::SetTableProgress(int percent) {
   table_percent_ = percent;
-  Draw(false);
+  if (!merging_) Draw(false);
+}
+
+void TerminalRunHost::ShowImportProgress(replication::tImportProgressStep step,
+                                         const replication::tImportProgress& progress) {
+  using Step = replication::tImportProgressStep;
+  merge_ = progress;
+  merging_ = step != Step::ArchiveEnd;
+  if (bar_.Enabled()) {
+    if (merging_) Draw(false);
+    return;
+  }
+  // Without a terminal: a plain line where an archive or a table begins, nothing per row.
+  if (step == Step::ArchiveStart) {
+    err_ << "Archiv " << progress.archive_number << " z " << progress.archive_count << ": "
+         << ToTerminal(progress.archive) << ", " << RowsText(progress.archive_total) << '\n'
+         << std::flush;
+  } else if (step == Step::TableStart) {
+    err_ << "  " << ToTerminal(progress.table) << (progress.deleted_rows ? " (smazané řádky)" : "") << ": "
+         << RowsText(progress.table_total) << '\n'
+         << std::flush;
+  }
 }
 
 void TerminalRunHost::ShowProgress(bool run_bar, bool table_bar) {
@@ -80,9 +102,14 @@ replication::tRunAnswer TerminalRunHost::AskRestore(const std::string& question)
 }
 
 void TerminalRunHost::Draw(bool now) {
+  if (!bar_.Enabled()) return;
   const auto time = std::chrono::steady_clock::now();
-  if (!now && time - drawn_at_ < std::chrono::milliseconds(200)) return;
+  if (!now && time - drawn_at_ < std::chrono::milliseconds(100)) return;
   drawn_at_ = time;
+  if (merging_) {
+    bar_.ShowUtf8(ImportProgressCaption(merge_), merge_.archive_rows, merge_.archive_total);
+    return;
+  }
   std::string caption = activity_;
   if (!table_.empty()) caption += " " + table_;
   caption += " (" + std::to_string(count_) + ")";
@@ -101,6 +128,23 @@ InterruptAsCancel::InterruptAsCancel(replication::tRunHost& host) {
 InterruptAsCancel::~InterruptAsCancel() {
   ::sigaction(SIGINT, &previous_, nullptr);
   interrupted_host.store(nullptr);
+}
+
+std::string RowsText(long long count) {
+  const char* form = count == 1 ? " řádek" : count >= 2 && count <= 4 ? " řádky" : " řádků";
+  return std::to_string(count) + form;
+}
+
+std::string ImportProgressCaption(const replication::tImportProgress& progress) {
+  const auto counts = [](long long done, long long total) {
+    return total > 0 || done == 0 ? std::to_string(done) + "/" + std::to_string(total) : std::to_string(done);
+  };
+  std::string caption = ToTerminal(progress.archive) + " (" + std::to_string(progress.archive_number) +
+                        " z " + std::to_string(progress.archive_count) +
+                        "): " + counts(progress.archive_rows, progress.archive_total);
+  if (!progress.table.empty())
+    caption += ", " + ToTerminal(progress.table) + ": " + counts(progress.table_rows, progress.table_total);
+  return caption;
 }
 
 std::string ImportCountersText(const replication::tImportCounters& counters) {

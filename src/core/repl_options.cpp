@@ -25,7 +25,7 @@ std::string DataFolder() {
 
 TReplOptions& ReplOptions() {
   static TReplOptions options{DefaultExportFolder(), DefaultImportFolder(), DefaultLogFilePath(),
-                              DefaultDoLog()};
+                              DefaultDoLog(), DefaultBackupCount()};
   return options;
 }
 
@@ -37,6 +37,8 @@ std::string DefaultLogFilePath() { return DataFolder() + "kelmlog.txt"; }
 
 bool DefaultDoLog() { return false; }
 
+int DefaultBackupCount() { return 5; }
+
 std::string ReplOptionsFileName() { return IncludeTrailingDelimiter(ProgramFolder()) + "tamaril.ini"; }
 
 void SetDefaultReplOptions() {
@@ -45,6 +47,7 @@ void SetDefaultReplOptions() {
   options.ImportFolder = DefaultImportFolder();
   options.LogFilePath = DefaultLogFilePath();
   options.DoLog = DefaultDoLog();
+  options.BackupCount = DefaultBackupCount();
 }
 
 void LoadReplOptions() {
@@ -55,6 +58,9 @@ void LoadReplOptions() {
   options.ImportFolder = ini.ReadString(kPathsSection, "IMPFLDR", options.ImportFolder);
   options.LogFilePath = ini.ReadString(kPathsSection, "LOGFILE", options.LogFilePath);
   options.DoLog = ini.ReadBool(kSettingsSection, "DOLOG", false);
+  // A negative count, which cannot be meant, keeps the default.
+  const int backups = ini.ReadInteger(kSettingsSection, "BAKCOUNT", options.BackupCount);
+  if (backups >= 0) options.BackupCount = backups;
 }
 
 void SaveReplOptions() {
@@ -64,6 +70,7 @@ void SaveReplOptions() {
   ini.WriteString(kPathsSection, "IMPFLDR", options.ImportFolder);
   ini.WriteString(kPathsSection, "LOGFILE", options.LogFilePath);
   ini.WriteBool(kSettingsSection, "DOLOG", options.DoLog);
+  ini.WriteInteger(kSettingsSection, "BAKCOUNT", options.BackupCount);
   if (ini.Modified()) ini.UpdateFile();
 }
 

@@ -11,6 +11,8 @@ struct TReplOptions {
   std::string ImportFolder;  ///< where the import looks for archives
   std::string LogFilePath;   ///< the import's text log file
   bool DoLog = false;        ///< whether the import writes the log file
+  /// How many replaced archives ("SIGNATURE-EXPORTNO.ZR2.bak") the export keeps per Signature.
+  int BackupCount = 5;
 };
 
 /// The one settings record of the program; it holds the defaults until LoadReplOptions.
@@ -24,6 +26,8 @@ std::string DefaultImportFolder();
 std::string DefaultLogFilePath();
 /// The log switch's default: off.
 bool DefaultDoLog();
+/// The replaced archives kept per Signature by default: 5.
+int DefaultBackupCount();
 
 /// The ini file of the settings: "tamaril.ini" in the program's folder (a UTF-8 path).
 std::string ReplOptionsFileName();

@@ -640,7 +640,12 @@ class SqliteConnection final : public BackendConnection {
 
   void BeginTransaction() override { Execute("BEGIN"); }
   void Commit() override { Execute("COMMIT"); }
-  void Rollback() override { Execute("ROLLBACK"); }
+  void Rollback() override {
+    // After some errors (a full disk, an I/O error) SQLite has rolled the transaction back itself;
+    // the changes are undone, and a ROLLBACK would only fail and cast doubt on that.
+    if (sqlite3_get_autocommit(db()) != 0) return;
+    Execute("ROLLBACK");
+  }
 
  private:
   sqlite3* db() const { return db_.get(); }

@@ -1,5 +1,10 @@
 #include "replication/archive.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include <algorithm>
@@ -8,6 +13,8 @@
 #include <thread>
 
 #include "replication/errors.h"
+#include "replication/file_ops.h"
+#include "replication/file_problem.h"
 #include "replication/inflate_ahead.h"
 #include "replication/parallel_deflate.h"
 #include "text/ascii.h"
@@ -310,6 +317,69 @@ void InflateReader::VerifyEnd() {
   }
 }
 
+/// The temporary file of an archive: created beside the archive with a unique suffix, removed
+/// when it goes unless it was renamed into place or kept.
+class tArchiveWriter::TemporaryFile : public dataset::ByteWriter {
+ public:
+  explicit TemporaryFile(const std::string& path) : path_(path), temporary_(path + ".XXXXXX") {
+    fd_ = ::mkstemp(temporary_.data());
+    if (fd_ < 0) Fail("Archiv " + path_ + " nelze vytvořit: ", errno);
+    // mkstemp creates the file private; an archive is read by whoever carries it.
+    ::fchmod(fd_, 0644);
+  }
+  ~TemporaryFile() override {
+    if (fd_ >= 0) ::close(fd_);
+    if (!placed_ && !kept_) ::unlink(temporary_.c_str());
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  void Write(const void* data, std::size_t size) override {
+    if (fd_ < 0) throw ReplicationError(text::Utf8ToAnsi("Archiv " + path_ + " je už uzavřen"));
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+      const ssize_t written = ::write(fd_, bytes, size);
+      if (written < 0) {
+        if (errno == EINTR) continue;
+        WriteFailed(errno);
+      }
+      bytes += written;
+      size -= static_cast<std::size_t>(written);
+    }
+  }
+
+  /// Syncs and closes the file, then syncs its folder: its bytes and its name are on the disk.
+  void Close() {
+    if (::fsync(fd_) != 0) WriteFailed(errno);
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) WriteFailed(errno);
+    if (const int error = SyncFolder(FolderOf(path_)); error != 0) WriteFailed(error);
+  }
+
+  /// Renames the closed file over the archive's path and syncs the folder.
+  void Place() {
+    RenameFile(temporary_, path_);
+    placed_ = true;
+    if (const int error = SyncFolder(FolderOf(path_)); error != 0) WriteFailed(error);
+  }
+
+  void Keep() noexcept { kept_ = true; }
+  const std::string& TemporaryPath() const noexcept { return temporary_; }
+
+ private:
+  [[noreturn]] void WriteFailed(int error) { Fail("Zápis archivu " + path_ + " selhal: ", error); }
+  [[noreturn]] static void Fail(const std::string& what, int error) {
+    throw ReplicationError(text::Utf8ToAnsi(what) + SystemReasonText(error));
+  }
+
+  int fd_ = -1;
+  std::string path_;
+  std::string temporary_;
+  bool placed_ = false;
+  bool kept_ = false;
+};
+
 /// Passes bytes on and counts them.
 class tArchiveWriter::CountingWriter : public dataset::ByteWriter {
  public:
@@ -327,7 +397,7 @@ class tArchiveWriter::CountingWriter : public dataset::ByteWriter {
 
 tArchiveWriter::tArchiveWriter(const std::string& path, const tArchiveHeader& header) {
   const std::string header_bytes = EncodeArchiveHeader(header);
-  file_ = std::make_unique<dataset::AtomicFileWriter>(path);
+  file_ = std::make_unique<TemporaryFile>(path);
   counter_ = std::make_unique<CountingWriter>(*file_);
   if (std::thread::hardware_concurrency() > 1) {
     try {
@@ -347,19 +417,37 @@ tArchiveWriter::tArchiveWriter(const std::string& path, const tArchiveHeader& he
 tArchiveWriter::~tArchiveWriter() = default;
 
 void tArchiveWriter::Finish() {
+  if (finished_) return;
   if (parallel_) {
     parallel_->Finish();
   } else {
     deflate_->Finish();
   }
+  file_->Close();
+  finished_ = true;
 }
 
 void tArchiveWriter::Commit() {
   Finish();
-  file_->Commit();
+  file_->Place();
 }
 
+void tArchiveWriter::Keep() noexcept { file_->Keep(); }
+
+const std::string& tArchiveWriter::TemporaryPath() const noexcept { return file_->TemporaryPath(); }
+
 std::uint64_t tArchiveWriter::CompressedSize() const noexcept { return counter_->Count(); }
+
+bool IsTemporaryArchiveName(std::string_view file_name, std::string_view archive_file_name) {
+  constexpr std::size_t kSuffixLength = 6;
+  if (file_name.size() != archive_file_name.size() + 1 + kSuffixLength) return false;
+  if (file_name.substr(0, archive_file_name.size()) != archive_file_name) return false;
+  if (file_name[archive_file_name.size()] != '.') return false;
+  const std::string_view suffix = file_name.substr(archive_file_name.size() + 1);
+  return std::all_of(suffix.begin(), suffix.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  });
+}
 
 tArchiveReader::tArchiveReader(const std::string& path) : file_(std::make_unique<dataset::FileReader>(path)) {
   ReadHeader(path);

@@ -179,13 +179,16 @@ class InflateReader : public InflatedContent {
   std::string error_;  ///< damage found after bytes still to be handed out
 };
 
-/// Writes an archive file so that it is complete or absent: the file is a temporary one until
-/// `Commit`, which ends the zlib stream and renames it over `path`. With more than one core the
-/// stream is compressed on worker threads.
+/// Writes an archive file so that it is complete or absent: the bytes go to a temporary file
+/// beside `path`, named as TemporaryArchiveName says, that only `Commit` renames over `path`.
+/// `Finish` alone leaves it complete and synced under its temporary name, for a caller that
+/// puts it in place itself. The temporary file goes with the writer unless it was committed or
+/// kept. With more than one core the stream is compressed on worker threads. Failures are
+/// ReplicationError "Zápis archivu PATH selhal: důvod" (Windows-1250, the reason in Czech).
 class tArchiveWriter {
  public:
-  /// Creates the file and writes the header; throws ReplicationError (a long Signature) and
-  /// DatasetError with the system's reason when the file cannot be created.
+  /// Creates the temporary file and writes the header; throws ReplicationError (a long
+  /// Signature, a file that cannot be created).
   tArchiveWriter(const std::string& path, const tArchiveHeader& header);
   ~tArchiveWriter();
   tArchiveWriter(const tArchiveWriter&) = delete;
@@ -193,23 +196,33 @@ class tArchiveWriter {
 
   /// The compressing stream the publisher writes into.
   dataset::ByteWriter& Stream() noexcept { return *stream_; }
-  /// Ends the zlib stream, so that only putting the file in place is left; throws what
-  /// writing throws.
+  /// Ends the zlib stream, syncs and closes the temporary file: the archive is then complete on
+  /// the disk under TemporaryPath. Throws what writing throws.
   void Finish();
-  /// Ends the zlib stream (unless Finish did) and puts the file in place; throws what writing
-  /// throws.
+  /// Finishes (unless Finish did) and renames the temporary file over the path, then syncs the
+  /// folder; throws what writing and renaming throw.
   void Commit();
-  /// Compressed bytes written (complete after Commit).
+  /// The temporary file stays when the writer goes: a later run decides about it.
+  void Keep() noexcept;
+  /// The temporary file's path (UTF-8).
+  const std::string& TemporaryPath() const noexcept;
+  /// Compressed bytes written (complete after Finish).
   std::uint64_t CompressedSize() const noexcept;
 
  private:
+  class TemporaryFile;
   class CountingWriter;
-  std::unique_ptr<dataset::AtomicFileWriter> file_;
+  std::unique_ptr<TemporaryFile> file_;
   std::unique_ptr<CountingWriter> counter_;
   std::unique_ptr<DeflateWriter> deflate_;           ///< the stream with a single core
   std::unique_ptr<ParallelDeflateWriter> parallel_;  ///< the stream with more cores
   dataset::ByteWriter* stream_ = nullptr;            ///< whichever of the two is in use
+  bool finished_ = false;
 };
+
+/// True when `file_name` is the name of a temporary file tArchiveWriter makes for the archive
+/// named `archive_file_name` (both without a folder): that name, a dot and six letters or digits.
+bool IsTemporaryArchiveName(std::string_view file_name, std::string_view archive_file_name);
 
 /// Opens an archive file and reads its header; the merger reads the rest from Stream and
 /// verifies its end there. With more than one core the rest is inflated ahead on a worker

@@ -12,6 +12,7 @@
 #include "dataset/record.h"
 #include "replication/archive.h"
 #include "replication/errors.h"
+#include "replication/file_problem.h"
 #include "replication/table_names.h"
 #include "text/encoding.h"
 
@@ -44,7 +45,7 @@ std::string ExportTimeText(double days) {
   try {
     return dataset::IsoDateTimeText(dataset::DateTimeToTimeStamp(days));
   } catch (const dataset::DatasetError&) {
-    return "invalid";
+    return "neplatný";
   }
 }
 
@@ -61,12 +62,13 @@ class ContentWalker {
     try {
       Walk();
     } catch (const ContentError&) {
-      if (ends_early_ && out_ != nullptr) *out_ << "content ends early (no end marker)\n";
+      if (ends_early_ && out_ != nullptr) *out_ << "obsah končí předčasně (chybí koncová značka)\n";
       throw;
     }
   }
 
-  const std::vector<std::int64_t>& Counts() const noexcept { return counts_; }
+  /// The table sections read, each with its whole rows; a damaged one with the rows before the damage.
+  const std::vector<tArchiveTableRows>& Sections() const noexcept { return sections_; }
 
  private:
   void Walk() {
@@ -88,7 +90,7 @@ class ContentWalker {
         if (!names.empty()) names += ", ";
         names += name;
       }
-      *out_ << "tables: " << text::AnsiToUtf8(names) << '\n';
+      *out_ << "tabulky: " << text::AnsiToUtf8(names) << '\n';
     }
     for (std::size_t index = 0;; ++index) {
       marker = ReadMarker(in_);
@@ -99,9 +101,9 @@ class ContentWalker {
       }
       Table(index);
     }
-    if (out_ != nullptr) *out_ << "end\n";
+    if (out_ != nullptr) *out_ << "konec\n";
     if (ReadMarker(in_)) {
-      if (out_ != nullptr) *out_ << "data follow the end marker\n";
+      if (out_ != nullptr) *out_ << "za koncovou značkou následují další data\n";
       Fail(Ansi("Za koncovou značkou archivu následují další data"));
     }
     VerifyContentEnd(in_);
@@ -124,7 +126,7 @@ class ContentWalker {
 
   void WriteTableLine(std::int16_t flag, std::optional<std::int64_t> count, const std::string* layout) const {
     if (out_ == nullptr) return;
-    *out_ << "TABLE " << text::AnsiToUtf8(table_) << " flag=" << flag << " rows=";
+    *out_ << "tabulka " << text::AnsiToUtf8(table_) << " příznak=" << flag << " řádků=";
     if (count) {
       *out_ << *count;
     } else {
@@ -132,9 +134,9 @@ class ContentWalker {
     }
     *out_ << '\n';
     if (flag == 0 && !ContainsTableName(list_, table_)) {
-      *out_ << "warning: table " << text::AnsiToUtf8(table_) << " is not in the table list\n";
+      *out_ << "upozornění: tabulka " << text::AnsiToUtf8(table_) << " není v seznamu tabulek\n";
     }
-    if (layout != nullptr) *out_ << "layout: " << text::AnsiToUtf8(*layout) << '\n';
+    if (layout != nullptr) *out_ << "popis polí: " << text::AnsiToUtf8(*layout) << '\n';
   }
 
   void Table(std::size_t index) {
@@ -147,8 +149,8 @@ class ContentWalker {
     }
     in_table_ = true;
     row_ = 0;
-    counts_.push_back(0);
-    std::int64_t& count = counts_.back();
+    sections_.push_back({table_, flag, 0});
+    std::int64_t& count = sections_.back().rows;
     std::optional<std::string> layout;
     try {
       layout = ReadTableLayout(in_);
@@ -182,7 +184,7 @@ class ContentWalker {
         Fail(Ansi("Místo řádku nebo konce tabulky je bajt ") + HexByte(*marker));
       }
       row_ = count + 1;
-      if (rows_ && out_ != nullptr) *out_ << "row " << row_ << '\n';
+      if (rows_ && out_ != nullptr) *out_ << "řádek " << row_ << '\n';
       dataset::TQVMRecord record(descs);
       try {
         record.ReadFromStream(in_);
@@ -202,7 +204,7 @@ class ContentWalker {
   std::ostream* out_;
   bool rows_;
   const std::vector<std::int64_t>* known_counts_;
-  std::vector<std::int64_t> counts_;
+  std::vector<tArchiveTableRows> sections_;
   std::vector<std::string> list_;  ///< the table list
   std::string table_;              ///< the current table's name
   bool in_table_ = false;
@@ -231,20 +233,24 @@ void DumpOpenedArchive(const std::function<std::unique_ptr<tArchiveReader>()>& o
                        bool rows, std::ostream& out) {
   std::unique_ptr<tArchiveReader> first = open();
   const tArchiveHeader& header = first->Header();
-  out << "identification: " << (header.Identified ? "OK" : "NOT OK") << '\n';
+  out << "identifikace archivu: " << (header.Identified ? "v pořádku" : "chybná") << '\n';
   if (!header.Identified) throw ReplicationError(Ansi("Soubor " + name + " není archiv"));
   out << "Signature: " << text::AnsiToUtf8(header.Signature) << '\n'
       << "EXPORTNO: " << header.ExportNo << '\n'
-      << "export time: " << ExportTimeText(header.ExportTime) << '\n';
-  // The analyser loses the reader handed out through std::function and reports it as leaked.
-  // NOLINTBEGIN(clang-analyzer-cplusplus.NewDeleteLeaks)
-  DumpArchiveContent(
-      [&]() -> std::unique_ptr<ByteReader> {
-        std::unique_ptr<tArchiveReader> archive = first ? std::move(first) : open();
-        return std::make_unique<ArchiveContent>(std::move(archive));
-      },
-      rows, out);
-  // NOLINTEND(clang-analyzer-cplusplus.NewDeleteLeaks)
+      << "čas exportu: " << ExportTimeText(header.ExportTime) << '\n';
+  try {
+    // The analyser loses the reader handed out through std::function and reports it as leaked.
+    // NOLINTBEGIN(clang-analyzer-cplusplus.NewDeleteLeaks)
+    DumpArchiveContent(
+        [&]() -> std::unique_ptr<ByteReader> {
+          std::unique_ptr<tArchiveReader> archive = first ? std::move(first) : open();
+          return std::make_unique<ArchiveContent>(std::move(archive));
+        },
+        rows, out);
+    // NOLINTEND(clang-analyzer-cplusplus.NewDeleteLeaks)
+  } catch (const ContentError& error) {
+    throw ReplicationError(Ansi("Archiv " + name + " je poškozený: ") + error.what());
+  }
 }
 
 }  // namespace
@@ -264,13 +270,34 @@ void DumpArchiveContent(const ArchiveContentOpener& open, bool rows, std::ostrea
     } catch (const Error&) {
       // The second walk meets the same damage and reports it after printing what precedes it.
     }
-    counts = counter.Counts();
+    for (const tArchiveTableRows& section : counter.Sections()) counts.push_back(section.rows);
   }
   const std::unique_ptr<ByteReader> content = open();
   ContentWalker(*content, &out, true, &counts).Run();
 }
 
+std::vector<tArchiveTableRows> CountArchiveRows(const std::string& path) {
+  std::vector<tArchiveTableRows> sections;
+  try {
+    auto archive = std::make_unique<tArchiveReader>(path);
+    if (!archive->Header().Identified) return sections;
+    ArchiveContent content(std::move(archive));
+    ContentWalker counter(content, nullptr, false, nullptr);
+    try {
+      counter.Run();
+    } catch (const Error&) {
+      // What precedes the damage is counted; the merge reports the damage itself.
+    }
+    sections = counter.Sections();
+  } catch (const Error&) {
+    // A file that cannot be read has no sections to count.
+  }
+  return sections;
+}
+
 void DumpArchive(const std::string& path, bool rows, std::ostream& out) {
+  const std::string problem = FileReadProblem(path);
+  if (!problem.empty()) throw ReplicationError(Ansi("Archiv " + path + " nelze otevřít: ") + problem);
   DumpOpenedArchive([&path] { return std::make_unique<tArchiveReader>(path); }, path, rows, out);
 }
 

@@ -11,6 +11,8 @@
 #include "dbaccess/parameter.h"
 #include "dbaccess/sqlite_backup.h"
 #include "replication/errors.h"
+#include "replication/file_ops.h"
+#include "replication/file_problem.h"
 #include "replication/readiness.h"
 #include "text/encoding.h"
 
@@ -36,6 +38,16 @@ void RemoveIfPresent(const fs::path& path) {
   fs::remove(path, error);
 }
 
+/// Copies a database file as CopySqliteDatabase does; a failure becomes ReplicationError naming
+/// `what` (UTF-8), the file written and the reason in Czech where it has one.
+void CopyDatabaseFile(const std::string& source, const std::string& target, const std::string& what) {
+  try {
+    dbaccess::CopySqliteDatabase(source, target);
+  } catch (const Error& error) {
+    throw ReplicationError(text::Utf8ToAnsi(what + " " + target + " selhal: ") + FailureText(error));
+  }
+}
+
 void RunSqliteCopy(const tDatabaseAccess& access, tBackupAction action, const std::string& connection_string,
                    const std::string& database_name, const std::function<void()>& starting) {
   dbaccess::Connection& connection = access.Connection;
@@ -49,8 +61,14 @@ void RunSqliteCopy(const tDatabaseAccess& access, tBackupAction action, const st
   if (starting) starting();
   if (action == tBackupAction::Backup) {
     if (connection.InTransaction()) throw ReplicationError("A backup cannot run inside a transaction");
-    fs::create_directories(fs::path(backup_file).parent_path());
-    dbaccess::CopySqliteDatabase(database_file, backup_file);
+    const fs::path folder = fs::path(backup_file).parent_path();
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (error) {
+      throw ReplicationError(text::Utf8ToAnsi("Složku zálohy " + folder.string() + " nelze vytvořit: ") +
+                             SystemReasonText(error.value()));
+    }
+    CopyDatabaseFile(database_file, backup_file, "Zápis zálohy databáze do");
     return;
   }
   if (!fs::is_regular_file(backup_file))
@@ -60,14 +78,17 @@ void RunSqliteCopy(const tDatabaseAccess& access, tBackupAction action, const st
   // applied to the restored file if left beside it.
   connection.Close();
   const std::string restored = database_file + ".restore";
-  dbaccess::CopySqliteDatabase(backup_file, restored);
+  CopyDatabaseFile(backup_file, restored, "Zápis obnovované databáze do");
   for (const char* suffix : {"-wal", "-shm", "-journal"}) RemoveIfPresent(database_file + suffix);
   std::error_code error;
   fs::rename(restored, database_file, error);
   if (error) {
     RemoveIfPresent(restored);
-    throw ReplicationError(text::Utf8ToAnsi(database_file + ": " + error.message()));
+    throw ReplicationError(
+        text::Utf8ToAnsi("Obnovenou databázi " + restored + " nelze přejmenovat na " + database_file + ": ") +
+        SystemReasonText(error.value()));
   }
+  SyncFolder(FolderOf(database_file));
 }
 
 }  // namespace

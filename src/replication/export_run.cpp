@@ -4,11 +4,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <cmath>
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <system_error>
 
 #include <fmt/printf.h>
@@ -17,6 +17,7 @@
 #include "dataset/date_codec.h"
 #include "dataset/field.h"
 #include "dbaccess/connection.h"
+#include "dbaccess/errors.h"
 #include "dbaccess/parameter.h"
 #include "dbaccess/query_dataset.h"
 #include "dbstruct/keyed_table.h"
@@ -27,6 +28,8 @@
 #include "expr/rule_lists.h"
 #include "replication/archive.h"
 #include "replication/errors.h"
+#include "replication/file_ops.h"
+#include "replication/file_problem.h"
 #include "replication/publisher.h"
 #include "replication/run_host.h"
 #include "replication/run_lock.h"
@@ -57,16 +60,33 @@ double LocalNow() {
   return dataset::TimeStampToDateTime({day, ms});
 }
 
+/// The header of the archive file at `path` (UTF-8), or nothing when it cannot be read as one.
+std::optional<tArchiveHeader> ReadArchiveHeader(const std::string& path) {
+  try {
+    dataset::FileReader file(path);
+    InflateReader content(file);
+    std::string bytes(kArchiveHeaderSize, '\0');
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+      const std::size_t part = content.Read(bytes.data() + got, bytes.size() - got);
+      if (part == 0) break;
+      got += part;
+    }
+    if (got < bytes.size()) return std::nullopt;
+    tArchiveHeader header = DecodeArchiveHeader(bytes);
+    if (!header.Identified) return std::nullopt;
+    return header;
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+}
+
 /// Where an archive about to be replaced goes: "SIGNATURE-EXPORTNO.ZR2.bak" with the number
 /// from its own header ("SIGNATURE.ZR2.bak" when the header cannot be read), a free name.
 std::string MovedAsideName(const std::string& archive, const std::string& folder, const std::string& stem) {
   std::string base = stem;
-  try {
-    tArchiveReader old(archive);
-    if (old.Header().Identified) base += "-" + std::to_string(old.Header().ExportNo);
-  } catch (const Error&) {
-    // A damaged archive is kept all the same, under the name without a number.
-  }
+  // A damaged archive is kept all the same, under the name without a number.
+  if (const auto header = ReadArchiveHeader(archive)) base += "-" + std::to_string(header->ExportNo);
   std::string prefix = folder;
   if (!prefix.empty() && prefix.back() != '/') prefix += '/';
   std::string candidate = prefix + base + std::string(kArchiveExtension) + ".bak";
@@ -74,6 +94,30 @@ std::string MovedAsideName(const std::string& archive, const std::string& folder
     candidate = prefix + base + "(" + std::to_string(n) + ")" + std::string(kArchiveExtension) + ".bak";
   }
   return candidate;
+}
+
+/// The EXPORTNO a name "STEM-EXPORTNO.ZR2.bak" or "STEM-EXPORTNO(n).ZR2.bak" gives, or nothing
+/// for another name.
+std::optional<int> MovedAsideNumber(std::string_view name, std::string_view stem) {
+  const std::string suffix = std::string(kArchiveExtension) + ".bak";
+  if (name.size() <= stem.size() + 1 + suffix.size() || name.substr(0, stem.size()) != stem ||
+      name[stem.size()] != '-' || name.substr(name.size() - suffix.size()) != suffix) {
+    return std::nullopt;
+  }
+  std::string_view middle = name.substr(stem.size() + 1, name.size() - stem.size() - 1 - suffix.size());
+  if (const auto paren = middle.find('('); paren != std::string_view::npos) {
+    const std::string_view copy = middle.substr(paren);
+    if (copy.size() < 3 || copy.back() != ')' ||
+        !std::all_of(copy.begin() + 1, copy.end() - 1, [](char c) { return c >= '0' && c <= '9'; })) {
+      return std::nullopt;
+    }
+    middle = middle.substr(0, paren);
+  }
+  if (middle.empty() || middle.size() > 9 ||
+      !std::all_of(middle.begin(), middle.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return std::nullopt;
+  }
+  return std::stoi(std::string(middle));
 }
 
 /// `count` with the form of "hodnota" its number takes: "1 hodnota", "3 hodnoty", "5 hodnot" (UTF-8).
@@ -130,13 +174,6 @@ std::string ColumnCounts(const tLossyTable& table) {
     text += column + ": " + std::to_string(count);
   }
   return text;
-}
-
-void RenameFile(const std::string& from, const std::string& to) {
-  if (::rename(from.c_str(), to.c_str()) != 0) {
-    throw ReplicationError(
-        Ansi("Soubor " + from + " nelze přejmenovat na " + to + ": " + std::strerror(errno)));
-  }
 }
 
 }  // namespace
@@ -204,9 +241,12 @@ class tExportRun::Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  /// Writes the archive and the log; false when texts Windows-1250 cannot carry stopped the
-  /// run before either.
-  bool Export();
+  /// Writes the archive and the log and puts the archive in place: Success; TextLossRefused
+  /// when texts Windows-1250 cannot carry stopped the run before either; Unplaced when the
+  /// run is logged but its archive could not be put in place (result_.Text says so).
+  tExportOutcome Export();
+  /// True when a step after the archive was put in place failed (result_.Notes tells).
+  bool LateFailure() const noexcept { return late_failure_; }
 
  private:
   /// A listed value to read again once the rows are written: the key condition of its table
@@ -229,7 +269,25 @@ class tExportRun::Session {
   void ReadListedValues();
   bool TextLossAllowed();
   std::string TextLossQuestion() const;
-  void WriteLog(double export_time);
+  /// The highest EXPORTNO of the Signature's log, 0 when it has none.
+  int LastExportNo();
+  /// Puts the archive of a run that ended after its log was committed in place, and removes
+  /// every other temporary archive of this name.
+  void FinishInterruptedRuns();
+  /// Whether the log holds the run `export_no` of `export_time`; nothing when it cannot be read.
+  std::optional<bool> Logged(int export_no, double export_time);
+  /// As Logged; throws what the query throws.
+  bool IsLogged(int export_no, double export_time);
+  /// Writes the run's log rows in one transaction; throws "Export neproveden: …" when they
+  /// are not committed, and keeps the writer's file when that cannot be told.
+  void WriteLog(tArchiveWriter& writer, double export_time);
+  /// Renames the archive in place to "SIGNATURE-EXPORTNO.ZR2.bak"; its new path, or empty.
+  std::string MoveAside();
+  /// Moves the earlier archive aside and renames `temporary` in place; throws what was logged
+  /// and where the archive waits when a rename fails.
+  void PlaceArchive(const std::string& temporary);
+  /// Removes replaced archives of the Signature beyond the options' BackupCount, oldest first.
+  void RemoveOldBackups();
   void ForgetRule() noexcept;
   dbaccess::Connection& Connection() const { return run_.access_.Connection; }
 
@@ -252,6 +310,11 @@ class tExportRun::Session {
   bool compiled_ = false;
 
   std::vector<tPendingValue> pending_;  ///< at most kListedLossyValues per table
+
+  std::string folder_;        ///< the export folder (UTF-8)
+  std::string stem_;          ///< the Signature without blanks around (UTF-8)
+  std::string archive_path_;  ///< the archive's final name (UTF-8)
+  bool late_failure_ = false;
 };
 
 void tExportRun::Session::OpenStructure() {
@@ -302,11 +365,7 @@ void tExportRun::Session::BuildTableList() {
     if (table != nullptr && !table->Identifiable) result_.UntrackedDeletions.push_back(table->GetTableName());
   }
 
-  auto query = Connection().Prepare("select max(EXPORTNO) from rep_XPORTLOG where signature=:Signature");
-  query->SetParameter("Signature", dbaccess::Value::Text(definition_.Signature));
-  auto rows = query->Open();
-  const bool found = rows->Next() && !rows->Get(0).IsNull();
-  result_.ExportNo = found ? static_cast<int>(rows->Get(0).AsInteger()) + 1 : 1;
+  result_.ExportNo = LastExportNo() + 1;
   host_.SetActivity(Ansi("Exportuji tabulku ") +
                     fmt::sprintf(Ansi("(Pořadí exportu: %d)"), result_.ExportNo));
 }
@@ -482,7 +541,89 @@ bool tExportRun::Session::TextLossAllowed() {
   return false;
 }
 
-void tExportRun::Session::WriteLog(double export_time) {
+int tExportRun::Session::LastExportNo() {
+  auto query = Connection().Prepare("select max(EXPORTNO) from rep_XPORTLOG where signature=:Signature");
+  query->SetParameter("Signature", dbaccess::Value::Text(definition_.Signature));
+  auto rows = query->Open();
+  return rows->Next() && !rows->Get(0).IsNull() ? static_cast<int>(rows->Get(0).AsInteger()) : 0;
+}
+
+std::optional<bool> tExportRun::Session::Logged(int export_no, double export_time) {
+  try {
+    return IsLogged(export_no, export_time);
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+}
+
+bool tExportRun::Session::IsLogged(int export_no, double export_time) {
+  auto query = Connection().Prepare(
+      "select EXPORTDATE from rep_XPORTLOG where Signature=:Signature and EXPORTNO=:ExportNo");
+  query->SetParameter("Signature", dbaccess::Value::Text(definition_.Signature));
+  query->SetParameter("ExportNo", dbaccess::Value::Integer(export_no));
+  auto rows = query->Open();
+  if (!rows->Next()) return false;
+  // The row is the run's own when it holds the archive's export time (SQL Server's datetime
+  // keeps it to a few milliseconds); a row of another run with this number is not.
+  const dbaccess::Value logged = rows->Get(0);
+  if (logged.IsNull()) return true;
+  const dbaccess::DateTime time = logged.AsDateTime();
+  const auto day = static_cast<std::int32_t>(dataset::DayNumberFromCivil(time.year, time.month, time.day));
+  const auto ms = static_cast<std::int32_t>(((time.hour * 60 + time.minute) * 60 + time.second) * 1000 +
+                                            time.millisecond);
+  constexpr double kSameTime = 10.0 / 86400000.0;
+  return std::abs(dataset::TimeStampToDateTime({day, ms}) - export_time) <= kSameTime;
+}
+
+void tExportRun::Session::FinishInterruptedRuns() {
+  // Under the lock every temporary archive of this name was left by a run that ended before
+  // putting it in place. Only the last logged run can be one of them: a run puts such an
+  // archive in place before it takes a number of its own. That archive is complete (it was
+  // synced before the log was committed) and goes in place now; any other is removed.
+  const int last_logged = LastExportNo();
+  const std::string archive_name = stem_ + std::string(kArchiveExtension);
+  const std::string signature = definition_.Signature.substr(0, kMaxSignatureLength);
+  std::vector<std::string> left;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(folder_, error)) {
+    if (IsTemporaryArchiveName(entry.path().filename().string(), archive_name))
+      left.push_back(entry.path().string());
+  }
+  std::sort(left.begin(), left.end());
+  bool placed = false;
+  for (const std::string& path : left) {
+    const std::optional<tArchiveHeader> header = ReadArchiveHeader(path);
+    if (!placed && header && header->Signature == signature && header->ExportNo == last_logged &&
+        last_logged > 0 && IsLogged(header->ExportNo, header->ExportTime)) {
+      const std::string moved = MoveAside();
+      RenameFile(path, archive_path_);
+      if (const int failed = SyncFolder(folder_); failed != 0) {
+        throw ReplicationError(Ansi("Zápis složky " + folder_ + " selhal: ") + SystemReasonText(failed));
+      }
+      placed = true;
+      std::string note = fmt::sprintf(Ansi("Archiv exportu %d, zapsaného do protokolu před přerušením běhu, "
+                                           "dán na místo: "),
+                                      header->ExportNo) +
+                         Ansi(archive_path_);
+      if (!moved.empty()) note += Ansi(" (předchozí archiv přejmenován na ") + Ansi(moved) + ")";
+      result_.Notes.push_back(note);
+    } else if (!RemoveFile(path)) {
+      const int reason = errno;
+      throw ReplicationError(Ansi("Nedokončený archiv " + path + " přerušeného exportu nelze odstranit: ") +
+                             SystemReasonText(reason));
+    }
+  }
+}
+
+std::string tExportRun::Session::MoveAside() {
+  std::error_code error;
+  if (!fs::exists(archive_path_, error)) return {};
+  std::string moved = MovedAsideName(archive_path_, folder_, stem_);
+  RenameFile(archive_path_, moved);
+  return moved;
+}
+
+void tExportRun::Session::WriteLog(tArchiveWriter& writer, double export_time) {
   std::vector<std::pair<std::string, int>> counts;
   for (int i = 0; i < structure_->TableCount(); ++i) {
     const int rows = counters_[static_cast<std::size_t>(i)];
@@ -491,21 +632,110 @@ void tExportRun::Session::WriteLog(double export_time) {
   const std::vector<std::string> batch =
       structure_->ExportLogBatch(definition_.Signature, result_.ExportNo, export_time, counts);
   dbaccess::TransactionGuard transaction(Connection());
-  for (const std::string& statement : batch) Connection().Execute(statement);
-  transaction.Commit();
+  try {
+    for (const std::string& statement : batch) Connection().Execute(statement);
+  } catch (const Error& error) {
+    throw ReplicationError(Ansi("Export neproveden: zápis do protokolu exportu v databázi selhal: ") +
+                           FailureText(error));
+  }
+  try {
+    transaction.Commit();
+  } catch (const Error& error) {
+    // A commit that reports a failure may have happened all the same: the log says which.
+    const std::string reason = FailureText(error);
+    try {
+      if (Connection().InTransaction()) Connection().Rollback();
+    } catch (const Error&) {
+      // The database rolls an unconfirmed transaction back itself.
+    }
+    const std::optional<bool> logged = Logged(result_.ExportNo, export_time);
+    if (logged == true) return;
+    if (logged == false) {
+      throw ReplicationError(
+          Ansi("Export neproveden: potvrzení zápisu do protokolu exportu v databázi selhalo: ") + reason);
+    }
+    writer.Keep();
+    throw ReplicationError(
+        fmt::sprintf(Ansi("Nelze zjistit, zda je export %d zapsán v protokolu databáze (%s). Úplný archiv "
+                          "zůstal jako %s; příští export jej podle protokolu dá na místo, nebo odstraní."),
+                     result_.ExportNo, reason, Ansi(writer.TemporaryPath())));
+  }
 }
 
-bool tExportRun::Session::Export() {
+void tExportRun::Session::PlaceArchive(const std::string& temporary) {
+  try {
+    result_.MovedAsidePath = MoveAside();
+    RenameFile(temporary, archive_path_);
+  } catch (const std::exception& error) {
+    std::string moved;
+    if (!result_.MovedAsidePath.empty())
+      moved = Ansi("; předchozí archiv byl přejmenován na ") + Ansi(result_.MovedAsidePath);
+    throw ReplicationError(
+        fmt::sprintf(Ansi("Export %d je zapsán v protokolu databáze, archiv však nelze dát na místo: %s%s. "
+                          "Úplný archiv zůstal jako %s; příští export jej přejmenuje na %s."),
+                     result_.ExportNo, error.what(), moved, Ansi(temporary), Ansi(archive_path_)));
+  }
+  result_.ArchivePath = archive_path_;
+  if (const int error = SyncFolder(folder_); error != 0) {
+    late_failure_ = true;
+    result_.Notes.push_back(Ansi("Přejmenování archivu nelze potvrdit zápisem složky " + folder_ + ": ") +
+                            SystemReasonText(error) +
+                            Ansi("; po výpadku napájení jej dokončí příští export."));
+  }
+}
+
+void tExportRun::Session::RemoveOldBackups() {
+  // The replaced archives of this Signature, the newest first; damaged ones, which have no
+  // number in their name, are not counted and stay.
+  struct tBackup {
+    double ExportTime;
+    int ExportNo;
+    std::string Path;
+  };
+  std::vector<tBackup> backups;
+  const std::string signature = definition_.Signature.substr(0, kMaxSignatureLength);
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(folder_, error)) {
+    const std::string name = entry.path().filename().string();
+    const std::optional<int> number = MovedAsideNumber(name, stem_);
+    if (!number) continue;
+    const std::string path = entry.path().string();
+    const std::optional<tArchiveHeader> header = ReadArchiveHeader(path);
+    if (!header || header->Signature != signature || header->ExportNo != *number) continue;
+    backups.push_back({header->ExportTime, header->ExportNo, path});
+  }
+  std::sort(backups.begin(), backups.end(), [](const tBackup& a, const tBackup& b) {
+    if (a.ExportTime != b.ExportTime) return a.ExportTime > b.ExportTime;
+    if (a.ExportNo != b.ExportNo) return a.ExportNo > b.ExportNo;
+    return a.Path > b.Path;
+  });
+  const auto keep = static_cast<std::size_t>(std::max(run_.options_.BackupCount, 0));
+  for (std::size_t i = keep; i < backups.size(); ++i) {
+    const std::string& path = backups[i].Path;
+    if (RemoveFile(path)) {
+      result_.RemovedBackups.push_back(path);
+      if (path == result_.MovedAsidePath) result_.MovedAsidePath.clear();
+    } else {
+      const int reason = errno;
+      late_failure_ = true;
+      result_.Notes.push_back(Ansi("Starší archiv " + path + " nelze odstranit: ") +
+                              SystemReasonText(reason));
+    }
+  }
+}
+
+tExportOutcome tExportRun::Session::Export() {
   host_.SetRecordCount(0);
   OpenStructure();
   CheckDefinition();
 
-  const std::string folder = text::AnsiToUtf8(run_.options_.ExportFolder);
-  const std::string stem = text::AnsiToUtf8(text::TrimBlanks(definition_.Signature));
-  const std::string archive_path = ArchiveFileName(folder, stem);
-  const tRunLock lock(archive_path + ".lock", Ansi("Export pro ") +
-                                                  std::string(text::TrimBlanks(definition_.Signature)) +
-                                                  Ansi(" už probíhá v jiném programu. Počkejte, až skončí."));
+  folder_ = text::AnsiToUtf8(run_.options_.ExportFolder);
+  stem_ = text::AnsiToUtf8(text::TrimBlanks(definition_.Signature));
+  archive_path_ = ArchiveFileName(folder_, stem_);
+  const tRunLock lock(archive_path_ + ".lock",
+                      Ansi("Export pro ") + std::string(text::TrimBlanks(definition_.Signature)) +
+                          Ansi(" už probíhá v jiném programu. Počkejte, až skončí."));
+  FinishInterruptedRuns();
 
   publisher_.Structure = structure_;
   publisher_.OnTableProgress = [this](tQVMPublisher&, int position, const std::string& name, int count) {
@@ -535,35 +765,38 @@ bool tExportRun::Session::Export() {
   header.ExportTime = LocalNow();
   expr::RunValues().signature = header.Signature;
 
-  // Until Commit the archive is a temporary file beside its name, removed on every way out.
-  tArchiveWriter writer(archive_path, header);
+  // The archive is written and synced under a temporary name beside its own. Until the log
+  // commits, every way out removes it and leaves the earlier archive where it was. Once the
+  // log holds the run, the archive replaces the earlier one; a run that ends between the two
+  // leaves it complete under the temporary name, and the next run puts it in place
+  // (FinishInterruptedRuns), so no logged run is ever without its archive.
+  tArchiveWriter writer(archive_path_, header);
   publisher_.Stream = &writer.Stream();
-  publisher_.Publish();
+  try {
+    publisher_.Publish();
+  } catch (const dbaccess::DatabaseError& error) {
+    throw ReplicationError(Ansi("Export neproveden: čtení dat z databáze selhalo: ") + FailureText(error));
+  }
   writer.Finish();
   // Texts that would lose characters stop the run here, unless their loss is allowed; the
   // unfinished archive goes with the writer.
   if (!result_.LossyTables.empty()) {
     ReadListedValues();
-    if (!TextLossAllowed()) return false;
+    if (!TextLossAllowed()) return tExportOutcome::TextLossRefused;
   }
 
-  // The archive of an earlier run is kept under a name of its own; it comes back when the log
-  // cannot be written.
-  std::string moved_aside;
-  if (fs::exists(archive_path)) {
-    moved_aside = MovedAsideName(archive_path, folder, stem);
-    RenameFile(archive_path, moved_aside);
-  }
+  WriteLog(writer, header.ExportTime);
+  // Logged: from here the archive is kept whatever happens.
+  writer.Keep();
   try {
-    WriteLog(header.ExportTime);
-  } catch (...) {
-    if (!moved_aside.empty()) ::rename(moved_aside.c_str(), archive_path.c_str());
-    throw;
+    PlaceArchive(writer.TemporaryPath());
+  } catch (const std::exception& error) {
+    result_.Text = error.what();
+    result_.PendingPath = writer.TemporaryPath();
+    return tExportOutcome::Unplaced;
   }
-  writer.Commit();
-  result_.ArchivePath = archive_path;
-  result_.MovedAsidePath = moved_aside;
-  return true;
+  RemoveOldBackups();
+  return tExportOutcome::Success;
 }
 
 tExportRun::tExportRun(const tDatabaseAccess& access, const core::TReplOptions& options, tRunHost& host,
@@ -576,30 +809,30 @@ tExportResult tExportRun::Run(const tExportDefinition& definition) {
   tExportResult result;
   try {
     Session session(*this, definition, result);
-    if (!session.Export()) {
-      result.Outcome = tExportOutcome::TextLossRefused;
+    result.Outcome = session.Export();
+    if (result.Outcome == tExportOutcome::TextLossRefused) {
       result.Text = Ansi(
                         "Export neproveden: textové hodnoty obsahují znaky, které kódování Windows-1250 "
                         "nepřenese (počet: ") +
                     std::to_string(LossyCount(result)) + ")";
-    } else if (result.LossyTables.empty()) {
-      result.Outcome = tExportOutcome::Success;
-      result.Text = Ansi("Export úspěšně dokončen");
-    } else {
-      result.Outcome = tExportOutcome::Warnings;
-      result.Text = Ansi("Export dokončen s varováním");
+    } else if (result.Outcome == tExportOutcome::Success) {
+      if (!result.LossyTables.empty() || session.LateFailure()) result.Outcome = tExportOutcome::Warnings;
+      result.Text = Ansi(result.Outcome == tExportOutcome::Success ? "Export úspěšně dokončen"
+                                                                   : "Export dokončen s varováním");
     }
   } catch (const EAbort&) {
     result.Outcome = tExportOutcome::Cancelled;
     result.Text = Ansi("Export přerušen uživatelem");
   } catch (const std::exception& error) {
     result.Outcome = tExportOutcome::Failed;
-    result.Text = error.what();
+    result.Text = FailureText(error);
   }
   if (result.Outcome != tExportOutcome::Success && result.Outcome != tExportOutcome::Warnings) {
-    result.ExportNo = 0;
+    if (result.Outcome != tExportOutcome::Unplaced) {
+      result.ExportNo = 0;
+      result.MovedAsidePath.clear();
+    }
     result.ArchivePath.clear();
-    result.MovedAsidePath.clear();
   }
   host_.ClearLabels();
   host_.ShowProgress(false, false);

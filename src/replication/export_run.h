@@ -24,11 +24,16 @@ struct tExportDefinition {
 
 /// How an export run ended.
 enum class tExportOutcome {
-  Success,          ///< the archive is in place and the run is logged
-  Warnings,         ///< as Success, but texts reached the archive with '?' (LossyTables)
+  Success,  ///< the archive is in place and the run is logged
+  /// As Success, but texts reached the archive with '?' (LossyTables), or a step after the
+  /// archive was put in place failed (Notes)
+  Warnings,
   TextLossRefused,  ///< stopped before anything was written: texts Windows-1250 cannot carry
   Cancelled,        ///< the person stopped it
-  Failed,           ///< an error ended it
+  Failed,           ///< an error ended it before the run was logged
+  /// The run is logged and its archive complete, but it could not be put in place: it waits
+  /// under PendingPath, and the next run of the Signature puts it there
+  Unplaced,
 };
 
 /// What a run does with texts Windows-1250 cannot carry (each such character would reach the
@@ -62,18 +67,25 @@ struct tLossyTable {
   std::vector<std::pair<std::string, long long>> Columns;  ///< per column, in the order found
 };
 
-/// What an export run did. A run that did not succeed leaves no archive and no log row, and
-/// the archive of an earlier run as it was.
+/// What an export run did. A run that failed, was cancelled or refused leaves no archive and no
+/// log row, and the archive of an earlier run as it was.
 struct tExportResult {
   tExportOutcome Outcome = tExportOutcome::Failed;
   /// "Export úspěšně dokončen", "Export dokončen s varováním", "Export přerušen uživatelem",
-  /// the refusal of texts that would lose characters or the error's message.
+  /// the refusal of texts that would lose characters, the error's message, or for Unplaced
+  /// what was logged, what failed and where the archive waits.
   std::string Text;
-  int ExportNo = 0;  ///< EXPORTNO of a completed run, else 0
+  int ExportNo = 0;  ///< EXPORTNO of a logged run, else 0
   /// Rows written per published table, in the order they were written.
   std::vector<std::pair<std::string, int>> Rows;
   std::string ArchivePath;     ///< the finished archive (UTF-8 path); empty unless completed
   std::string MovedAsidePath;  ///< where the replaced archive of an earlier run went, or empty
+  std::string PendingPath;     ///< Unplaced: the complete archive under its temporary name
+  /// Older replaced archives of the Signature removed beyond options.BackupCount (UTF-8).
+  std::vector<std::string> RemovedBackups;
+  /// What the run did besides (Windows-1250 sentences): the archive of an interrupted logged
+  /// run put in place, a step after the archive was in place that failed.
+  std::vector<std::string> Notes;
   /// The values Windows-1250 cannot carry: the first kListedLossyValues of each table.
   std::vector<tExportWarning> Warnings;
   /// Every table holding such values, in the order published; empty when there is none.
@@ -98,10 +110,13 @@ std::string ExportCaption(const tExportDefinition& definition);
 
 /// One export run: the rows the export rules of a definition select go into the archive named
 /// after its Signature in the export folder, and the run is written to the database's export
-/// log so that the next run starts where this one ended. The archive is finished under a
-/// temporary name and put in place only once the log is committed; an archive it replaces is
-/// first renamed to "SIGNATURE-EXPORTNO.ZR2.bak". Only one run of a Signature at a time: the
-/// export folder holds a lock file per archive name. Every text value the database holds that
+/// log so that the next run starts where this one ended. The archive is written and synced
+/// under a temporary name ("SIGNATURE.ZR2.XXXXXX") and put in place only once the log is
+/// committed; an archive it replaces is renamed to "SIGNATURE-EXPORTNO.ZR2.bak", of which the
+/// newest options.BackupCount are kept. A run ended between the commit and the rename leaves
+/// its archive under the temporary name: the next run of the Signature puts a logged one in
+/// place first and removes any other. Only one run of a Signature at a time: the export
+/// folder holds a lock file per archive name while a run lasts. Every text value the database holds that
 /// Windows-1250 cannot carry is found while the rows are written; before the archive is put in
 /// place the run reads the listed ones again as the database holds them and, unless their loss
 /// is allowed, stops there.

@@ -30,8 +30,11 @@
 #include "dbstruct/structure.h"
 #include "expr/rule_lists.h"
 #include "replication/archive.h"
+#include "replication/archive_dump.h"
 #include "replication/database_backup.h"
 #include "replication/errors.h"
+#include "replication/file_ops.h"
+#include "replication/file_problem.h"
 #include "replication/merge_rules.h"
 #include "replication/merger.h"
 #include "replication/readiness.h"
@@ -79,6 +82,10 @@ struct tFoundArchive {
 /// ends within the header or does not begin with the identification is no transfer archive.
 tFoundArchive ReadFound(const std::string& path) {
   tFoundArchive found{path, std::nullopt, {}};
+  if (const std::string problem = FileReadProblem(path); !problem.empty()) {
+    found.reason = Ansi("Soubor nelze otevřít: ") + problem;
+    return found;
+  }
   try {
     dataset::FileReader file(path);
     InflateReader content(file);
@@ -110,12 +117,13 @@ void OrderByExportNo(std::vector<tFoundArchive>& found) {
     if (found[i].header) places[found[i].header->Signature].push_back(i);
   }
   for (const auto& [signature, indexes] : places) {
-    std::vector<tFoundArchive> group;
-    group.reserve(indexes.size());
-    for (const std::size_t i : indexes) group.push_back(std::move(found[i]));
-    std::stable_sort(group.begin(), group.end(), [](const tFoundArchive& a, const tFoundArchive& b) {
-      return a.header->ExportNo < b.header->ExportNo;
+    std::vector<std::size_t> order = indexes;
+    std::stable_sort(order.begin(), order.end(), [&found](std::size_t a, std::size_t b) {
+      return found[a].header->ExportNo < found[b].header->ExportNo;
     });
+    std::vector<tFoundArchive> group;
+    group.reserve(order.size());
+    for (const std::size_t i : order) group.push_back(std::move(found[i]));
     for (std::size_t k = 0; k < indexes.size(); ++k) found[indexes[k]] = std::move(group[k]);
   }
 }
@@ -285,6 +293,14 @@ class tImportRun::Session {
   void Prepare(dbstruct::tDatabase_Structure& structure, const std::string& signature);
   /// Asks for and makes the backup of the current database, once per database and run.
   void OfferBackup(const std::string& definition_name);
+  /// Tells the run's progress option where the merge stands.
+  void Progress(tImportProgressStep step) {
+    if (run_.run_options_.progress) run_.run_options_.progress(step, progress_);
+  }
+  /// Counts the rows of the archive at `path` and starts its progress.
+  void StartMergeProgress(const std::string& path);
+  /// A table section of the archive begins.
+  void StartSection(const std::string& name, bool deleted_rows);
   /// Marks the current database for the restore offer when it was backed up in this run: it may
   /// hold part of the archive `file_name`.
   void FlagRestore(const std::string& file_name);
@@ -299,7 +315,37 @@ class tImportRun::Session {
   std::optional<tRunAnswer> backup_answer_;  ///< the last answer to the backup question
   std::string connection_string_;            ///< of the archive being imported (plain)
   std::set<std::string> failed_signatures_;  ///< Signatures whose later archives are skipped
+  tImportProgress progress_;                 ///< of the archive being imported
+  bool merging_ = false;                     ///< its merge began and its end is not yet reported
+  std::vector<tArchiveTableRows> sections_;  ///< its table sections as counted before the merge
+  std::size_t next_section_ = 0;             ///< the index of the section that begins next
 };
+
+void tImportRun::Session::StartMergeProgress(const std::string& path) {
+  sections_ = CountArchiveRows(path);
+  next_section_ = 0;
+  progress_.archive_rows = 0;
+  progress_.archive_total = 0;
+  for (const tArchiveTableRows& section : sections_) progress_.archive_total += section.rows;
+  progress_.table.clear();
+  progress_.deleted_rows = false;
+  progress_.table_rows = 0;
+  progress_.table_total = 0;
+  merging_ = true;
+  Progress(tImportProgressStep::ArchiveStart);
+}
+
+void tImportRun::Session::StartSection(const std::string& name, bool deleted_rows) {
+  progress_.table = name;
+  progress_.deleted_rows = deleted_rows;
+  progress_.table_rows = 0;
+  // The merge meets the sections in the order they were counted; one the count did not reach
+  // (it stopped at a damage) has no total.
+  const bool counted = next_section_ < sections_.size() && sections_[next_section_].name == name;
+  progress_.table_total = counted ? sections_[next_section_].rows : 0;
+  ++next_section_;
+  Progress(tImportProgressStep::TableStart);
+}
 
 void tImportRun::Session::OfferBackup(const std::string& definition_name) {
   const std::string database_name = Connection().DefaultDatabase();
@@ -328,6 +374,8 @@ void tImportRun::Session::OfferBackup(const std::string& definition_name) {
           host_.SetTableName(definition_name);
           Log(Ansi("Zálohuji cílovou databázi"));
         });
+  } catch (const EAbort&) {
+    throw;  // the run says it was cancelled
   } catch (const std::exception& error) {
     Log(Ansi("Zálohování databáze neúspěšné: ") + error.what());
     throw;
@@ -371,6 +419,9 @@ void tImportRun::Session::ImportAll(const std::vector<std::string>& archives) {
       continue;
     }
     const std::string name = FileNameOf(archive.Path);
+    progress_.archive = name;
+    progress_.archive_number = i + 1;
+    progress_.archive_count = count;
     host_.SetTableName(name);
     host_.SetActivity(fmt::sprintf("(%d z %d)", i + 1, count));
     host_.SetRecordCount(0);
@@ -386,9 +437,13 @@ void tImportRun::Session::ImportAll(const std::vector<std::string>& archives) {
         archive.Warnings.push_back(Ansi("Po potvrzení importu selhalo: ") + error.what());
       } else {
         archive.State = tArchiveState::Failed;
-        archive.Reason = error.what();
+        archive.Reason = FailureText(error);
         if (next.header) failed_signatures_.insert(next.header->Signature);
       }
+    }
+    if (merging_) {
+      merging_ = false;
+      Progress(tImportProgressStep::ArchiveEnd);
     }
     if (archive.State != tArchiveState::Imported) {
       // Nothing of it stays (or what may stay is unknown): no counters, no warnings of its merge.
@@ -474,6 +529,8 @@ void tImportRun::Session::ImportArchive(tImportedArchive& archive, const tFoundA
     Log(Ansi("Archiv přeskočen: ") + archive.Reason);
     return;
   }
+  if (const std::string problem = FileReadProblem(archive.Path); !problem.empty())
+    throw ReplicationError(Ansi("Archiv nelze otevřít: ") + problem);
   tArchiveReader reader(archive.Path);
   const tArchiveHeader& header = reader.Header();
   if (!header.Identified) throw ReplicationError(Ansi("Soubor není přenosový archiv"));
@@ -604,7 +661,7 @@ void tImportRun::Session::MergeArchive(tImportedArchive& archive, tArchiveReader
     import_no = NextImportNo(header.Signature);
     {
       auto rows = Connection().Query(structure.CurrentTimeQuery());
-      if (!rows->Next()) throw ReplicationError("The server time cannot be read");
+      if (!rows->Next()) throw ReplicationError(Ansi("Čas serveru nelze přečíst"));
       import_time = DaysOf(rows->Get(0).AsDateTime());
     }
     Prepare(structure, header.Signature);
@@ -618,6 +675,7 @@ void tImportRun::Session::MergeArchive(tImportedArchive& archive, tArchiveReader
   OfferBackup(database_name);
 
   const std::string file_name = FileNameOf(archive.Path);
+  StartMergeProgress(archive.Path);
   // Everything the archive changes, and its log rows, commit together or not at all.
   {
     dbaccess::TransactionGuard transaction(Connection());
@@ -657,6 +715,10 @@ void tImportRun::Session::MergeInTransaction(tImportedArchive& archive, tArchive
   merger.Structure = &structure;
   merger.Stream = &reader.Stream();
   rules.Install(merger);
+  merger.OnBeforeTable = [this, rules_before = merger.OnBeforeTable](tQVMMerger& m) {
+    if (rules_before) rules_before(m);
+    StartSection(m.TableName, m.IsDeletedRowsTable != 0);
+  };
   merger.OnAfterRow = [this, &archive](tQVMMerger& m, dataset::TDataSet& row) {
     CheckCancel();
     // The merger reads the rows of a table the database does not have through without effect.
@@ -676,6 +738,9 @@ void tImportRun::Session::MergeInTransaction(tImportedArchive& archive, tArchive
     }
     ++archive.Counters.processed;
     host_.SetRecordCount(archive.Counters.processed);
+    ++progress_.table_rows;
+    ++progress_.archive_rows;
+    Progress(tImportProgressStep::Row);
     host_.ProcessEvents();
   };
 
@@ -685,6 +750,8 @@ void tImportRun::Session::MergeInTransaction(tImportedArchive& archive, tArchive
     if (!merger.Merge()) {
       throw ReplicationError(Ansi("Archiv ") + context.archive_name + Ansi(" je neúplný nebo poškozený"));
     }
+  } catch (const EAbort&) {
+    throw;  // the run says it was cancelled
   } catch (const std::exception& error) {
     Log(Ansi("Výjimka při importu dat ") + error.what());
     throw;

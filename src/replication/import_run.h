@@ -106,6 +106,27 @@ std::string ArchiveOutcomeText(const tImportedArchive& archive);
 /// Every archive of the run as "file name: outcome" (ArchiveOutcomeText), lines joined with CR LF.
 std::string ImportSummary(const tImportResult& result);
 
+/// Where the merge of an import run stands, for a display of its progress.
+struct tImportProgress {
+  std::string archive;             ///< the archive's file name (Windows-1250)
+  int archive_number = 0;          ///< from 1, in the order the run takes the archives
+  int archive_count = 0;           ///< archives of the run
+  std::int64_t archive_rows = 0;   ///< rows of the archive read so far, whatever became of them
+  std::int64_t archive_total = 0;  ///< rows the archive holds, counted before its merge
+  std::string table;               ///< the table section being read (Windows-1250); empty before the first
+  bool deleted_rows = false;       ///< the section holds the deleted rows
+  std::int64_t table_rows = 0;     ///< rows of the section read so far
+  std::int64_t table_total = 0;  ///< rows the section holds; 0 also when damage kept them from being counted
+};
+
+/// What moved the progress of an import run.
+enum class tImportProgressStep {
+  ArchiveStart,  ///< an archive's merge begins; its rows are counted
+  TableStart,    ///< a table section of the archive begins
+  Row,           ///< a row was read
+  ArchiveEnd,    ///< the archive's merge ended, whatever its outcome
+};
+
 /// Options of unattended runs.
 struct tImportRunOptions {
   /// Folder (UTF-8) each archive whose import committed is moved into; empty: they stay. A
@@ -119,6 +140,9 @@ struct tImportRunOptions {
   std::function<void(const std::string& line)> log_echo;
   /// Unless `reimport` is set, asks the host's Confirm whether such an archive is to be merged.
   bool confirm_reimport = false;
+  /// Told every step of every archive's merge, at every row too; empty: none. The archive's rows
+  /// are counted before its merge whether it is set or not.
+  std::function<void(tImportProgressStep step, const tImportProgress& progress)> progress;
 };
 
 /// One import run: every *.ZR2 file of the import folder is identified by its header's

@@ -5,6 +5,7 @@
 
 #include "dataset/field.h"
 #include "dbaccess/query_dataset.h"
+#include "dbstruct/keyed_table.h"
 #include "expr/dataset_expression.h"
 #include "expr/rule_lists.h"
 #include "replication/conflict_list.h"
@@ -139,7 +140,17 @@ void tMergeRules::Cancel() const {
 }
 
 std::string tMergeRules::KeyText(dataset::TDataSet& row) const {
-  return "(" + (table_ != nullptr ? table_->GetKeyValuesText(row) : std::string()) + ")";
+  std::string text = table_ != nullptr ? table_->GetKeyValuesText(row) : std::string();
+  // A table without a primary key still names its rows by what identifies them.
+  if (const auto* keyed = dynamic_cast<const dbstruct::tKeyedTbl_Structure*>(table_); text.empty() && keyed) {
+    for (const std::string* column : {&keyed->RowGuidColumn, &keyed->IntKeyColumn}) {
+      const dataset::TField* field = column->empty() ? nullptr : row.FindField(*column);
+      if (field == nullptr) continue;
+      text = *column + "=" + field->AsString();
+      break;
+    }
+  }
+  return "(" + text + ")";
 }
 
 tTableCounters& tMergeRules::CurrentCounters() {

@@ -111,7 +111,8 @@ class tMergeRules {
 
   void Log(const std::string& line) const;
   void Cancel() const;
-  /// "(key=value,…)" of the row by the current table's primary key.
+  /// "(key=value,…)" of the row by the current table's primary key; without one by its RowGuid
+  /// column, then by its integer key; "()" when nothing names it.
   std::string KeyText(dataset::TDataSet& row) const;
   /// Compiles `rule` for the bound rows once per table, then evaluates it as a boolean.
   bool Passes(Rule& rule, dataset::TDataSet& row, dataset::TDataSet* other);

@@ -2,6 +2,8 @@
 
 #include <ctime>
 #include <functional>
+#include <iosfwd>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -52,6 +54,12 @@ class tReplLog {
   std::function<void(const std::string& line)> echo_;
   std::string path_;  ///< the file's name as the settings give it, for messages
 };
+
+/// Writes the log file at `path` (UTF-8) to `out` as the terminal shows it: UTF-8 with LF line
+/// ends (CR LF and a bare CR alike), the last line ended; with `tail` only its last `tail`
+/// lines. The file stays as it is. Throws ReplicationError "Log soubor X nelze otevřít: …" or
+/// "… nelze přečíst: …" with the reason in Czech.
+void WriteReplLogText(const std::string& path, std::optional<std::size_t> tail, std::ostream& out);
 
 /// The process's log: tReplLog::Open with the program's settings (core::ReplOptions).
 bool OpenReplLog(tRunHost& host);

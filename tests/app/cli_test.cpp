@@ -99,6 +99,60 @@ TEST(CliOutcome, HelpAndVersionAreSuccesses) {
   EXPECT_NE(help.out.find("Použití: tamaril-cli work [VOLBY]"), std::string::npos) << help.out;
 }
 
+// The parser's errors in Czech, named from what it left over or found wrong, never from its
+// English text: an unknown command with an unknown option after it stays one clear message.
+TEST(CliParseErrors, AreCzechAndNameWhatWasWrong) {
+  const auto fails = [](std::vector<const char*> args) {
+    const Outcome outcome = RunWith([] { return ExitStatus::Success; }, std::move(args));
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.out, "");
+    return outcome.err;
+  };
+  const std::string commands =
+      "settings, defs, memtable, archive, structure, check, setup-script, eval, "
+      "rules, history, functions, export, import, log, demo, work";
+  EXPECT_EQ(fails({"keys", "--bogus"}),
+            "tamaril-cli: Neznámý příkaz 'keys'; známé příkazy: " + commands + "\n");
+  EXPECT_EQ(fails({"--bogus", "keys"}),
+            "tamaril-cli: Neznámá volba --bogus; Neznámý příkaz 'keys'; známé příkazy: " + commands + "\n");
+  EXPECT_EQ(fails({"--home"}), "tamaril-cli: Volba --home očekává hodnotu\n");
+  EXPECT_EQ(fails({"import", "--bogus", "-x"}), "tamaril-cli: Neznámé volby --bogus, -x\n");
+  EXPECT_EQ(fails({"import", "x", "y"}), "tamaril-cli: Nadbytečné argumenty x, y\n");
+  EXPECT_EQ(
+      fails({"import", "--backup", "maybe"}),
+      "tamaril-cli: Chybná hodnota volby --backup 'maybe'; povolené hodnoty: ask, yes, no, all, none\n");
+  EXPECT_EQ(fails({"import", "--reimport", "--skip-imported"}).rfind("tamaril-cli: Volbu --", 0), 0U);
+  EXPECT_EQ(fails({"log", "--tail", "pět"}),
+            "tamaril-cli: Chybná hodnota volby --tail 'pět'; čeká se celé číslo 0 nebo větší\n");
+  EXPECT_EQ(fails({"archive"}), "tamaril-cli: Chybí příkaz; známé příkazy: dump\n");
+  EXPECT_EQ(fails({"archive", "keys", "--rows"}),
+            "tamaril-cli: Neznámý příkaz 'keys'; známé příkazy: dump\n");
+  EXPECT_EQ(fails({"archive", "dump"}), "tamaril-cli: Chybí povinný argument SOUBOR\n");
+  EXPECT_EQ(fails({"defs", "add", "--export"}), "tamaril-cli: Chybí povinná volba --signature\n");
+}
+
+// The help's scaffolding, placeholders and argument names are Czech, lined up by characters.
+TEST(CliHelp, IsCzechThroughout) {
+  const Outcome check = RunWith([] { return ExitStatus::Failure; }, {"check", "--help"});
+  EXPECT_EQ(check.status, 0);
+  EXPECT_NE(check.out.find("Použití: tamaril-cli check [VOLBY] IDENTIFIKACE\n\nArgumenty:\n"
+                           "  IDENTIFIKACE POVINNÉ        Identifikace definice\n"),
+            std::string::npos)
+      << check.out;
+  const Outcome rules = RunWith([] { return ExitStatus::Failure; }, {"rules", "--help"});
+  EXPECT_NE(rules.out.find("  --from HODNOTA Vyžaduje: --apply-last\n"), std::string::npos) << rules.out;
+  EXPECT_NE(rules.out.find("  --set HODNOTA ... Vylučuje:"), std::string::npos) << rules.out;
+  const Outcome log = RunWith([] { return ExitStatus::Failure; }, {"log", "--help"});
+  EXPECT_NE(log.out.find("  --tail N                    Vypíše jen posledních N řádků\n"), std::string::npos)
+      << log.out;
+  for (const Outcome* help : {&check, &rules, &log}) {
+    // (TEXT stays out: the rules' own help writes KLÍČ=TEXT, which is Czech.)
+    for (const char* english :
+         {"Usage", "OPTIONS", "Options", "Positionals", "REQUIRED", "INT", "Needs", "Excludes", "SIGNATURE"})
+      EXPECT_EQ(help->out.find(english), std::string::npos) << english << " in\n" << help->out;
+  }
+}
+
 using test_support::ReadUntil;
 
 // The person ends the login prompt of a server connection with Ctrl-D: the program stops with
@@ -130,7 +184,7 @@ TEST(CliCancellation, CtrlDAtTheLoginPromptExitsTwoWithoutAMessage) {
   EXPECT_EQ(WEXITSTATUS(status), 2) << screen;
   EXPECT_EQ(testing::ReadWholeFile(error_file), "");
   EXPECT_EQ(screen.find("tamaril-cli"), std::string::npos) << screen;
-  EXPECT_NE(screen.find("SQL server login"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("Přihlášení k SQL serveru"), std::string::npos) << screen;
 }
 
 }  // namespace

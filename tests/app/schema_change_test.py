@@ -72,7 +72,7 @@ run("setup-script", "--export", "S1", "--apply", "--yes")
 run("setup-script", "--import", "S1", "--apply", "--yes")
 
 out = run("check", "--export", "S1")
-if not out.startswith("ready\n") or LONG not in out:
+if not out.startswith("připraveno\n") or LONG not in out:
     sys.exit("check does not name the long name:\n" + out)
 listing = run("rules", "--export", "S1")
 if "TABLE Late " not in listing or "TABLE Notes " in listing:

@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <iostream>
@@ -15,6 +17,7 @@
 #include "core/input_check.h"
 #include "support/terminal_screen.h"
 #include "tamaril-cli/cli_error.h"
+#include "tamaril-cli/terminal_run_host.h"
 #include "text/encoding.h"
 #include "text/error.h"
 
@@ -162,6 +165,108 @@ TEST(ProgressLine, FillsCellsInProportionAndKeepsToTheBounds) {
   EXPECT_EQ(ProgressLine("x", 7, 5, 4), "x [####] 100 %");
   EXPECT_EQ(ProgressLine("x", -3, 5, 4), "x [····] 0 %");
   EXPECT_EQ(ProgressLine("x", 1, 0, 4), "x [····] 0 %");  // nothing to do yet: no division by zero
+}
+
+TEST(ProgressLine, ACaptionTooLongForTheTerminalIsCutWithAnEllipsis) {
+  const std::string line = ProgressLine("Archiv ŽLUŤOUČKÝ-KŮŇ.ZR2 (1 z 2): 40/100", 40, 100, 10, 30);
+  EXPECT_EQ(line, "Archiv ŽLUŤ… [####······] 40 %");
+  EXPECT_EQ(ProgressLine("krátký", 1, 2, 4, 80), "krátký [##··] 50 %");
+}
+
+TEST(RowsText, TakesTheCzechFormOfItsNumber) {
+  EXPECT_EQ(RowsText(0), "0 řádků");
+  EXPECT_EQ(RowsText(1), "1 řádek");
+  EXPECT_EQ(RowsText(4), "4 řádky");
+  EXPECT_EQ(RowsText(5), "5 řádků");
+  EXPECT_EQ(RowsText(22), "22 řádků");
+}
+
+replication::tImportProgress Merge(std::string table, long long table_rows, long long table_total) {
+  replication::tImportProgress progress;
+  progress.archive = text::Utf8ToAnsi("POBOČKA.ZR2");
+  progress.archive_number = 1;
+  progress.archive_count = 2;
+  progress.archive_rows = 40;
+  progress.archive_total = 100;
+  progress.table = text::Utf8ToAnsi(table);
+  progress.table_rows = table_rows;
+  progress.table_total = table_total;
+  return progress;
+}
+
+TEST(ImportProgressCaption, NamesTheArchiveAndTheTableWithTheirCounts) {
+  EXPECT_EQ(ImportProgressCaption(Merge("", 0, 0)), "POBOČKA.ZR2 (1 z 2): 40/100");
+  EXPECT_EQ(ImportProgressCaption(Merge("Zboží", 12, 30)), "POBOČKA.ZR2 (1 z 2): 40/100, Zboží: 12/30");
+  // A section the count did not reach (a damaged archive) shows its rows alone.
+  EXPECT_EQ(ImportProgressCaption(Merge("Zboží", 12, 0)), "POBOČKA.ZR2 (1 z 2): 40/100, Zboží: 12");
+}
+
+// Without a terminal the merge gives one plain line per archive and table: no carriage return,
+// nothing per row.
+TEST(TerminalRunHost, WithoutATerminalWritesAPlainLinePerArchiveAndTable) {
+  int pipe_ends[2];
+  ASSERT_EQ(::pipe(pipe_ends), 0);
+  std::ostringstream err;
+  {
+    TerminalRunHost host(err, AnswerMode::No, AnswerMode::No, pipe_ends[1]);
+    using Step = replication::tImportProgressStep;
+    replication::tImportProgress progress = Merge("", 0, 0);
+    host.ShowImportProgress(Step::ArchiveStart, progress);
+    progress = Merge("rep_DELETED", 0, 1);
+    progress.deleted_rows = true;
+    host.ShowImportProgress(Step::TableStart, progress);
+    host.ShowImportProgress(Step::Row, progress);
+    progress = Merge("Zboží", 0, 3);
+    host.ShowImportProgress(Step::TableStart, progress);
+    for (int row = 1; row <= 3; ++row) host.ShowImportProgress(Step::Row, Merge("Zboží", row, 3));
+    host.ShowImportProgress(Step::ArchiveEnd, Merge("Zboží", 3, 3));
+    host.SetActivity("Importuji");
+  }
+  ::close(pipe_ends[0]);
+  ::close(pipe_ends[1]);
+  EXPECT_EQ(err.str(),
+            "Archiv 1 z 2: POBOČKA.ZR2, 100 řádků\n"
+            "  rep_DELETED (smazané řádky): 1 řádek\n"
+            "  Zboží: 3 řádky\n");
+}
+
+// On a terminal the bar moves with the rows, redrawn at most ten times a second however many
+// rows come, and within the terminal's width.
+TEST(TerminalRunHost, OnATerminalRedrawsTheBarAtMostTenTimesASecond) {
+  int master = -1;
+  int slave = -1;
+  winsize size{};
+  size.ws_col = 60;
+  size.ws_row = 24;
+  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, &size), 0);
+  std::ostringstream err;
+  const auto start = std::chrono::steady_clock::now();
+  {
+    TerminalRunHost host(err, AnswerMode::No, AnswerMode::No, slave);
+    using Step = replication::tImportProgressStep;
+    host.ShowImportProgress(Step::ArchiveStart, Merge("", 0, 0));
+    host.ShowImportProgress(Step::TableStart, Merge("Zboží", 0, 200000));
+    for (int row = 1; row <= 200000; ++row) host.ShowImportProgress(Step::Row, Merge("Zboží", row, 200000));
+    host.ShowImportProgress(Step::ArchiveEnd, Merge("Zboží", 200000, 200000));
+  }
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  ::close(master);
+  ::close(slave);
+  const std::string shown = err.str();
+  const auto draws = std::count(shown.begin(), shown.end(), '\r');
+  EXPECT_GE(draws, 1);
+  EXPECT_LE(draws, 2 + std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() / 100) << shown;
+  EXPECT_NE(shown.find("POBOČKA.ZR2 (1 z 2): 40/100"), std::string::npos) << shown;
+  // Every drawn line fits the 60 columns (one is left free).
+  std::size_t at = 0;
+  while ((at = shown.find('\r', at)) != std::string::npos) {
+    const std::size_t end = shown.find("\033[K", at);
+    const std::string line = shown.substr(at + 1, end - at - 1);
+    std::size_t columns = 0;
+    for (const char c : line) columns += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    EXPECT_LE(columns, 59U) << line;
+    at = end;
+  }
 }
 
 TEST(ProgressBar, DrawsNothingWhereTheOutputIsNoTerminal) {

@@ -49,43 +49,49 @@ function(expect expected_rc expected_out expected_err)
   endif()
 endfunction()
 
-set(head "identification: OK
+set(head "identifikace archivu: v pořádku
 Signature: POB
 EXPORTNO: 5
-export time: 2023-03-15T12:00:00.000
-tables: A
+čas exportu: 2023-03-15T12:00:00.000
+tabulky: A
 ")
 
 make_archive(whole 0)
-expect(0 "${head}TABLE A flag=0 rows=2
-layout: ID;Integer;0;0
-end
+expect(0 "${head}tabulka A příznak=0 řádků=2
+popis polí: ID;Integer;0;0
+konec
 " "" "${WORK}/data/whole.ZR2")
-expect(0 "${head}TABLE A flag=0 rows=2
-layout: ID;Integer;0;0
-row 1
+expect(0 "${head}tabulka A příznak=0 řádků=2
+popis polí: ID;Integer;0;0
+řádek 1
   ID=7
-row 2
+řádek 2
   ID=-1
-end
+konec
 " "" "${WORK}/data/whole.ZR2" --rows)
 
 # Cut inside the value of the second row.
 make_archive(cut 93)
-expect(1 "${head}TABLE A flag=0 rows=1
-layout: ID;Integer;0;0
-row 1
+expect(1 "${head}tabulka A příznak=0 řádků=1
+popis polí: ID;Integer;0;0
+řádek 1
   ID=7
-row 2
-" "tamaril-cli: Tabulka A, řádek 2: Unexpected end of stream\n" "${WORK}/data/cut.ZR2" --rows)
+řádek 2
+" "tamaril-cli: Archiv ${WORK}/data/cut.ZR2 je poškozený: Tabulka A, řádek 2: Unexpected end of stream\n"
+  "${WORK}/data/cut.ZR2" --rows)
 
 # A wrong check value: everything is printed, then the dump fails with zlib's message.
 make_archive(flipped 0 FLIP)
-expect(1 "${head}TABLE A flag=0 rows=2
-layout: ID;Integer;0;0
-end
+expect(1 "${head}tabulka A příznak=0 řádků=2
+popis polí: ID;Integer;0;0
+konec
 " "tamaril-cli: Chyba dekomprese archivu ${WORK}/data/flipped.ZR2: incorrect data check\n" "${WORK}/data/flipped.ZR2")
 
 file(WRITE "${WORK}/data/other.ZR2" "no archive")
 expect(1 "" "tamaril-cli: Chyba dekomprese archivu ${WORK}/data/other.ZR2: incorrect header check\n"
   "${WORK}/data/other.ZR2")
+
+# A file that cannot be opened is named with the reason in Czech.
+expect(1 "" "tamaril-cli: Archiv ${WORK}/data/missing.ZR2 nelze otevřít: soubor neexistuje\n"
+  "${WORK}/data/missing.ZR2")
+expect(1 "" "tamaril-cli: Archiv ${WORK}/data nelze otevřít: je to složka\n" "${WORK}/data")

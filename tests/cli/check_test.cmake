@@ -42,11 +42,11 @@ expect(0 "" defs add --import --signature SHOP --partner Pobocka --connection "$
 
 # Without rep_DEFIMPORT the database serves exports only; the message shows the carriage
 # return as a line break.
-expect(0 "ready\n" check --export SHOP)
+expect(0 "připraveno\n" check --export SHOP)
 expect(1 "Databáze shop.db není připravena k replikaci\n\"rep_DEFIMPORT\" nenalezeno.\n" check --import SHOP)
 
 sql(shop "CREATE TABLE rep_DEFIMPORT (Signature varchar(10), TABLENAME varchar(50));")
-expect(0 "ready\n" check --import SHOP)
+expect(0 "připraveno\n" check --import SHOP)
 if(NOT IS_DIRECTORY "${WORK}/data/backup")
   message(FATAL_ERROR "the import check did not make the backup folder")
 endif()
@@ -81,8 +81,8 @@ sql(orders "DROP INDEX IF EXISTS rep_ux_Orders_RG;")
 set(rowguid_note "  Orders: chybí index pro vyhledání řádku podle RowGuid (sloupec RG): import pak pro každý řádek čte celou tabulku (řádků: 2); index vytvoří skript replikace\n")
 set(link_note "  OrderLines: řádky nic neidentifikuje (nemá sloupec RowGuid ani celočíselný klíč): výmazy jejích řádků se nepřenesou, změny se párují jen podle primárního klíče a jedinečných indexů; sloupec RowGuid přidá setup-script --add-rowguid\n")
 set(text_note "  Notes: sloupec Body obsahuje znaky, které kódování Windows-1250 nemá (hodnot: 2); při přenosu se změní na ?\n")
-expect(0 "ready\nUpozornění:\n${rowguid_note}${link_note}" check --export ORDERS)
-expect(0 "ready\nUpozornění:\n${text_note}${rowguid_note}${link_note}" check --export ORDERS --data)
+expect(0 "připraveno\nUpozornění:\n${rowguid_note}${link_note}" check --export ORDERS)
+expect(0 "připraveno\nUpozornění:\n${text_note}${rowguid_note}${link_note}" check --export ORDERS --data)
 
 # A database that is not ready: the reason on two lines, then the notes, the listed table that
 # is gone among them.

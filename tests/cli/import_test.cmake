@@ -65,6 +65,10 @@ foreach(part "Import úspěšně dokončen\n" "Archiv: SHOP.ZR2\n  Signature: SH
         "Celkem:\n")
   expect_contains("${out}" "${part}" "the first import")
 endforeach()
+# Without a terminal the progress is a plain line per archive and table on standard error.
+if(NOT err STREQUAL "Archiv 1 z 1: SHOP.ZR2, 4 řádky\n  Customers: 3 řádky\n  Orders: 1 řádek\n")
+  message(FATAL_ERROR "the progress without a terminal:\n${err}")
+endif()
 # The log lines come before the summary, time-stamped.
 if(NOT out MATCHES "^[0-9]+\\.[0-9]+\\.[0-9]+ [0-9:]+ :")
   message(FATAL_ERROR "--verbose printed no log line first:\n${out}")
@@ -107,7 +111,7 @@ sql(center "UPDATE rep_DEFIMPORT SET AppendRule = NULL WHERE TABLENAME = 'Custom
 file(COPY_FILE "${WORK}/done/SHOP.ZR2" "${imports}/SHOP.ZR2")
 run(3 import --backup no --reimport)
 foreach(part "Při importu se vyskytly chyby\n" "konflikty: 1\n" "Konflikty:\n" "Archiv: SHOP.ZR2\n"
-        "Databáze: center\n" "row 1\n" "...\n")
+        "Databáze: center\n" "řádek 1\n" "...\n")
   expect_contains("${out}" "${part}" "a conflict")
 endforeach()
 expect_query(center "SELECT count(*) FROM Orders" "0\n" "a conflict")

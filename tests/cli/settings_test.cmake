@@ -21,12 +21,12 @@ execute_process(COMMAND "${CLI}" --home "${home}" settings
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "settings failed (${rc}): ${err}")
 endif()
-set(expected "EXPFLDR=${WORK}/user/ZRTdata/Tamaril/EXPORTS\nIMPFLDR=${WORK}/user/ZRTdata/Tamaril/IMPORTS\nLOGFILE=${WORK}/user/ZRTdata/Tamaril/kelmlog.txt\nDOLOG=0\n")
+set(expected "EXPFLDR=${WORK}/user/ZRTdata/Tamaril/EXPORTS\nIMPFLDR=${WORK}/user/ZRTdata/Tamaril/IMPORTS\nLOGFILE=${WORK}/user/ZRTdata/Tamaril/kelmlog.txt\nDOLOG=0\nBAKCOUNT=5\n")
 if(NOT out STREQUAL expected)
   message(FATAL_ERROR "first start printed\n${out}\ninstead of\n${expected}")
 endif()
 file(READ "${home}/tamaril.ini" ini)
-foreach(line "[PATHS]" "EXPFLDR=" "IMPFLDR=" "LOGFILE=" "[SETTINGS]" "DOLOG=0")
+foreach(line "[PATHS]" "EXPFLDR=" "IMPFLDR=" "LOGFILE=" "[SETTINGS]" "DOLOG=0" "BAKCOUNT=5")
   expect_contains("${ini}" "${line}" "tamaril.ini after the first start")
 endforeach()
 foreach(folder EXPORTS IMPORTS)
@@ -37,7 +37,7 @@ endforeach()
 
 # A change sticks, also for a later run; global options may follow the command.
 file(MAKE_DIRECTORY "${WORK}/příjem")
-execute_process(COMMAND "${CLI}" settings --home "${home}" --set DOLOG=1 --set "IMPFLDR=${WORK}/příjem"
+execute_process(COMMAND "${CLI}" settings --home "${home}" --set DOLOG=1 --set "IMPFLDR=${WORK}/příjem" --set BAKCOUNT=12
   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "settings --set failed (${rc}): ${err}")
@@ -45,10 +45,12 @@ endif()
 execute_process(COMMAND "${CLI}" --home "${home}" settings OUTPUT_VARIABLE out)
 expect_contains("${out}" "DOLOG=1\n" "after --set DOLOG=1")
 expect_contains("${out}" "IMPFLDR=${WORK}/příjem\n" "after --set IMPFLDR")
+expect_contains("${out}" "BAKCOUNT=12\n" "after --set BAKCOUNT=12")
 
 # Bad input: an unknown key, a bad switch value, a missing common file, folders that do not exist
 # (for the log file: its folder).
-foreach(args "settings;--set;COLOR=red" "settings;--set;DOLOG=maybe" "--common;${WORK}/none.ini;settings"
+foreach(args "settings;--set;COLOR=red" "settings;--set;DOLOG=maybe" "settings;--set;BAKCOUNT=-1"
+             "settings;--set;BAKCOUNT=pět" "settings;--set;BAKCOUNT=100001" "--common;${WORK}/none.ini;settings"
              "settings;--set;EXPFLDR=${WORK}/nikde" "settings;--set;IMPFLDR=${WORK}/nikde"
              "settings;--set;LOGFILE=${WORK}/nikde/log.txt")
   execute_process(COMMAND "${CLI}" --home "${home}" ${args}
@@ -59,6 +61,7 @@ foreach(args "settings;--set;COLOR=red" "settings;--set;DOLOG=maybe" "--common;$
 endforeach()
 file(READ "${home}/tamaril.ini" ini_after)
 expect_contains("${ini_after}" "DOLOG=1" "a refused change left the file alone")
+expect_contains("${ini_after}" "BAKCOUNT=12" "a refused count left the file alone")
 
 # A value with a line break would split the ini line: refused, the file unchanged.
 execute_process(COMMAND "${CLI}" --home "${home}" settings "--set=LOGFILE=a\nDOLOG=0"
@@ -86,7 +89,7 @@ foreach(case
     "defs;show;--export|tamaril-cli: Chybí povinná volba --signature"
     "settings;--colour|tamaril-cli: Neznámá volba --colour"
     "settings;navíc|tamaril-cli: Nadbytečný argument navíc"
-    "memtable;dump|tamaril-cli: Chybí povinný argument FILE"
+    "memtable;dump|tamaril-cli: Chybí povinný argument SOUBOR"
     "settings;--set|tamaril-cli: Volba --set očekává hodnotu")
   string(FIND "${case}" "|" bar)
   math(EXPR after_bar "${bar} + 1")
@@ -106,6 +109,6 @@ if(NOT err MATCHES ", import[,\n]")
   message(FATAL_ERROR "the known commands lack import: ${err}")
 endif()
 execute_process(COMMAND "${CLI}" defs add --help RESULT_VARIABLE rc OUTPUT_VARIABLE out)
-foreach(line "Použití: tamaril-cli defs add [VOLBY]" "Volby:" "--signature TEXT POVINNÉ")
+foreach(line "Použití: tamaril-cli defs add [VOLBY]" "Volby:" "--signature HODNOTA POVINNÉ")
   expect_contains("${out}" "${line}" "defs add --help")
 endforeach()

@@ -54,8 +54,8 @@ expect_start(1 "Databáze shop není připravena k replikaci\n\"rep_USERFK\" nen
 
 expect(0 "hint.sql úspěšně vytvořen: ${home}/hint.sql\nSkript byl v databázi shop proveden\n"
        setup-script --export SHOP --apply --yes)
-expect_start(0 "ready\n" check --export SHOP)
-expect_start(0 "ready\n" check --import SHOP)
+expect_start(0 "připraveno\n" check --export SHOP)
+expect_start(0 "připraveno\n" check --import SHOP)
 
 # Applying the script a second time changes nothing.
 query(shop "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY type, name" schema_before)

@@ -51,7 +51,8 @@ TEST_F(ReplOptionsTest, FirstStartCreatesTheFoldersAndWritesEveryKey) {
   EXPECT_TRUE(std::filesystem::is_directory(user_ + "/ZRTdata/Tamaril/IMPORTS"));
   const std::string base = dir_.File("user \xE8/ZRTdata/Tamaril/");  // Windows-1250 "č"
   EXPECT_EQ(ReadWholeFile(ini_), "[PATHS]\nEXPFLDR=" + base + "EXPORTS\nIMPFLDR=" + base +
-                                     "IMPORTS\nLOGFILE=" + base + "kelmlog.txt\n\n[SETTINGS]\nDOLOG=0\n");
+                                     "IMPORTS\nLOGFILE=" + base +
+                                     "kelmlog.txt\n\n[SETTINGS]\nDOLOG=0\nBAKCOUNT=5\n");
   EXPECT_EQ(ReplOptions().LogFilePath, base + "kelmlog.txt");
   EXPECT_FALSE(ReplOptions().DoLog);
 }
@@ -66,7 +67,18 @@ TEST_F(ReplOptionsTest, LoadTakesTheFileOverTheDefaultsAndSaveKeepsOtherKeys) {
   ReplOptions().LogFilePath = "/x/log.txt";
   SaveReplOptions();
   EXPECT_EQ(ReadWholeFile(ini_), "; mine\n[paths]\nexpfldr=/x/out\nimpfldr=" + DefaultImportFolder() +
-                                     "\nother=1\nLOGFILE=/x/log.txt\n\n[Settings]\nDoLog=0\n");
+                                     "\nother=1\nLOGFILE=/x/log.txt\n\n[Settings]\nDoLog=0\nBAKCOUNT=5\n");
+}
+
+TEST_F(ReplOptionsTest, TheCountOfKeptArchivesIsReadAndANegativeOneKeepsTheDefault) {
+  WriteWholeFile(ini_, "[SETTINGS]\nBAKCOUNT=0\n");
+  LoadReplOptions();
+  EXPECT_EQ(ReplOptions().BackupCount, 0);
+  for (const char* text : {"BAKCOUNT=-3\n", "BAKCOUNT=many\n", ""}) {
+    WriteWholeFile(ini_, std::string("[SETTINGS]\n") + text);
+    LoadReplOptions();
+    EXPECT_EQ(ReplOptions().BackupCount, 5) << text;
+  }
 }
 
 TEST_F(ReplOptionsTest, StartingAgainLeavesAnUnchangedFileAlone) {

@@ -208,6 +208,20 @@ TEST_F(SqliteBackend, ValuesAreStoredInTheirTextForms) {
   EXPECT_EQ(typed->Get("at"), Value::Text("not a date"));
 }
 
+TEST_F(SqliteBackend, ARollbackSQLiteDidItselfIsNotAFailure) {
+  auto db = OpenNew("shop");
+  db->Execute("CREATE TABLE t (id INTEGER)");
+  db->BeginTransaction();
+  db->Execute("INSERT INTO t VALUES (1)");
+  // As after a full disk: the transaction is gone before the caller rolls back.
+  db->Execute("ROLLBACK");
+  EXPECT_NO_THROW(db->Rollback());
+  EXPECT_FALSE(db->InTransaction());
+  auto rows = db->Query("SELECT COUNT(*) FROM t");
+  ASSERT_TRUE(rows->Next());
+  EXPECT_EQ(rows->Get(0).AsInteger(), 0);
+}
+
 TEST_F(SqliteBackend, BatchesCountOnlyRowsTheirStatementsChanged) {
   auto db = OpenNew("counts");
   db->Execute(

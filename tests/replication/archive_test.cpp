@@ -268,6 +268,52 @@ TEST(ArchiveFile, WrittenWholeOrNotAtAll) {
   EXPECT_TRUE(reader.Stream().Finished());
 }
 
+TEST(ArchiveFile, FinishedAndKeptItStaysCompleteUnderItsTemporaryName) {
+  testing::TempDir dir;
+  const std::string path = dir.File("A.ZR2");
+  tArchiveHeader header;
+  header.Signature = "A";
+  header.ExportNo = 4;
+  std::string temporary;
+  {
+    tArchiveWriter writer(path, header);
+    writer.Stream().WriteBytes("content");
+    writer.Finish();
+    temporary = writer.TemporaryPath();
+  }
+  EXPECT_FALSE(std::filesystem::exists(temporary)) << "finished but not kept";
+  {
+    tArchiveWriter writer(path, header);
+    writer.Stream().WriteBytes("content");
+    writer.Finish();
+    writer.Keep();
+    temporary = writer.TemporaryPath();
+  }
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_TRUE(IsTemporaryArchiveName(std::filesystem::path(temporary).filename().string(), "A.ZR2"));
+  EXPECT_EQ(std::filesystem::status(temporary).permissions(),
+            std::filesystem::perms(0644) & std::filesystem::perms::all);
+  EXPECT_EQ(Uncompressed(testing::ReadWholeFile(temporary), 100), EncodeArchiveHeader(header) + "content");
+}
+
+TEST(ArchiveFile, AFileThatCannotBeCreatedIsNamedWithTheReasonInCzech) {
+  testing::TempDir dir;
+  tArchiveHeader header;
+  header.Signature = "A";
+  const std::string path = dir.File("gone/A.ZR2");
+  EXPECT_THROW_MSG(tArchiveWriter writer(path, header), ReplicationError,
+                   Ansi("Archiv " + path + " nelze vytvořit: soubor neexistuje"));
+}
+
+TEST(ArchiveFile, TemporaryNamesAreTheArchiveNameADotAndSixLettersOrDigits) {
+  for (const char* name : {"SHOP.ZR2.aB3xYz", "SHOP.ZR2.000000"})
+    EXPECT_TRUE(IsTemporaryArchiveName(name, "SHOP.ZR2"));
+  for (const char* name : {"SHOP.ZR2", "SHOP.ZR2.lock", "SHOP.ZR2.abcdefg", "SHOP.ZR2.ab-def",
+                           "SHOP-1.ZR2.bak", "SHOPX.ZR2.abcdef", "XSHOP.ZR2.abcde", "SHOP.ZR2Xabcdef"}) {
+    EXPECT_FALSE(IsTemporaryArchiveName(name, "SHOP.ZR2")) << name;
+  }
+}
+
 TEST(ArchiveFile, ShortFileIsNoArchive) {
   testing::TempDir dir;
   const std::string path = dir.File("short.ZR2");

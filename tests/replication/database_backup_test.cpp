@@ -115,9 +115,13 @@ TEST(CopySqliteDatabase, CopiesAConsistentFileAndLeavesTheTargetOnFailure) {
   }
   testing::WriteWholeFile(folder.File("broken.db"), "not a database file, but long enough to be read as one");
   const std::string before = testing::ReadWholeFile(copy);
+  // What an earlier copy cut short left beside the target goes too, its journal included.
+  testing::WriteWholeFile(copy + ".tmp", "cut");
+  testing::WriteWholeFile(copy + ".tmp-journal", "cut");
   EXPECT_THROW(dbaccess::CopySqliteDatabase(folder.File("broken.db"), copy), dbaccess::DatabaseError);
   EXPECT_EQ(testing::ReadWholeFile(copy), before);
   EXPECT_FALSE(fs::exists(copy + ".tmp"));
+  EXPECT_FALSE(fs::exists(copy + ".tmp-journal"));
 }
 
 }  // namespace

@@ -362,6 +362,60 @@ TEST_F(ImportRunTest, FailedOrCancelledArchiveLeavesTheCenterAsItWas) {
   EXPECT_EQ(done.Archives.at(0).ImportNo, 1);
 }
 
+// The progress option hears of every archive's merge with the rows counted beforehand, of every
+// table section with its own count, and of every row; the end comes also after a failure.
+TEST_F(ImportRunTest, ProgressCountsTheRowsOfEachArchiveAndTableBeforeTheyAreMerged) {
+  ExportAs("A.ZR2");
+  client_.connection.Execute("INSERT INTO Customers (Id, Name) VALUES (3, 'Gama')");
+  ExportAs("B.ZR2");
+  const std::string whole = testing::ReadWholeFile(imports_.File("B.ZR2"));
+  testing::WriteWholeFile(imports_.File("B.ZR2"), whole.substr(0, whole.size() - 12));
+  Lines steps;
+  tImportRunOptions run_options;
+  run_options.progress = [&steps](tImportProgressStep step, const tImportProgress& p) {
+    const std::string archive = p.archive + " " + std::to_string(p.archive_number) + "/" +
+                                std::to_string(p.archive_count) + " " + std::to_string(p.archive_rows) + "/" +
+                                std::to_string(p.archive_total);
+    switch (step) {
+      case tImportProgressStep::ArchiveStart: steps.push_back("start " + archive); break;
+      case tImportProgressStep::TableStart:
+        steps.push_back("table " + p.table + " " + std::to_string(p.table_total) + " " + archive);
+        break;
+      case tImportProgressStep::Row:
+        steps.push_back("row " + std::to_string(p.table_rows) + "/" + std::to_string(p.table_total));
+        break;
+      case tImportProgressStep::ArchiveEnd: steps.push_back("end " + archive); break;
+    }
+  };
+  const tImportResult result = Import(std::move(run_options));
+  ASSERT_EQ(result.Archives.size(), 2U);
+  EXPECT_EQ(result.Archives[0].State, tArchiveState::Imported);
+  EXPECT_EQ(result.Archives[1].State, tArchiveState::Failed);
+  ASSERT_GE(steps.size(), 9U);
+  EXPECT_EQ(Lines(steps.begin(), steps.begin() + 9),
+            (Lines{"start A.ZR2 1/2 0/3", "table Customers 2 A.ZR2 1/2 0/3", "row 1/2", "row 2/2",
+                   "table Orders 1 A.ZR2 1/2 2/3", "row 1/1", "end A.ZR2 1/2 3/3", "start B.ZR2 2/2 0/3",
+                   "table Customers 3 B.ZR2 2/2 0/3"}))
+      << ::testing::PrintToString(steps);
+  // The cut archive's count stops where its damage begins; its merge ends all the same.
+  EXPECT_EQ(steps.back().rfind("end B.ZR2 2/2 ", 0), 0U) << steps.back();
+}
+
+// A cancellation during the merge is said in Czech, not as an exception's English text.
+TEST_F(ImportRunTest, ACancelledMergeIsLoggedInCzech) {
+  ExportAs("A.ZR2");
+  host_.on_events = [this] { host_.RequestCancel(); };
+  host_.confirm_answers = {true};
+  const tImportResult cancelled = Import();
+  EXPECT_EQ(cancelled.Outcome, tImportOutcome::Cancelled) << cancelled.Text;
+  const Lines log = LogMessages();
+  for (const std::string& line : log) {
+    EXPECT_EQ(line.find("Operation aborted"), std::string::npos) << line;
+    EXPECT_EQ(line.find("Výjimka"), std::string::npos) << line;
+  }
+  EXPECT_NE(std::find(log.begin(), log.end(), "Import přerušen uživatelem"), log.end());
+}
+
 TEST_F(ImportRunTest, DoneFolderTakesCommittedArchivesAndLeavesRefusedOnes) {
   ExportAs("A.ZR2");
   testing::TempDir done;
@@ -813,14 +867,15 @@ TEST_F(ImportBackupTest, ARolledBackArchiveAfterAGoodOneNeedsNoRestore) {
   EXPECT_EQ(Center("SELECT Signature, CLIENTEXPORTNO FROM rep_IMPORTLOG"), (Lines{"CLI|1"}));
 }
 
-// Where the rollback cannot be confirmed, the database may hold part of the archive: the restore
-// is offered, naming the archives committed since the backup that it would take back as well.
+// A transaction SQLite ended itself (a trigger's RAISE(ROLLBACK), a full disk) is rolled back: the
+// database holds nothing of the archive and needs no restore. Where a rollback cannot be
+// confirmed, the restore is offered, naming the archives committed since the backup that it
+// would take back as well.
 TEST_F(ImportBackupTest, AnUnconfirmedRollbackOffersTheRestoreUntilAnswered) {
   const Lines before = CenterContent();
   ExportAs("A.ZR2");
   ExportAs("B.ZR2", "CLI2");
   ExportAs("C.ZR2");
-  // The trigger ends the whole transaction itself: the run cannot roll it back any more.
   center_.connection.Execute(
       "CREATE TRIGGER Lost BEFORE INSERT ON rep_IMPORTLOG WHEN NEW.CLIENTEXPORTNO = 2 "
       "BEGIN SELECT RAISE(ROLLBACK, 'lost'); END");
@@ -829,12 +884,16 @@ TEST_F(ImportBackupTest, AnUnconfirmedRollbackOffersTheRestoreUntilAnswered) {
   ASSERT_EQ(result.Outcome, tImportOutcome::Failed) << result.Text;
   const tImportedArchive& failed = result.Archives.at(2);
   EXPECT_EQ(failed.State, tArchiveState::Failed);
-  EXPECT_TRUE(failed.RollbackUnconfirmed);
-  EXPECT_EQ(text::AnsiToUtf8(ArchiveOutcomeText(failed)),
-            "neproveden, vrácení nelze potvrdit, databáze může obsahovat část archivu: lost");
+  EXPECT_FALSE(failed.RollbackUnconfirmed);
+  EXPECT_EQ(text::AnsiToUtf8(ArchiveOutcomeText(failed)), "neproveden, databáze ponechána beze změny: lost");
   ASSERT_EQ(result.BackedUp.size(), 1U);
-  EXPECT_TRUE(result.BackedUp[0].RestoreWanted);
+  EXPECT_FALSE(result.BackedUp[0].RestoreWanted);
+  EXPECT_TRUE(run_->OfferRestores(result));
+  EXPECT_TRUE(host_.restore_questions.empty());
 
+  // The same run had the rollback failed.
+  result.BackedUp[0].RestoreWanted = true;
+  result.BackedUp[0].PartialArchive = "C.ZR2";
   // Abort refuses the close and changes nothing; the next close asks again.
   host_.restore_answers = {tRunAnswer::Abort};
   EXPECT_FALSE(run_->OfferRestores(result));

@@ -338,6 +338,23 @@ TEST_F(MergeRulesTest, AFailedDeletionNamesTheTableAndRowItDeletesFrom) {
   EXPECT_EQ(rules_->Counters().conflicts, 1);
 }
 
+// A table without a primary key names its rows in the log by their RowGuid, not by "()".
+TEST_F(MergeRulesTest, ARowWithoutAPrimaryKeyIsNamedByItsRowGuid) {
+  ExecuteBoth("CREATE TABLE Tags (RG UNIQUEIDENTIFIER ROWGUIDCOL, Name VARCHAR(20))");
+  ScanBoth();
+  SetRules("Tags", "NAME <> \"X\"", "ANO", "", "");
+  center_.Execute("INSERT INTO Tags VALUES ('{22222222-2222-4222-8222-222222222222}', 'Starý')");
+  client_.Execute(
+      "INSERT INTO Tags VALUES ('{11111111-1111-4111-8111-111111111111}', 'Nový'),"
+      " ('{22222222-2222-4222-8222-222222222222}', 'Opravený'), ('{33333333-3333-4333-8333-333333333333}', "
+      "'X')");
+  MergeWithRules(Publish({"Tags"}));
+  EXPECT_EQ(Decisions(), (Lines{"záznam přidán(RG={11111111-1111-4111-8111-111111111111})",
+                                "záznam opraven(RG={22222222-2222-4222-8222-222222222222})",
+                                "Přidání záznamu ignorováno - pravidlo NAME <> \"X\" není splněno"
+                                "(RG={33333333-3333-4333-8333-333333333333})"}));
+}
+
 TEST_F(MergeRulesTest, ACancelledRunStopsTheMerge) {
   SetRules("Codes", "ANO", "", "", "");
   client_.Execute("INSERT INTO Codes VALUES (1, 'A')");

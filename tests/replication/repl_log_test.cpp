@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <iostream>
+#include <optional>
 #include <regex>
+#include <sstream>
 #include <string>
 
 #include "core/repl_options.h"
@@ -125,7 +128,7 @@ TEST_F(ReplLogFile, AFailingWriteRaisesWithTheSystemReason) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   ASSERT_TRUE(log_.Open(Options("/dev/full"), host_));
   EXPECT_THROW_MSG(log_.Write("x"), ReplicationError,
-                   "Do log souboru /dev/full nelze zapsat: No space left on device");
+                   text::Utf8ToAnsi("Do log souboru /dev/full nelze zapsat: na disku není místo"));
   EXPECT_NO_THROW(log_.Close());
 }
 
@@ -138,6 +141,57 @@ TEST_F(ReplLogFile, TheProcessLogFollowsTheProgramSettings) {
   core::ReplOptions() = saved;
   EXPECT_NE(testing::ReadWholeFile(folder_.File("process.txt")).find(":one\r\n"), std::string::npos);
   EXPECT_FALSE(ProcessReplLog().IsOpen());
+}
+
+// The log as `tamaril-cli log` shows it: UTF-8 with LF, the stored file untouched.
+class ReplLogText : public ::testing::Test {
+ protected:
+  std::string Shown(const std::string& stored, std::optional<std::size_t> tail = std::nullopt) {
+    const std::string path = folder_.File("kelmlog.txt");
+    testing::WriteWholeFile(path, stored);
+    std::ostringstream out;
+    WriteReplLogText(path, tail, out);
+    EXPECT_EQ(testing::ReadWholeFile(path), stored);
+    return out.str();
+  }
+
+  testing::TempDir folder_;
+};
+
+TEST_F(ReplLogText, ConvertsWindows1250AndCrLfForTheTerminal) {
+  const std::string stored = text::Utf8ToAnsi(
+      "7.12.2026 2:30:04 :Startuji import\r\n7.12.2026 2:30:05 :Cílová tabulka je nyní ŽLUŤOUČKÝ\r\n");
+  EXPECT_EQ(Shown(stored),
+            "7.12.2026 2:30:04 :Startuji import\n7.12.2026 2:30:05 :Cílová tabulka je nyní ŽLUŤOUČKÝ\n");
+  // A bare CR ends a line too; a last line without its end gets one; an empty log shows nothing.
+  EXPECT_EQ(Shown("a\rb\r\nc"), "a\nb\nc\n");
+  EXPECT_EQ(Shown("a\r"), "a\n");
+  EXPECT_EQ(Shown(""), "");
+}
+
+TEST_F(ReplLogText, TailKeepsTheLastLinesAcrossReadChunks) {
+  std::string stored;
+  std::string expected_last;
+  for (int i = 1; i <= 30000; ++i) {
+    const std::string line = "line " + std::to_string(i) + " " + std::string(i % 7, 'x');
+    stored += line + "\r\n";
+    if (i > 29997) expected_last += line + "\n";
+  }
+  EXPECT_EQ(Shown(stored, 3), expected_last);
+  EXPECT_EQ(Shown(stored, 0), "");
+  EXPECT_EQ(Shown("one\r\ntwo", 1), "two\n");
+  EXPECT_EQ(Shown("one\r\ntwo\r\n", 5), "one\ntwo\n");
+  // A CR LF cut by the chunk boundary is still one line end.
+  const std::string cut = std::string(64 * 1024 - 1, 'a') + "\r\nb\r\n";
+  EXPECT_EQ(Shown(cut), std::string(64 * 1024 - 1, 'a') + "\nb\n");
+}
+
+TEST_F(ReplLogText, AMissingFileOrAFolderIsNamedWithTheReason) {
+  EXPECT_THROW_MSG(
+      WriteReplLogText(folder_.File("none.txt"), std::nullopt, std::cout), ReplicationError,
+      text::Utf8ToAnsi("Log soubor " + folder_.File("none.txt") + " nelze otevřít: soubor neexistuje"));
+  EXPECT_THROW_MSG(WriteReplLogText(folder_.path(), std::nullopt, std::cout), ReplicationError,
+                   text::Utf8ToAnsi("Log soubor " + folder_.path() + " nelze otevřít: je to složka"));
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ struct CheckOptions {
   bool data = false;
 };
 
-// Checks the database of one definition for its side: "ready", or the reason it is not, then
+// Checks the database of one definition for its side: "připraveno", or the reason it is not, then
 // what will go wrong with its tables or what the setup script would change. Only the readiness
 // decides the exit status; the notes are warnings.
 ExitStatus RunCheck(Cli& cli, const CheckOptions& options) {
@@ -27,7 +27,7 @@ ExitStatus RunCheck(Cli& cli, const CheckOptions& options) {
   DefinitionTarget target(cli, import, options.signature);
   const std::vector<std::string> ignore = replication::ReadIgnoreList(core::ProgramFolder());
   const bool ready = target.Open(cli.Out());
-  if (ready) cli.Out() << "ready\n";
+  if (ready) cli.Out() << "připraveno\n";
   const std::vector<replication::ReadinessNote> notes =
       replication::ReadinessReport(target.Structure(), ignore, {.import = import, .with_data = options.data});
   cli.Out() << ToTerminal(replication::FormatReadinessNotes(notes));

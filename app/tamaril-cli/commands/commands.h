@@ -33,6 +33,8 @@ void AddFunctionsCommands(Cli& cli);
 void AddExportCommands(Cli& cli);
 /// "import": runs the import of every archive of the import folder.
 void AddImportCommands(Cli& cli);
+/// "log": prints the import's log file.
+void AddLogCommands(Cli& cli);
 /// "demo": a whole replication on SQLite in a new folder, checked as it goes.
 void AddDemoCommands(Cli& cli);
 

@@ -56,7 +56,13 @@ ExitStatus RunExport(Cli& cli, const ExportOptions& options) {
         options.allow_text_loss ? replication::tTextLoss::Allow : replication::tTextLoss::Refuse);
     result = run.Run(definition);
   }
-  if (result.Outcome == replication::tExportOutcome::Failed) throw CliError(result.Text);
+  // What the run did besides (an interrupted run's archive put in place) holds whatever the
+  // run's own outcome.
+  for (const std::string& note : result.Notes) cli.Out() << "Upozornění: " << ToTerminal(note) << '\n';
+  if (result.Outcome == replication::tExportOutcome::Failed ||
+      result.Outcome == replication::tExportOutcome::Unplaced) {
+    throw CliError(result.Text);
+  }
   if (result.Outcome == replication::tExportOutcome::TextLossRefused) {
     cli.Err() << "tamaril-cli: " << ToTerminal(result.Text) << '\n'
               << replication::LossyTextReport(result) << kAllowHint;
@@ -73,6 +79,8 @@ ExitStatus RunExport(Cli& cli, const ExportOptions& options) {
     cli.Out() << ToTerminal(text::Utf8ToAnsi("Předchozí archiv přejmenován na: ")) << result.MovedAsidePath
               << '\n';
   }
+  for (const std::string& removed : result.RemovedBackups)
+    cli.Out() << ToTerminal(text::Utf8ToAnsi("Odstraněn starší archiv: ")) << removed << '\n';
   cli.Out() << replication::LossyTextReport(result);
   if (!result.UntrackedDeletions.empty()) {
     cli.Out() << "Upozornění: " << ToTerminal(replication::UntrackedDeletionsNote(result)) << kRowGuidHint

@@ -99,7 +99,7 @@ void PrintConflicts(std::ostream& out, const replication::tImportResult& result)
     if (group->rows) {
       int number = 0;
       for (const auto& record : group->rows->Records().Items)
-        out << "row " << ++number << '\n' << dataset::DumpRecord(*record);
+        out << "řádek " << ++number << '\n' << dataset::DumpRecord(*record);
     }
     out << "...\n";
   }
@@ -117,6 +117,10 @@ ExitStatus RunImport(Cli& cli, const ImportOptions& options) {
   replication::tImportRunOptions run_options;
   run_options.done_folder = options.done_folder;
   run_options.reimport = options.reimport;
+  run_options.progress = [&host](replication::tImportProgressStep step,
+                                 const replication::tImportProgress& progress) {
+    host.ShowImportProgress(step, progress);
+  };
   if (options.verbose) {
     run_options.log_echo = [&cli, &host](const std::string& line) {
       host.FinishBar();

@@ -20,7 +20,8 @@ void PrintSettings(std::ostream& out) {
   out << "EXPFLDR=" << ToTerminal(options.ExportFolder) << '\n'
       << "IMPFLDR=" << ToTerminal(options.ImportFolder) << '\n'
       << "LOGFILE=" << ToTerminal(options.LogFilePath) << '\n'
-      << "DOLOG=" << (options.DoLog ? 1 : 0) << '\n';
+      << "DOLOG=" << (options.DoLog ? 1 : 0) << '\n'
+      << "BAKCOUNT=" << options.BackupCount << '\n';
 }
 
 bool ParseSwitch(std::string_view value, bool& result) {
@@ -34,6 +35,22 @@ bool ParseSwitch(std::string_view value, bool& result) {
     }
   }
   return false;
+}
+
+// The most replaced archives a Signature may keep: far beyond any use, well inside an int.
+constexpr int kMaxBackupCount = 100000;
+
+// A count of kept archives: decimal digits only, 0 to kMaxBackupCount.
+bool ParseCount(std::string_view value, int& result) {
+  if (value.empty() || value.size() > 6) return false;
+  int count = 0;
+  for (const char c : value) {
+    if (c < '0' || c > '9') return false;
+    count = count * 10 + (c - '0');
+  }
+  if (count > kMaxBackupCount) return false;
+  result = count;
+  return true;
 }
 
 // A folder setting that names no folder would only fail at the next run, far from the typo:
@@ -58,9 +75,9 @@ void ApplySetting(const std::string& assignment) {
     text_setting = &options.ImportFolder;
   } else if (key == "LOGFILE") {
     text_setting = &options.LogFilePath;
-  } else if (key != "DOLOG") {
+  } else if (key != "DOLOG" && key != "BAKCOUNT") {
     throw CliError::FromUtf8("Neznámé nastavení '" + assignment.substr(0, equals) +
-                             "' (EXPFLDR, IMPFLDR, LOGFILE, DOLOG)");
+                             "' (EXPFLDR, IMPFLDR, LOGFILE, DOLOG, BAKCOUNT)");
   }
   const std::string value = core::CheckedAnsiInput(key, assignment.substr(equals + 1));
   if (text_setting != nullptr) {
@@ -68,6 +85,11 @@ void ApplySetting(const std::string& assignment) {
                                ? std::filesystem::path(text::AnsiToUtf8(value)).parent_path().string()
                                : text::AnsiToUtf8(value));
     *text_setting = value;
+  } else if (key == "BAKCOUNT") {
+    if (!ParseCount(value, options.BackupCount)) {
+      throw CliError::FromUtf8("BAKCOUNT je počet archivů 0 až " + std::to_string(kMaxBackupCount) +
+                               ", ne '" + assignment.substr(equals + 1) + "'");
+    }
   } else if (!ParseSwitch(value, options.DoLog)) {
     throw CliError::FromUtf8("DOLOG je 1 nebo 0, ne '" + assignment.substr(equals + 1) + "'");
   }
@@ -94,7 +116,7 @@ ExitStatus RunSettings(std::ostream& out, const std::vector<std::string>& assign
 void AddSettingsCommands(Cli& cli) {
   CLI::App& settings = cli.AddCommand("settings", "Vypíše nastavení programu, nebo je s --set změní");
   auto assignments = std::make_shared<std::vector<std::string>>();
-  settings.add_option("--set", *assignments, "KLÍČ=HODNOTA: EXPFLDR, IMPFLDR, LOGFILE nebo DOLOG");
+  settings.add_option("--set", *assignments, "KLÍČ=HODNOTA: EXPFLDR, IMPFLDR, LOGFILE, DOLOG nebo BAKCOUNT");
   cli.SetAction(settings, Need::CommonValues | Need::RuleLists | Need::Settings,
                 [&cli, assignments] { return RunSettings(cli.Out(), *assignments); });
 }

@@ -62,14 +62,16 @@ void RunToTheEnd(TRunProgress& window) {
   window.exec();
 }
 
-// The import of the demo's third round once more: the refused customer's invoice and items
-// are conflicts again.
+// The import of the demo's third round once more, confirmed: the refused customer's invoice and
+// items are conflicts again.
 std::unique_ptr<TfrmImport> ImportWithConflicts() {
   Session& session = TheSession();
   const fs::path folder = core::ProgramFolder();
   const fs::path archive = folder / "IMPORTS" / "DEMO-3.ZR2";
   fs::copy_file(folder / "PREVZATE" / "DEMO-3.ZR2", archive, fs::copy_options::overwrite_existing);
   testing::tScriptedBoxes boxes;
+  // The archive went in before: it is merged again only when the person says so.
+  boxes.Answer(tMsgButton::Yes);
   boxes.Answer(tMsgButton::NoToAll);
   boxes.AnswerDefaults();
   auto window = std::make_unique<TfrmImport>(session.access, session.data->ImportDefTbl);

@@ -7,32 +7,19 @@ its Windows-1250 form: the archive carries that form. Arguments: <program> <scra
 
 import os
 import shutil
-import sqlite3
-import subprocess
 import sys
 
+from transfer_site import Scratch
+
 cli, work, create_sql = sys.argv[1], sys.argv[2], sys.argv[3]
-shutil.rmtree(work, ignore_errors=True)
-for folder in ("user", "data", "home", "imports"):
-    os.makedirs(os.path.join(work, folder))
-env = dict(os.environ, HOME=os.path.join(work, "user"))
-home = os.path.join(work, "home")
-imports = os.path.join(work, "imports")
-exports = os.path.join(work, "user", "ZRTdata", "Tamaril", "EXPORTS")
-connection = "Provider=SQLite;Data Source=" + os.path.join(work, "data")
+site = Scratch(cli, work)
+imports, exports, connection = site.imports, site.exports, site.connection
+database = site.database
 TRACKING = ("rep_Date_Inserted", "rep_Signature_Inserted", "rep_Date_Updated", "rep_Signature_Updated")
 
 
 def run(*args, expected=0):
-    done = subprocess.run([cli, "--home", home, *args], env=env, capture_output=True, text=True, check=False,
-                          start_new_session=True)
-    if done.returncode != expected:
-        sys.exit(f"{args} ended with {done.returncode}:\n{done.stdout}{done.stderr}")
-    return done.stdout
-
-
-def database(name):
-    return sqlite3.connect(os.path.join(work, "data", name + ".db"))
+    return site.run(*args, expected=expected).stdout
 
 
 def tables(db):

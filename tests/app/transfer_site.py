@@ -14,7 +14,10 @@ SCHEMA = ("CREATE TABLE Customers (Id integer PRIMARY KEY, Name varchar(40));"
           " Amount integer);")
 
 
-class Site:
+class Scratch:
+    """A scratch folder with a program folder ("home"), a user's home, an import folder and a
+    folder of SQLite databases, and tamaril-cli run against them."""
+
     def __init__(self, cli, work):
         self.cli, self.work = cli, work
         shutil.rmtree(work, ignore_errors=True)
@@ -29,25 +32,7 @@ class Site:
         self.imports = os.path.join(work, "imports")
         self.exports = os.path.join(work, "user", "ZRTdata", "Tamaril", "EXPORTS")
         self.data = os.path.join(work, "data")
-        connection = "Provider=SQLite;Data Source=" + self.data
-        for name in ("shop", "center"):
-            with self.database(name) as db:
-                db.executescript(SCHEMA)
-        self.run("settings", "--set", "IMPFLDR=" + self.imports)
-        self.run("defs", "add", "--export", "--signature", "SHOP", "--partner", "Centrum", "--connection",
-                 connection, "--database", "shop")
-        self.run("defs", "add", "--import", "--signature", "SHOP", "--partner", "Pobocka", "--connection",
-                 connection, "--database", "center")
-        self.run("setup-script", "--export", "SHOP", "--apply", "--yes")
-        self.run("setup-script", "--import", "SHOP", "--apply", "--yes")
-        with self.database("shop") as shop:
-            shop.executescript("INSERT INTO rep_DEFEXPORT (Signature, TABLENAME, ExportRule, LISTORDER) VALUES"
-                               " ('SHOP', 'rep_DELETED', 'ANO', 0), ('SHOP', 'Customers', 'ANO', 1),"
-                               " ('SHOP', 'Orders', 'ANO', 2);")
-        with self.database("center") as center:
-            center.executescript("INSERT INTO rep_DEFIMPORT (Signature, TABLENAME, AppendRule, UpdateRule,"
-                                 " DeleteRule, LISTORDER) VALUES ('SHOP', 'Customers', 'ANO', 'ANO', 'ANO', 1),"
-                                 " ('SHOP', 'Orders', 'ANO', 'ANO', 'ANO', 2);")
+        self.connection = "Provider=SQLite;Data Source=" + self.data
 
     def command(self, *args):
         return [self.cli, "--home", self.home, *args]
@@ -62,6 +47,29 @@ class Site:
 
     def database(self, name):
         return sqlite3.connect(os.path.join(self.data, name + ".db"))
+
+
+class Site(Scratch):
+    def __init__(self, cli, work):
+        super().__init__(cli, work)
+        for name in ("shop", "center"):
+            with self.database(name) as db:
+                db.executescript(SCHEMA)
+        self.run("settings", "--set", "IMPFLDR=" + self.imports)
+        self.run("defs", "add", "--export", "--signature", "SHOP", "--partner", "Centrum", "--connection",
+                 self.connection, "--database", "shop")
+        self.run("defs", "add", "--import", "--signature", "SHOP", "--partner", "Pobocka", "--connection",
+                 self.connection, "--database", "center")
+        self.run("setup-script", "--export", "SHOP", "--apply", "--yes")
+        self.run("setup-script", "--import", "SHOP", "--apply", "--yes")
+        with self.database("shop") as shop:
+            shop.executescript("INSERT INTO rep_DEFEXPORT (Signature, TABLENAME, ExportRule, LISTORDER) VALUES"
+                               " ('SHOP', 'rep_DELETED', 'ANO', 0), ('SHOP', 'Customers', 'ANO', 1),"
+                               " ('SHOP', 'Orders', 'ANO', 2);")
+        with self.database("center") as center:
+            center.executescript("INSERT INTO rep_DEFIMPORT (Signature, TABLENAME, AppendRule, UpdateRule,"
+                                 " DeleteRule, LISTORDER) VALUES ('SHOP', 'Customers', 'ANO', 'ANO', 'ANO', 1),"
+                                 " ('SHOP', 'Orders', 'ANO', 'ANO', 'ANO', 2);")
 
     def fill(self, first, last):
         """Adds customers and orders first..last-1 to the shop."""

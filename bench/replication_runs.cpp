@@ -228,6 +228,7 @@ struct StepReport {
 struct StepResult {
   StepReport report;
   double peak_mb = 0;
+  double cpu_s = 0;  ///< user and system time of the step's process and what it waited for
 };
 
 void SetText(StepReport& report, const std::string& utf8) {
@@ -291,6 +292,8 @@ StepResult RunInChild(const std::function<void(StepReport&)>& step) {
   }
   result.report = report;
   result.peak_mb = static_cast<double>(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
+  const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  result.cpu_s = seconds(usage.ru_utime) + seconds(usage.ru_stime);
   return result;
 }
 
@@ -386,8 +389,8 @@ struct Bench {
 
 void PrintStep(const char* name, const StepResult& step) {
   const StepReport& r = step.report;
-  std::printf("%-26s %8.3f s  %10.0f rows/s  peak %7.1f MB  %s\n", name, r.seconds,
-              r.seconds > 0 ? static_cast<double>(r.rows) / r.seconds : 0.0, step.peak_mb,
+  std::printf("%-26s %8.3f s  %10.0f rows/s  peak %7.1f MB  cpu %7.3f s  %s\n", name, r.seconds,
+              r.seconds > 0 ? static_cast<double>(r.rows) / r.seconds : 0.0, step.peak_mb, step.cpu_s,
               r.ok ? "" : "FAILED");
   if (!r.ok) std::fprintf(stderr, "  %s: %s\n", name, r.text);
 }

@@ -56,6 +56,8 @@ class TerminalRunHost : public replication::tRunHost {
 
   /// Ends a drawn bar's line, so that other output starts on a line of its own.
   void FinishBar() { bar_.Finish(); }
+  /// Progress goes to a bar redrawn in place (a terminal), not to plain lines.
+  bool ShowsBar() const { return bar_.Enabled(); }
 
  private:
   void Draw(bool now);

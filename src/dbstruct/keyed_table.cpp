@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <ctime>
+#include <functional>
 #include <ostream>
 
 #include <fmt/format.h>
@@ -215,6 +216,49 @@ double NowAsDateTime() {
       static_cast<std::int32_t>(((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 + ms)};
   return dataset::TimeStampToDateTime(stamp);
 }
+
+/// A set of 64-bit keys in one open-addressed array: eight bytes a key at most half full, so a
+/// million RowGuids take 16 MiB. A key is a hash; two values that share one only cost a lookup.
+class tKeyedTbl_Structure::tWrittenKeys {
+ public:
+  void Add(std::uint64_t key) {
+    key = key == 0 ? 1 : key;
+    if ((count_ + 1) * 2 > slots_.size()) Grow();
+    if (Place(slots_, key)) ++count_;
+  }
+  bool Contains(std::uint64_t key) const {
+    key = key == 0 ? 1 : key;
+    if (slots_.empty()) return false;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t at = key & mask;; at = (at + 1) & mask) {
+      if (slots_[at] == key) return true;
+      if (slots_[at] == 0) return false;
+    }
+  }
+
+ private:
+  /// Puts `key` into `slots` (a power of two long, never full); false when it was there.
+  static bool Place(std::vector<std::uint64_t>& slots, std::uint64_t key) {
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t at = key & mask;; at = (at + 1) & mask) {
+      if (slots[at] == key) return false;
+      if (slots[at] == 0) {
+        slots[at] = key;
+        return true;
+      }
+    }
+  }
+  void Grow() {
+    std::vector<std::uint64_t> larger(slots_.empty() ? 1024 : slots_.size() * 2, 0);
+    for (std::uint64_t key : slots_) {
+      if (key != 0) Place(larger, key);
+    }
+    slots_.swap(larger);
+  }
+
+  std::vector<std::uint64_t> slots_;
+  std::size_t count_ = 0;
+};
 
 tKeyedTbl_Structure::tKeyedTbl_Structure(tDatabase_Structure& database) : owner_(database) {}
 
@@ -644,12 +688,15 @@ std::unique_ptr<tExistingRecords> tKeyedTbl_Structure::FindExisting(dataset::TDa
     return *result;
   };
   if (guid_lookup_) {
-    if (source != nullptr) {
-      guid_lookup_->Fill(*source);
-    } else {
+    std::shared_ptr<dataset::TQVMmemDataSet> found;
+    if (source == nullptr) {
       guid_lookup_->SetKey(Value::Guid(row_guid));
+      found = guid_lookup_->Run();
+    } else if (!written_guids_ || WrittenBefore(*source)) {
+      guid_lookup_->Fill(*source);
+      found = guid_lookup_->Run();
     }
-    if (auto rows = guid_lookup_->Run()) {
+    if (auto rows = std::move(found)) {
       ensure().RowGuidMatch = std::move(rows);
       result->FoundByIdentity = true;
       // A deletion names its row by RowGuid and id. Without a source row no key index is asked,
@@ -738,6 +785,7 @@ void tKeyedTbl_Structure::InsertRecord(dataset::TDataSet& source) {
   }
   FillParameters(&source, *insert_);
   insert_->Execute();
+  NoteWritten(source);
 }
 
 void tKeyedTbl_Structure::UpdateRecord(dataset::TDataSet& source) {
@@ -756,6 +804,41 @@ void tKeyedTbl_Structure::UpdateRecord(dataset::TDataSet& source) {
   ForgetFoundMasters();
   FillParameters(&source, *update_);
   update_->Execute();
+  // The row's RowGuid may have changed; the old one stays noted, which costs a lookup at most.
+  NoteWritten(source);
+}
+
+void tKeyedTbl_Structure::BeginFreshWrite() {
+  const std::string column = IdentifyingGuidColumn();
+  if (column.empty()) return;
+  guid_parameter_.assign(1, dbaccess::Parameter{std::string(kKeyPrefix) + ParameterName(column)});
+  written_guids_ = std::make_unique<tWrittenKeys>();
+}
+
+void tKeyedTbl_Structure::EndFreshWrite() noexcept {
+  written_guids_.reset();
+  guid_parameter_.clear();
+}
+
+std::optional<std::uint64_t> tKeyedTbl_Structure::WrittenGuidKey(dataset::TDataSet& source) const {
+  const std::vector<Value> values = ParameterValues(&source, guid_parameter_);
+  const Value& value = values.front();
+  if (value.IsNull()) return std::nullopt;
+  // The kind is part of the key: a value bound as text and one bound as a GUID are not the same.
+  std::string key(1, static_cast<char>(value.kind()));
+  key += value.AsString();
+  return std::hash<std::string>{}(key);
+}
+
+bool tKeyedTbl_Structure::WrittenBefore(dataset::TDataSet& source) const {
+  // "= NULL" matches no row, written or not.
+  const std::optional<std::uint64_t> key = WrittenGuidKey(source);
+  return key && written_guids_->Contains(*key);
+}
+
+void tKeyedTbl_Structure::NoteWritten(dataset::TDataSet& source) {
+  if (!written_guids_) return;
+  if (const std::optional<std::uint64_t> key = WrittenGuidKey(source)) written_guids_->Add(*key);
 }
 
 std::int64_t tKeyedTbl_Structure::DeleteRecord(const std::string& row_guid, std::int32_t id) {
@@ -905,6 +988,7 @@ void tKeyedTbl_Structure::CloseData() {
   insert_.reset();
   update_.reset();
   master_checks_.clear();
+  EndFreshWrite();
 }
 
 std::string tKeyedTbl_Structure::GetKeyValuesText(dataset::TDataSet& dataset) {

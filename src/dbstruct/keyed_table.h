@@ -191,8 +191,21 @@ class tKeyedTbl_Structure : public tTbl_Structure {
   const tIndexDef* UniqueIndex(int index) const;
   /// The owning database structure.
   tDatabase_Structure& Owner() const noexcept { return owner_; }
+  /// For a write phase on a table that held no row when it began: until EndFreshWrite, a
+  /// RowGuid that this phase has not written is known to be missing, and its lookup is not
+  /// sent (so the RowGuid index may be set aside for the phase). Nothing without a RowGuid.
+  void BeginFreshWrite();
+  void EndFreshWrite() noexcept;
 
  private:
+  class tWrittenKeys;
+  /// The key under which the identifying RowGuid of the current row of `source` is noted, from
+  /// the value the statements bind for it; nothing for NULL.
+  std::optional<std::uint64_t> WrittenGuidKey(dataset::TDataSet& source) const;
+  /// In a fresh write phase: the current row's RowGuid may have been written in it.
+  bool WrittenBefore(dataset::TDataSet& source) const;
+  /// In a fresh write phase, notes the current row's RowGuid as written.
+  void NoteWritten(dataset::TDataSet& source);
   std::unique_ptr<tExistingRecords> FindExisting(dataset::TDataSet* source, const std::string& row_guid,
                                                  std::int32_t id);
   void BuildLookups();
@@ -225,6 +238,9 @@ class tKeyedTbl_Structure : public tTbl_Structure {
                                     const dbaccess::Value& key, std::vector<const tTbl_Structure*>& path);
 
   tDatabase_Structure& owner_;
+  /// The RowGuids written in a fresh write phase (BeginFreshWrite); null outside one.
+  std::unique_ptr<tWrittenKeys> written_guids_;
+  std::vector<dbaccess::Parameter> guid_parameter_;  ///< the RowGuid lookup's parameter, unbound
   std::unique_ptr<dbaccess::Statement> insert_;
   std::unique_ptr<dbaccess::Statement> update_;
   std::unique_ptr<tRowLookup> guid_lookup_;

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -297,8 +299,15 @@ class tImportRun::Session {
   void Progress(tImportProgressStep step) {
     if (run_.run_options_.progress) run_.run_options_.progress(step, progress_);
   }
-  /// Counts the rows of the archive at `path` and starts its progress.
+  /// Starts the progress of the archive at `path` and, for a progress option, the count of its
+  /// rows.
   void StartMergeProgress(const std::string& path);
+  /// Takes the count's totals once it is done (waiting for it when `wait`).
+  void TakeCount(bool wait);
+  /// The counted rows of section `index` when that section is `name`, else 0.
+  std::int64_t SectionTotal(std::size_t index, const std::string& name) const;
+  /// Ends the archive's progress; its count is finished first.
+  void EndMergeProgress();
   /// A table section of the archive begins.
   void StartSection(const std::string& name, bool deleted_rows);
   /// Marks the current database for the restore offer when it was backed up in this run: it may
@@ -312,38 +321,67 @@ class tImportRun::Session {
   tRunHost& host_;
   tImportResult& result_;
   tReplLog log_;
-  std::optional<tRunAnswer> backup_answer_;  ///< the last answer to the backup question
-  std::string connection_string_;            ///< of the archive being imported (plain)
-  std::set<std::string> failed_signatures_;  ///< Signatures whose later archives are skipped
-  tImportProgress progress_;                 ///< of the archive being imported
-  bool merging_ = false;                     ///< its merge began and its end is not yet reported
-  std::vector<tArchiveTableRows> sections_;  ///< its table sections as counted before the merge
-  std::size_t next_section_ = 0;             ///< the index of the section that begins next
+  std::optional<tRunAnswer> backup_answer_;               ///< the last answer to the backup question
+  std::string connection_string_;                         ///< of the archive being imported (plain)
+  std::set<std::string> failed_signatures_;               ///< Signatures whose later archives are skipped
+  tImportProgress progress_;                              ///< of the archive being imported
+  bool merging_ = false;                                  ///< its merge began and its end is not yet reported
+  std::future<std::vector<tArchiveTableRows>> counting_;  ///< its rows being counted
+  bool counted_ = false;                                  ///< the count's totals are taken
+  std::vector<tArchiveTableRows> sections_;               ///< its table sections as counted
+  std::size_t next_section_ = 0;                          ///< the index of the section that begins next
 };
 
 void tImportRun::Session::StartMergeProgress(const std::string& path) {
-  sections_ = CountArchiveRows(path);
+  sections_.clear();
+  counted_ = false;
   next_section_ = 0;
   progress_.archive_rows = 0;
   progress_.archive_total = 0;
-  for (const tArchiveTableRows& section : sections_) progress_.archive_total += section.rows;
   progress_.table.clear();
   progress_.deleted_rows = false;
   progress_.table_rows = 0;
   progress_.table_total = 0;
   merging_ = true;
+  // The count reads the whole archive once more: only for someone who shows it, and beside the
+  // merge unless the totals are wanted before it begins.
+  if (run_.run_options_.progress) {
+    counting_ = std::async(std::launch::async, [path] { return CountArchiveRows(path); });
+    if (run_.run_options_.totals_first) TakeCount(true);
+  }
   Progress(tImportProgressStep::ArchiveStart);
+}
+
+void tImportRun::Session::TakeCount(bool wait) {
+  if (!counting_.valid()) return;
+  if (!wait && counting_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) return;
+  sections_ = counting_.get();
+  counted_ = true;
+  for (const tArchiveTableRows& section : sections_) progress_.archive_total += section.rows;
+  // A section begun before the count came gets its total now.
+  if (next_section_ > 0) progress_.table_total = SectionTotal(next_section_ - 1, progress_.table);
+}
+
+std::int64_t tImportRun::Session::SectionTotal(std::size_t index, const std::string& name) const {
+  // The merge meets the sections in the order they were counted; one the count did not reach
+  // (it stopped at a damage) has no total.
+  return index < sections_.size() && sections_[index].name == name ? sections_[index].rows : 0;
+}
+
+void tImportRun::Session::EndMergeProgress() {
+  merging_ = false;
+  // No count outlives its archive's merge; the end tells the totals.
+  TakeCount(true);
+  Progress(tImportProgressStep::ArchiveEnd);
 }
 
 void tImportRun::Session::StartSection(const std::string& name, bool deleted_rows) {
   progress_.table = name;
   progress_.deleted_rows = deleted_rows;
   progress_.table_rows = 0;
-  // The merge meets the sections in the order they were counted; one the count did not reach
-  // (it stopped at a damage) has no total.
-  const bool counted = next_section_ < sections_.size() && sections_[next_section_].name == name;
-  progress_.table_total = counted ? sections_[next_section_].rows : 0;
+  progress_.table_total = SectionTotal(next_section_, name);
   ++next_section_;
+  if (!counted_) TakeCount(false);
   Progress(tImportProgressStep::TableStart);
 }
 
@@ -441,10 +479,7 @@ void tImportRun::Session::ImportAll(const std::vector<std::string>& archives) {
         if (next.header) failed_signatures_.insert(next.header->Signature);
       }
     }
-    if (merging_) {
-      merging_ = false;
-      Progress(tImportProgressStep::ArchiveEnd);
-    }
+    if (merging_) EndMergeProgress();
     if (archive.State != tArchiveState::Imported) {
       // Nothing of it stays (or what may stay is unknown): no counters, no warnings of its merge.
       archive.ImportNo = 0;
@@ -740,6 +775,7 @@ void tImportRun::Session::MergeInTransaction(tImportedArchive& archive, tArchive
     host_.SetRecordCount(archive.Counters.processed);
     ++progress_.table_rows;
     ++progress_.archive_rows;
+    if (!counted_ && (progress_.archive_rows & 1023) == 0) TakeCount(false);
     Progress(tImportProgressStep::Row);
     host_.ProcessEvents();
   };

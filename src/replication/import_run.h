@@ -112,16 +112,17 @@ struct tImportProgress {
   int archive_number = 0;          ///< from 1, in the order the run takes the archives
   int archive_count = 0;           ///< archives of the run
   std::int64_t archive_rows = 0;   ///< rows of the archive read so far, whatever became of them
-  std::int64_t archive_total = 0;  ///< rows the archive holds, counted before its merge
+  std::int64_t archive_total = 0;  ///< rows the archive holds; 0 until they are counted
   std::string table;               ///< the table section being read (Windows-1250); empty before the first
   bool deleted_rows = false;       ///< the section holds the deleted rows
   std::int64_t table_rows = 0;     ///< rows of the section read so far
-  std::int64_t table_total = 0;  ///< rows the section holds; 0 also when damage kept them from being counted
+  std::int64_t table_total =
+      0;  ///< rows the section holds; 0 until counted, or when damage kept them from it
 };
 
 /// What moved the progress of an import run.
 enum class tImportProgressStep {
-  ArchiveStart,  ///< an archive's merge begins; its rows are counted
+  ArchiveStart,  ///< an archive's merge begins (its rows are being counted)
   TableStart,    ///< a table section of the archive begins
   Row,           ///< a row was read
   ArchiveEnd,    ///< the archive's merge ended, whatever its outcome
@@ -140,9 +141,12 @@ struct tImportRunOptions {
   std::function<void(const std::string& line)> log_echo;
   /// Unless `reimport` is set, asks the host's Confirm whether such an archive is to be merged.
   bool confirm_reimport = false;
-  /// Told every step of every archive's merge, at every row too; empty: none. The archive's rows
-  /// are counted before its merge whether it is set or not.
+  /// Told every step of every archive's merge, at every row too; empty: none. While it is set,
+  /// each archive's rows are counted beside its merge, and the totals appear in the progress once
+  /// known.
   std::function<void(tImportProgressStep step, const tImportProgress& progress)> progress;
+  /// The progress wants the totals from the archive's start on: the count runs before the merge.
+  bool totals_first = false;
 };
 
 /// One import run: every *.ZR2 file of the import folder is identified by its header's

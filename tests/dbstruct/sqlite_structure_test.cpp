@@ -336,5 +336,106 @@ TEST_F(SqliteStructureTest, AUniqueRowGuidIndexSharesTheRowGuidLookupAndHeldRows
   EXPECT_EQ(again->RowGuidMatch->RecordCount(), 1);
 }
 
+TEST_F(SqliteStructureTest, AnEmptyTableIsWrittenWithoutItsSetupIndexesAndGetsThemBack) {
+  db_.Execute(
+      "CREATE TABLE Groups (Id INTEGER PRIMARY KEY, RG UNIQUEIDENTIFIER ROWGUIDCOL);"
+      "CREATE TABLE Items (Id INTEGER PRIMARY KEY, RG UNIQUEIDENTIFIER ROWGUIDCOL, Name VARCHAR(20), "
+      "GroupId INTEGER REFERENCES Groups(Id));"
+      "CREATE TABLE Tree (Id INTEGER PRIMARY KEY, RG UNIQUEIDENTIFIER ROWGUIDCOL, Up INTEGER REFERENCES "
+      "Tree(Id));"
+      "CREATE UNIQUE INDEX rep_ux_Items_RG ON Items (RG);"
+      "CREATE INDEX rep_ix_Items_GroupId ON Items (GroupId);"
+      "CREATE INDEX Own_Items_Name ON Items (Name);"
+      "CREATE UNIQUE INDEX rep_ux_Tree_RG ON Tree (RG);"
+      "CREATE INDEX rep_ix_Tree_Up ON Tree (Up);"
+      "CREATE UNIQUE INDEX rep_ux_Groups_RG ON Groups (RG);"
+      "CREATE TABLE Audited (Id INTEGER PRIMARY KEY, RG UNIQUEIDENTIFIER ROWGUIDCOL);"
+      "CREATE UNIQUE INDEX rep_ux_Audited_RG ON Audited (RG);"
+      "CREATE TABLE Log (Text VARCHAR(10));"
+      "CREATE TRIGGER rep_tr_Del_Items AFTER DELETE ON Items BEGIN INSERT INTO Log VALUES ('del'); END;"
+      "CREATE TRIGGER Audit AFTER INSERT ON Audited BEGIN INSERT INTO Log VALUES ('ins'); END;"
+      "INSERT INTO Groups VALUES (1, '" +
+      std::string(kGuid1) + "')");
+  const std::string indexes =
+      "SELECT group_concat(name || ':' || sql, ' | ') FROM "
+      "(SELECT name, sql FROM sqlite_master WHERE type = 'index' AND sql IS NOT NULL ORDER BY name)";
+  const std::string before = One(indexes);
+  Scan();
+  tSQLiteTbl_Structure& items = Table("Items");
+  tSQLiteTbl_Structure& tree = Table("Tree");
+  tSQLiteTbl_Structure& groups = Table("Groups");
+  tSQLiteTbl_Structure& audited = Table("Audited");
+  // As an import keeps them: the delete trigger stays on, and so does an insert trigger here.
+  items.KeepEnabledTriggers = {"rep_tr_Del_Items"};
+  audited.KeepEnabledTriggers = {"Audit"};
+
+  db_.BeginTransaction();
+  items.BeginWrite();
+  tree.BeginWrite();
+  groups.BeginWrite();
+  audited.BeginWrite();
+  // Set aside: the empty tables' RowGuid indexes and the join index of a table that does not
+  // refer to itself. Kept: the user's own index, the self-reference's join index, every index
+  // of a table that holds rows and of one whose insert trigger stays on.
+  EXPECT_EQ(One("SELECT group_concat(name, ',') FROM (SELECT name FROM sqlite_master WHERE type = 'index' "
+                "AND sql IS NOT NULL ORDER BY name)"),
+            "Own_Items_Name,rep_ix_Tree_Up,rep_ux_Audited_RG,rep_ux_Groups_RG");
+  audited.EndWrite();
+
+  // A RowGuid written in the phase is found again; one not written is not, as before.
+  auto first = Source("SELECT 1 AS Id, '" + std::string(kGuid2) + "' AS RG, 'a' AS Name, 1 AS GroupId");
+  EXPECT_EQ(items.FindExistingRecords(*first), nullptr);
+  items.InsertRecord(*first);
+  auto again = items.FindExistingRecords(*first);
+  ASSERT_NE(again, nullptr);
+  EXPECT_TRUE(again->FoundByIdentity);
+  EXPECT_EQ(again->RowGuidMatch->FieldByName("Name").AsString(), "a");
+  // The same RowGuid written in another letter case is the same GUID.
+  auto lower = Source("SELECT 7 AS Id, '{22222222-2222-2222-2222-22222222222a}' AS RG, 'b' AS Name");
+  items.InsertRecord(*lower);
+  auto upper = Source("SELECT 8 AS Id, '{22222222-2222-2222-2222-22222222222A}' AS RG, 'c' AS Name");
+  auto cased = items.FindExistingRecords(*upper);
+  ASSERT_NE(cased, nullptr);
+  EXPECT_TRUE(cased->FoundByIdentity);
+  // A row found by its key but not by its RowGuid is still there to see.
+  auto same_id = Source("SELECT 1 AS Id, '{33333333-3333-3333-3333-333333333333}' AS RG, 'd' AS Name");
+  auto by_key = items.FindExistingRecords(*same_id);
+  ASSERT_NE(by_key, nullptr);
+  EXPECT_FALSE(by_key->FoundByIdentity);
+  std::string conflict;
+  EXPECT_TRUE(by_key->IsAmbiguous(conflict));
+
+  items.EndWrite();
+  tree.EndWrite();
+  groups.EndWrite();
+  EXPECT_EQ(One(indexes), before);
+  db_.Commit();
+
+  // Once the phase is over the lookups ask the database again.
+  auto after = Source("SELECT 9 AS Id, '{22222222-2222-2222-2222-22222222222A}' AS RG");
+  auto found = items.FindExistingRecords(*after);
+  ASSERT_NE(found, nullptr);
+  EXPECT_TRUE(found->FoundByIdentity);
+
+  // A rolled-back phase has its indexes back already; EndWrite leaves them.
+  db_.Execute("DELETE FROM Items");
+  db_.BeginTransaction();
+  items.BeginWrite();
+  EXPECT_EQ(One("SELECT count(*) FROM sqlite_master WHERE name = 'rep_ux_Items_RG'"), "0");
+  db_.Rollback();
+  items.EndWrite();
+  EXPECT_EQ(One(indexes), before);
+
+  // Two rows with one RowGuid cannot get past the index built again: the phase fails.
+  db_.BeginTransaction();
+  items.BeginWrite();
+  db_.Execute("INSERT INTO Items (Id, RG) VALUES (20, '" + std::string(kGuid1) + "'), (21, '" + kGuid1 +
+              "')");
+  EXPECT_THROW(items.EndWrite(), Error);
+  db_.Rollback();
+  EXPECT_EQ(One(indexes), before);
+  EXPECT_EQ(One("SELECT count(*) FROM Items"), "0");
+}
+
 }  // namespace
 }  // namespace tamaril::dbstruct

@@ -362,8 +362,9 @@ TEST_F(ImportRunTest, FailedOrCancelledArchiveLeavesTheCenterAsItWas) {
   EXPECT_EQ(done.Archives.at(0).ImportNo, 1);
 }
 
-// The progress option hears of every archive's merge with the rows counted beforehand, of every
-// table section with its own count, and of every row; the end comes also after a failure.
+// The progress option hears of every archive's merge with the rows counted beforehand (when it
+// asks for the totals first), of every table section with its own count, and of every row; the
+// end comes also after a failure.
 TEST_F(ImportRunTest, ProgressCountsTheRowsOfEachArchiveAndTableBeforeTheyAreMerged) {
   ExportAs("A.ZR2");
   client_.connection.Execute("INSERT INTO Customers (Id, Name) VALUES (3, 'Gama')");
@@ -372,6 +373,7 @@ TEST_F(ImportRunTest, ProgressCountsTheRowsOfEachArchiveAndTableBeforeTheyAreMer
   testing::WriteWholeFile(imports_.File("B.ZR2"), whole.substr(0, whole.size() - 12));
   Lines steps;
   tImportRunOptions run_options;
+  run_options.totals_first = true;
   run_options.progress = [&steps](tImportProgressStep step, const tImportProgress& p) {
     const std::string archive = p.archive + " " + std::to_string(p.archive_number) + "/" +
                                 std::to_string(p.archive_count) + " " + std::to_string(p.archive_rows) + "/" +
@@ -399,6 +401,28 @@ TEST_F(ImportRunTest, ProgressCountsTheRowsOfEachArchiveAndTableBeforeTheyAreMer
       << ::testing::PrintToString(steps);
   // The cut archive's count stops where its damage begins; its merge ends all the same.
   EXPECT_EQ(steps.back().rfind("end B.ZR2 2/2 ", 0), 0U) << steps.back();
+}
+
+// Counted beside the merge, a total is either not there yet or right, and the end has it.
+TEST_F(ImportRunTest, ProgressCountedBesideTheMergeShowsRightTotalsOrNone) {
+  client_.connection.Execute("INSERT INTO Customers (Id, Name) VALUES (3, 'Gama')");
+  ExportAs("A.ZR2");
+  Lines wrong;
+  std::string end;
+  tImportRunOptions run_options;
+  run_options.progress = [&](tImportProgressStep step, const tImportProgress& p) {
+    const bool archive_ok = p.archive_total == 0 || p.archive_total == 4;
+    const std::int64_t expected = p.table == "Customers" ? 3 : p.table == "Orders" ? 1 : 0;
+    const bool table_ok = p.table_total == 0 || p.table_total == expected;
+    if (!archive_ok || !table_ok)
+      wrong.push_back(p.table + " " + std::to_string(p.table_total) + " " + std::to_string(p.archive_total));
+    if (step == tImportProgressStep::ArchiveEnd)
+      end = std::to_string(p.archive_rows) + "/" + std::to_string(p.archive_total);
+  };
+  const tImportResult result = Import(std::move(run_options));
+  ASSERT_EQ(result.Outcome, tImportOutcome::Success) << result.Text;
+  EXPECT_TRUE(wrong.empty()) << ::testing::PrintToString(wrong);
+  EXPECT_EQ(end, "4/4");
 }
 
 // A cancellation during the merge is said in Czech, not as an exception's English text.

@@ -121,6 +121,8 @@ ExitStatus RunImport(Cli& cli, const ImportOptions& options) {
                                  const replication::tImportProgress& progress) {
     host.ShowImportProgress(step, progress);
   };
+  // Plain lines name each archive's and table's rows where they begin; a bar fills them in later.
+  run_options.totals_first = !host.ShowsBar();
   if (options.verbose) {
     run_options.log_echo = [&cli, &host](const std::string& line) {
       host.FinishBar();

@@ -29,6 +29,12 @@ bool Contains(const std::vector<std::string>& names, std::string_view name) {
   return std::any_of(names.begin(), names.end(), [&](const std::string& n) { return SameText(n, name); });
 }
 
+// An index the setup script made for the merge's lookups ("rep_ux_…" or "rep_ix_…").
+bool IsSetupIndexName(std::string_view name) {
+  return name.size() > 7 &&
+         (SameText(name.substr(0, 7), "rep_ux_") || SameText(name.substr(0, 7), "rep_ix_"));
+}
+
 // A date-time or time text "….mmm" without its milliseconds when they are zero.
 std::string WithoutZeroMilliseconds(std::string text) {
   if (text.ends_with(".000")) text.resize(text.size() - 4);
@@ -189,13 +195,8 @@ void tSQLiteTbl_Structure::LoadStructure(const std::string& table_name) {
   triggers->SetParameter("t", Value::Text(table_name));
   triggers->SetParameter("id", Value::Text(IdentityTriggerName()));
   triggers->SetParameter("guid", Value::Text(GuidTriggerName()));
-  static const std::regex kEvent(R"(\b(DELETE|INSERT|UPDATE)(\s+OF\s[\s\S]*?)?\s+ON\s)", std::regex::icase);
   for (auto rows = triggers->Open(); rows->Next();) {
-    // The event word before ON tells what fires it.
-    const std::string sql = rows->Get(0).AsString();
-    std::smatch match;
-    if (!std::regex_search(sql, match, kEvent)) continue;
-    const std::string event = match[1].str();
+    const std::string event = TriggerEvent(rows->Get(0).AsString());
     if (SameText(event, "DELETE")) HasDeleteTrigger = true;
     if (SameText(event, "INSERT")) HasInsertTrigger = true;
     if (SameText(event, "UPDATE")) HasUpdateTrigger = true;
@@ -352,9 +353,15 @@ void tSQLiteTbl_Structure::BeginWrite() {
       "rowid");
   query->SetParameter("t", Value::Text(TableName));
   std::vector<tSavedTrigger> triggers;
+  bool kept_trigger = false;
   for (auto rows = query->Open(); rows->Next();) {
     std::string name = rows->Get(0).AsString();
-    if (Contains(KeepEnabledTriggers, name) || SameText(name, IdentityTriggerName())) continue;
+    if (SameText(name, IdentityTriggerName())) continue;
+    if (Contains(KeepEnabledTriggers, name)) {
+      // The phase inserts and updates; what a delete trigger does happens outside it.
+      if (!SameText(TriggerEvent(rows->Get(1).AsString()), "DELETE")) kept_trigger = true;
+      continue;
+    }
     triggers.push_back({std::move(name), rows->Get(1).AsString()});
   }
   query.reset();
@@ -362,19 +369,60 @@ void tSQLiteTbl_Structure::BeginWrite() {
     connection.Execute("DROP TRIGGER " + QuoteName(trigger.Name));
     saved_triggers_.push_back(trigger);
   }
+  // An insert or update trigger left on could write rows the phase would not know of.
+  if (!kept_trigger && HoldsNoRow()) SetIndexesAside();
+}
+
+bool tSQLiteTbl_Structure::HoldsNoRow() {
+  auto rows = Conn().Query("SELECT 1 FROM " + QuoteName(TableName) + " LIMIT 1");
+  return !rows->Next();
+}
+
+void tSQLiteTbl_Structure::SetIndexesAside() {
+  // Every row the phase finds was written by it, so the RowGuid lookup is answered from
+  // memory. The indexes the setup made for that lookup and for the master deletions' joins
+  // serve nothing until the phase ends; filling them row by row in random order would cost
+  // more than building them from the finished table. A table that refers to itself keeps its
+  // join indexes: its master checks may use them.
+  BeginFreshWrite();
+  const std::string guid_column = IdentifyingGuidColumn();
+  const bool refers_to_itself = Masters().FindByMaster(this) != nullptr;
+  std::vector<std::string> aside;
+  for (const tIndexDef& index : IndexDefs) {
+    if (index.Primary || !IsSetupIndexName(index.Name)) continue;
+    const std::vector<std::string> columns = SplitFields(index.Fields);
+    const bool guid_index =
+        index.Unique && columns.size() == 1 && !guid_column.empty() && SameText(columns.front(), guid_column);
+    if (guid_index || (!index.Unique && !refers_to_itself)) aside.push_back(index.Name);
+  }
+  if (aside.empty()) return;
+  auto query = Conn().Prepare(
+      "SELECT sql FROM sqlite_master WHERE type = 'index' AND name = :n COLLATE NOCASE AND sql IS NOT NULL");
+  for (const std::string& name : aside) {
+    query->SetParameter("n", Value::Text(name));
+    auto rows = query->Open();
+    if (!rows->Next()) continue;
+    tSavedTrigger index{name, rows->Get(0).AsString()};
+    rows.reset();
+    Conn().Execute("DROP INDEX " + QuoteName(index.Name));
+    saved_indexes_.push_back(std::move(index));
+  }
 }
 
 void tSQLiteTbl_Structure::EndWrite() {
-  if (saved_triggers_.empty()) return;
+  EndFreshWrite();
+  if (saved_triggers_.empty() && saved_indexes_.empty()) return;
   dbaccess::Connection& connection = Conn();
-  auto exists =
-      connection.Prepare("SELECT 1 FROM sqlite_master WHERE type = 'trigger' AND name = :n COLLATE NOCASE");
-  while (!saved_triggers_.empty()) {
-    const tSavedTrigger& trigger = saved_triggers_.front();
-    exists->SetParameter("n", Value::Text(trigger.Name));
-    // After a rollback the trigger is back already.
-    if (!exists->Open()->Next()) connection.Execute(trigger.Sql);
-    saved_triggers_.erase(saved_triggers_.begin());
+  auto exists = connection.Prepare(
+      "SELECT 1 FROM sqlite_master WHERE type IN ('trigger', 'index') AND name = :n COLLATE NOCASE");
+  // After a rollback the objects are back already.
+  for (std::vector<tSavedTrigger>* saved : {&saved_indexes_, &saved_triggers_}) {
+    while (!saved->empty()) {
+      const tSavedTrigger& object = saved->front();
+      exists->SetParameter("n", Value::Text(object.Name));
+      if (!exists->Open()->Next()) connection.Execute(object.Sql);
+      saved->erase(saved->begin());
+    }
   }
 }
 

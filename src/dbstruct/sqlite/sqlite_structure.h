@@ -20,7 +20,7 @@ class tSQLiteDatabase_Structure;
 using tSQLiteFieldDef = tColumnDef;
 using tSQLiteIndexDef = tIndexDef;
 
-/// A trigger text saved while the table's triggers are off.
+/// A trigger or index text saved while the object is dropped for a write phase.
 struct tSavedTrigger {
   std::string Name;
   std::string Sql;
@@ -38,10 +38,13 @@ class tSQLiteTbl_Structure : public tKeyedTbl_Structure {
   /// Reads columns, indexes, identity and computed columns; throws DatabaseError.
   void LoadStructure(const std::string& table_name) override;
   /// Saves and drops the table's triggers except KeepEnabledTriggers and the identity trigger
-  /// (the RowGuid trigger goes too: the rows written carry their own RowGuid); throws
+  /// (the RowGuid trigger goes too: the rows written carry their own RowGuid). On a table that
+  /// holds no row (and keeps no trigger on), it also starts a fresh write phase and sets aside
+  /// the setup's RowGuid and join indexes that no lookup of the phase needs. Throws
   /// StructureError when the connection has no open transaction, DatabaseError.
   void BeginWrite() override;
-  /// Re-creates the triggers BeginWrite dropped (those still missing); throws DatabaseError.
+  /// Re-creates the indexes and triggers BeginWrite dropped (those still missing); throws
+  /// DatabaseError (a duplicate RowGuid, say, when an index is built again).
   void EndWrite() override;
   /// The name in double quotes (see QuoteName).
   std::string QuoteIdentifier(std::string_view name) const override;
@@ -90,8 +93,12 @@ class tSQLiteTbl_Structure : public tKeyedTbl_Structure {
                                   const std::string& clause, const dbaccess::Value& key) override;
 
  private:
+  bool HoldsNoRow();
+  void SetIndexesAside();
+
   tSQLiteDatabase_Structure& db_;
   std::vector<tSavedTrigger> saved_triggers_;
+  std::vector<tSavedTrigger> saved_indexes_;  ///< indexes set aside for a fresh write phase
 };
 
 /// The SQLite form of a database structure: tables and views from the catalogue, foreign keys

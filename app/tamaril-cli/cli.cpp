@@ -316,7 +316,9 @@ Cli::Cli(std::ostream& out, std::ostream& err)
   app_.group("Příkazy");
   app_.set_help_flag("-h,--help", kHelpFlagText);
   app_.set_version_flag("--version", VersionText(), "Vypíše název a verzi programu a skončí");
-  app_.add_option("--home", home_, "Složka programu (tamaril.ini, EXPORT.DAT, IMPORT.DAT); musí existovat");
+  app_.add_option("--home", home_,
+                  "Složka programu (tamaril.ini, EXPORT.DAT, IMPORT.DAT, výchozí složky EXPORTS a IMPORTS "
+                  "a log kelmlog.txt); musí existovat");
   app_.add_option("--common", common_, "Soubor společných hodnot (jinak /etc/ZRT/common.ini)");
   app_.require_subcommand(1);
   app_.fallthrough();

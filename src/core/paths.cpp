@@ -10,6 +10,7 @@ namespace {
 struct FolderSetting {
   std::mutex mutex;
   std::string folder;
+  bool given = false;
 };
 
 FolderSetting& Setting() {
@@ -49,8 +50,15 @@ void SetProgramFolder(const std::string& folder) {
   auto& setting = Setting();
   std::lock_guard lock(setting.mutex);
   setting.folder = std::move(normal);
+  setting.given = !setting.folder.empty();
   // "dir/" normalises to "dir/"; keep folders without their trailing separator.
   while (setting.folder.size() > 1 && setting.folder.back() == '/') setting.folder.pop_back();
+}
+
+bool ProgramFolderGiven() {
+  auto& setting = Setting();
+  std::lock_guard lock(setting.mutex);
+  return setting.given;
 }
 
 // Only "/" ends a folder here: on Linux a backslash or a colon is an ordinary character of a

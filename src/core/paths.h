@@ -16,6 +16,9 @@ std::string ExecutablePath();
 /// Sets the program's folder (made absolute), as "--home" does; an empty one means the executable's again.
 void SetProgramFolder(const std::string& folder);
 
+/// True while a program's folder set by SetProgramFolder is in use (not the executable's).
+bool ProgramFolderGiven();
+
 /// A path with "/" appended unless it is empty or already ends in "/".
 std::string IncludeTrailingDelimiter(std::string_view path);
 

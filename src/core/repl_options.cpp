@@ -14,8 +14,11 @@ namespace {
 constexpr const char* kPathsSection = "PATHS";
 constexpr const char* kSettingsSection = "SETTINGS";
 
-// The folder that holds the default folders, as Windows-1250 text.
+// The folder that holds the default folders and the log file, as Windows-1250 text ending in
+// "/": a program's folder given with "--home" itself, so that every file of a site kept there
+// lies under it; otherwise "$HOME/ZRTdata/Tamaril/".
 std::string DataFolder() {
+  if (ProgramFolderGiven()) return text::Utf8ToAnsi(IncludeTrailingDelimiter(ProgramFolder()));
   const char* home = std::getenv("HOME");
   const std::string base = (home != nullptr && *home != '\0') ? std::string(home) : ProgramFolder();
   return text::Utf8ToAnsi(IncludeTrailingDelimiter(base) + "ZRTdata/Tamaril/");

@@ -18,11 +18,14 @@ struct TReplOptions {
 /// The one settings record of the program; it holds the defaults until LoadReplOptions.
 TReplOptions& ReplOptions();
 
-/// "$HOME/ZRTdata/Tamaril/EXPORTS" (the program's folder in place of $HOME when it is unset).
+// The default paths lie in the program's folder when one was given ("--home"), else under
+// "$HOME/ZRTdata/Tamaril/" (the executable's folder in place of $HOME when it is unset).
+
+/// "EXPORTS" in the program's folder given, else "$HOME/ZRTdata/Tamaril/EXPORTS".
 std::string DefaultExportFolder();
-/// "$HOME/ZRTdata/Tamaril/IMPORTS" (the program's folder in place of $HOME when it is unset).
+/// "IMPORTS" in the program's folder given, else "$HOME/ZRTdata/Tamaril/IMPORTS".
 std::string DefaultImportFolder();
-/// "$HOME/ZRTdata/Tamaril/kelmlog.txt" (the program's folder in place of $HOME when it is unset).
+/// "kelmlog.txt" in the program's folder given, else "$HOME/ZRTdata/Tamaril/kelmlog.txt".
 std::string DefaultLogFilePath();
 /// The log switch's default: off.
 bool DefaultDoLog();

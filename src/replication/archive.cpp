@@ -17,6 +17,7 @@
 #include "replication/file_problem.h"
 #include "replication/inflate_ahead.h"
 #include "replication/parallel_deflate.h"
+#include "replication/zlib_text.h"
 #include "text/ascii.h"
 #include "text/encoding.h"
 
@@ -33,8 +34,7 @@ constexpr std::size_t kExportNoOffset = 22;
 constexpr std::size_t kExportTimeOffset = 26;
 
 [[noreturn]] void ThrowZlib(const z_stream& z, int code, std::string_view what) {
-  const char* reason = z.msg != nullptr ? z.msg : zError(code);
-  throw ReplicationError(text::Utf8ToAnsi(what) + reason);
+  throw ReplicationError(text::Utf8ToAnsi(what) + ZlibReasonText(z, code));
 }
 
 /// A length-prefixed string of at most `limit` bytes; `what` (UTF-8) names it in the refusal.
@@ -247,7 +247,7 @@ std::size_t InflateReader::Inflate(unsigned char* data, std::size_t size) {
     if (code != Z_OK && code != Z_BUF_ERROR) {
       // The bytes decoded before the damage are handed out first; the error comes with the
       // next read, so a reader fails where the damage is, not a buffer earlier.
-      const char* reason = z_.msg != nullptr ? z_.msg : zError(code);
+      const std::string reason = ZlibReasonText(z_, code);
       error_ = text::Utf8ToAnsi(name_.empty() ? "Chyba dekomprese: "
                                               : "Chyba dekomprese archivu " + name_ + ": ") +
                reason;

@@ -12,6 +12,7 @@
 #include "replication/archive.h"
 #include "replication/errors.h"
 #include "replication/table_names.h"
+#include "text/encoding.h"
 
 namespace tamaril::replication {
 
@@ -26,6 +27,12 @@ std::optional<std::uint8_t> ReadMarker(dataset::ByteReader& stream) {
 
 bool IsMarker(const std::optional<std::uint8_t>& byte, ArchiveMarker marker) {
   return byte.has_value() && *byte == static_cast<std::uint8_t>(marker);
+}
+
+// Where a damaged archive failed, in front of the reason: "Tabulka T, řádek N: " (Windows-1250).
+std::string RowPlace(const std::string& table_name, int row_number) {
+  return text::Utf8ToAnsi("Tabulka ") + table_name + text::Utf8ToAnsi(", řádek ") +
+         std::to_string(row_number) + ": ";
 }
 
 bool AnyFieldTagged(const dataset::TDataSet& row) {
@@ -137,7 +144,7 @@ bool tQVMMerger::Merge() {
   } catch (const ReplicationError&) {
     throw;
   } catch (const Error& error) {
-    throw ReplicationError(fmt::format("Table list: {}", error.what()));
+    throw ReplicationError(text::Utf8ToAnsi("Seznam tabulek: ") + error.what());
   }
 
   bool complete = true;
@@ -157,18 +164,18 @@ bool tQVMMerger::Merge() {
       IsDeletedRowsTable = static_cast<std::int16_t>(Stream->ReadU16());
       TableName = ReadTableName(*Stream);
     } catch (const Error& error) {
-      throw ReplicationError(fmt::format("Table header: {}", error.what()));
+      throw ReplicationError(text::Utf8ToAnsi("Hlavička tabulky: ") + error.what());
     }
     if (IsDeletedRowsTable == 0 && !Listed(TableName)) throw ReplicationError("Merger error");
     try {
       layout = ReadTableLayout(*Stream);
     } catch (const Error& error) {
-      throw ReplicationError(fmt::format("Table header {}: {}", TableName, error.what()));
+      throw ReplicationError(text::Utf8ToAnsi("Hlavička tabulky ") + TableName + ": " + error.what());
     }
     try {
       Adapter.SetLayout(layout);
     } catch (const Error& error) {
-      throw ReplicationError(fmt::format("Table {}: {}", TableName, error.what()));
+      throw ReplicationError(text::Utf8ToAnsi("Tabulka ") + TableName + ": " + error.what());
     }
     PreviousTable = nullptr;
     CurrentTable = nullptr;
@@ -203,7 +210,7 @@ bool tQVMMerger::MergeRows() {
         Adapter.ReadRow(Stream);
       }
     } catch (const Error& error) {
-      throw ReplicationError(fmt::format("Table {}, row {}: {}", TableName, RowNumber, error.what()));
+      throw ReplicationError(RowPlace(TableName, RowNumber) + error.what());
     }
     // A row is applied only when its end byte follows it.
     if (!IsMarker(ReadMarker(*Stream), ArchiveMarker::RowEnd)) return false;

@@ -6,6 +6,7 @@
 #include <array>
 
 #include "replication/errors.h"
+#include "replication/zlib_text.h"
 #include "text/encoding.h"
 
 namespace tamaril::replication {
@@ -18,8 +19,7 @@ constexpr int kMemoryLevel = 8;
 constexpr std::array<unsigned char, 2> kZlibHeader{0x78, 0xDA};
 
 [[noreturn]] void ThrowZlib(const z_stream& z, int code, std::string_view what) {
-  const char* reason = z.msg != nullptr ? z.msg : zError(code);
-  throw ReplicationError(text::Utf8ToAnsi(what) + reason);
+  throw ReplicationError(text::Utf8ToAnsi(what) + ZlibReasonText(z, code));
 }
 
 /// Ends a deflate stream however its block ends.

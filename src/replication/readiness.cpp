@@ -71,17 +71,29 @@ bool CanWriteIn(const fs::path& folder) {
   return written;
 }
 
+// What IsDatabaseReady found missing.
+enum class tMissingKind {
+  Object,             ///< a table, column, trigger or procedure
+  BackupFolderMade,   ///< the backup folder is missing and cannot be made
+  BackupFolderWrite,  ///< the backup folder cannot be written
+};
+
 // The backup folder of the SQLite database when it is missing and cannot be made, or cannot be
-// written; empty when backups can be written there.
-std::string UnusableBackupFolder(const dbstruct::tDatabase_Structure& database) {
+// written, with `kind` saying which; empty when backups can be written there.
+std::string UnusableBackupFolder(const dbstruct::tDatabase_Structure& database, tMissingKind& kind) {
   std::string folder_ansi = SQLiteBackupFolder(database.Connection()->ConnectionString());
   const fs::path folder(text::AnsiToUtf8(folder_ansi));
   std::error_code error;
   if (!fs::is_directory(folder, error)) {
     fs::create_directory(folder, error);
-    if (!fs::is_directory(folder, error)) return folder_ansi;
+    if (!fs::is_directory(folder, error)) {
+      kind = tMissingKind::BackupFolderMade;
+      return folder_ansi;
+    }
   }
-  return CanWriteIn(folder) ? std::string() : folder_ansi;
+  if (CanWriteIn(folder)) return {};
+  kind = tMissingKind::BackupFolderWrite;
+  return folder_ansi;
 }
 
 // The first tracking column or trigger the table named in rep_TBLDESC lacks; empty when none.
@@ -110,9 +122,13 @@ std::string SQLiteBackupFolder(std::string_view connection_string) {
   return text::Utf8ToAnsi((fs::path(text::AnsiToUtf8(target.folder)) / "backup").string());
 }
 
-bool IsDatabaseReady(dbstruct::tDatabase_Structure& database, bool import, std::string& missing,
-                     dbaccess::Connection& master, const MasterConnector& connect_master) {
+namespace {
+
+// IsDatabaseReady, with `kind` telling what `missing` names.
+bool FindMissing(dbstruct::tDatabase_Structure& database, bool import, std::string& missing,
+                 tMissingKind& kind, dbaccess::Connection& master, const MasterConnector& connect_master) {
   missing.clear();
+  kind = tMissingKind::Object;
   for (const auto& group : {kCommonTables, import ? kImportTables : kExportTables}) {
     for (const char* name : group) {
       if (database.FindTable(name) == nullptr) {
@@ -124,7 +140,7 @@ bool IsDatabaseReady(dbstruct::tDatabase_Structure& database, bool import, std::
 
   if (import) {
     if (const auto* sqlite = dynamic_cast<const dbstruct::tSQLiteDatabase_Structure*>(&database)) {
-      missing = UnusableBackupFolder(*sqlite);
+      missing = UnusableBackupFolder(*sqlite, kind);
     } else if (const auto* server = dynamic_cast<const dbstruct::tADODatabase_Structure*>(&database)) {
       missing = MissingMasterProcedure(*server, master, connect_master);
     }
@@ -144,13 +160,31 @@ bool IsDatabaseReady(dbstruct::tDatabase_Structure& database, bool import, std::
   return true;
 }
 
+}  // namespace
+
+bool IsDatabaseReady(dbstruct::tDatabase_Structure& database, bool import, std::string& missing,
+                     dbaccess::Connection& master, const MasterConnector& connect_master) {
+  tMissingKind kind = tMissingKind::Object;
+  return FindMissing(database, import, missing, kind, master, connect_master);
+}
+
 void CheckDatabaseReady(dbstruct::tDatabase_Structure& database, bool import, std::string_view database_name,
                         dbaccess::Connection& master, const MasterConnector& connect_master) {
   std::string missing;
-  if (IsDatabaseReady(database, import, missing, master, connect_master)) return;
+  tMissingKind kind = tMissingKind::Object;
+  if (FindMissing(database, import, missing, kind, master, connect_master)) return;
+  std::string reason;
+  switch (kind) {
+    case tMissingKind::Object: reason = "\"" + missing + "\"" + text::Utf8ToAnsi(" nenalezeno."); break;
+    case tMissingKind::BackupFolderMade:
+      reason = text::Utf8ToAnsi("Složku záloh \"") + missing + text::Utf8ToAnsi("\" nelze vytvořit.");
+      break;
+    case tMissingKind::BackupFolderWrite:
+      reason = text::Utf8ToAnsi("Do složky záloh \"") + missing + text::Utf8ToAnsi("\" nelze zapisovat.");
+      break;
+  }
   throw DatabaseNotReadyError(text::Utf8ToAnsi("Databáze ") + std::string(database_name) +
-                              text::Utf8ToAnsi(" není připravena k replikaci") + "\r\"" + missing + "\"" +
-                              text::Utf8ToAnsi(" nenalezeno."));
+                              text::Utf8ToAnsi(" není připravena k replikaci") + "\r" + reason);
 }
 
 }  // namespace tamaril::replication

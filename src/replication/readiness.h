@@ -35,7 +35,9 @@ bool IsDatabaseReady(dbstruct::tDatabase_Structure& database, bool import, std::
                      dbaccess::Connection& master, const MasterConnector& connect_master);
 
 /// IsDatabaseReady; throws DatabaseNotReadyError "Databáze NAME není připravena k replikaci" followed
-/// by a carriage return and the quoted missing object with " nenalezeno." when it answers false.
+/// by a carriage return and the quoted missing object with " nenalezeno." when it answers false,
+/// or for a SQLite backup folder 'Složku záloh "F" nelze vytvořit.' or 'Do složky záloh "F" nelze
+/// zapisovat.'.
 void CheckDatabaseReady(dbstruct::tDatabase_Structure& database, bool import, std::string_view database_name,
                         dbaccess::Connection& master, const MasterConnector& connect_master);
 

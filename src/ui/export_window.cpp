@@ -29,14 +29,23 @@ constexpr const char* kRowGuidHint =
     " Sloupec rep_RowGuid jim přidá kostra skriptu pro replikaci vytvořená se zaškrtnutou volbou přidání "
     "sloupce rep_RowGuid (nebo tamaril-cli setup-script --add-rowguid), použitá na obou stranách.";
 
-// The notes of a finished run, or empty.
+// The notes of a finished run, or empty: the texts that would lose characters, the deletions
+// that do not travel, then what the run did besides in the export folder (an interrupted run's
+// archive put in place, a step after the archive that failed, the archives renamed and removed).
 QString ReportOf(const replication::tExportResult& result) {
   QString report = FromUtf8(replication::LossyTextReport(result));
+  const auto add_line = [&report](const QString& line) {
+    if (!report.isEmpty() && !report.endsWith(QLatin1Char('\n'))) report += QLatin1Char('\n');
+    report += line;
+  };
   const std::string note = replication::UntrackedDeletionsNote(result);
-  if (!note.empty()) {
-    if (!report.isEmpty()) report += QLatin1Char('\n');
-    report += QStringLiteral("Upozornění: ") + FromAnsi(note) + FromUtf8(kRowGuidHint);
-  }
+  if (!note.empty()) add_line(QStringLiteral("Upozornění: ") + FromAnsi(note) + FromUtf8(kRowGuidHint));
+  for (const std::string& run_note : result.Notes)
+    add_line(QStringLiteral("Upozornění: ") + FromAnsi(run_note));
+  if (!result.MovedAsidePath.empty())
+    add_line(QStringLiteral("Předchozí archiv přejmenován na: ") + FromUtf8(result.MovedAsidePath));
+  for (const std::string& removed : result.RemovedBackups)
+    add_line(QStringLiteral("Odstraněn starší archiv: ") + FromUtf8(removed));
   return report;
 }
 

@@ -17,7 +17,9 @@ namespace tamaril::ui {
 /// The export run's window: once its event loop runs (exec), it exports the definition of the
 /// export list's current record, showing the progress, and ends with the result; "Storno"
 /// becomes "Zavřít". Texts Windows-1250 cannot carry travel only when the person answers Yes to
-/// the question; their list and the note on deletions that do not travel stay in the window.
+/// the question; their list, the note on deletions that do not travel, what the run did to an
+/// earlier run's archives (put in place, renamed, removed) and the steps after the archive that
+/// failed stay in the window.
 class TfrmExport : public TRunProgress {
   Q_OBJECT
 
@@ -34,8 +36,7 @@ class TfrmExport : public TRunProgress {
   /// The question with Ano and Ne, Ne the default.
   bool AllowTextLoss(const std::string& question) override;
 
-  QPlainTextEdit*
-      memoReport;  ///< the run's notes (texts that would lose characters, deletions); hidden when none
+  QPlainTextEdit* memoReport;  ///< the run's notes (texts, deletions, archives); hidden when none
 
  protected:
   void Execute() override;

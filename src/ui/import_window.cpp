@@ -7,9 +7,11 @@
 #include <QVBoxLayout>
 
 #include <array>
+#include <cstdint>
 
 #include "core/repl_options.h"
 #include "dataset/dataset.h"
+#include "replication/run_host.h"
 #include "ui/error_windows.h"
 #include "ui/message_box.h"
 #include "ui/qt_text.h"
@@ -27,13 +29,6 @@ std::array<std::int64_t, kCounterCount> Values(const replication::tImportCounter
           counters.deleted,   counters.ignored,    counters.conflicts};
 }
 
-// An archive not newer than the last import of its Signature goes in only when the person says so.
-replication::tImportRunOptions ReimportAsked() {
-  replication::tImportRunOptions options;
-  options.confirm_reimport = true;
-  return options;
-}
-
 }  // namespace
 
 TfrmImport::TfrmImport(const replication::tDatabaseAccess& access, dataset::TDataSet& import_list,
@@ -44,7 +39,7 @@ TfrmImport::TfrmImport(const replication::tDatabaseAccess& access, dataset::TDat
       access_(access),
       import_list_(import_list),
       run_(std::make_unique<replication::tImportRun>(access_, core::ReplOptions(), import_list_, *this,
-                                                     ReimportAsked())),
+                                                     RunOptions())),
       counters_(new QGridLayout) {
   setWindowTitle(QStringLiteral("Import dat"));
   Progress_DB->setVisible(false);
@@ -74,6 +69,37 @@ TfrmImport::TfrmImport(const replication::tDatabaseAccess& access, dataset::TDat
 }
 
 TfrmImport::~TfrmImport() = default;
+
+// An archive not newer than the last import of its Signature goes in only when the person says
+// so; the merge moves the bars.
+replication::tImportRunOptions TfrmImport::RunOptions() {
+  replication::tImportRunOptions options;
+  options.confirm_reimport = true;
+  options.progress = [this](replication::tImportProgressStep step,
+                            const replication::tImportProgress& progress) {
+    ShowMergeProgress(step, progress);
+  };
+  return options;
+}
+
+// The whole-run bar follows the archive's rows, the table bar the section's; both are shown
+// while an archive is merged (the run hides them before and after). The rows are counted beside
+// the merge: until a total is known its bar runs without a share.
+void TfrmImport::ShowMergeProgress(replication::tImportProgressStep step,
+                                   const replication::tImportProgress& progress) {
+  const bool end = step == replication::tImportProgressStep::ArchiveEnd;
+  if (step == replication::tImportProgressStep::ArchiveStart) ShowProgress(true, true);
+  const auto show = [end](QProgressBar* bar, std::int64_t done, std::int64_t total) {
+    if (total <= 0 && !end) {
+      bar->setRange(0, 0);
+      return;
+    }
+    bar->setRange(0, 100);
+    bar->setValue(replication::ProgressPercent(done, total));
+  };
+  show(Progress_DB, progress.archive_rows, progress.archive_total);
+  show(Progress_Tbl, progress.table_rows, progress.table_total);
+}
 
 QString TfrmImport::CounterText(int row, bool total) const {
   QLayoutItem* item = counters_->itemAtPosition(row + 1, total ? 2 : 1);

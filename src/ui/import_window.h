@@ -19,7 +19,8 @@ namespace tamaril::ui {
 /// The import run's window: once its event loop runs (exec), it imports every archive of the
 /// import folder with the definitions of the import list, showing the progress; "Storno"
 /// becomes "Zavřít". An archive not newer than the last import of its Signature is merged only
-/// when the person confirms it. After the run the counters of the last archive and of the whole
+/// when the person confirms it. While an archive is merged the bars show its rows and the
+/// current table's rows read so far. After the run the counters of the last archive and of the whole
 /// run are shown, "Zobrazit seznam konfliktů" opens the conflicts, and closing offers the restores
 /// of the databases that may hold part of an archive (Přerušit keeps the window open).
 class TfrmImport : public TRunProgress {
@@ -47,6 +48,8 @@ class TfrmImport : public TRunProgress {
   bool CanClose() override;
 
  private:
+  replication::tImportRunOptions RunOptions();
+  void ShowMergeProgress(replication::tImportProgressStep step, const replication::tImportProgress& progress);
   void ShowCounters(const replication::tImportCounters& archive, const replication::tImportCounters& total);
   void ShowConflicts();
 

@@ -11,7 +11,13 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
 #include "core/paths.h"
+#include "replication/file_problem.h"
+#include "ui/message_box.h"
 #include "ui/qt_child.h"
 #include "ui/qt_text.h"
 
@@ -32,6 +38,39 @@ QString PlatformLogFileDialog(QWidget* parent, const QString& start_folder) {
   dialog.setFilter(QDir::AllDirs | QDir::Files | QDir::Writable | QDir::NoDotAndDotDot);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().constFirst();
+}
+
+// Makes sure the folder `folder` of an edit exists; `what` names it in the question ("Složka
+// pro export"). An empty text stands for the current folder and is taken as it is. Shows the
+// refusal and answers false when the folder is missing and the person does not want it, or it
+// cannot be made.
+bool EnsureFolder(QWidget* parent, const QString& what, const QString& folder) {
+  if (folder.isEmpty()) return true;
+  const std::filesystem::path path(ToUtf8(folder));
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) return true;
+  if (std::filesystem::exists(path, error)) {
+    MessageDlg(parent, tMsgKind::Error,
+               QStringLiteral("%1 je soubor, ne složka; zadejte jinou složku.").arg(folder),
+               {tMsgButton::Ok});
+    return false;
+  }
+  if (MessageDlg(parent, tMsgKind::Confirmation,
+                 QStringLiteral("%1 %2 neexistuje. Mám ji vytvořit?").arg(what, folder),
+                 {tMsgButton::Yes, tMsgButton::No}) != tMsgButton::Yes) {
+    MessageDlg(parent, tMsgKind::Error,
+               QStringLiteral("%1 %2 neexistuje; vytvořte ji, nebo zadejte jinou.").arg(what, folder),
+               {tMsgButton::Ok});
+    return false;
+  }
+  std::filesystem::create_directories(path, error);
+  if (!error && std::filesystem::is_directory(path, error)) return true;
+  const int reason = error ? error.value() : ENOTDIR;
+  MessageDlg(parent, tMsgKind::Error,
+             QStringLiteral("Vytvoření složky %1 selhalo: %2")
+                 .arg(folder, FromAnsi(replication::SystemReasonText(reason))),
+             {tMsgButton::Ok});
+  return false;
 }
 
 }  // namespace
@@ -98,6 +137,37 @@ void TfrmOptions::StoreTo(core::TReplOptions& options) const {
   options.ImportFolder = ToAnsi(EditImportFolder->text());
   options.LogFilePath = ToAnsi(EditLogFilePath->text());
   options.DoLog = chkDoLog->isChecked();
+}
+
+void TfrmOptions::done(int result) {
+  if (result == QDialog::Accepted && !FoldersReady()) return;
+  QDialog::done(result);
+}
+
+bool TfrmOptions::FoldersReady() {
+  const QString log_path = EditLogFilePath->text();
+  const QString log_folder = log_path.isEmpty()
+                                 ? QString()
+                                 : FromUtf8(std::filesystem::path(ToUtf8(log_path)).parent_path().string());
+  const struct {
+    QLineEdit* edit;
+    QString what;
+    QString folder;
+  } folders[] = {
+      {EditExportFolder, QStringLiteral("Složka pro exportované přenosové soubory"),
+       EditExportFolder->text()},
+      {EditImportFolder, QStringLiteral("Složka pro importované přenosové soubory"),
+       EditImportFolder->text()},
+      {EditLogFilePath, QStringLiteral("Složka log souboru"), log_folder},
+  };
+  for (const auto& [edit, what, folder] : folders) {
+    if (!EnsureFolder(this, what, folder)) {
+      edit->setFocus();
+      edit->selectAll();
+      return false;
+    }
+  }
+  return true;
 }
 
 void TfrmOptions::BrowseFolderInto(QLineEdit* edit, const QString& title) {

@@ -20,7 +20,10 @@ using tBrowseFolder = std::function<QString(QWidget*, const QString&, const QStr
 using tBrowseSaveFile = std::function<QString(QWidget*, const QString&)>;
 
 /// The dialog "Nastavení programu": the two transfer folders, the import's log file and its switch.
-/// It only edits its controls; EditReplOptions decides what becomes of them.
+/// It only edits its controls; EditReplOptions decides what becomes of them. OK closes it only
+/// when both folders and the log file's folder exist: for each that does not, it asks whether
+/// to create it (Ano creates it), and on Ne, or when it cannot be created, says so and stays open
+/// with that edit focused.
 class TfrmOptions : public QDialog {
   Q_OBJECT
 
@@ -33,6 +36,9 @@ class TfrmOptions : public QDialog {
   void StoreTo(core::TReplOptions& options) const;
   /// Refreshes the dialog's own action states (it has none).
   void UpdateActions() {}
+
+  /// Closing with Accepted first makes sure of the folders (see the class); otherwise as QDialog.
+  void done(int result) override;
 
   /// The folder browser of both folder buttons; the platform's folder dialog unless replaced.
   tBrowseFolder BrowseFolder;
@@ -52,6 +58,8 @@ class TfrmOptions : public QDialog {
  private:
   void BrowseFolderInto(QLineEdit* edit, const QString& title);
   void BrowseLogFileInto();
+  /// True when the folders of the edits exist or were created on the person's Ano.
+  bool FoldersReady();
 };
 
 /// The folder the log file's save dialog starts in: the folder of `log_path` when the path is

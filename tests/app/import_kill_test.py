@@ -17,7 +17,7 @@ for folder in ("user", "data", "home", "imports"):
 env = dict(os.environ, HOME=os.path.join(work, "user"))
 home = os.path.join(work, "home")
 imports = os.path.join(work, "imports")
-exports = os.path.join(work, "user", "ZRTdata", "Tamaril", "EXPORTS")
+exports = os.path.join(home, "EXPORTS")
 connection = "Provider=SQLite;Data Source=" + os.path.join(work, "data")
 
 

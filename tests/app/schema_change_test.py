@@ -62,7 +62,7 @@ out = run("check", "--export", "S1")
 if not out.startswith("připraveno\n") or LONG not in out:
     sys.exit("check does not name the long name:\n" + out)
 listing = run("rules", "--export", "S1")
-if "TABLE Late " not in listing or "TABLE Notes " in listing:
+if "TABULKA Late " not in listing or "TABULKA Notes " in listing:
     sys.exit("the rules of the existing definition do not follow the schema:\n" + listing)
 for name in ("shop", "center"):
     with database(name) as db:

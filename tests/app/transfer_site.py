@@ -30,7 +30,7 @@ class Scratch:
         self.env["ASAN_OPTIONS"] = (asan + ":" if asan else "") + "detect_leaks=0"
         self.home = os.path.join(work, "home")
         self.imports = os.path.join(work, "imports")
-        self.exports = os.path.join(work, "user", "ZRTdata", "Tamaril", "EXPORTS")
+        self.exports = os.path.join(self.home, "EXPORTS")
         self.data = os.path.join(work, "data")
         self.connection = "Provider=SQLite;Data Source=" + self.data
 

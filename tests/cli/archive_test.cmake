@@ -85,10 +85,10 @@ make_archive(flipped 0 FLIP)
 expect(1 "${head}tabulka A příznak=0 řádků=2
 popis polí: ID;Integer;0;0
 konec
-" "tamaril-cli: Chyba dekomprese archivu ${WORK}/data/flipped.ZR2: incorrect data check\n" "${WORK}/data/flipped.ZR2")
+" "tamaril-cli: Chyba dekomprese archivu ${WORK}/data/flipped.ZR2: nesouhlasí kontrolní součet dat\n" "${WORK}/data/flipped.ZR2")
 
 file(WRITE "${WORK}/data/other.ZR2" "no archive")
-expect(1 "" "tamaril-cli: Chyba dekomprese archivu ${WORK}/data/other.ZR2: incorrect header check\n"
+expect(1 "" "tamaril-cli: Chyba dekomprese archivu ${WORK}/data/other.ZR2: chybná hlavička komprimovaných dat\n"
   "${WORK}/data/other.ZR2")
 
 # A file that cannot be opened is named with the reason in Czech.

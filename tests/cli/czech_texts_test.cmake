@@ -1,8 +1,8 @@
 # Everything the person reads from the program is Czech: the help, the parser's errors, the
 # archive dump and the readiness check. The outputs are scanned for English words.
 #
-# The rule: a line may end in an English message of the dataset library or of zlib (e.g.
-# "Unexpected end of stream", "incorrect data check") only when Czech text before it says what
+# The rule: a line may end in an English message of the dataset library or of the merger (e.g.
+# "Unexpected end of stream", "Merger error") only when Czech text before it says what
 # failed ("Archiv X je poškozený: Unexpected end of stream"). So on each line the text after the
 # last ": " is left out of the scan when the text before that colon holds a Czech letter (any
 # character outside printable ASCII); everything else is scanned whole.
@@ -132,3 +132,41 @@ run(1 "the check of a database not set up" check --export SHOP)
 run(0 "setup-script" setup-script --export SHOP --apply --yes)
 run(0 "the check of a database set up" check --export SHOP)
 expect_contains("${out}" "připraveno\n" "the check of a database set up")
+
+# Words of zlib's own messages and of the former rules listing, which must not reach the person
+# even after Czech context: these lines are scanned whole.
+set(zlib_and_listing incorrect header check invalid distance literal unknown method window stream TABLE set
+  yes last)
+function(expect_none_of text words what)
+  string(REGEX MATCHALL "[A-Za-z]+" found "${text}")
+  foreach(word IN LISTS found)
+    if(word IN_LIST words)
+      message(FATAL_ERROR "${what}: the English word '${word}' in\n${text}")
+    endif()
+  endforeach()
+endfunction()
+
+# zlib's reason for a file that is no archive, in the import's summary (the dump's exact texts
+# are the archive test's).
+file(WRITE "${home}/IMPORTS/other.ZR2" "no archive")
+run(1 "the import of a file that is no archive" import --backup no)
+expect_contains("${out}${err}" "chybná hlavička komprimovaných dat" "the import of a file that is no archive")
+expect_none_of("${out}${err}" "${zlib_and_listing}" "the import of a file that is no archive")
+file(REMOVE "${home}/IMPORTS/other.ZR2")
+
+# The rules listing.
+run(0 "the rules listing" rules --export SHOP)
+expect_contains("${out}" "TABULKA Items \"Popis tabulky Items\" nastaveno=ne naposledy=-\nExportRule:\n" "the rules listing")
+expect_none_of("${out}" "${zlib_and_listing}" "the rules listing")
+
+# An import database whose backup folder cannot be made: the check says so instead of "nenalezeno".
+run(0 "defs add" defs add --import --signature SHOP --partner Pobocka --connection "${connection}" --database shop)
+run(0 "setup-script" setup-script --import SHOP --apply --yes)
+file(REMOVE_RECURSE "${WORK}/data/backup")
+file(WRITE "${WORK}/data/backup" "a file where the folder should be")
+run(1 "the check of a database whose backups cannot be written" check --import SHOP)
+expect_contains("${out}" "Databáze shop není připravena k replikaci\nSložku záloh \"${WORK}/data/backup\" nelze vytvořit.\n"
+                "the check of a database whose backups cannot be written")
+file(REMOVE "${WORK}/data/backup")
+run(0 "the check of the import database" check --import SHOP)
+expect_contains("${out}" "připraveno\n" "the check of the import database")

@@ -8,7 +8,7 @@ file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}/user" "${WORK}/data" "${WORK}/home")
 set(ENV{HOME} "${WORK}/user")
 set(home "${WORK}/home")
-set(exports "${WORK}/user/ZRTdata/Tamaril/EXPORTS")
+set(exports "${home}/EXPORTS")
 
 # Runs the program and checks the exit status and the whole standard output.
 function(expect expected_rc expected_out)

@@ -11,7 +11,7 @@ file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}/user" "${WORK}/data" "${WORK}/home" "${WORK}/imports" "${WORK}/done")
 set(ENV{HOME} "${WORK}/user")
 set(home "${WORK}/home")
-set(exports "${WORK}/user/ZRTdata/Tamaril/EXPORTS")
+set(exports "${home}/EXPORTS")
 set(imports "${WORK}/imports")
 
 # Runs the program without a terminal; checks the exit status, leaves out and err.

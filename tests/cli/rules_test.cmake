@@ -6,13 +6,13 @@ include("${CMAKE_CURRENT_LIST_DIR}/rules_database.cmake")
 # A new signature gets its rule rows from the rep_TBLDESC defaults once; the export side keeps
 # rep_DELETED, the import side leaves it out.
 set(export_listing [[
-TABLE rep_DELETED "Tabulka s identifikací vymazaných záznamů" set=no last=-
+TABULKA rep_DELETED "Tabulka s identifikací vymazaných záznamů" nastaveno=ne naposledy=-
 ExportRule:
-TABLE Zakaznici "Zákazníci" set=yes last=-
+TABULKA Zakaznici "Zákazníci" nastaveno=ano naposledy=-
 ExportRule: IDZAKAZNIK > 0
-TABLE Faktury "Faktury" set=no last=-
+TABULKA Faktury "Faktury" nastaveno=ne naposledy=-
 ExportRule:
-TABLE PolFakt "Položky faktur" set=no last=-
+TABULKA PolFakt "Položky faktur" nastaveno=ne naposledy=-
 ExportRule:
 ]])
 expect(0 "${export_listing}" rules --export SHOP)
@@ -21,20 +21,20 @@ expect_rows("select count(*) from rep_DEFEXPORT where Signature='SHOP'" "4\n")
 
 # The import definition names the database with ".db": the same file.
 set(zakaznici_import [[
-TABLE Zakaznici "Zákazníci" set=yes last=-
+TABULKA Zakaznici "Zákazníci" nastaveno=ano naposledy=-
 AppendRule: NAZEV <> ""
 UpdateRule:
 UpdateFieldRule:
 DeleteRule:
 IgnoreRowGuidField: 1
 ]])
-expect(0 "${zakaznici_import}TABLE Faktury \"Faktury\" set=yes last=-
+expect(0 "${zakaznici_import}TABULKA Faktury \"Faktury\" nastaveno=ano naposledy=-
 AppendRule:
 UpdateRule: @IMP_CENA <> CENA
 UpdateFieldRule:
 DeleteRule:
 IgnoreRowGuidField: 0
-TABLE PolFakt \"Položky faktur\" set=no last=-
+TABULKA PolFakt \"Položky faktur\" nastaveno=ne naposledy=-
 AppendRule:
 UpdateRule:
 UpdateFieldRule:
@@ -44,7 +44,7 @@ IgnoreRowGuidField: 0
 expect_rows("select count(*) from rep_DEFIMPORT where Signature='SHOP'" "3\n")
 
 # A good rule is saved and the table's block shows it; the key is matched ignoring case.
-expect(0 "TABLE Faktury \"Faktury\" set=yes last=-\nExportRule: CENA > 100\n"
+expect(0 "TABULKA Faktury \"Faktury\" nastaveno=ano naposledy=-\nExportRule: CENA > 100\n"
   rules --export SHOP --table Faktury --set "exportrule=CENA > 100")
 expect_rows("select ExportRule from rep_DEFEXPORT where TABLENAME='Faktury'" "CENA > 100\n")
 
@@ -60,13 +60,13 @@ expect_rows("select coalesce(AppendRule, '-'), UpdateRule from rep_DEFIMPORT whe
 expect_rows("select ExportRule from rep_DEFEXPORT where TABLENAME='Faktury'" "CENA > 100\n")
 
 # Quotes of both kinds and a line break are stored as typed; the listing shows the break as \n.
-expect(0 "TABLE Zakaznici \"Zákazníci\" set=yes last=-\nExportRule: (NAZEV <> \"it's\") AND\\n  (IDZAKAZNIK > 0)\n"
+expect(0 "TABULKA Zakaznici \"Zákazníci\" nastaveno=ano naposledy=-\nExportRule: (NAZEV <> \"it's\") AND\\n  (IDZAKAZNIK > 0)\n"
   rules --export SHOP --table Zakaznici --set "ExportRule=(NAZEV <> \"it's\") AND\n  (IDZAKAZNIK > 0)")
 expect_rows("select ExportRule from rep_DEFEXPORT where TABLENAME='Zakaznici'"
   "(NAZEV <> \"it's\") AND<LF>  (IDZAKAZNIK > 0)\n")
 
 # The other columns of a row: the date and the switch; an empty text clears a rule.
-expect(0 "TABLE Zakaznici \"Zákazníci\" set=yes last=2003-12-07T10:30:00.000
+expect(0 "TABULKA Zakaznici \"Zákazníci\" nastaveno=ano naposledy=2003-12-07T10:30:00.000
 AppendRule:
 UpdateRule:
 UpdateFieldRule:
@@ -74,7 +74,7 @@ DeleteRule: @DEL_RECORDID = IDZAKAZNIK
 IgnoreRowGuidField: 0
 " rules --import SHOP --table Zakaznici --set AppendRule= --set IgnoreRowGuidField=0
   --set "LastImportDate=2003-12-07T10:30:00" --set "DeleteRule=@DEL_RECORDID = IDZAKAZNIK")
-expect(0 "TABLE Zakaznici \"Zákazníci\" set=yes last=-
+expect(0 "TABULKA Zakaznici \"Zákazníci\" nastaveno=ano naposledy=-
 AppendRule: NAZEV <> \"\"
 UpdateRule:
 UpdateFieldRule:
@@ -89,7 +89,7 @@ expect_error(1 "DeleteRule tabulky PolFakt nelze nastavit"
 expect_rows("select coalesce(DeleteRule, '-') from rep_DEFIMPORT where TABLENAME='PolFakt'" "-\n")
 # One stored before (by hand, or before the table lost its key) can always be cleared.
 sql("UPDATE rep_DEFIMPORT SET DeleteRule='1=1' WHERE TABLENAME='PolFakt'")
-set(polfakt "TABLE PolFakt \"Položky faktur\" set=no last=-
+set(polfakt "TABULKA PolFakt \"Položky faktur\" nastaveno=ne naposledy=-
 AppendRule:
 UpdateRule:
 UpdateFieldRule:
@@ -113,7 +113,7 @@ expect_error(1 "Uveďte právě jedno z --export a --import" rules SHOP)
 expect_error(1 "nelze spojit" rules --export SHOP --check --set-default)
 
 # The check names a master without a rule; the table name works in any letter case.
-expect(0 "TABLE Zakaznici \"Zákazníci\" set=no last=-\nExportRule:\n" rules --export SHOP --table zakaznici --set ExportRule=)
+expect(0 "TABULKA Zakaznici \"Zákazníci\" nastaveno=ne naposledy=-\nExportRule:\n" rules --export SHOP --table zakaznici --set ExportRule=)
 expect(1 "Chybí nastavení pravidla pro tabulku \"Zákazníci\"\n" rules --export SHOP --check)
 expect(0 "ok\n" rules --import SHOP --check)
 
@@ -121,21 +121,21 @@ expect(0 "ok\n" rules --import SHOP --check)
 expect_error(1 "Pravidlo ExportRule tabulky Zakaznici nelze uložit: Neznámá operace:\n'CENA'"
   rules --export SHOP --apply-last --from Faktury --table Zakaznici)
 expect_rows("select coalesce(ExportRule, '-') from rep_DEFEXPORT where TABLENAME='Zakaznici'" "-\n")
-expect(0 "TABLE Faktury \"Faktury\" set=yes last=-\nExportRule: IDZAKAZNIK > 0\n"
+expect(0 "TABULKA Faktury \"Faktury\" nastaveno=ano naposledy=-\nExportRule: IDZAKAZNIK > 0\n"
   rules --export SHOP --table Faktury --set "ExportRule=IDZAKAZNIK > 0")
-expect(0 "TABLE Zakaznici \"Zákazníci\" set=yes last=-\nExportRule: IDZAKAZNIK > 0\n"
+expect(0 "TABULKA Zakaznici \"Zákazníci\" nastaveno=ano naposledy=-\nExportRule: IDZAKAZNIK > 0\n"
   rules --export SHOP --apply-last --from Faktury --table Zakaznici)
 expect(0 "ok\n" rules --export SHOP --check)
 expect_error(1 "Volba --apply-last vyžaduje --from a --table" rules --export SHOP --apply-last --table PolFakt)
 # On import a DeleteRule that PolFakt cannot have stays as it is; the switch is copied.
-expect(0 "TABLE Zakaznici \"Zákazníci\" set=yes last=-
+expect(0 "TABULKA Zakaznici \"Zákazníci\" nastaveno=ano naposledy=-
 AppendRule: @SIGNATURE = \"SHOP\"
 UpdateRule:
 UpdateFieldRule:
 DeleteRule: @DEL_RECORDID = IDZAKAZNIK
 IgnoreRowGuidField: 1
 " rules --import SHOP --table Zakaznici --set "AppendRule=@SIGNATURE = \"SHOP\"")
-expect(0 "TABLE PolFakt \"Položky faktur\" set=yes last=-
+expect(0 "TABULKA PolFakt \"Položky faktur\" nastaveno=ano naposledy=-
 AppendRule: @SIGNATURE = \"SHOP\"
 UpdateRule:
 UpdateFieldRule:

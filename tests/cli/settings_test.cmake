@@ -15,13 +15,14 @@ function(expect_contains haystack needle what)
   endif()
 endfunction()
 
-# First start: the four defaults, and an ini file with every key.
+# First start: the defaults, all in the program's folder given with --home, and an ini file with
+# every key; nothing is made under $HOME.
 execute_process(COMMAND "${CLI}" --home "${home}" settings
   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "settings failed (${rc}): ${err}")
 endif()
-set(expected "EXPFLDR=${WORK}/user/ZRTdata/Tamaril/EXPORTS\nIMPFLDR=${WORK}/user/ZRTdata/Tamaril/IMPORTS\nLOGFILE=${WORK}/user/ZRTdata/Tamaril/kelmlog.txt\nDOLOG=0\nBAKCOUNT=5\n")
+set(expected "EXPFLDR=${home}/EXPORTS\nIMPFLDR=${home}/IMPORTS\nLOGFILE=${home}/kelmlog.txt\nDOLOG=0\nBAKCOUNT=5\n")
 if(NOT out STREQUAL expected)
   message(FATAL_ERROR "first start printed\n${out}\ninstead of\n${expected}")
 endif()
@@ -30,10 +31,19 @@ foreach(line "[PATHS]" "EXPFLDR=" "IMPFLDR=" "LOGFILE=" "[SETTINGS]" "DOLOG=0" "
   expect_contains("${ini}" "${line}" "tamaril.ini after the first start")
 endforeach()
 foreach(folder EXPORTS IMPORTS)
-  if(NOT IS_DIRECTORY "${WORK}/user/ZRTdata/Tamaril/${folder}")
+  if(NOT IS_DIRECTORY "${home}/${folder}")
     message(FATAL_ERROR "the default ${folder} folder was not created")
   endif()
 endforeach()
+if(EXISTS "${WORK}/user/ZRTdata")
+  message(FATAL_ERROR "with --home the first start still made folders under \$HOME")
+endif()
+# A relative --home is the same folder: the same defaults, made absolute.
+execute_process(COMMAND "${CLI}" --home home settings WORKING_DIRECTORY "${WORK}"
+  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0 OR NOT out STREQUAL expected)
+  message(FATAL_ERROR "a relative --home ended with ${rc} and printed\n${out}${err}\ninstead of\n${expected}")
+endif()
 
 # A change sticks, also for a later run; global options may follow the command.
 file(MAKE_DIRECTORY "${WORK}/příjem")

@@ -39,17 +39,19 @@ class ReplOptionsTest : public ::testing::Test {
   }
 
   testing::TempDir dir_;
-  std::string user_ = dir_.File("user \xC4\x8D");  // a UTF-8 "č" in the home folder's name
-  std::string program_ = dir_.File("program");
+  std::string user_ = dir_.File("user \xC4\x8D");        // a UTF-8 "č" in the home folder's name
+  std::string program_ = dir_.File("program \xC4\x8D");  // and in the program folder's
   std::string ini_ = program_ + "/tamaril.ini";
   std::optional<std::string> saved_home_;
 };
 
+// With a program folder given (--home) every default path lies in it and nothing is made in $HOME.
 TEST_F(ReplOptionsTest, FirstStartCreatesTheFoldersAndWritesEveryKey) {
   InitializeReplOptions();
-  EXPECT_TRUE(std::filesystem::is_directory(user_ + "/ZRTdata/Tamaril/EXPORTS"));
-  EXPECT_TRUE(std::filesystem::is_directory(user_ + "/ZRTdata/Tamaril/IMPORTS"));
-  const std::string base = dir_.File("user \xE8/ZRTdata/Tamaril/");  // Windows-1250 "č"
+  EXPECT_TRUE(std::filesystem::is_directory(program_ + "/EXPORTS"));
+  EXPECT_TRUE(std::filesystem::is_directory(program_ + "/IMPORTS"));
+  EXPECT_FALSE(std::filesystem::exists(user_ + "/ZRTdata"));
+  const std::string base = dir_.File("program \xE8/");  // Windows-1250 "č"
   EXPECT_EQ(ReadWholeFile(ini_), "[PATHS]\nEXPFLDR=" + base + "EXPORTS\nIMPFLDR=" + base +
                                      "IMPORTS\nLOGFILE=" + base +
                                      "kelmlog.txt\n\n[SETTINGS]\nDOLOG=0\nBAKCOUNT=5\n");
@@ -89,11 +91,19 @@ TEST_F(ReplOptionsTest, StartingAgainLeavesAnUnchangedFileAlone) {
   EXPECT_EQ(std::filesystem::last_write_time(ini_), old_time);
 }
 
-TEST_F(ReplOptionsTest, WithoutHomeTheDefaultsLiveInTheProgramFolder) {
+// Without a program folder given the defaults stay under $HOME/ZRTdata/Tamaril, or under the
+// executable's folder when $HOME is unset or empty.
+TEST_F(ReplOptionsTest, WithoutAGivenProgramFolderTheDefaultsLiveUnderHome) {
+  SetProgramFolder("");
+  const std::string base = dir_.File("user \xE8/ZRTdata/Tamaril/");  // Windows-1250 "č"
+  EXPECT_EQ(DefaultExportFolder(), base + "EXPORTS");
+  EXPECT_EQ(DefaultImportFolder(), base + "IMPORTS");
+  EXPECT_EQ(DefaultLogFilePath(), base + "kelmlog.txt");
   unsetenv("HOME");
-  EXPECT_EQ(DefaultExportFolder(), program_ + "/ZRTdata/Tamaril/EXPORTS");
+  const std::string executable_folder = std::filesystem::path(ExecutablePath()).parent_path().string();
+  EXPECT_EQ(DefaultExportFolder(), executable_folder + "/ZRTdata/Tamaril/EXPORTS");
   setenv("HOME", "", 1);
-  EXPECT_EQ(DefaultLogFilePath(), program_ + "/ZRTdata/Tamaril/kelmlog.txt");
+  EXPECT_EQ(DefaultLogFilePath(), executable_folder + "/ZRTdata/Tamaril/kelmlog.txt");
 }
 
 TEST_F(ReplOptionsTest, SaveReportsAFileThatCannotBeWritten) {
@@ -113,8 +123,10 @@ TEST(PathsTest, IncludeTrailingDelimiterAddsOnlyAMissingSlash) {
 TEST(PathsTest, ProgramFolderIsMadeAbsoluteWithoutATrailingSlash) {
   SetProgramFolder("relative/dir/");
   EXPECT_EQ(ProgramFolder(), (std::filesystem::current_path() / "relative/dir").string());
+  EXPECT_TRUE(ProgramFolderGiven());
   SetProgramFolder("");
   EXPECT_NE(ProgramFolder(), (std::filesystem::current_path() / "relative/dir").string());
+  EXPECT_FALSE(ProgramFolderGiven());
 }
 
 TEST(CommonInfoTest, ReadsTheSharedValuesAndLeavesMissingOnesEmpty) {

@@ -135,7 +135,7 @@ TEST_F(ArchiveImportTest, AnArchiveThatLiesAboutItsEndIsNotMerged) {
   const std::vector<Case> cases = {
       {"one flipped bit in the check value", ExampleContent(),
        [](std::string& bytes) { bytes.back() = static_cast<char>(bytes.back() ^ 0x01); },
-       "Chyba dekomprese archivu {}: incorrect data check"},
+       "Chyba dekomprese archivu {}: nesouhlasí kontrolní součet dat"},
       {"no check value", ExampleContent(), [](std::string& bytes) { bytes.resize(bytes.size() - 4); },
        "Archiv {} je useknutý: komprimovaný proud nekončí"},
       {"bytes after the stream", ExampleContent(), [](std::string& bytes) { bytes += '\0'; },
@@ -224,19 +224,25 @@ TEST_F(HostileContentTest, DamageFailsNamingTableAndRow) {
   const std::string whole = ExampleContent();
   const std::size_t row_start = whole.find(Bytes({3, 1, 0, 4}));
   // A row cut in the middle.
-  EXPECT_EQ(MergeError(whole.substr(0, row_start + 6)), "Table T, row 1: Unexpected end of stream");
+  EXPECT_EQ(MergeError(whole.substr(0, row_start + 6)),
+            text::Utf8ToAnsi("Tabulka T, řádek 1: ") + "Unexpected end of stream");
   // A field number beyond the layout.
   std::string bad_field = whole;
   bad_field[row_start + 1] = 9;
-  EXPECT_EQ(MergeError(bad_field).rfind("Table T, row 1: ", 0), 0U) << MergeError(bad_field);
+  EXPECT_EQ(MergeError(bad_field).rfind(text::Utf8ToAnsi("Tabulka T, řádek 1: "), 0), 0U)
+      << MergeError(bad_field);
+  // A deleted-rows row without the column that names its table.
+  EXPECT_EQ(MergeError(Bytes({1}) + Str("T\r\n") + Bytes({2, 0xFF, 0xFF}) + Str("rep_DELETED") +
+                       whole.substr(whole.find(Str("ID;Integer;0;0")))),
+            text::Utf8ToAnsi("Tabulka rep_DELETED, řádek 1: chybí pole TABLENAME"));
   // A table the list does not name.
   EXPECT_EQ(MergeError(Bytes({1}) + Str("X\r\n") + whole.substr(whole.find(Bytes({2, 0, 0})))),
             "Merger error");
   // A layout the record cannot hold, and a header cut short.
   const std::string header = Bytes({1}) + Str("T\r\n") + Bytes({2, 0, 0}) + Str("T");
-  EXPECT_EQ(MergeError(header + Str("ID;NoSuchType;0;0") + Bytes({0xF2, 0xF1})).rfind("Table T: ", 0), 0U);
+  EXPECT_EQ(MergeError(header + Str("ID;NoSuchType;0;0") + Bytes({0xF2, 0xF1})).rfind("Tabulka T: ", 0), 0U);
   EXPECT_EQ(MergeError(header + Bytes({0x40, 0x42, 0x0F, 0x00}) + "ID;"),
-            "Table header T: Unexpected end of stream");
+            text::Utf8ToAnsi("Hlavička tabulky T: ") + "Unexpected end of stream");
   EXPECT_EQ(Rows(center_, "SELECT COUNT(*) FROM T"), "0\n");
 }
 
@@ -265,9 +271,9 @@ TEST_F(HostileContentTest, NamesLayoutsAndTheTableListHaveBounds) {
        "Název v seznamu tabulek má 1025 bajtů, smí mít nejvýše 1024"},
       {"table name",
        listed_t + Bytes({2, 0, 0}) + Str(long_name) + Str("ID;Integer;0;0") + Bytes({0xF2, 0xF1}),
-       "Table header: Název tabulky má 1025 bajtů, smí mít nejvýše 1024"},
+       "Hlavička tabulky: Název tabulky má 1025 bajtů, smí mít nejvýše 1024"},
       {"layout", listed_t + Bytes({2, 0, 0}) + Str("T") + Bytes({0x01, 0x00, 0x10, 0x00}) + "ID;",
-       "Table header T: Popis polí tabulky má 1048577 bajtů, smí mít nejvýše 1048576"},
+       "Hlavička tabulky T: Popis polí tabulky má 1048577 bajtů, smí mít nejvýše 1048576"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -252,7 +252,7 @@ TEST(ArchiveDump, ArchiveThatIsNoneOrCutShort) {
   foreign.back() = static_cast<char>(foreign.back() ^ 0x55);
   const auto [text, error] = Dump(foreign, true);
   EXPECT_EQ(text.rfind(kHeaderText + "tabulky: Tš, B\n", 0), 0U) << text;
-  EXPECT_EQ(error, "Chyba dekomprese archivu (paměť): incorrect data check");
+  EXPECT_EQ(error, "Chyba dekomprese archivu (paměť): nesouhlasí kontrolní součet dat");
 
   // Whole content, but the file goes on after the zlib stream.
   EXPECT_EQ(Dump(Archive(ContentBuilder().TableList("").Byte(0xF1).Take()) + "x", false),

@@ -118,9 +118,11 @@ TEST(Inflate, DamagedDataFailsWithZlibsMessage) {
   std::string compressed = Deflated("some content worth checking");
   std::string bad_header = compressed;
   bad_header[1] = static_cast<char>(bad_header[1] ^ 1);
-  EXPECT_THROW_MSG(Inflated(bad_header), ReplicationError, Ansi("Chyba dekomprese: incorrect header check"));
+  EXPECT_THROW_MSG(Inflated(bad_header), ReplicationError,
+                   Ansi("Chyba dekomprese: chybná hlavička komprimovaných dat"));
   compressed.back() = static_cast<char>(compressed.back() ^ 0x40);
-  EXPECT_THROW_MSG(Inflated(compressed), ReplicationError, Ansi("Chyba dekomprese: incorrect data check"));
+  EXPECT_THROW_MSG(Inflated(compressed), ReplicationError,
+                   Ansi("Chyba dekomprese: nesouhlasí kontrolní součet dat"));
 }
 
 // Reads `content.size()` bytes of the stream and then asks whether it ended there.
@@ -144,7 +146,7 @@ TEST(Inflate, VerifyEndRefusesAStreamThatDoesNotEndCleanly) {
   std::string flipped = compressed;
   flipped.back() = static_cast<char>(flipped.back() ^ 0x01);
   const std::vector<Case> cases = {
-      {flipped, content.size(), "Chyba dekomprese archivu A.ZR2: incorrect data check"},
+      {flipped, content.size(), "Chyba dekomprese archivu A.ZR2: nesouhlasí kontrolní součet dat"},
       {compressed.substr(0, compressed.size() - 4), content.size(),
        "Archiv A.ZR2 je useknutý: komprimovaný proud nekončí"},
       {compressed + "x", content.size(), "Archiv A.ZR2: za komprimovaným proudem následují další bajty"},
@@ -169,7 +171,7 @@ TEST(Inflate, VerifyEndFindsTheCheckValueBeyondTheFirstBuffers) {
   InflateReader whole(again, "B.ZR2");
   EXPECT_EQ(whole.ReadBytes(content.size()), content);
   EXPECT_THROW_MSG(whole.VerifyEnd(), ReplicationError,
-                   Ansi("Chyba dekomprese archivu B.ZR2: incorrect data check"));
+                   Ansi("Chyba dekomprese archivu B.ZR2: nesouhlasí kontrolní součet dat"));
 }
 
 TEST(ArchiveHeader, GoldenBytes) {

@@ -286,7 +286,7 @@ TEST_F(ImportRunTest, RefusesDamagedArchivesAndUnknownSignaturesAndImportsTheRes
   EXPECT_EQ(result.Outcome, tImportOutcome::Failed) << result.Text;
   EXPECT_EQ(text::AnsiToUtf8(result.Text), "Import dokončen s chybami: neimportováno 3 z 4 archivů");
   const std::string damaged =
-      "Soubor nelze přečíst jako přenosový archiv: Chyba dekomprese: incorrect header check";
+      "Soubor nelze přečíst jako přenosový archiv: Chyba dekomprese: chybná hlavička komprimovaných dat";
   ASSERT_EQ(result.Archives.size(), 4U);
   EXPECT_EQ(result.Archives[0].State, tArchiveState::Damaged);
   EXPECT_EQ(result.Archives[1].State, tArchiveState::UnknownClient);
@@ -331,7 +331,7 @@ TEST_F(ImportRunTest, FailedOrCancelledArchiveLeavesTheCenterAsItWas) {
   EXPECT_FALSE(cut.Archives.at(0).RollbackUnconfirmed);
   EXPECT_EQ(cut.Archives.at(0).ImportNo, 0);
   EXPECT_EQ(text::AnsiToUtf8(ArchiveOutcomeText(cut.Archives.at(0))),
-            "neproveden, databáze ponechána beze změny: Table Orders, row 1: Unexpected end of stream");
+            "neproveden, databáze ponechána beze změny: Tabulka Orders, řádek 1: Unexpected end of stream");
   EXPECT_EQ(CenterContent(), before);
 
   // A statement of the log rows failing after every row was merged.

@@ -211,7 +211,8 @@ TEST(InflateAhead, FailuresComeAfterTheBytesBeforeThemAndStay) {
       {damaged, std::string_view::npos,
        "ReplicationError: " + text::Utf8ToAnsi("Chyba dekomprese archivu A.ZR2: "), data.size() / 2 - 8192},
       {bad_check, std::string_view::npos,
-       "ReplicationError: " + text::Utf8ToAnsi("Chyba dekomprese archivu A.ZR2: incorrect data check"),
+       "ReplicationError: " +
+           text::Utf8ToAnsi("Chyba dekomprese archivu A.ZR2: nesouhlasí kontrolní součet dat"),
        data.size() - 34 - 4099},
       // The buffer being inflated when the source fails is lost, as with the plain reader.
       {compressed, compressed.size() / 3, "DatasetError: disk read failed",

@@ -154,12 +154,22 @@ TEST_F(SQLiteReadiness, TheDeletedRowsEntryNeedsNoTrackingColumnsOrTriggers) {
   EXPECT_TRUE(Ready(true));
 }
 
+// The check says what is wrong with the folder rather than that it was not found.
 TEST_F(SQLiteReadiness, ImportNeedsAWritableBackupFolder) {
+  const auto check = [this] {
+    dbstruct::tSQLiteDatabase_Structure structure(&connection_);
+    structure.Scan();
+    dbaccess::Connection master;
+    CheckDatabaseReady(structure, true, "shop", master, NoMaster);
+  };
   // A file where the folder should be.
   testing::WriteWholeFile(Backup(), "not a folder");
   EXPECT_FALSE(Ready(true));
   EXPECT_EQ(missing_, Backup());
   EXPECT_TRUE(Ready(false));
+  EXPECT_THROW_MSG(check(), DatabaseNotReadyError,
+                   text::Utf8ToAnsi("Databáze shop není připravena k replikaci\rSložku záloh \"" + Backup() +
+                                    "\" nelze vytvořit."));
 
   if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
   std::filesystem::remove(Backup());
@@ -167,6 +177,9 @@ TEST_F(SQLiteReadiness, ImportNeedsAWritableBackupFolder) {
   ::chmod(Backup().c_str(), 0500);
   EXPECT_FALSE(Ready(true));
   EXPECT_EQ(missing_, Backup());
+  EXPECT_THROW_MSG(check(), DatabaseNotReadyError,
+                   text::Utf8ToAnsi("Databáze shop není připravena k replikaci\rDo složky záloh \"" +
+                                    Backup() + "\" nelze zapisovat."));
   ::chmod(Backup().c_str(), 0700);
 }
 

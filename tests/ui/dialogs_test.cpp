@@ -78,19 +78,18 @@ class OptionsDialogTest : public ::testing::Test {
     WhenModal<TfrmOptions>([this, result](TfrmOptions& dialog) {
       dialog.BrowseFolder = [this](QWidget*, const QString& title, const QString& start) {
         folder_requests_.push_back(title + "|" + start);
-        return title.endsWith(QStringLiteral("export")) ? QStringLiteral("/new/export")
-                                                        : QStringLiteral("/new/import");
+        return FromUtf8(title.endsWith(QStringLiteral("export")) ? new_export_ : new_import_);
       };
       dialog.BrowseLogFile = [this](QWidget*, const QString& start) {
         log_start_ = start;
-        return QStringLiteral("/new/ž.txt");
+        return FromUtf8(new_log_);
       };
       dialog.btnExportFolder->click();
       dialog.btnImportFolder->click();
       dialog.btnLogFile->click();
       dialog.chkDoLog->setChecked(true);
-      EXPECT_EQ(dialog.EditExportFolder->text(), QStringLiteral("/new/export"));
-      EXPECT_EQ(dialog.EditLogFilePath->text(), QStringLiteral("/new/ž.txt"));
+      EXPECT_EQ(dialog.EditExportFolder->text(), FromUtf8(new_export_));
+      EXPECT_EQ(dialog.EditLogFilePath->text(), FromUtf8(new_log_));
       dialog.done(result);
     });
   }
@@ -99,6 +98,10 @@ class OptionsDialogTest : public ::testing::Test {
   std::string ini_before_;
   std::vector<QString> folder_requests_;
   QString log_start_;
+  // What the browse hooks choose (UTF-8): folders that exist, so that OK asks nothing.
+  std::string new_export_ = home_.File("new/export");
+  std::string new_import_ = home_.File("new/import");
+  std::string new_log_ = home_.File("new/ž.txt");
 };
 
 TEST_F(OptionsDialogTest, StornoLeavesSettingsAndFileAloneAfterBrowsing) {
@@ -116,16 +119,99 @@ TEST_F(OptionsDialogTest, StornoLeavesSettingsAndFileAloneAfterBrowsing) {
 }
 
 TEST_F(OptionsDialogTest, OkCopiesTheEditsAndWritesTheFile) {
+  std::filesystem::create_directories(new_export_);
+  std::filesystem::create_directories(new_import_);
+  testing::tScriptedBoxes boxes;
   BrowseAllThenClose(QDialog::Accepted);
   EXPECT_TRUE(EditReplOptions(nullptr));
 
-  EXPECT_EQ(core::ReplOptions().ExportFolder, "/new/export");
-  EXPECT_EQ(core::ReplOptions().ImportFolder, "/new/import");
-  EXPECT_EQ(core::ReplOptions().LogFilePath, "/new/\x9E.txt");  // "ž" in Windows-1250
+  EXPECT_TRUE(boxes.Shown().empty());
+  EXPECT_EQ(core::ReplOptions().ExportFolder, new_export_);
+  EXPECT_EQ(core::ReplOptions().ImportFolder, new_import_);
+  EXPECT_EQ(core::ReplOptions().LogFilePath, home_.File("new/\x9E.txt"));  // "ž" in Windows-1250
   EXPECT_TRUE(core::ReplOptions().DoLog);
   const std::string ini = ReadWholeFile(core::ReplOptionsFileName());
-  EXPECT_NE(ini.find("EXPFLDR=/new/export\n"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("EXPFLDR=" + new_export_ + "\n"), std::string::npos) << ini;
   EXPECT_NE(ini.find("DOLOG=1"), std::string::npos) << ini;
+}
+
+// OK with folders that do not exist: each is offered to be created; Ano creates it, Ne keeps the
+// dialog open with the refusal and that edit focused, and nothing reaches the settings.
+TEST_F(OptionsDialogTest, OkAsksToCreateMissingFoldersAndStaysOpenOnNe) {
+  testing::tScriptedBoxes boxes;
+  TfrmOptions dialog;
+  const QString exports = FromUtf8(home_.File("nové/export"));
+  const QString imports = FromUtf8(home_.File("nové/import"));
+  dialog.LoadFrom(core::ReplOptions());
+  dialog.EditExportFolder->setText(exports);
+  dialog.EditImportFolder->setText(imports);
+  dialog.EditLogFilePath->setText(FromUtf8(home_.File("log.txt")));
+  boxes.Answer(tMsgButton::Yes);
+  boxes.Answer(tMsgButton::No);
+  boxes.Answer(tMsgButton::Ok);
+  dialog.done(QDialog::Accepted);
+
+  EXPECT_EQ(dialog.result(), QDialog::Rejected) << "the dialog stayed open";
+  EXPECT_TRUE(std::filesystem::is_directory(home_.File("nové/export")));
+  EXPECT_FALSE(std::filesystem::exists(home_.File("nové/import")));
+  ASSERT_EQ(boxes.Shown().size(), 3u);
+  EXPECT_EQ(boxes.Shown()[0].kind, tMsgKind::Confirmation);
+  EXPECT_EQ(boxes.Shown()[0].buttons, (std::vector<tMsgButton>{tMsgButton::Yes, tMsgButton::No}));
+  EXPECT_EQ(boxes.Shown()[0].text,
+            QStringLiteral("Složka pro exportované přenosové soubory %1 neexistuje. Mám ji vytvořit?")
+                .arg(exports));
+  EXPECT_EQ(boxes.Shown()[1].text,
+            QStringLiteral("Složka pro importované přenosové soubory %1 neexistuje. Mám ji vytvořit?")
+                .arg(imports));
+  EXPECT_EQ(boxes.Shown()[2].kind, tMsgKind::Error);
+  EXPECT_EQ(
+      boxes.Shown()[2].text,
+      QStringLiteral("Složka pro importované přenosové soubory %1 neexistuje; vytvořte ji, nebo zadejte "
+                     "jinou.")
+          .arg(imports));
+  EXPECT_EQ(core::ReplOptions().ImportFolder, "/data/import");
+
+  // The log file's folder is asked for as well; once every folder is there OK closes.
+  dialog.EditLogFilePath->setText(FromUtf8(home_.File("logy/import.txt")));
+  boxes.Answer(tMsgButton::Yes);
+  boxes.Answer(tMsgButton::Yes);
+  dialog.done(QDialog::Accepted);
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_TRUE(std::filesystem::is_directory(home_.File("nové/import")));
+  EXPECT_TRUE(std::filesystem::is_directory(home_.File("logy")));
+  ASSERT_EQ(boxes.Shown().size(), 5u);
+  EXPECT_TRUE(boxes.Shown()[4].text.startsWith(QStringLiteral("Složka log souboru ")));
+}
+
+// A folder that cannot be made, and a file where a folder should be: refused with the reason,
+// the dialog stays open; Storno is never held up by the folders.
+TEST_F(OptionsDialogTest, AFolderThatCannotBeMadeIsRefusedWithItsReason) {
+  tamaril::testing::WriteWholeFile(home_.File("soubor"), "x");
+  testing::tScriptedBoxes boxes;
+  TfrmOptions dialog;
+  dialog.LoadFrom(core::ReplOptions());
+  const QString below_file = FromUtf8(home_.File("soubor/export"));
+  dialog.EditExportFolder->setText(below_file);
+  boxes.Answer(tMsgButton::Yes);
+  boxes.Answer(tMsgButton::Ok);
+  dialog.done(QDialog::Accepted);
+  EXPECT_EQ(dialog.result(), QDialog::Rejected);
+  ASSERT_EQ(boxes.Shown().size(), 2u);
+  EXPECT_EQ(boxes.Shown()[1].text,
+            QStringLiteral("Vytvoření složky %1 selhalo: část cesty není složka").arg(below_file));
+
+  dialog.EditExportFolder->setText(FromUtf8(home_.File("soubor")));
+  boxes.Answer(tMsgButton::Ok);
+  dialog.done(QDialog::Accepted);
+  EXPECT_EQ(dialog.result(), QDialog::Rejected);
+  ASSERT_EQ(boxes.Shown().size(), 3u);
+  EXPECT_EQ(
+      boxes.Shown()[2].text,
+      QStringLiteral("%1 je soubor, ne složka; zadejte jinou složku.").arg(FromUtf8(home_.File("soubor"))));
+
+  dialog.done(QDialog::Rejected);
+  EXPECT_EQ(boxes.Shown().size(), 3u);
+  EXPECT_EQ(core::ReplOptions().ExportFolder, "/data/export");
 }
 
 TEST_F(OptionsDialogTest, CancelledBrowserKeepsTheEditAndLogBrowserFallsBackToTheProgramFolder) {

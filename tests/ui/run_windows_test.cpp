@@ -4,18 +4,21 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "core/login.h"
 #include "core/login_cache.h"
@@ -36,6 +39,7 @@
 #include "ui/expression_builder.h"
 #include "ui/import_window.h"
 #include "ui/main_window.h"
+#include "ui/qt_text.h"
 #include "ui/rules_window.h"
 
 namespace tamaril::ui {
@@ -140,7 +144,19 @@ TEST_F(RunWindowsTest, ExportThenImportShowTheResultsAndCounters) {
   TfrmImport window(access_, data_->ImportDefTbl);
   EXPECT_EQ(window.LabelFound->text(), QStringLiteral("Nalezeno: 1"));
   EXPECT_FALSE(window.btnShowConflicts->isEnabled());
+  // The merge shows both bars and they end full (the table bar is not moved by anything else).
+  int run_bar = -1;
+  int table_bar = -1;
+  const auto watch = [&window, &run_bar, &table_bar] {
+    if (!window.Progress_DB->isVisible() || !window.Progress_Tbl->isVisible()) return;
+    run_bar = std::max(run_bar, window.Progress_DB->value());
+    table_bar = std::max(table_bar, window.Progress_Tbl->value());
+  };
+  QObject::connect(window.Progress_DB, &QProgressBar::valueChanged, &window, watch);
+  QObject::connect(window.Progress_Tbl, &QProgressBar::valueChanged, &window, watch);
   ExecAndClose(window);
+  EXPECT_EQ(run_bar, 100);
+  EXPECT_EQ(table_bar, 100);
 
   const replication::tImportResult& result = window.Result();
   ASSERT_EQ(result.Outcome, replication::tImportOutcome::Conflicts) << result.Text;
@@ -253,6 +269,44 @@ TEST_F(RunWindowsTest, TextsThatWouldLoseCharactersTravelOnlyWhenConfirmed) {
       QStringLiteral("Textové hodnoty se znaky, které kódování Windows-1250 nepřenese: 1 (v archivu je "
                      "nahradil znak '?')\n")));
   EXPECT_TRUE(window.memoReport->toPlainText().contains(note));
+}
+
+// What the export did in its folder besides stays in the window: the archive of a run ended
+// between its log and its rename put in place, the archive it replaced renamed, older ones removed.
+TEST_F(RunWindowsTest, TheExportWindowListsTheArchivesItPutInPlaceRenamedAndRemoved) {
+  ASSERT_NO_FATAL_FAILURE(Export());
+  const fs::path exports = fs::path(text::AnsiToUtf8(core::ReplOptions().ExportFolder));
+  fs::rename(exports / "DEMO.ZR2", exports / "DEMO.ZR2.k1ll3d");
+  const auto run = [this](int kept) {
+    core::ReplOptions().BackupCount = kept;
+    testing::tScriptedBoxes boxes;
+    boxes.AnswerDefaults();
+    data_->ExportDefTbl.First();
+    TfrmExport window(access_, data_->ExportDefTbl);
+    ExecAndClose(window);
+    EXPECT_EQ(window.Result().Outcome, replication::tExportOutcome::Success) << window.Result().Text;
+    EXPECT_FALSE(window.memoReport->isHidden());
+    return std::make_pair(window.Result().ExportNo, window.memoReport->toPlainText());
+  };
+
+  const auto [first, first_report] = run(0);
+  const QString bak = FromUtf8((exports / ("DEMO-" + std::to_string(first - 1) + ".ZR2.bak")).string());
+  EXPECT_TRUE(first_report.contains(
+      QStringLiteral(
+          "Upozornění: Archiv exportu %1, zapsaného do protokolu před přerušením běhu, dán na místo: %2")
+          .arg(first - 1)
+          .arg(FromUtf8((exports / "DEMO.ZR2").string()))))
+      << first_report.toStdString();
+  EXPECT_TRUE(first_report.contains(QStringLiteral("Odstraněn starší archiv: ") + bak))
+      << first_report.toStdString();
+  EXPECT_FALSE(fs::exists(bak.toStdString()));
+
+  const auto [second, second_report] = run(1);
+  const QString kept = FromUtf8((exports / ("DEMO-" + std::to_string(first) + ".ZR2.bak")).string());
+  EXPECT_TRUE(second_report.contains(QStringLiteral("Předchozí archiv přejmenován na: ") + kept))
+      << second_report.toStdString();
+  EXPECT_FALSE(second_report.contains(QStringLiteral("Odstraněn"))) << second_report.toStdString();
+  EXPECT_EQ(second, first + 1);
 }
 
 // F9 on the export tab opens the definition's rules; a rule built there decides what the next

@@ -61,8 +61,8 @@ void PrintTable(std::ostream& out, definitions::tDefinitionRules& rules) {
   dataset::TDataSet& rows = rules.Rules();
   const std::string name = rows.FieldByName("TABLENAME").AsString();
   const dataset::TField& last = rows.FieldByName(DateColumn(rules));
-  out << "TABLE " << ToTerminal(name) << " \"" << ToTerminal(rules.TableDescription(name))
-      << "\" set=" << (rules.RuleIsSet() ? "yes" : "no") << " last=" << ShownValue(last) << '\n';
+  out << "TABULKA " << ToTerminal(name) << " \"" << ToTerminal(rules.TableDescription(name))
+      << "\" nastaveno=" << (rules.RuleIsSet() ? "ano" : "ne") << " naposledy=" << ShownValue(last) << '\n';
   for (const expr::RuleKind kind : rules.RuleKinds()) {
     const std::string column = definitions::tDefinitionRules::RuleColumn(kind);
     const std::string shown = ShownRuleText(rows.FieldByName(column).AsString());
@@ -239,7 +239,7 @@ void AddRulesCommands(Cli& cli) {
   CLI::App& command = cli.AddCommand("rules", "Vypíše nebo změní pravidla tabulek definice");
   command.footer(
       "Výpis: pro každou tabulku v pořadí LISTORDER řádek\n"
-      "  TABLE jméno \"popis\" set=yes|no last=RRRR-MM-DDTHH:MM:SS.mmm|-\n"
+      "  TABULKA jméno \"popis\" nastaveno=ano|ne naposledy=RRRR-MM-DDTHH:MM:SS.mmm|-\n"
       "a pod ním pravidla, každé na jednom řádku: ExportRule: … (u importu AppendRule:, UpdateRule:,\n"
       "UpdateFieldRule:, DeleteRule: a IgnoreRowGuidField: 0|1). Konec řádku uvnitř pravidla se vypíše\n"
       "jako dva znaky \\n; pravidlo se vyhodnocuje jako jeden řádek, řádky spojené mezerou.\n"

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   # build
   g++ cmake ninja-build pkg-config
-  libicu-dev zlib1g-dev libsqlite3-dev unixodbc-dev libfmt-dev libcli11-dev
+  libicu-dev zlib1g-dev libsodium-dev libsqlite3-dev unixodbc-dev libfmt-dev libcli11-dev
   # database drivers: SQL Server through FreeTDS, and the drivers the tests use
   unixodbc tdsodbc odbc-postgresql libsqliteodbc
   # tests: GoogleTest, a PostgreSQL server for the ODBC suites, clang for the sanitizer runs,

@@ -1,10 +1,10 @@
 #include "core/repl_options.h"
 
 #include <cstdlib>
-#include <filesystem>
 
 #include "core/ini_file.h"
 #include "core/paths.h"
+#include "core/private_files.h"
 #include "text/encoding.h"
 
 namespace tamaril::core {
@@ -79,9 +79,8 @@ void SaveReplOptions() {
 
 void InitializeReplOptions() {
   // A folder that cannot be created is not fatal here: the run that needs it reports it.
-  std::error_code ignored;
-  std::filesystem::create_directories(text::AnsiToUtf8(DefaultExportFolder()), ignored);
-  std::filesystem::create_directories(text::AnsiToUtf8(DefaultImportFolder()), ignored);
+  CreatePrivateFolders(text::AnsiToUtf8(DefaultExportFolder()));
+  CreatePrivateFolders(text::AnsiToUtf8(DefaultImportFolder()));
   LoadReplOptions();
   SaveReplOptions();
 }

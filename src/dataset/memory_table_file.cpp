@@ -27,7 +27,8 @@ std::string Hex(std::string_view bytes) {
   return result;
 }
 
-std::string Quoted(std::string_view ansi) {
+// `unicode`: the text is UTF-8 already, else Windows-1250.
+std::string Quoted(std::string_view ansi, bool unicode = false) {
   std::string escaped;
   char buffer[8];
   for (const char c : ansi) {
@@ -41,7 +42,7 @@ std::string Quoted(std::string_view ansi) {
       escaped += c;
     }
   }
-  return '"' + text::AnsiToUtf8(escaped) + '"';
+  return '"' + (unicode ? escaped : text::AnsiToUtf8(escaped)) + '"';
 }
 
 std::string ShortestDouble(double value) {
@@ -69,13 +70,14 @@ std::string Invalid(const std::byte* slot, std::size_t size) {
   return "invalid " + Hex(std::string_view(reinterpret_cast<const char*>(slot), size));
 }
 
-std::string FieldText(const TQVMRecord& record, const TFieldDesc& field) {
+std::string FieldText(const TQVMRecord& record, const TFieldDesc& field, bool unicode = false) {
   if (record.IsNull(field.FieldNo)) return "NULL";
   const std::byte* slot = record.Buffer() + field.Offset;
   if (field.Kind == FieldKind::Blob) {
     const std::string* block = blob_slot::Get(slot);
     const std::string_view bytes = block != nullptr ? std::string_view(*block) : std::string_view();
-    if (field.DataType == FieldType::Memo || field.DataType == FieldType::FmtMemo) return Quoted(bytes);
+    if (field.DataType == FieldType::Memo || field.DataType == FieldType::FmtMemo)
+      return Quoted(bytes, unicode);
     std::string text = std::to_string(bytes.size()) + " bytes:";
     if (!bytes.empty()) {
       text += ' ';
@@ -83,7 +85,7 @@ std::string FieldText(const TQVMRecord& record, const TFieldDesc& field) {
     }
     return text;
   }
-  if (field.Kind == FieldKind::String) return Quoted(record.GetValue(field.FieldNo).AsString());
+  if (field.Kind == FieldKind::String) return Quoted(record.GetValue(field.FieldNo).AsString(), unicode);
   std::int32_t number = 0;
   std::memcpy(&number, slot, std::min<std::size_t>(sizeof number, field.DataSize));
   switch (field.DataType) {
@@ -151,10 +153,12 @@ void WriteMemoryTableHeader(ByteWriter& stream, std::string_view layout, std::in
   stream.WriteI32(record_count);
 }
 
-std::string DumpRecord(const TQVMRecord& record) {
+std::string DumpRecord(const TQVMRecord& record) { return DumpRecord(record, false); }
+
+std::string DumpRecord(const TQVMRecord& record, bool unicode) {
   std::string text;
   for (const TFieldDesc& field : record.Fields()) {
-    text += "  " + text::AnsiToUtf8(field.Name) + '=' + FieldText(record, field) + '\n';
+    text += "  " + text::AnsiToUtf8(field.Name) + '=' + FieldText(record, field, unicode) + '\n';
   }
   return text;
 }

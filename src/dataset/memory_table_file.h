@@ -35,6 +35,8 @@ void WriteMemoryTableHeader(ByteWriter& stream, std::string_view layout, std::in
 /// HH:MM:SS.mmm; other blobs as "N bytes: 61 62 63" (lower-case hex). A slot that cannot be
 /// decoded shows "invalid" and its raw bytes in hex.
 std::string DumpRecord(const TQVMRecord& record);
+/// DumpRecord of a record whose texts are UTF-8 (`unicode`) rather than Windows-1250.
+std::string DumpRecord(const TQVMRecord& record, bool unicode);
 
 /// The text `tamaril-cli memtable dump FILE` prints: "layout: …", "AutoIncValue: N",
 /// "records: N", then per record "record K" (1-based) and its DumpRecord lines. Throws

@@ -398,7 +398,10 @@ bool TQVMRecord::FieldsEqual(int field_no, const TQVMRecord& other, int other_fi
   const bool this_null = IsNull(field_no);
   const bool other_null = other.IsNull(other_field_no);
   if (this_null || other_null) return this_null && other_null;
-  if (field.DataSize != theirs.DataSize || field.DataType != theirs.DataType) {
+  // Texts of one type compare by their characters whatever room their fields give them (a Unicode
+  // archive declares four bytes per character, a database's own rows one).
+  const bool texts = field.Kind == FieldKind::String && theirs.Kind == FieldKind::String;
+  if ((!texts && field.DataSize != theirs.DataSize) || field.DataType != theirs.DataType) {
     throw DatasetError("Comparing incompatible fields");
   }
   const std::byte* a = buffer_.get() + field.Offset;
@@ -412,8 +415,13 @@ bool TQVMRecord::FieldsEqual(int field_no, const TQVMRecord& other, int other_fi
   if (field.Kind == FieldKind::String) {
     const auto* chars_a = reinterpret_cast<const char*>(a);
     const auto* chars_b = reinterpret_cast<const char*>(b);
-    return text::CompareText(std::string_view(chars_a, strnlen(chars_a, field.DataSize - 1U)),
-                             std::string_view(chars_b, strnlen(chars_b, theirs.DataSize - 1U))) == 0;
+    const std::string_view text_a(chars_a, strnlen(chars_a, field.DataSize - 1U));
+    const std::string_view text_b(chars_b, strnlen(chars_b, theirs.DataSize - 1U));
+    if (text_a == text_b) return true;
+    // UTF-8 bytes read as Windows-1250 may hold characters the collation ignores: two UTF-8
+    // texts are equal only byte for byte.
+    if (text::IsMultibyteUtf8(text_a) || text::IsMultibyteUtf8(text_b)) return false;
+    return text::CompareText(text_a, text_b) == 0;
   }
   switch (field.DataType) {
     case FieldType::BCD: return BcdToCurrency(a) == BcdToCurrency(b);
@@ -448,6 +456,12 @@ bool TQVMRecord::RecordsEqual(const TQVMRecord& other, bool skip_read_only, bool
 }
 
 void TQVMRecord::WriteToStream(ByteWriter& stream, bool skip_read_only) const {
+  WriteToStream(stream, skip_read_only, false);
+}
+
+void TQVMRecord::ReadFromStream(ByteReader& stream) { ReadFromStream(stream, false); }
+
+void TQVMRecord::WriteToStream(ByteWriter& stream, bool skip_read_only, bool null_blob_length) const {
   for (const TFieldDesc& field : *fields_) {
     if (skip_read_only && (field.Attributes & static_cast<std::uint8_t>(FieldAttribute::ReadOnly)) != 0)
       continue;
@@ -457,7 +471,7 @@ void TQVMRecord::WriteToStream(ByteWriter& stream, bool skip_read_only) const {
     if (field.Kind == FieldKind::Blob) {
       const std::string* block = has_value ? blob_slot::Get(slot) : nullptr;
       if (block == nullptr) {
-        stream.WriteI32(0);
+        stream.WriteI32(null_blob_length && !has_value ? -1 : 0);
       } else {
         if (block->size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
           throw DatasetError("Value of field " + field.Name + " is too long");
@@ -481,7 +495,7 @@ void TQVMRecord::WriteToStream(ByteWriter& stream, bool skip_read_only) const {
   stream.WriteU16(0);
 }
 
-void TQVMRecord::ReadFromStream(ByteReader& stream) {
+void TQVMRecord::ReadFromStream(ByteReader& stream, bool null_blob_length) {
   for (std::uint16_t field_no = stream.ReadU16(); field_no != 0; field_no = stream.ReadU16()) {
     if (field_no > fields_->size()) {
       throw DatasetError("Field number " + std::to_string(field_no) +
@@ -492,6 +506,16 @@ void TQVMRecord::ReadFromStream(ByteReader& stream) {
     std::byte* slot = buffer_.get() + field.Offset;
     if (field.Kind == FieldKind::Blob) {
       const std::int32_t length = stream.ReadI32();
+      if (null_blob_length && length == -1) {
+        blob_slot::Free(slot);
+        SetNull(field_no, true);
+        continue;
+      }
+      if (null_blob_length && length == 0) {
+        blob_slot::Set(slot, std::string());
+        SetNull(field_no, false);
+        continue;
+      }
       if (length < 0) {
         throw DatasetError("Invalid length " + std::to_string(length) + " of field " + field.Name);
       }

@@ -88,6 +88,12 @@ class TQVMRecord {
   /// Reads the record stream form; throws DatasetError for a stream that does not fit the layout
   /// (the fields read so far stay).
   virtual void ReadFromStream(ByteReader& stream);
+  /// WriteToStream; with `null_blob_length` a null blob field is written with the length -1
+  /// and an empty one with 0, so the two stay apart (the stream form writes 0 for both).
+  void WriteToStream(ByteWriter& stream, bool skip_read_only, bool null_blob_length) const;
+  /// ReadFromStream of a stream written with `null_blob_length`: -1 reads as null and 0 as an
+  /// empty value.
+  void ReadFromStream(ByteReader& stream, bool null_blob_length);
 
  private:
   /// The descriptor of a field number; throws DatasetError outside 1..n.

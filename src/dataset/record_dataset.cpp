@@ -25,7 +25,9 @@ void TQVMRecord::LoadFromDataSet(TDataSet& dataset, bool clear_first) {
         std::unique_ptr<TStream> stream = dataset.CreateBlobStream(*field, BlobStreamMode::Read);
         const std::string content = stream ? stream->ReadAll() : std::string();
         blob_slot::Set(slot, content);
-        SetNull(desc.FieldNo, content.empty());
+        // An empty text or block stays apart from NULL; the compatible stream form writes both
+        // alike.
+        SetNull(desc.FieldNo, content.empty() && field->IsNull());
       } else if (field->DataType() == FieldType::Bytes || field->DataType() == FieldType::VarBytes) {
         if (field->IsNull()) {
           blob_slot::Free(slot);

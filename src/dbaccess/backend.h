@@ -31,6 +31,13 @@ class BackendStatement {
   /// Runs and returns the rows read forward only. The cursor borrows this statement; running
   /// the statement again ends the earlier cursor.
   virtual std::unique_ptr<Cursor> Open(const std::vector<Parameter>& params) = 0;
+
+  /// With `unicode` the text columns of cursors opened afterwards come as UTF-8
+  /// (Value::UnicodeText) instead of Windows-1250.
+  void SetUnicodeText(bool unicode) noexcept { unicode_text_ = unicode; }
+
+ protected:
+  bool unicode_text_ = false;
 };
 
 /// An open session with one database server (or SQLite folder). Every method throws

@@ -68,6 +68,7 @@ std::int64_t Statement::Execute() {
 
 std::unique_ptr<Cursor> Statement::Open() {
   CheckDeclared();
+  backend_->SetUnicodeText(unicode_text_ != nullptr && *unicode_text_);
   return backend_->Open(parameters_);
 }
 
@@ -187,7 +188,10 @@ std::unique_ptr<Statement> Connection::Prepare(std::string_view sql, ParameterSt
   } else {
     prepared = backend.Prepare(sql);
   }
-  return std::make_unique<Statement>(std::move(prepared), std::string(sql), style, std::move(parameters));
+  auto statement =
+      std::make_unique<Statement>(std::move(prepared), std::string(sql), style, std::move(parameters));
+  statement->unicode_text_ = &unicode_text_;
+  return statement;
 }
 
 std::unique_ptr<Cursor> Connection::Query(std::string_view sql) {

@@ -55,7 +55,10 @@ class Statement {
  private:
   void CheckDeclared() const;
 
+  friend class Connection;
+
   std::unique_ptr<BackendStatement> backend_;
+  const bool* unicode_text_ = nullptr;  ///< the preparing connection's UnicodeText
   std::string text_;
   ParameterStyle style_;
   std::vector<Parameter> parameters_;
@@ -80,6 +83,18 @@ class Connection {
   /// Seconds a statement may run; applies to statements prepared afterwards. 0 = no limit.
   void SetCommandTimeout(int seconds);
   int CommandTimeout() const noexcept { return timeouts_command_; }
+  /// With `unicode` the statements it prepared (before or after) read text columns as UTF-8
+  /// (Value::UnicodeText) instead of Windows-1250, and query datasets count the size of a
+  /// string field in UTF-8 bytes, four per character. Parameters follow their values' own form
+  /// either way. Catalogue reads and Query/QueryAll stay Windows-1250.
+  void SetUnicodeText(bool unicode) noexcept { unicode_text_ = unicode; }
+  bool UnicodeText() const noexcept { return unicode_text_; }
+  /// A text parameter value in the form UnicodeText says: `text` is UTF-8 when it is set, else
+  /// Windows-1250.
+  Value TextValue(std::string text) const {
+    return unicode_text_ ? Value::UnicodeText(std::move(text)) : Value::Text(std::move(text));
+  }
+
   /// Seconds connecting may take. 0 = no limit.
   void SetConnectionTimeout(int seconds) { timeouts_connection_ = seconds; }
   int ConnectionTimeout() const noexcept { return timeouts_connection_; }
@@ -146,8 +161,25 @@ class Connection {
   int timeouts_command_ = 30;
   int timeouts_connection_ = 15;
   bool in_transaction_ = false;
+  bool unicode_text_ = false;
   BackendKind kind_ = BackendKind::SQLite;
   std::unique_ptr<BackendConnection> backend_;
+};
+
+/// Sets a connection's UnicodeText for its lifetime and puts the earlier setting back.
+class UnicodeTextScope {
+ public:
+  UnicodeTextScope(Connection& connection, bool unicode) noexcept
+      : connection_(connection), previous_(connection.UnicodeText()) {
+    connection_.SetUnicodeText(unicode);
+  }
+  ~UnicodeTextScope() { connection_.SetUnicodeText(previous_); }
+  UnicodeTextScope(const UnicodeTextScope&) = delete;
+  UnicodeTextScope& operator=(const UnicodeTextScope&) = delete;
+
+ private:
+  Connection& connection_;
+  bool previous_;
 };
 
 /// Opens a transaction and rolls it back when it goes out of scope without `Commit`.

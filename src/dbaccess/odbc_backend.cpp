@@ -45,7 +45,7 @@ class OdbcStatement : public BackendStatement {
 
   std::unique_ptr<Cursor> Open(const std::vector<Parameter>& params) override {
     SkipToResultSet(core_, Run(params));
-    return std::make_unique<OdbcCursor>(core_, nullptr, traits_.postgres);
+    return std::make_unique<OdbcCursor>(core_, nullptr, traits_.postgres, unicode_text_);
   }
 
  private:

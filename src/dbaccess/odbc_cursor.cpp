@@ -79,7 +79,7 @@ std::string GuidText(std::string text) {
   return text;
 }
 
-Value ReadValue(StatementCore& core, SQLUSMALLINT column, ReadAs read_as) {
+Value ReadValue(StatementCore& core, SQLUSMALLINT column, ReadAs read_as, bool unicode) {
   switch (read_as) {
     case ReadAs::Integer:
       if (auto v = ReadFixed<SQLBIGINT>(core, column, SQL_C_SBIGINT)) return Value::Integer(*v);
@@ -119,6 +119,7 @@ Value ReadValue(StatementCore& core, SQLUSMALLINT column, ReadAs read_as) {
     case ReadAs::Text: break;
   }
   if (auto v = ReadChunked<char16_t>(core, column, SQL_C_WCHAR)) {
+    if (unicode) return Value::UnicodeText(text::Utf16ToUtf8(*v));
     bool lossy = false;
     std::string ansi = text::Utf16ToAnsi(*v, lossy);
     return Value::Text(std::move(ansi), lossy);
@@ -191,8 +192,8 @@ ColumnInfo MakeColumnInfo(std::string name, SQLSMALLINT sql_type, std::string ty
   return info;
 }
 
-OdbcCursor::OdbcCursor(StatementCore& core, std::unique_ptr<StatementCore> owned, bool postgres)
-    : owned_(std::move(owned)), core_(core), run_(core.run) {
+OdbcCursor::OdbcCursor(StatementCore& core, std::unique_ptr<StatementCore> owned, bool postgres, bool unicode)
+    : owned_(std::move(owned)), core_(core), run_(core.run), unicode_(unicode) {
   SQLSMALLINT count = 0;
   core_.Check(SQLNumResultCols(core_.handle(), &count), "SQLNumResultCols");
   for (SQLUSMALLINT column = 1; column <= count; ++column) {
@@ -231,7 +232,7 @@ bool OdbcCursor::Next() {
   }
   core_.Check(rc, "SQLFetch");
   for (std::size_t i = 0; i < columns_.size(); ++i) {
-    row_[i] = ReadValue(core_, static_cast<SQLUSMALLINT>(i + 1), read_as_[i]);
+    row_[i] = ReadValue(core_, static_cast<SQLUSMALLINT>(i + 1), read_as_[i], unicode_);
   }
   return true;
 }

@@ -24,8 +24,9 @@ ColumnInfo MakeColumnInfo(std::string name, SQLSMALLINT sql_type, std::string ty
 /// The rows of a statement's current result, read forward only.
 class OdbcCursor : public Cursor {
  public:
-  /// Reads from `core`; `owned` is the core itself when the cursor is its only user.
-  OdbcCursor(StatementCore& core, std::unique_ptr<StatementCore> owned, bool postgres);
+  /// Reads from `core`; `owned` is the core itself when the cursor is its only user. With
+  /// `unicode` texts come as UTF-8 (Value::UnicodeText), else as Windows-1250.
+  OdbcCursor(StatementCore& core, std::unique_ptr<StatementCore> owned, bool postgres, bool unicode = false);
 
   const std::vector<ColumnInfo>& Columns() const override { return columns_; }
 
@@ -43,6 +44,7 @@ class OdbcCursor : public Cursor {
   std::vector<ReadAs> read_as_;
   std::vector<Value> row_;
   bool done_ = false;
+  bool unicode_ = false;
 };
 
 }  // namespace tamaril::dbaccess::odbc

@@ -93,7 +93,7 @@ void BindParameters(StatementCore& core, std::vector<BoundValue>& bound, const s
       case ValueKind::Guid: {
         std::string content = value.AsString();
         const bool guid = value.kind() == ValueKind::Guid;
-        b.text = text::AnsiToUtf16(content);
+        b.text = value.Unicode() ? text::Utf8ToUtf16(content) : text::AnsiToUtf16(content);
         const std::size_t length = b.text.size();
         if (guid && (traits.sql_server || traits.postgres)) {
           type = {SQL_GUID, 36, 0};

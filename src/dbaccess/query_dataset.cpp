@@ -108,6 +108,30 @@ TFieldDefs FieldDefsFromColumns(const std::vector<ColumnInfo>& columns) {
   return defs;
 }
 
+void UnicodeFieldDefs(TFieldDefs& defs) {
+  constexpr int kMaxUtf8CharBytes = 4;
+  std::vector<TFieldDef*> sized;
+  for (TFieldDef& def : defs) {
+    if (def.DataType != FieldType::String && def.DataType != FieldType::FixedChar) continue;
+    if (def.Size > kMaxStringSize / kMaxUtf8CharBytes) {
+      def.DataType = FieldType::Memo;
+      def.Size = 0;
+    } else {
+      def.Size *= kMaxUtf8CharBytes;
+      sized.push_back(&def);
+    }
+  }
+  TFieldDescs check;
+  try {
+    dataset::BuildFieldDescs(defs, check);
+  } catch (const DatasetError&) {
+    for (TFieldDef* def : sized) {
+      def->DataType = FieldType::Memo;
+      def->Size = 0;
+    }
+  }
+}
+
 void WidenFieldDefs(TFieldDefs& defs, const std::vector<FieldRoom>& room) {
   std::vector<TFieldDef*> widened;
   for (const FieldRoom& wanted : room) {
@@ -280,6 +304,8 @@ void TQueryRecordset::Load() {
   if (cursor->Columns().empty()) throw DatabaseError("CommandText does not return a result set");
   query_->FieldDefs() = FieldDefsFromColumns(cursor->Columns());
   if (!query_->field_room_.empty()) WidenFieldDefs(query_->FieldDefs(), query_->field_room_);
+  if (query_->connection_ != nullptr && query_->connection_->UnicodeText())
+    UnicodeFieldDefs(query_->FieldDefs());
   dataset::BuildFieldDescs(query_->FieldDefs(), descs_);
   if (query_->Unidirectional()) {
     cursor_ = std::move(cursor);

@@ -38,6 +38,11 @@ struct FieldRoom {
 /// with wider values becomes Largeint. Fields `room` does not name stay as they are.
 void WidenFieldDefs(dataset::TFieldDefs& defs, const std::vector<FieldRoom>& room);
 
+/// The fields of `defs` for texts held as UTF-8: a String or FixedChar field of n characters
+/// takes 4n bytes, the most UTF-8 needs for them (a Memo beyond the largest string size, and
+/// every such field a Memo when the record would not fit otherwise).
+void UnicodeFieldDefs(dataset::TFieldDefs& defs);
+
 /// A column value as a field of `type` takes it: texts stay Windows-1250, numbers and
 /// date-times are read with the access layer's own rules (full stop, ISO dates), bytes and
 /// memo texts become byte blocks, a GUID its braced text. Throws DatabaseError when the value

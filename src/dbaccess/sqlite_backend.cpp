@@ -125,7 +125,9 @@ void Bind(sqlite3_stmt* statement, int index, const Value& value) {
   };
   switch (value.kind()) {
     case ValueKind::Null: rc = sqlite3_bind_null(statement, index); break;
-    case ValueKind::Text: rc = bind_text(text::AnsiToUtf8(value.AsString())); break;
+    case ValueKind::Text:
+      rc = bind_text(value.Unicode() ? value.AsString() : text::AnsiToUtf8(value.AsString()));
+      break;
     case ValueKind::Integer: rc = sqlite3_bind_int64(statement, index, value.AsInteger()); break;
     case ValueKind::Double: rc = sqlite3_bind_double(statement, index, value.AsDouble()); break;
     case ValueKind::Boolean: rc = sqlite3_bind_int(statement, index, value.AsBoolean() ? 1 : 0); break;
@@ -147,11 +149,13 @@ void Bind(sqlite3_stmt* statement, int index, const Value& value) {
   Check(sqlite3_db_handle(statement), rc);
 }
 
-Value ByStorageClass(sqlite3_stmt* statement, int column) {
+// `unicode`: a text comes as UTF-8 (Value::UnicodeText) rather than Windows-1250.
+Value ByStorageClass(sqlite3_stmt* statement, int column, bool unicode) {
   switch (sqlite3_column_type(statement, column)) {
     case SQLITE_INTEGER: return Value::Integer(sqlite3_column_int64(statement, column));
     case SQLITE_FLOAT: return Value::Double(sqlite3_column_double(statement, column));
     case SQLITE_TEXT: {
+      if (unicode) return Value::UnicodeText(ColumnText(statement, column));
       bool lossy = false;
       std::string ansi = text::Utf8ToAnsi(ColumnText(statement, column), lossy);
       return Value::Text(std::move(ansi), lossy);
@@ -171,7 +175,7 @@ std::optional<DateTime> ParseTimeText(const std::string& text) {
 }
 
 // The value of a column of the current row; the column's field type decides the kind.
-Value ReadValue(sqlite3_stmt* statement, int column, FieldType type) {
+Value ReadValue(sqlite3_stmt* statement, int column, FieldType type, bool unicode) {
   const int storage = sqlite3_column_type(statement, column);
   const bool number = storage == SQLITE_INTEGER || storage == SQLITE_FLOAT;
   switch (type) {
@@ -207,7 +211,7 @@ Value ReadValue(sqlite3_stmt* statement, int column, FieldType type) {
       break;
     default: break;
   }
-  return ByStorageClass(statement, column);
+  return ByStorageClass(statement, column, unicode);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -361,6 +365,7 @@ class SqliteStatement final : public BackendStatement {
 
   sqlite3_stmt* handle() const noexcept { return statement_.get(); }
   std::uint64_t run() const noexcept { return run_; }
+  bool UnicodeText() const noexcept { return unicode_text_; }
   int Step() { return StepStatement(statement_.get(), watchdog_, timeout_seconds_); }
 
  private:
@@ -400,7 +405,7 @@ void SqliteCursor::LoadRow() {
   const std::vector<ColumnInfo>& columns = *columns_;
   row_.resize(columns.size());
   for (std::size_t i = 0; i < columns.size(); ++i)
-    row_[i] = ReadValue(owner_.handle(), static_cast<int>(i), columns[i].field_type);
+    row_[i] = ReadValue(owner_.handle(), static_cast<int>(i), columns[i].field_type, owner_.UnicodeText());
 }
 
 bool SqliteCursor::Next() {

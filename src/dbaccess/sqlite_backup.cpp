@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -59,12 +60,26 @@ void SyncFolderOf(const std::string& file) {
   ::close(fd);
 }
 
+/// Creates the empty file `path` with `mode`, whatever the umask: SQLite would create it with
+/// its own default, and gives its journal the mode of the file.
+void CreateWithMode(const std::string& path, unsigned mode) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (fd < 0) throw DatabaseError(path + ": " + std::strerror(errno), {}, SQLITE_CANTOPEN);
+  const int error = ::fchmod(fd, mode) != 0 ? errno : 0;
+  ::close(fd);
+  if (error != 0) {
+    std::remove(path.c_str());
+    throw DatabaseError(path + ": " + std::strerror(error), {}, SQLITE_CANTOPEN);
+  }
+}
+
 }  // namespace
 
-void CopySqliteDatabase(const std::string& source, const std::string& target) {
+void CopySqliteDatabase(const std::string& source, const std::string& target, unsigned mode) {
   const std::string temporary = target + ".tmp";
   RemoveCopy(temporary);
   try {
+    CreateWithMode(temporary, mode);
     Handle from = OpenHandle(source, SQLITE_OPEN_READONLY);
     Handle to = OpenHandle(temporary, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     CopyPages(from.get(), to.get(), temporary);

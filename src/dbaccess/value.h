@@ -36,8 +36,9 @@ std::optional<std::string> NormalizeGuidText(std::string_view text);
 /// The kinds of value a parameter or a column can hold.
 enum class ValueKind { Null, Text, Integer, Double, Boolean, DateTime, Guid, Bytes };
 
-/// One parameter or column value. Texts are Windows-1250 byte strings; a GUID is its text in
-/// braces, upper case ("{6F9619FF-8B86-D011-B42D-00C04FC964FF}"); bytes are raw.
+/// One parameter or column value. Texts are Windows-1250 byte strings, or UTF-8 ones when made
+/// by UnicodeText (or read by a statement of a connection with UnicodeText set); a GUID is its
+/// text in braces, upper case ("{6F9619FF-8B86-D011-B42D-00C04FC964FF}"); bytes are raw.
 class Value {
  public:
   Value() = default;  ///< NULL
@@ -51,6 +52,16 @@ class Value {
     value.lossy_ = lossy;
     return value;
   }
+  /// A text held as UTF-8, which reaches the database with every character.
+  static Value UnicodeText(std::string utf8) {
+    Value value(ValueKind::Text, std::move(utf8));
+    value.unicode_ = true;
+    return value;
+  }
+  /// UnicodeText when `unicode`, else Text.
+  static Value Text(std::string text, bool lossy, bool unicode) {
+    return unicode ? UnicodeText(std::move(text)) : Text(std::move(text), lossy);
+  }
   static Value Integer(std::int64_t v) { return Value(ValueKind::Integer, v); }
   static Value Double(double v) { return Value(ValueKind::Double, v); }
   static Value Boolean(bool v) { return Value(ValueKind::Boolean, v); }
@@ -61,6 +72,8 @@ class Value {
   ValueKind kind() const noexcept { return kind_; }
   /// True for a text that lost characters when it was converted to Windows-1250.
   bool Lossy() const noexcept { return lossy_; }
+  /// True for a text held as UTF-8 (AsString gives UTF-8 bytes).
+  bool Unicode() const noexcept { return unicode_; }
   bool IsNull() const noexcept { return kind_ == ValueKind::Null; }
 
   /// The value as text: numbers with a full stop, booleans "1"/"0", date-times in
@@ -87,6 +100,7 @@ class Value {
   ValueKind kind_ = ValueKind::Null;
   Storage storage_;
   bool lossy_ = false;
+  bool unicode_ = false;
 };
 
 /// Name of a kind for messages and dumps ("Null", "Text", ...).

@@ -514,7 +514,10 @@ tKeyedTbl_Structure::tMisfit tKeyedTbl_Structure::ColumnValue(const tColumnDef& 
           def.Size > 0 &&
           (source == ValueClass::Number ||
            (source == ValueClass::Text && (field.IsBlob() || field.DataSize() - 1 > def.Size)));
-      if (may_exceed && value.AsString().size() > static_cast<std::size_t>(def.Size)) return tMisfit::TooLong;
+      // A column's size counts characters, which a UTF-8 text has fewer of than bytes.
+      const std::size_t length =
+          value.Unicode() ? text::Utf8Length(value.AsString()) : value.AsString().size();
+      if (may_exceed && length > static_cast<std::size_t>(def.Size)) return tMisfit::TooLong;
       return tMisfit::None;
     }
     case ValueClass::Guid: {
@@ -615,7 +618,7 @@ Value tKeyedTbl_Structure::FieldValue(const dataset::TField& field) const {
     case FieldType::Blob:
     case FieldType::Graphic:
     case FieldType::TypedBinary: return Value::Bytes(field.AsString());
-    default: return Value::Text(field.AsString());
+    default: return Conn().TextValue(field.AsString());
   }
 }
 

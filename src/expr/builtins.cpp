@@ -166,7 +166,7 @@ void If(Value* result, const OperationDef&, TCompiledExpression&, const Value* a
   *result = args[0].AsBoolean() ? args[1] : args[2];
 }
 
-void Str(Value* result, const OperationDef&, TCompiledExpression&, const Value* args) {
+void Str(Value* result, const OperationDef&, TCompiledExpression& engine, const Value* args) {
   const long long width = Truncated(args[1]);
   const long long decimals = Truncated(args[2]);
   std::string text =
@@ -175,10 +175,10 @@ void Str(Value* result, const OperationDef&, TCompiledExpression&, const Value* 
   if (width > 0 && static_cast<std::size_t>(std::min(width, 4096LL)) > text.size()) {
     text.insert(0, static_cast<std::size_t>(std::min(width, 4096LL)) - text.size(), ' ');
   }
-  *result = Value::String(std::move(text));
+  *result = engine.StringResult(std::move(text));
 }
 
-void StrDollar(Value* result, const OperationDef& def, TCompiledExpression&, const Value* args) {
+void StrDollar(Value* result, const OperationDef& def, TCompiledExpression& engine, const Value* args) {
   const Value& value = args[0];
   if (value.IsNull()) {
     *result = Value::String({});
@@ -186,17 +186,17 @@ void StrDollar(Value* result, const OperationDef& def, TCompiledExpression&, con
   }
   switch (def.ArgType(0)) {
     case TypeCode::Number:
-      *result = Value::String(dataset::Variant::Double(value.AsNumber()).AsString());
+      *result = engine.StringResult(dataset::Variant::Double(value.AsNumber()).AsString());
       break;
     case TypeCode::Date:
-      *result = Value::String(dataset::Variant::DateTime(value.AsNumber()).AsString());
+      *result = engine.StringResult(dataset::Variant::DateTime(value.AsNumber()).AsString());
       break;
-    case TypeCode::Boolean: *result = Value::String(BooleanWord(value.AsBoolean())); break;
+    case TypeCode::Boolean: *result = engine.StringResult(BooleanWord(value.AsBoolean())); break;
     default: *result = Value::String(value.AsString()); break;
   }
 }
 
-void NumDollar(Value* result, const OperationDef&, TCompiledExpression&, const Value* args) {
+void NumDollar(Value* result, const OperationDef&, TCompiledExpression& engine, const Value* args) {
   const long long kind = Integer(args[0]);
   const int decimals = static_cast<int>(std::clamp(Integer(args[1]), 0LL, 18LL));
   const double x = args[2].AsNumber();
@@ -209,31 +209,46 @@ void NumDollar(Value* result, const OperationDef&, TCompiledExpression&, const V
     case 4: text = FormatFixed(Checked(x * 100), decimals, false) + "%"; break;
     default: Fail(EvalCode::Other);
   }
-  *result = Value::String(std::move(text));
+  *result = engine.StringResult(std::move(text));
 }
 
-void Upper(Value* result, const OperationDef&, TCompiledExpression&, const Value* args) {
-  *result = Value::String(text::UpperCase(args[0].AsString()));
+void Upper(Value* result, const OperationDef&, TCompiledExpression& engine, const Value* args) {
+  *result = Value::String(engine.UnicodeText() ? text::UpperCaseUnicode(args[0].AsString())
+                                               : text::UpperCase(args[0].AsString()));
 }
 
-void Len(Value* result, const OperationDef&, TCompiledExpression&, const Value* args) {
-  *result = Value::Number(static_cast<double>(args[0].AsString().size()));
+// Lengths and positions count characters: bytes of a Windows-1250 string, code points of a
+// UTF-8 one.
+void Len(Value* result, const OperationDef&, TCompiledExpression& engine, const Value* args) {
+  const std::string& text = args[0].AsString();
+  *result = Value::Number(static_cast<double>(engine.UnicodeText() ? text::Utf8Length(text) : text.size()));
 }
 
-void Pos(Value* result, const OperationDef&, TCompiledExpression&, const Value* args) {
-  const std::size_t at = args[1].AsString().find(args[0].AsString());
-  *result = Value::Number(at == std::string::npos ? 0.0 : static_cast<double>(at + 1));
+void Pos(Value* result, const OperationDef&, TCompiledExpression& engine, const Value* args) {
+  const std::string& text = args[1].AsString();
+  const std::size_t at = text.find(args[0].AsString());
+  if (at == std::string::npos) {
+    *result = Value::Number(0.0);
+    return;
+  }
+  const std::size_t position =
+      engine.UnicodeText() ? text::Utf8Length(std::string_view(text).substr(0, at)) : at;
+  *result = Value::Number(static_cast<double>(position + 1));
 }
 
-void Copy(Value* result, const OperationDef&, TCompiledExpression&, const Value* args) {
+void Copy(Value* result, const OperationDef&, TCompiledExpression& engine, const Value* args) {
   const std::string& text = args[0].AsString();
   const long long start = std::max(Truncated(args[1]), 1LL);
   const long long count = Truncated(args[2]);
-  if (count < 1 || start > static_cast<long long>(text.size())) {
+  const std::size_t length = engine.UnicodeText() ? text::Utf8Length(text) : text.size();
+  if (count < 1 || start > static_cast<long long>(length)) {
     *result = Value::String({});
     return;
   }
-  *result = Value::String(text.substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(count)));
+  const auto first = static_cast<std::size_t>(start - 1);
+  const auto taken = static_cast<std::size_t>(count);
+  *result = Value::String(engine.UnicodeText() ? std::string(text::Utf8Substr(text, first, taken))
+                                               : text.substr(first, taken));
 }
 
 double Now() {
@@ -298,13 +313,13 @@ void MakeDate(Value* result, const OperationDef&, TCompiledExpression&, const Va
   *result = Value::Date(static_cast<double>(first + day - 1 - dataset::kDayNumberOf30Dec1899));
 }
 
-void NameText(Value* result, const OperationDef& def, TCompiledExpression&, const Value* args) {
+void NameText(Value* result, const OperationDef& def, TCompiledExpression& engine, const Value* args) {
   const long long n = Integer(args[0]);
   const text::FormatSettings& f = text::CurrentFormats();
   if (def.name == "MONTHTEXT") {
-    if (n >= 1 && n <= 12) *result = Value::String(f.long_month_names[static_cast<std::size_t>(n - 1)]);
+    if (n >= 1 && n <= 12) *result = engine.StringResult(f.long_month_names[static_cast<std::size_t>(n - 1)]);
   } else if (n >= 1 && n <= 7) {
-    *result = Value::String(f.long_day_names[static_cast<std::size_t>(n - 1)]);
+    *result = engine.StringResult(f.long_day_names[static_cast<std::size_t>(n - 1)]);
   }
 }
 

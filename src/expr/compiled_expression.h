@@ -95,6 +95,15 @@ class TCompiledExpression {
   /// Compares two strings by the locale collation, case-sensitive; <0, 0 or >0.
   int CompareStrings(std::string_view a, std::string_view b) const;
 
+  /// With `unicode` the strings of this expression are UTF-8: a rule text compiled afterwards is
+  /// UTF-8 (names and operators outside quotes must have Windows-1250 characters), string
+  /// values compare, count and cut by characters, and texts made from numbers and dates are
+  /// UTF-8. Without it (the default) every string is Windows-1250.
+  void SetUnicodeText(bool unicode) noexcept { unicode_text_ = unicode; }
+  bool UnicodeText() const noexcept { return unicode_text_; }
+  /// A text made in Windows-1250 (a number or date written out) as a string of this expression.
+  Value StringResult(std::string ansi) const;
+
   /// What the compiler derives from a definition list once (internal to the compiler).
   struct ListInfo;
 
@@ -122,6 +131,7 @@ class TCompiledExpression {
   int evaluation_error_ = 0;
   bool constant_ = false;
   bool has_cache_ = false;
+  bool unicode_text_ = false;
 
   // Compile scratch, kept between compiles to spare allocations.
   std::string buffer_;

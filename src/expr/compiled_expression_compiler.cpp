@@ -9,6 +9,7 @@
 
 #include "expr/compiled_expression_internal.h"
 #include "text/ascii.h"
+#include "text/encoding.h"
 #include "text/locale.h"
 
 namespace tamaril::expr {
@@ -73,7 +74,11 @@ TCompiledExpression::TCompiledExpression(TExpression* owner) : owner_(owner) {
 }
 
 int TCompiledExpression::CompareStrings(std::string_view a, std::string_view b) const {
-  return text::CompareText(a, b);
+  return unicode_text_ ? text::CompareUnicodeText(a, b) : text::CompareText(a, b);
+}
+
+Value TCompiledExpression::StringResult(std::string ansi) const {
+  return Value::String(unicode_text_ ? text::AnsiToUtf8(ansi) : std::move(ansi));
 }
 
 void TCompiledExpression::Clear() {
@@ -88,7 +93,23 @@ void TCompiledExpression::Clear() {
 int TCompiledExpression::Compile(std::string_view text, const OperationDef* list) {
   Clear();
   error_text_.clear();
-  source_.assign(text);
+  if (unicode_text_) {
+    // Names and operators are Windows-1250 in every definition list; only the quoted
+    // constants keep their UTF-8.
+    source_.clear();
+    std::size_t start = 0;
+    bool in_quotes = false;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+      if (i < text.size() && text[i] != '"') continue;
+      const std::string_view part = text.substr(start, i - start);
+      source_ += in_quotes ? std::string(part) : text::Utf8ToAnsi(part);
+      if (i < text.size()) source_ += '"';
+      in_quotes = !in_quotes;
+      start = i + 1;
+    }
+  } else {
+    source_.assign(text);
+  }
   try {
     CompileWhole(list);
   } catch (ECompile& failure) {

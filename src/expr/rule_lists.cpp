@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "expr/builtins.h"
+#include "expr/compiled_expression.h"
 #include "expr/tracking_columns.h"
 #include "text/ascii.h"
 #include "text/locale.h"
@@ -11,8 +12,8 @@
 namespace tamaril::expr {
 namespace {
 
-void Signature(Value* result, const OperationDef&, TCompiledExpression&, const Value*) {
-  *result = Value::String(RunValues().signature);
+void Signature(Value* result, const OperationDef&, TCompiledExpression& engine, const Value*) {
+  *result = engine.StringResult(RunValues().signature);
 }
 
 void LastExport(Value* result, const OperationDef&, TCompiledExpression&, const Value*) {
@@ -23,12 +24,12 @@ void LastImport(Value* result, const OperationDef&, TCompiledExpression&, const 
   *result = Value::Date(RunValues().last_import_date);
 }
 
-void UpdateField(Value* result, const OperationDef&, TCompiledExpression&, const Value*) {
-  *result = Value::String(RunValues().update_field);
+void UpdateField(Value* result, const OperationDef&, TCompiledExpression& engine, const Value*) {
+  *result = engine.StringResult(RunValues().update_field);
 }
 
-void UpdateFieldUpper(Value* result, const OperationDef&, TCompiledExpression&, const Value*) {
-  *result = Value::String(text::UpperCase(RunValues().update_field));
+void UpdateFieldUpper(Value* result, const OperationDef&, TCompiledExpression& engine, const Value*) {
+  *result = engine.StringResult(text::UpperCase(RunValues().update_field));
 }
 
 OperationDef Identifier(std::string_view name, TypeCode type, std::string_view category,

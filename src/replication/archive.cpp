@@ -12,6 +12,7 @@
 #include <system_error>
 #include <thread>
 
+#include "core/private_files.h"
 #include "replication/errors.h"
 #include "replication/file_ops.h"
 #include "replication/file_problem.h"
@@ -69,7 +70,9 @@ std::string EncodeArchiveHeader(const tArchiveHeader& header) {
                            header.Signature);
   }
   std::string bytes(kArchiveHeaderSize, '\0');
-  std::copy(kArchiveIdentification.begin(), kArchiveIdentification.end(), bytes.begin());
+  const std::string_view identification =
+      header.Form == tTextForm::Unicode ? kUnicodeArchiveIdentification : kArchiveIdentification;
+  std::copy(identification.begin(), identification.end(), bytes.begin());
   bytes[kSignatureOffset] = static_cast<char>(header.Signature.size());
   std::copy(header.Signature.begin(), header.Signature.end(), bytes.begin() + kSignatureOffset + 1);
   PutLittleEndian(bytes, kExportNoOffset, static_cast<std::uint32_t>(header.ExportNo), 4);
@@ -83,7 +86,10 @@ tArchiveHeader DecodeArchiveHeader(std::string_view bytes) {
                            std::to_string(bytes.size()));
   }
   tArchiveHeader header;
-  header.Identified = bytes.substr(0, kArchiveIdentification.size()) == kArchiveIdentification;
+  const std::string_view identification = bytes.substr(0, kArchiveIdentification.size());
+  header.Identified =
+      identification == kArchiveIdentification || identification == kUnicodeArchiveIdentification;
+  if (identification == kUnicodeArchiveIdentification) header.Form = tTextForm::Unicode;
   const auto length = static_cast<unsigned char>(bytes[kSignatureOffset]);
   if (length > kMaxSignatureLength) {
     header.Identified = false;
@@ -324,8 +330,8 @@ class tArchiveWriter::TemporaryFile : public dataset::ByteWriter {
   explicit TemporaryFile(const std::string& path) : path_(path), temporary_(path + ".XXXXXX") {
     fd_ = ::mkstemp(temporary_.data());
     if (fd_ < 0) Fail("Archiv " + path_ + " nelze vytvořit: ", errno);
-    // mkstemp creates the file private; an archive is read by whoever carries it.
-    ::fchmod(fd_, 0644);
+    // An archive holds customer rows: private, or stricter when the one it replaces was made so.
+    ::fchmod(fd_, core::PrivateFileModeFor(path_));
   }
   ~TemporaryFile() override {
     if (fd_ >= 0) ::close(fd_);
@@ -395,10 +401,13 @@ class tArchiveWriter::CountingWriter : public dataset::ByteWriter {
   std::uint64_t count_ = 0;
 };
 
-tArchiveWriter::tArchiveWriter(const std::string& path, const tArchiveHeader& header) {
+tArchiveWriter::tArchiveWriter(const std::string& path, const tArchiveHeader& header,
+                               const tArchiveProtection& protection) {
   const std::string header_bytes = EncodeArchiveHeader(header);
   file_ = std::make_unique<TemporaryFile>(path);
-  counter_ = std::make_unique<CountingWriter>(*file_);
+  if (protection.Any()) protecting_ = std::make_unique<tProtectingWriter>(*file_, protection, header_bytes);
+  counter_ =
+      protecting_ ? std::make_unique<CountingWriter>(*protecting_) : std::make_unique<CountingWriter>(*file_);
   if (std::thread::hardware_concurrency() > 1) {
     try {
       parallel_ = std::make_unique<ParallelDeflateWriter>(*counter_);
@@ -423,6 +432,7 @@ void tArchiveWriter::Finish() {
   } else {
     deflate_->Finish();
   }
+  if (protecting_) protecting_->Finish();
   file_->Close();
   finished_ = true;
 }
@@ -449,7 +459,7 @@ bool IsTemporaryArchiveName(std::string_view file_name, std::string_view archive
   });
 }
 
-tArchiveReader::tArchiveReader(const std::string& path) : file_(std::make_unique<dataset::FileReader>(path)) {
+tArchiveReader::tArchiveReader(const std::string& path) : file_(std::make_unique<tArchiveSource>(path)) {
   ReadHeader(path);
 }
 

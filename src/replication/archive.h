@@ -10,6 +10,8 @@
 #include <zlib.h>
 
 #include "dataset/stream.h"
+#include "replication/archive_protection.h"
+#include "replication/text_form.h"
 
 namespace tamaril::replication {
 
@@ -30,8 +32,12 @@ enum class ArchiveMarker : std::uint8_t {
 };
 
 inline constexpr std::size_t kArchiveHeaderSize = 34;
-/// The first 11 bytes of every archive: the length byte 10 and "^SQLKELM^Z".
+/// The first 11 bytes of every archive of the compatible form: the length byte 10 and
+/// "^SQLKELM^Z".
 inline constexpr std::string_view kArchiveIdentification{"\x0a^SQLKELM^Z", 11};
+/// The first 11 bytes of an archive of the Unicode form: the length byte 10 and "^SQLKELM^U".
+/// A reader that knows only the compatible form does not take it for an archive.
+inline constexpr std::string_view kUnicodeArchiveIdentification{"\x0a^SQLKELM^U", 11};
 /// The extension of archive files.
 inline constexpr std::string_view kArchiveExtension = ".ZR2";
 /// The most characters of a Signature.
@@ -53,17 +59,21 @@ inline constexpr std::size_t kMaxTableCount = 100000;
 
 /// The 34-byte archive header.
 struct tArchiveHeader {
-  bool Identified = false;    ///< the first 11 bytes equal the identification
+  bool Identified = false;  ///< the first 11 bytes equal one of the identifications
+  /// Which identification: Unicode for kUnicodeArchiveIdentification.
+  tTextForm Form = tTextForm::Compatible;
   std::string Signature;      ///< Windows-1250, at most 10 characters
   std::int32_t ExportNo = 0;  ///< EXPORTNO of the run
   double ExportTime = 0;      ///< days since 30 December 1899, time of day as the fraction
 };
 
-/// The 34 header bytes: identification, Signature (length byte, characters, zeros), EXPORTNO,
-/// export time; throws ReplicationError for a Signature of more than 10 characters.
+/// The 34 header bytes: identification (of the header's Form), Signature (length byte,
+/// characters, zeros), EXPORTNO, export time; throws ReplicationError for a Signature of more
+/// than 10 characters.
 std::string EncodeArchiveHeader(const tArchiveHeader& header);
-/// Decodes 34 header bytes (Identified tells whether they are an archive's); a Signature length
-/// byte above 10 makes the header unidentified. Throws ReplicationError for another size.
+/// Decodes 34 header bytes (Identified tells whether they are an archive's, Form of which form);
+/// a Signature length byte above 10 makes the header unidentified. Throws ReplicationError for
+/// another size.
 tArchiveHeader DecodeArchiveHeader(std::string_view bytes);
 
 /// The archive path of a Signature: the folder with a trailing delimiter, the Signature without
@@ -188,8 +198,10 @@ class InflateReader : public InflatedContent {
 class tArchiveWriter {
  public:
   /// Creates the temporary file and writes the header; throws ReplicationError (a long
-  /// Signature, a file that cannot be created).
-  tArchiveWriter(const std::string& path, const tArchiveHeader& header);
+  /// Signature, a file that cannot be created). `protection` signs or seals the file
+  /// (archive_protection.h); without it the file is the zlib stream alone.
+  tArchiveWriter(const std::string& path, const tArchiveHeader& header,
+                 const tArchiveProtection& protection = {});
   ~tArchiveWriter();
   tArchiveWriter(const tArchiveWriter&) = delete;
   tArchiveWriter& operator=(const tArchiveWriter&) = delete;
@@ -213,6 +225,7 @@ class tArchiveWriter {
   class TemporaryFile;
   class CountingWriter;
   std::unique_ptr<TemporaryFile> file_;
+  std::unique_ptr<tProtectingWriter> protecting_;  ///< between the counter and the file when protected
   std::unique_ptr<CountingWriter> counter_;
   std::unique_ptr<DeflateWriter> deflate_;           ///< the stream with a single core
   std::unique_ptr<ParallelDeflateWriter> parallel_;  ///< the stream with more cores

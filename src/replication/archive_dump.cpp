@@ -54,8 +54,9 @@ std::string ExportTimeText(double days) {
 /// each table's line is written once its rows have been counted.
 class ContentWalker {
  public:
-  ContentWalker(ByteReader& in, std::ostream* out, bool rows, const std::vector<std::int64_t>* known_counts)
-      : in_(in), out_(out), rows_(rows), known_counts_(known_counts) {}
+  ContentWalker(ByteReader& in, std::ostream* out, bool rows, const std::vector<std::int64_t>* known_counts,
+                tTextForm form)
+      : in_(in), out_(out), rows_(rows), known_counts_(known_counts), form_(form) {}
 
   /// Walks to the end marker; throws ContentError for damaged content.
   void Run() {
@@ -187,11 +188,11 @@ class ContentWalker {
       if (rows_ && out_ != nullptr) *out_ << "řádek " << row_ << '\n';
       dataset::TQVMRecord record(descs);
       try {
-        record.ReadFromStream(in_);
+        record.ReadFromStream(in_, form_ == tTextForm::Unicode);
       } catch (const Error& error) {
         Fail(error.what());
       }
-      if (rows_ && out_ != nullptr) *out_ << dataset::DumpRecord(record);
+      if (rows_ && out_ != nullptr) *out_ << dataset::DumpRecord(record, form_ == tTextForm::Unicode);
       marker = ReadMarker(in_);
       if (!marker || *marker != static_cast<std::uint8_t>(ArchiveMarker::RowEnd)) {
         Fail(Ansi("Za řádkem chybí značka konce řádku"));
@@ -210,6 +211,7 @@ class ContentWalker {
   bool in_table_ = false;
   bool ends_early_ = false;
   std::int64_t row_ = 0;  ///< 1-based number of the row being read, 0 outside a row
+  tTextForm form_;
 };
 
 /// The content of an archive after its header; a compressed stream cut short fails.
@@ -235,6 +237,8 @@ void DumpOpenedArchive(const std::function<std::unique_ptr<tArchiveReader>()>& o
   const tArchiveHeader& header = first->Header();
   out << "identifikace archivu: " << (header.Identified ? "v pořádku" : "chybná") << '\n';
   if (!header.Identified) throw ReplicationError(Ansi("Soubor " + name + " není archiv"));
+  const tTextForm form = header.Form;
+  if (form == tTextForm::Unicode) out << "texty: Unicode (UTF-8)\n";
   out << "Signature: " << text::AnsiToUtf8(header.Signature) << '\n'
       << "EXPORTNO: " << header.ExportNo << '\n'
       << "čas exportu: " << ExportTimeText(header.ExportTime) << '\n';
@@ -246,7 +250,7 @@ void DumpOpenedArchive(const std::function<std::unique_ptr<tArchiveReader>()>& o
           std::unique_ptr<tArchiveReader> archive = first ? std::move(first) : open();
           return std::make_unique<ArchiveContent>(std::move(archive));
         },
-        rows, out);
+        rows, out, form);
     // NOLINTEND(clang-analyzer-cplusplus.NewDeleteLeaks)
   } catch (const ContentError& error) {
     throw ReplicationError(Ansi("Archiv " + name + " je poškozený: ") + error.what());
@@ -255,16 +259,16 @@ void DumpOpenedArchive(const std::function<std::unique_ptr<tArchiveReader>()>& o
 
 }  // namespace
 
-void DumpArchiveContent(const ArchiveContentOpener& open, bool rows, std::ostream& out) {
+void DumpArchiveContent(const ArchiveContentOpener& open, bool rows, std::ostream& out, tTextForm form) {
   if (!rows) {
     const std::unique_ptr<ByteReader> content = open();
-    ContentWalker(*content, &out, false, nullptr).Run();
+    ContentWalker(*content, &out, false, nullptr, form).Run();
     return;
   }
   std::vector<std::int64_t> counts;
   {
     const std::unique_ptr<ByteReader> content = open();
-    ContentWalker counter(*content, nullptr, false, nullptr);
+    ContentWalker counter(*content, nullptr, false, nullptr, form);
     try {
       counter.Run();
     } catch (const Error&) {
@@ -273,7 +277,7 @@ void DumpArchiveContent(const ArchiveContentOpener& open, bool rows, std::ostrea
     for (const tArchiveTableRows& section : counter.Sections()) counts.push_back(section.rows);
   }
   const std::unique_ptr<ByteReader> content = open();
-  ContentWalker(*content, &out, true, &counts).Run();
+  ContentWalker(*content, &out, true, &counts, form).Run();
 }
 
 std::vector<tArchiveTableRows> CountArchiveRows(const std::string& path) {
@@ -281,8 +285,9 @@ std::vector<tArchiveTableRows> CountArchiveRows(const std::string& path) {
   try {
     auto archive = std::make_unique<tArchiveReader>(path);
     if (!archive->Header().Identified) return sections;
+    const tTextForm form = archive->Header().Form;
     ArchiveContent content(std::move(archive));
-    ContentWalker counter(content, nullptr, false, nullptr);
+    ContentWalker counter(content, nullptr, false, nullptr, form);
     try {
       counter.Run();
     } catch (const Error&) {

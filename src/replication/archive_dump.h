@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dataset/stream.h"
+#include "replication/text_form.h"
 
 namespace tamaril::replication {
 
@@ -34,7 +35,8 @@ using ArchiveContentOpener = std::function<std::unique_ptr<dataset::ByteReader>(
 /// with `rows` the content is opened twice (the row counts are printed before the rows).
 /// Throws ReplicationError naming the table and the row for damaged content and what
 /// VerifyContentEnd throws after the end byte, after having written everything read before.
-void DumpArchiveContent(const ArchiveContentOpener& open, bool rows, std::ostream& out);
+void DumpArchiveContent(const ArchiveContentOpener& open, bool rows, std::ostream& out,
+                        tTextForm form = tTextForm::Compatible);
 
 /// One table section of an archive's content.
 struct tArchiveTableRows {

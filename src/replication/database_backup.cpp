@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/login_cache.h"
+#include "core/private_files.h"
 #include "dbaccess/connection.h"
 #include "dbaccess/connection_string.h"
 #include "dbaccess/cursor.h"
@@ -39,10 +40,12 @@ void RemoveIfPresent(const fs::path& path) {
 }
 
 /// Copies a database file as CopySqliteDatabase does; a failure becomes ReplicationError naming
-/// `what` (UTF-8), the file written and the reason in Czech where it has one.
-void CopyDatabaseFile(const std::string& source, const std::string& target, const std::string& what) {
+/// `what` (UTF-8), the file written and the reason in Czech where it has one. The copy gets the
+/// permission bits `mode`.
+void CopyDatabaseFile(const std::string& source, const std::string& target, const std::string& what,
+                      unsigned mode) {
   try {
-    dbaccess::CopySqliteDatabase(source, target);
+    dbaccess::CopySqliteDatabase(source, target, mode);
   } catch (const Error& error) {
     throw ReplicationError(text::Utf8ToAnsi(what + " " + target + " selhal: ") + FailureText(error));
   }
@@ -62,13 +65,13 @@ void RunSqliteCopy(const tDatabaseAccess& access, tBackupAction action, const st
   if (action == tBackupAction::Backup) {
     if (connection.InTransaction()) throw ReplicationError("A backup cannot run inside a transaction");
     const fs::path folder = fs::path(backup_file).parent_path();
-    std::error_code error;
-    fs::create_directories(folder, error);
-    if (error) {
+    if (const int error = core::CreatePrivateFolders(folder.string()); error != 0) {
       throw ReplicationError(text::Utf8ToAnsi("Složku zálohy " + folder.string() + " nelze vytvořit: ") +
-                             SystemReasonText(error.value()));
+                             SystemReasonText(error));
     }
-    CopyDatabaseFile(database_file, backup_file, "Zápis zálohy databáze do");
+    // A backup is a full copy of the database: private, or as strict as the one it replaces.
+    CopyDatabaseFile(database_file, backup_file, "Zápis zálohy databáze do",
+                     core::PrivateFileModeFor(backup_file));
     return;
   }
   if (!fs::is_regular_file(backup_file))
@@ -78,7 +81,12 @@ void RunSqliteCopy(const tDatabaseAccess& access, tBackupAction action, const st
   // applied to the restored file if left beside it.
   connection.Close();
   const std::string restored = database_file + ".restore";
-  CopyDatabaseFile(backup_file, restored, "Zápis obnovované databáze do");
+  // The restored database keeps the mode of the file it replaces.
+  std::error_code status_error;
+  const auto permissions = fs::status(database_file, status_error).permissions();
+  const unsigned database_mode =
+      status_error ? core::kPrivateFileMode : static_cast<unsigned>(permissions) & 07777U;
+  CopyDatabaseFile(backup_file, restored, "Zápis obnovované databáze do", database_mode);
   for (const char* suffix : {"-wal", "-shm", "-journal"}) RemoveIfPresent(database_file + suffix);
   std::error_code error;
   fs::rename(restored, database_file, error);

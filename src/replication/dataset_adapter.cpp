@@ -41,7 +41,8 @@ void tDatasetAdapter::LoadRow(dataset::TDataSet& dataset, const std::string& lay
 
 void tDatasetAdapter::ReadRow(dataset::ByteReader* stream) {
   if (stream == nullptr) return;
-  FillRow([&](dataset::TQVMRecord& record) { record.ReadFromStream(*stream); });
+  const bool null_blob_length = form_ == tTextForm::Unicode;
+  FillRow([&](dataset::TQVMRecord& record) { record.ReadFromStream(*stream, null_blob_length); });
 }
 
 void tDatasetAdapter::FillRow(const std::function<void(dataset::TQVMRecord&)>& fill) {
@@ -65,7 +66,7 @@ void tDatasetAdapter::WriteRow(dataset::ByteWriter* stream) {
   if (!table_.Active() || records.Count() == 0) {
     throw ReplicationError("DatasetAdapter: Current record not available");
   }
-  records.Items.front()->WriteToStream(*stream, false);
+  records.Items.front()->WriteToStream(*stream, false, form_ == tTextForm::Unicode);
 }
 
 }  // namespace tamaril::replication

@@ -6,6 +6,7 @@
 #include "dataset/dataset.h"
 #include "dataset/memory_table.h"
 #include "dataset/stream.h"
+#include "replication/text_form.h"
 
 namespace tamaril::replication {
 
@@ -21,6 +22,11 @@ class tDatasetAdapter {
 
   /// The one-row table.
   dataset::TQVMMemoryTable& DataSet() noexcept { return table_; }
+  /// The text form of the record streams ReadRow and WriteRow read and write (Compatible
+  /// unless set): the Unicode form writes a null blob field with the length -1, an empty one
+  /// with 0.
+  void SetTextForm(tTextForm form) noexcept { form_ = form; }
+  tTextForm TextForm() const noexcept { return form_; }
   /// The layout text last applied.
   const std::string& Layout() const noexcept { return layout_; }
   /// Applies a layout that differs (case-sensitive) from Layout: closes the table and sets it;
@@ -48,6 +54,7 @@ class tDatasetAdapter {
   void FillRow(const std::function<void(dataset::TQVMRecord&)>& fill);
 
   std::string layout_;
+  tTextForm form_ = tTextForm::Compatible;
   dataset::TQVMMemoryTable table_;
 };
 

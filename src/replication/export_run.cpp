@@ -62,6 +62,12 @@ double LocalNow() {
 
 /// The header of the archive file at `path` (UTF-8), or nothing when it cannot be read as one.
 std::optional<tArchiveHeader> ReadArchiveHeader(const std::string& path) {
+  // A sealed archive only the center opens; its header is in the clear for this.
+  if (const auto sealed = SealedArchiveHeader(path)) {
+    tArchiveHeader header = DecodeArchiveHeader(*sealed);
+    if (!header.Identified) return std::nullopt;
+    return header;
+  }
   try {
     dataset::FileReader file(path);
     InflateReader content(file);
@@ -200,7 +206,9 @@ std::string LossyTextReport(const tExportResult& result) {
     if (more > 0)
       report += std::string(more <= 4 ? "    a další " : "    a dalších ") + ValuesText(more) + "\n";
   }
-  report += "Bez ztráty znaků je přenese až připravovaný přenos v Unicode.\n";
+  report +=
+      "Bez ztráty znaků je přenese přenos v Unicode: tamaril-cli defs edit --export IDENTIFIKACE "
+      "--text unicode (v programu volba Texty v archivu u definice exportu).\n";
   return report;
 }
 
@@ -415,6 +423,7 @@ void tExportRun::Session::RowFilter(dataset::TDataSet& row, bool& accept) {
     expr::RegisterDatasetFields(false, fields_, rule_list_, {}, row);
   }
   if (!compiled_) {
+    rule_->Engine().SetUnicodeText(definition_.TextForm == tTextForm::Unicode);
     rule_->Compile(rule_text_, rule_list_);
     compiled_ = true;
   }
@@ -528,7 +537,8 @@ std::string tExportRun::Session::TextLossQuestion() const {
   }
   question += Ansi(
       "\nV archivu by tyto znaky nahradil znak '?' a příjemce by dostal pozměněné texty. Bez ztráty je "
-      "přenese až připravovaný přenos v Unicode.\n\nPřenést je přesto se ztrátou znaků?");
+      "přenese přenos v Unicode, volba Texty v archivu u definice exportu.\n\nPřenést je přesto se ztrátou "
+      "znaků?");
   return question;
 }
 
@@ -760,6 +770,7 @@ tExportOutcome tExportRun::Session::Export() {
   host_.SetTableProgress(0);
   tArchiveHeader header;
   header.Identified = true;
+  header.Form = definition_.TextForm;
   header.Signature = definition_.Signature.substr(0, kMaxSignatureLength);
   header.ExportNo = result_.ExportNo;
   header.ExportTime = LocalNow();
@@ -770,9 +781,13 @@ tExportOutcome tExportRun::Session::Export() {
   // log holds the run, the archive replaces the earlier one; a run that ends between the two
   // leaves it complete under the temporary name, and the next run puts it in place
   // (FinishInterruptedRuns), so no logged run is ever without its archive.
-  tArchiveWriter writer(archive_path_, header);
+  // Signed when the site has a key, sealed when the definition names the center's key.
+  tArchiveWriter writer(archive_path_, header, ArchiveProtectionFor(definition_.Signature));
   publisher_.Stream = &writer.Stream();
+  publisher_.Adapter.SetTextForm(definition_.TextForm);
   try {
+    // The Unicode form reads the rows' texts, and the rules with their constants, as UTF-8.
+    const dbaccess::UnicodeTextScope text_form(Connection(), definition_.TextForm == tTextForm::Unicode);
     publisher_.Publish();
   } catch (const dbaccess::DatabaseError& error) {
     throw ReplicationError(Ansi("Export neproveden: čtení dat z databáze selhalo: ") + FailureText(error));

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "replication/database_open.h"
+#include "replication/text_form.h"
 
 namespace tamaril::core {
 struct TReplOptions;
@@ -20,6 +21,9 @@ struct tExportDefinition {
   std::string ConnectionString;  ///< the plain (unscrambled) connection string
   std::string DatabaseName;
   std::string CenterName;
+  /// How the archive carries texts: Unicode keeps every character, Compatible (Windows-1250) is
+  /// what every center reads.
+  tTextForm TextForm = tTextForm::Compatible;
 };
 
 /// How an export run ended.
@@ -97,7 +101,7 @@ struct tExportResult {
 
 /// The list of values Windows-1250 cannot carry (UTF-8, lines ending in "\n"): their number,
 /// per table the count per column and the first values with table, key and column, the rest as
-/// "a dalších N hodnot", and that the lossless transfer in Unicode is yet to come. Empty when
+/// "a dalších N hodnot", and how to switch the definition to the lossless Unicode form. Empty when
 /// the result has no such value.
 std::string LossyTextReport(const tExportResult& result);
 

@@ -21,6 +21,7 @@
 
 #include "core/errors.h"
 #include "core/login_cache.h"
+#include "core/private_files.h"
 #include "core/repl_options.h"
 #include "dataset/dataset.h"
 #include "dataset/date_codec.h"
@@ -89,7 +90,7 @@ tFoundArchive ReadFound(const std::string& path) {
     return found;
   }
   try {
-    dataset::FileReader file(path);
+    tArchiveSource file(path);
     InflateReader content(file);
     std::string bytes(kArchiveHeaderSize, '\0');
     std::size_t got = 0;
@@ -133,8 +134,7 @@ void OrderByExportNo(std::vector<tFoundArchive>& found) {
 /// Moves `path` into `folder` (created when missing) under its own name, or "name(n).ext" when
 /// that is taken; returns the new path. Throws ReplicationError with the system's reason.
 std::string MoveIntoFolder(const std::string& path, const std::string& folder) {
-  std::error_code error;
-  fs::create_directories(folder, error);
+  core::CreatePrivateFolders(folder);
   const fs::path source(path);
   fs::path target = fs::path(folder) / source.filename();
   for (int n = 2; fs::exists(target); ++n) {
@@ -199,6 +199,7 @@ bool IsError(const tImportedArchive& archive) {
   switch (archive.State) {
     case tArchiveState::Damaged:
     case tArchiveState::UnknownClient:
+    case tArchiveState::Untrusted:
     case tArchiveState::Failed:
     case tArchiveState::Skipped: return true;
     case tArchiveState::AlreadyImported:
@@ -222,6 +223,7 @@ std::string ArchiveOutcomeText(const tImportedArchive& archive) {
       break;
     case tArchiveState::Damaged:
     case tArchiveState::UnknownClient:
+    case tArchiveState::Untrusted:
     case tArchiveState::AlreadyImported: text = Ansi("odmítnut: ") + archive.Reason; break;
     case tArchiveState::Failed:
       text = archive.RollbackUnconfirmed
@@ -276,8 +278,9 @@ class tImportRun::Session {
   /// Refuses an archive that is not newer than the last import of its Signature unless the
   /// person wants it merged; notes a gap in the export numbers. True when it is to be merged.
   bool JudgeExportNo(tImportedArchive& archive, const tArchiveHeader& header);
-  /// Merges the open archive and writes its log rows in one transaction; rolls it back on a failure.
-  void MergeArchive(tImportedArchive& archive, tArchiveReader& reader,
+  /// Merges the open archive (the file `reader_path`, UTF-8) and writes its log rows in one
+  /// transaction; rolls it back on a failure.
+  void MergeArchive(tImportedArchive& archive, tArchiveReader& reader, const std::string& reader_path,
                     dbstruct::tDatabase_Structure& structure, const std::string& database_name);
   /// The merge and the log rows, inside the archive's transaction.
   void MergeInTransaction(tImportedArchive& archive, tArchiveReader& reader,
@@ -600,6 +603,27 @@ void tImportRun::Session::ImportArchive(tImportedArchive& archive, const tFoundA
   Log(Ansi("Cílová databáze      : ") + database_name);
   Log(fmt::sprintf(Ansi("# přenosu u klienta  : %d"), header.ExportNo));
   Log(Ansi("čas přenosu u klienta: ") + DateTimeText(header.ExportTime));
+  // Before the database is touched: an archive its definition does not trust is left alone.
+  tTrustVerdict trust = JudgeArchiveTrust(archive.Path, header.Signature);
+  std::unique_ptr<tArchiveReader> checked;
+  if (!trust.Refused && trust.Checked) {
+    // What is merged is the copy whose signature was checked; it must be the archive whose
+    // header the decisions so far were made on.
+    checked = std::make_unique<tArchiveReader>(trust.Checked->Path());
+    const tArchiveHeader& copied = checked->Header();
+    if (copied.Signature != header.Signature || copied.ExportNo != header.ExportNo ||
+        copied.ExportTime != header.ExportTime || copied.Form != header.Form) {
+      trust.Refused = true;
+      trust.Text = Ansi("archiv se během importu změnil");
+    }
+  }
+  if (trust.Refused) {
+    archive.State = tArchiveState::Untrusted;
+    archive.Reason = std::move(trust.Text);
+    Log(Ansi("Archiv odmítnut: ") + archive.Reason);
+    return;
+  }
+  Log(trust.Text);
   host_.SetActivity(Ansi("Analyzuji strukturu tabulky"));
   Log(Ansi("Otvírám datové připojení k databázi ") + database_name);
 
@@ -636,7 +660,8 @@ void tImportRun::Session::ImportArchive(tImportedArchive& archive, const tFoundA
   }
   if (!JudgeExportNo(archive, header)) return;
   host_.ShowProgress(false, false);
-  MergeArchive(archive, reader, *structure, database_name);
+  MergeArchive(archive, checked ? *checked : reader, checked ? trust.Checked->Path() : archive.Path,
+               *structure, database_name);
   host_.ClearLabels();
 
   if (!run_.run_options_.done_folder.empty()) {
@@ -686,6 +711,7 @@ bool tImportRun::Session::JudgeExportNo(tImportedArchive& archive, const tArchiv
 }
 
 void tImportRun::Session::MergeArchive(tImportedArchive& archive, tArchiveReader& reader,
+                                       const std::string& reader_path,
                                        dbstruct::tDatabase_Structure& structure,
                                        const std::string& database_name) {
   const tArchiveHeader& header = reader.Header();
@@ -710,7 +736,7 @@ void tImportRun::Session::MergeArchive(tImportedArchive& archive, tArchiveReader
   OfferBackup(database_name);
 
   const std::string file_name = FileNameOf(archive.Path);
-  StartMergeProgress(archive.Path);
+  StartMergeProgress(reader_path);
   // Everything the archive changes, and its log rows, commit together or not at all.
   {
     dbaccess::TransactionGuard transaction(Connection());
@@ -746,7 +772,10 @@ void tImportRun::Session::MergeInTransaction(tImportedArchive& archive, tArchive
   rules.CheckCancel = [this] { CheckCancel(); };
   rules.OnTableShown = [this](const std::string& name) { host_.SetTableName(name); };
   rules.Conflicts = result_.Conflicts.get();
+  // The rows of a Unicode archive are UTF-8 from the archive to the database and back.
+  const dbaccess::UnicodeTextScope text_form(Connection(), header.Form == tTextForm::Unicode);
   tQVMMerger merger;
+  merger.Adapter.SetTextForm(header.Form);
   merger.Structure = &structure;
   merger.Stream = &reader.Stream();
   rules.Install(merger);

@@ -47,6 +47,7 @@ struct tImportCounters {
 enum class tArchiveState {
   Damaged,          ///< not readable as a transfer archive, or its EXPORTNO is below 1: refused (an error)
   UnknownClient,    ///< its Signature has no import definition: refused (an error)
+  Untrusted,        ///< not signed by the key its import definition trusts: refused (an error)
   AlreadyImported,  ///< its EXPORTNO is not above the last one imported: refused, left in place (a warning)
   Imported,         ///< merged and logged; Warnings may hold what went wrong after the commit
   Failed,           ///< an error (or the cancellation) stopped it; RollbackUnconfirmed tells what stays

@@ -150,7 +150,13 @@ std::string tMergeRules::KeyText(dataset::TDataSet& row) const {
       break;
     }
   }
+  // The log is Windows-1250; the rows of a Unicode archive hold UTF-8.
+  if (connection_.UnicodeText()) text = text::Utf8ToAnsi(text);
   return "(" + text + ")";
+}
+
+std::string tMergeRules::RowText(const std::string& ansi) const {
+  return connection_.UnicodeText() ? text::AnsiToUtf8(ansi) : ansi;
 }
 
 tTableCounters& tMergeRules::CurrentCounters() {
@@ -208,6 +214,7 @@ bool tMergeRules::Passes(Rule& rule, dataset::TDataSet& row, dataset::TDataSet* 
         expr::RegisterTwoDatasetFields(false, rule.registry, rule.prefix, rule.list, "", "", *other, row);
         rule.expression = std::make_unique<expr::tTwoDatasetExpression>(&row, other, rule.prefix);
       }
+      rule.expression->Engine().SetUnicodeText(connection_.UnicodeText());
       rule.expression->Compile(rule.text, rule.list);
     } catch (...) {
       rule.Reset(rule.text);
@@ -229,7 +236,7 @@ void tMergeRules::StampInsert(dataset::TDataSet& row) const {
   if (!fields) return;
   EditRow(row, [&] {
     (*fields)[0]->SetAsDateTime(context_.import_time);
-    (*fields)[1]->SetAsString(context_.signature);
+    (*fields)[1]->SetAsString(RowText(context_.signature));
     (*fields)[2]->Clear();
     (*fields)[3]->Clear();
   });
@@ -240,7 +247,7 @@ void tMergeRules::StampUpdate(dataset::TDataSet& row) const {
   if (!fields) return;
   EditRow(row, [&] {
     (*fields)[2]->SetAsDateTime(context_.import_time);
-    (*fields)[3]->SetAsString(context_.signature);
+    (*fields)[3]->SetAsString(RowText(context_.signature));
   });
   (*fields)[0]->Tag = 0;
   (*fields)[1]->Tag = 0;

@@ -114,6 +114,8 @@ class tMergeRules {
   /// "(key=value,…)" of the row by the current table's primary key; without one by its RowGuid
   /// column, then by its integer key; "()" when nothing names it.
   std::string KeyText(dataset::TDataSet& row) const;
+  /// A Windows-1250 text as the rows hold it: UTF-8 while the connection reads Unicode.
+  std::string RowText(const std::string& ansi) const;
   /// Compiles `rule` for the bound rows once per table, then evaluates it as a boolean.
   bool Passes(Rule& rule, dataset::TDataSet& row, dataset::TDataSet* other);
   void StampInsert(dataset::TDataSet& row) const;

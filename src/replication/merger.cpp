@@ -298,12 +298,14 @@ void tQVMMerger::MergeDeletedRow(dataset::TDataSet& row) {
   auto field = [&](const char* name) -> const dataset::TField& {
     const dataset::TField* found = row.FindField(name);
     if (found == nullptr) {
-      throw ReplicationError(
-          fmt::format("Table {}, row {}: Field '{}' not found", TableName, RowNumber, name));
+      throw ReplicationError(RowPlace(TableName, RowNumber) + text::Utf8ToAnsi("chybí pole ") + name);
     }
     return *found;
   };
-  const std::string table_name = field("TABLENAME").AsString();
+  // Table names are Windows-1250 in the structure, whatever form the row's texts have.
+  const std::string table_name = Adapter.TextForm() == tTextForm::Unicode
+                                     ? text::Utf8ToAnsi(field("TABLENAME").AsString())
+                                     : field("TABLENAME").AsString();
   const std::int64_t record_id = field("RECORDID").AsInteger();
   const std::string record_guid = field("RECORDGUID").AsString();
 

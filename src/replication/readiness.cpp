@@ -8,6 +8,7 @@
 #include <memory>
 #include <system_error>
 
+#include "core/private_files.h"
 #include "dataset/dataset.h"
 #include "dataset/field.h"
 #include "dbaccess/connection.h"
@@ -85,7 +86,7 @@ std::string UnusableBackupFolder(const dbstruct::tDatabase_Structure& database, 
   const fs::path folder(text::AnsiToUtf8(folder_ansi));
   std::error_code error;
   if (!fs::is_directory(folder, error)) {
-    fs::create_directory(folder, error);
+    core::CreatePrivateFolders(folder.string());
     if (!fs::is_directory(folder, error)) {
       kind = tMissingKind::BackupFolderMade;
       return folder_ansi;

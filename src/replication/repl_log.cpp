@@ -10,6 +10,7 @@
 
 #include <fmt/printf.h>
 
+#include "core/private_files.h"
 #include "core/repl_options.h"
 #include "replication/errors.h"
 #include "replication/file_problem.h"
@@ -35,7 +36,9 @@ tReplLog::~tReplLog() {
 bool tReplLog::Open(const core::TReplOptions& options, tRunHost& host) {
   if (IsOpen() || !options.DoLog) return true;
   const std::string path = text::AnsiToUtf8(options.LogFilePath);
-  const int fd = path.empty() ? -1 : ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  const int fd =
+      path.empty() ? -1
+                   : ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, core::kPrivateFileMode);
   if (fd < 0) return host.ContinueAfterError(ReplLogOpenQuestion());
   fd_ = fd;
   path_ = options.LogFilePath;

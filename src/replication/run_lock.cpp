@@ -30,7 +30,7 @@ bool StillAt(int fd, const std::string& path) {
 
 tRunLock::tRunLock(const std::string& path, const std::string& busy_message) : path_(path) {
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd_ < 0) {
       const int error = errno;
       throw ReplicationError(text::Utf8ToAnsi("Soubor " + path + " nelze vytvořit: ") +

@@ -212,4 +212,61 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
   return out;
 }
 
+namespace {
+
+/// True for a byte that continues a UTF-8 sequence (10xxxxxx).
+bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0U) == 0x80U; }
+
+/// The offset after the character that starts at `at`: a lead byte takes the continuation
+/// bytes its form announces, as many as there are; any other byte stands alone.
+std::size_t NextChar(std::string_view utf8, std::size_t at) {
+  const auto lead = static_cast<unsigned char>(utf8[at]);
+  std::size_t length = 1;
+  if (lead >= 0xF0U && lead <= 0xF4U) {
+    length = 4;
+  } else if (lead >= 0xE0U) {
+    length = lead <= 0xEFU ? 3 : 1;
+  } else if (lead >= 0xC2U) {
+    length = 2;
+  }
+  std::size_t next = at + 1;
+  while (next < utf8.size() && next < at + length && IsContinuation(utf8[next])) ++next;
+  return next;
+}
+
+}  // namespace
+
+bool IsMultibyteUtf8(std::string_view text) {
+  bool multibyte = false;
+  for (std::size_t at = 0; at < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const std::size_t next = NextChar(text, at);
+    if (lead >= 0x80U) {
+      const std::size_t wanted = lead >= 0xF0U ? 4 : lead >= 0xE0U ? 3 : 2;
+      if (lead < 0xC2U || lead > 0xF4U || next - at != wanted) return false;
+      multibyte = true;
+    }
+    at = next;
+  }
+  return multibyte;
+}
+
+std::size_t Utf8Length(std::string_view utf8) {
+  std::size_t count = 0;
+  for (std::size_t at = 0; at < utf8.size(); at = NextChar(utf8, at)) ++count;
+  return count;
+}
+
+std::size_t Utf8Offset(std::string_view utf8, std::size_t index) {
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < index && at < utf8.size(); ++i) at = NextChar(utf8, at);
+  return at;
+}
+
+std::string_view Utf8Substr(std::string_view utf8, std::size_t first, std::size_t count) {
+  const std::size_t start = Utf8Offset(utf8, first);
+  const std::string_view rest = utf8.substr(start);
+  return rest.substr(0, Utf8Offset(rest, count));
+}
+
 }  // namespace tamaril::text

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,5 +41,18 @@ std::u16string Utf8ToUtf16(std::string_view utf8);
 
 /// UTF-16 to UTF-8.
 std::string Utf16ToUtf8(std::u16string_view utf16);
+
+/// True when the text is well-formed UTF-8 holding at least one character beyond ASCII.
+bool IsMultibyteUtf8(std::string_view text);
+
+/// The number of characters (code points) of a UTF-8 text; a malformed byte counts as one.
+std::size_t Utf8Length(std::string_view utf8);
+
+/// The byte offset of character `index` (0-based) of a UTF-8 text; the text's size when it has
+/// no such character.
+std::size_t Utf8Offset(std::string_view utf8, std::size_t index);
+
+/// Up to `count` characters of a UTF-8 text from character `first` (0-based).
+std::string_view Utf8Substr(std::string_view utf8, std::size_t first, std::size_t count);
 
 }  // namespace tamaril::text

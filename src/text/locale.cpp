@@ -339,7 +339,8 @@ void Widen(std::string_view ansi, std::u16string& out) {
   for (std::size_t i = 0; i < ansi.size(); ++i) out[i] = table[static_cast<unsigned char>(ansi[i])];
 }
 
-int Compare(std::string_view a, std::string_view b, bool ignore_case) {
+// `unicode`: both texts are UTF-8, else Windows-1250.
+int Compare(std::string_view a, std::string_view b, bool ignore_case, bool unicode = false) {
   thread_local ThreadCollation state;
   const LocaleData& data = Current();
   if (state.owner != &data) {
@@ -348,8 +349,13 @@ int Compare(std::string_view a, std::string_view b, bool ignore_case) {
     CloneWithStrength(*data.collator, icu::Collator::SECONDARY, state.ignore_case);
     state.owner = &data;
   }
-  Widen(a, state.left);
-  Widen(b, state.right);
+  if (unicode) {
+    state.left = Utf8ToUtf16(a);
+    state.right = Utf8ToUtf16(b);
+  } else {
+    Widen(a, state.left);
+    Widen(b, state.right);
+  }
   UErrorCode status = U_ZERO_ERROR;
   const icu::Collator& collator = ignore_case ? *state.ignore_case : *state.exact;
   const UCollationResult result =
@@ -467,6 +473,17 @@ char LowerChar(char c) { return Current().lower[static_cast<unsigned char>(c)]; 
 std::string UpperCase(std::string_view text) { return MapCase(text, Current().upper); }
 
 std::string LowerCase(std::string_view text) { return MapCase(text, Current().lower); }
+
+int CompareUnicodeText(std::string_view a, std::string_view b) { return Compare(a, b, false, true); }
+
+std::string UpperCaseUnicode(std::string_view utf8) {
+  icu::UnicodeString s =
+      icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
+  s.toUpper(Current().locale);
+  std::string out;
+  s.toUTF8String(out);
+  return out;
+}
 
 std::string FormatCurrency(double value) {
   if (!std::isfinite(value)) throw LocaleError(Utf8ToAnsi("Neplatná částka"));

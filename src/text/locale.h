@@ -75,6 +75,14 @@ std::string UpperCase(std::string_view text);
 /// The Windows-1250 string lower-cased character by character (see LowerChar).
 std::string LowerCase(std::string_view text);
 
+/// Compares two UTF-8 strings by the current locale's collation, as CompareText does for
+/// Windows-1250 ones; <0, 0 or >0.
+int CompareUnicodeText(std::string_view a, std::string_view b);
+
+/// The UTF-8 string upper-cased by the current locale (a character may become several, "ß" ->
+/// "SS").
+std::string UpperCaseUnicode(std::string_view utf8);
+
 /// An amount with the currency decimals, thousands separators and symbol of the current
 /// locale, e.g. "1 234,50 Kč"; throws LocaleError for NaN or infinity.
 std::string FormatCurrency(double value);

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "core/export_text.h"
 #include "core/maindata.h"
 #include "dataset/field.h"
 #include "dbaccess/connection_string.h"
@@ -83,6 +84,15 @@ TfrmDefEdit::TfrmDefEdit(core::TMaindata& maindata, bool import, QWidget* parent
   add_row(import ? QStringLiteral("Databáze pro import") : QStringLiteral("Databáze pro export"),
           cbDatabaseName);
   add_row(QStringLiteral("Poznámka"), mmPozn);
+  if (!import) {
+    cbTextForm = MakeChild<QComboBox>(this);
+    cbTextForm->addItem(QStringLiteral("Windows-1250 (přečte každé centrum)"));
+    cbTextForm->addItem(QStringLiteral("Unicode – beze ztráty znaků (centrum s touto verzí programu)"));
+    cbTextForm->setToolTip(
+        QStringLiteral("Unicode přenese každý znak (azbuku, řečtinu, čínštinu, emoji i Luleå či São Paulo). "
+                       "Starší program v centru takový archiv odmítne jako neplatný."));
+    add_row(QStringLiteral("Texty v archivu"), cbTextForm);
+  }
   grid->setColumnStretch(1, 1);
 
   btnOK->setDefault(true);
@@ -125,6 +135,24 @@ void TfrmDefEdit::ReadRecord() {
   cbDatabaseName->setEditText(FromAnsi(database.AsString()));
   if (database.Size > 0) cbDatabaseName->lineEdit()->setMaxLength(database.Size);
   mmPozn->setPlainText(FromAnsi(list.FieldByName("Pozn").AsString()));
+  original_signature_ = list.FieldByName("Signature").AsString();
+  if (cbTextForm != nullptr) {
+    bool unicode = false;
+    try {
+      unicode = core::ExportTextUnicode(original_signature_);
+    } catch (const std::exception&) {
+      // An unreadable side file shows the default; saving reports the file's problem.
+    }
+    cbTextForm->setCurrentIndex(unicode ? 1 : 0);
+  }
+}
+
+void TfrmDefEdit::WriteTextForm() {
+  if (cbTextForm == nullptr) return;
+  const std::string signature = List().FieldByName("Signature").AsString();
+  if (signature != original_signature_) core::SetExportTextUnicode(original_signature_, false);
+  core::SetExportTextUnicode(signature, cbTextForm->currentIndex() == 1);
+  original_signature_ = signature;
 }
 
 void TfrmDefEdit::WriteRecord() {
@@ -142,6 +170,7 @@ void TfrmDefEdit::done(int result) {
     try {
       WriteRecord();
       List().Post();
+      WriteTextForm();
     } catch (const std::exception&) {
       ShowException(this, std::current_exception());
       return;

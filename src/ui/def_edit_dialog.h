@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <optional>
+#include <string>
 
 class QComboBox;
 class QLabel;
@@ -53,6 +54,8 @@ class TfrmDefEdit : public QDialog {
   QPushButton* btnAdoConnEdit;
   QComboBox* cbDatabaseName;
   QPlainTextEdit* mmPozn;
+  /// Export only (null for an import): Windows-1250 (0) or Unicode (1) texts in the archive.
+  QComboBox* cbTextForm = nullptr;
   QPushButton* btnOK;
   QPushButton* btnCancel;
 
@@ -68,7 +71,11 @@ class TfrmDefEdit : public QDialog {
   void WriteRecord();
 
   QString PartnerField() const;
+  /// Writes the export's text form beside the list for the saved Signature.
+  void WriteTextForm();
+
   bool database_list_stale_ = true;
+  std::string original_signature_;  ///< the Signature the record had when the dialog opened
 };
 
 /// "Definice exportu" over the export list.

@@ -4,6 +4,7 @@
 #include <QProgressBar>
 #include <QVBoxLayout>
 
+#include "core/export_text.h"
 #include "core/repl_options.h"
 #include "dataset/dataset.h"
 #include "dataset/field.h"
@@ -21,6 +22,7 @@ replication::tExportDefinition DefinitionOf(dataset::TDataSet& list) {
   definition.ConnectionString = list.FieldByName("ConnectionString").Text();
   definition.DatabaseName = list.FieldByName("DatabaseName").AsString();
   definition.CenterName = list.FieldByName("CenterName").AsString();
+  if (core::ExportTextUnicode(definition.Signature)) definition.TextForm = replication::tTextForm::Unicode;
   return definition;
 }
 

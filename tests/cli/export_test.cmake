@@ -92,7 +92,7 @@ set(listed "  Items: 1 hodnota (Name: 1)\n    [Id=2] Name: \"Ωμέγα 😀\"\n
 foreach(id RANGE 1 20)
   string(APPEND listed "    [Id=${id}] Title: \"Привет ${id}\"\n")
 endforeach()
-string(APPEND listed "    a další 2 hodnoty\nBez ztráty znaků je přenese až připravovaný přenos v Unicode.\n")
+string(APPEND listed "    a další 2 hodnoty\nBez ztráty znaků je přenese přenos v Unicode: tamaril-cli defs edit --export IDENTIFIKACE --text unicode (v programu volba Texty v archivu u definice exportu).\n")
 
 expect(2 "" export SHOP)
 set(refusal "tamaril-cli: Export neproveden: textové hodnoty obsahují znaky, které kódování Windows-1250 \

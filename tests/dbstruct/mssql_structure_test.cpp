@@ -290,6 +290,39 @@ TEST(MssqlTable, InsertFillsRequiredDefaultsAndServerDates) {
   EXPECT_GE(second.params[3].value.AsDateTime().year, 2024);
 }
 
+// The rows of a Unicode archive hold UTF-8: their texts go to the server as Unicode parameters
+// (nvarchar), never pasted, and a column's size counts their characters, not their bytes.
+TEST(MssqlTable, UnicodeRowsBindUnicodeParametersAndFitByCharacters) {
+  Shop shop;
+  shop.backend->columns["Orders"][2].size = 10;
+  shop.Scanned();
+  const dbaccess::UnicodeTextScope unicode(shop.connection, true);
+  const auto row_named = [](const std::string& name) {
+    auto row = std::make_unique<dataset::TQVMMemoryTable>();
+    row->SetFieldLayout("RG;Guid;38;0;Id;Integer;0;0;Name;String;44;0;Code;FixedChar;3;0");
+    row->Open();
+    row->Append();
+    row->FieldByName("RG").SetAsString("{6F9619FF-8B86-D011-B42D-00C04FC964FF}");
+    row->FieldByName("Id").SetAsInteger(13);
+    row->FieldByName("Name").SetAsString(name);
+    row->FieldByName("Code").SetAsString("ABC");
+    row->Post();
+    return row;
+  };
+  auto& orders = shop.Table("Orders");
+  auto fits = row_named("Чайковский");  // 10 characters in 20 bytes
+  std::string problem;
+  EXPECT_TRUE(orders.ValuesFit(*fits, false, problem)) << problem;
+  orders.InsertRecord(*fits);
+  const auto& run = shop.backend->sent.back();
+  EXPECT_EQ(run.Named(),
+            "INSERT INTO Orders (RG,Id,Name,Created,Code) VALUES (:RG,:Id,:Name,:Created,:Code)");
+  EXPECT_EQ(run.params[2].value, Value::UnicodeText("Чайковский"));
+  EXPECT_NE(run.params[2].value, Value::Text("Чайковский"));
+  auto longer = row_named("Ἀριστοτέλης");  // 11 characters
+  EXPECT_FALSE(orders.ValuesFit(*longer, false, problem));
+}
+
 TEST(MssqlTable, UpdateRebuildsItsTextOnlyWhenTheFlaggedFieldsChange) {
   Shop shop;
   shop.Scanned();

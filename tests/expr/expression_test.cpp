@@ -50,6 +50,30 @@ TEST_F(ExpressionObject, EvaluationErrorsCarryTheEnglishText) {
   EXPECT_THROW_MSG(Evaluate("DATE(0, 1, 2000)"), EvaluationError, "Unknown error");
 }
 
+// A rule of a Unicode export: constants and values are UTF-8, names outside quotes may carry
+// Czech letters, and texts compare by the Czech collation and count and cut by characters.
+TEST_F(ExpressionObject, UnicodeRulesCompareCountAndCutByCharacters) {
+  const auto value = [](const std::string& utf8_rule) {
+    TExpression expression;
+    expression.Engine().SetUnicodeText(true);
+    expression.Compile(utf8_rule, testing::TestList());
+    return expression.Evaluate();
+  };
+  EXPECT_TRUE(value("\"Чайковский\" = \"Чайковский\"").AsBoolean());
+  EXPECT_FALSE(value("\"Чайковский\" = \"Мусоргский\"").AsBoolean());
+  EXPECT_TRUE(value("\"Рахманинов\" < \"Чайковский\"").AsBoolean());
+  EXPECT_TRUE(value("\"chata\" > \"hrad\"").AsBoolean());
+  EXPECT_TRUE(value("\"čáp\" < \"dům\"").AsBoolean());
+  EXPECT_EQ(value("LEN(\"李白🎉\")").AsNumber(), 3);
+  EXPECT_EQ(value("COPY(\"Чайковский\", 2, 3)").AsString(), "айк");
+  EXPECT_EQ(value("COPY(\"🎉🎉\", 3, 1)").AsString(), "");
+  EXPECT_EQ(value("POS(\"ков\", \"Чайковский\")").AsNumber(), 4);
+  EXPECT_EQ(value("upper(\"чайка\")").AsString(), "ЧАЙКА");
+  EXPECT_EQ(value("\"Ἀρι\" + \"στοτέλης\"").AsString(), "Ἀριστοτέλης");
+  // Texts the program writes out (a month's name) arrive in UTF-8 too.
+  EXPECT_EQ(value("MONTHTEXT(3)").AsString(), "březen");
+}
+
 TEST_F(ExpressionObject, EmptyRuleEvaluatesToNull) {
   TExpression expression;
   expression.Compile("", testing::TestList());

@@ -171,6 +171,67 @@ TEST_F(ArchiveContentTest, NullAndEmptyStringsDifferButMemosDoNot) {
   EXPECT_EQ(Rows(center_, "SELECT quote(S), quote(M) FROM N ORDER BY rowid"), "NULL|NULL\n''|NULL\n");
 }
 
+// The Unicode form: its own identification, which a reader of the compatible form does not take
+// for an archive; text fields in UTF-8 with four bytes of room per character; a null memo with
+// the length -1, so an empty one arrives empty.
+TEST_F(ArchiveContentTest, UnicodeFormKeepsEveryCharacterAndTellsEmptyFromNull) {
+  ExecuteBoth("CREATE TABLE U (S VARCHAR(3), M TEXT)");
+  auto insert = client_.Prepare("INSERT INTO U VALUES (:s, :m)");
+  for (const auto& [s, m] : {std::pair<dbaccess::Value, dbaccess::Value>{dbaccess::Value::UnicodeText("Чай"),
+                                                                         dbaccess::Value::UnicodeText("🎉")},
+                             {dbaccess::Value(), dbaccess::Value()},
+                             {dbaccess::Value::Text(""), dbaccess::Value::Text("")}}) {
+    insert->SetParameter("s", s);
+    insert->SetParameter("m", m);
+    insert->Execute();
+  }
+  ScanBoth();
+  tArchiveHeader header;
+  header.Form = tTextForm::Unicode;
+  header.Signature = "INTL";
+  const std::string head = EncodeArchiveHeader(header);
+  EXPECT_EQ(head.substr(0, 11), std::string("\x0a^SQLKELM^U", 11));
+  EXPECT_NE(head.substr(0, kArchiveIdentification.size()), kArchiveIdentification);
+  EXPECT_EQ(DecodeArchiveHeader(head).Form, tTextForm::Unicode);
+  EXPECT_TRUE(DecodeArchiveHeader(head).Identified);
+  header.Form = tTextForm::Compatible;
+  EXPECT_EQ(DecodeArchiveHeader(EncodeArchiveHeader(header)).Form, tTextForm::Compatible);
+
+  dataset::MemoryWriter out;
+  {
+    const dbaccess::UnicodeTextScope unicode(client_, true);
+    tQVMPublisher publisher;
+    publisher.Adapter.SetTextForm(tTextForm::Unicode);
+    publisher.TableList = {"U"};
+    publisher.Stream = &out;
+    publisher.Structure = &client_structure_;
+    publisher.OnRowFilter = [](tQVMPublisher&, dataset::TDataSet&, bool& accept) { accept = true; };
+    publisher.Publish();
+  }
+  const std::string rows = Bytes({3, 1, 0, 13, 0, 0, 0, 1}) + "Чай" + Bytes({0, 2, 0, 4, 0, 0, 0}) + "🎉" +
+                           Bytes({0, 0, 0xF3}) +
+                           Bytes({3, 1, 0, 13, 0, 0, 0, 0, 2, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0xF3}) +
+                           Bytes({3, 1, 0, 13, 0, 0, 0, 1, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0xF3});
+  const std::string content = out.Take();
+  EXPECT_EQ(content, Bytes({1}) + Str("U\r\n") + Bytes({2, 0, 0}) + Str("U") +
+                         Str("S;String;12;0;M;Memo;0;0") + rows + Bytes({0xF2, 0xF1}));
+
+  dataset::MemoryReader in(content);
+  tQVMMerger merger;
+  merger.Adapter.SetTextForm(tTextForm::Unicode);
+  merger.Stream = &in;
+  merger.Structure = &center_structure_;
+  merger.OnAppendRow = [](tQVMMerger&, dataset::TDataSet&, bool& allow) { allow = true; };
+  {
+    const dbaccess::UnicodeTextScope unicode(center_, true);
+    dbaccess::TransactionGuard transaction(center_);
+    EXPECT_TRUE(merger.Merge());
+    transaction.Commit();
+  }
+  EXPECT_EQ(Rows(center_, "SELECT hex(S), typeof(S), hex(M), typeof(M) FROM U ORDER BY rowid"),
+            "D0A7D0B0D0B9|text|F09F8E89|text\n|null||null\n|text||text\n");
+}
+
 TEST_F(ArchiveContentTest, ValuesBeyondTheirDeclaredTypeWidenOnlyTheirFieldsLayout) {
   ExecuteBoth("CREATE TABLE L (ID INTEGER, S VARCHAR(5))");
   client_.Execute("INSERT INTO L VALUES (5000000000, 'abcdefg')");

@@ -294,7 +294,7 @@ TEST(ArchiveFile, FinishedAndKeptItStaysCompleteUnderItsTemporaryName) {
   EXPECT_FALSE(std::filesystem::exists(path));
   EXPECT_TRUE(IsTemporaryArchiveName(std::filesystem::path(temporary).filename().string(), "A.ZR2"));
   EXPECT_EQ(std::filesystem::status(temporary).permissions(),
-            std::filesystem::perms(0644) & std::filesystem::perms::all);
+            std::filesystem::perms(0600) & std::filesystem::perms::all);
   EXPECT_EQ(Uncompressed(testing::ReadWholeFile(temporary), 100), EncodeArchiveHeader(header) + "content");
 }
 

@@ -103,7 +103,7 @@ TEST(CopySqliteDatabase, CopiesAConsistentFileAndLeavesTheTargetOnFailure) {
   source.SetDefaultDatabase("data");
   source.Execute("PRAGMA journal_mode=WAL; CREATE TABLE T (A INTEGER); INSERT INTO T VALUES (1), (2);");
   const std::string copy = folder.File("copy.db");
-  dbaccess::CopySqliteDatabase(folder.File("data.db"), copy);
+  dbaccess::CopySqliteDatabase(folder.File("data.db"), copy, 0600);
   EXPECT_FALSE(fs::exists(copy + ".tmp"));
   {
     dbaccess::Connection reader("Provider=SQLite;Data Source=" + folder.path());
@@ -118,7 +118,7 @@ TEST(CopySqliteDatabase, CopiesAConsistentFileAndLeavesTheTargetOnFailure) {
   // What an earlier copy cut short left beside the target goes too, its journal included.
   testing::WriteWholeFile(copy + ".tmp", "cut");
   testing::WriteWholeFile(copy + ".tmp-journal", "cut");
-  EXPECT_THROW(dbaccess::CopySqliteDatabase(folder.File("broken.db"), copy), dbaccess::DatabaseError);
+  EXPECT_THROW(dbaccess::CopySqliteDatabase(folder.File("broken.db"), copy, 0600), dbaccess::DatabaseError);
   EXPECT_EQ(testing::ReadWholeFile(copy), before);
   EXPECT_FALSE(fs::exists(copy + ".tmp"));
   EXPECT_FALSE(fs::exists(copy + ".tmp-journal"));

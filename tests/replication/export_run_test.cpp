@@ -587,7 +587,8 @@ class ExportTextLoss : public ExportRun {
       "  Tags: 2 hodnoty (Code: 1, Label: 1)\n"
       "    [Code=??] Code: \"??\" (původní text nelze znovu přečíst)\n"
       "    [Code=??] Label: \"?\" (původní text nelze znovu přečíst)\n"
-      "Bez ztráty znaků je přenese až připravovaný přenos v Unicode.\n";
+      "Bez ztráty znaků je přenese přenos v Unicode: tamaril-cli defs edit --export IDENTIFIKACE --text "
+      "unicode (v programu volba Texty v archivu u definice exportu).\n";
 };
 
 TEST_F(ExportTextLoss, RefusedByDefaultWritesAndLogsNothingAndListsEveryTableAndColumn) {
@@ -648,7 +649,7 @@ TEST_F(ExportTextLoss, AskedHostDecides) {
                        "  Customers: 1 (Name: 1)\n  Notes: 26 (Title: 25, Body: 1)\n"
                        "  Stock: 1 (Label: 1)\n  Tags: 2 (Code: 1, Label: 1)\n\n"
                        "V archivu by tyto znaky nahradil znak '?' a příjemce by dostal pozměněné texty. "
-                       "Bez ztráty je přenese až připravovaný přenos v Unicode.\n\n"
+                       "Bez ztráty je přenese přenos v Unicode, volba Texty v archivu u definice exportu.\n\n"
                        "Přenést je přesto se ztrátou znaků?"));
 
   const tExportResult accepted = Export(tTextLoss::Ask);

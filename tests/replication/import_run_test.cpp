@@ -15,8 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "core/definition_keys.h"
 #include "core/login_cache.h"
 #include "core/maindata.h"
+#include "core/paths.h"
 #include "core/repl_options.h"
 #include "dataset/memory_table.h"
 #include "dbaccess/connection.h"
@@ -28,6 +30,7 @@
 #include "mssql_scripted_backend.h"
 #include "recording_host.h"
 #include "replication/archive.h"
+#include "replication/archive_protection.h"
 #include "replication/errors.h"
 #include "replication/export_run.h"
 #include "replication/setup_script.h"
@@ -727,7 +730,7 @@ TEST_F(ImportRunTest, LogFileOfAWholeRunKeepsItsLinesInOrder) {
   }
 
   Lines messages = LogMessages();
-  ASSERT_EQ(messages.size(), 23U);
+  ASSERT_EQ(messages.size(), 24U);
   const std::string time_line = messages[8];
   EXPECT_TRUE(std::regex_match(time_line, std::regex("čas přenosu u klienta: [0-9.]+ [0-9:]+"))) << time_line;
   messages[8] = "(time)";
@@ -740,6 +743,7 @@ TEST_F(ImportRunTest, LogFileOfAWholeRunKeepsItsLinesInOrder) {
                              "Cílová databáze      : center",
                              "# přenosu u klienta  : 1",
                              "(time)",
+                             "Archiv nebyl ověřen: definice importu nemá klíč klienta (defs edit --trust)",
                              "Otvírám datové připojení k databázi center",
                              "Datové připojení navázáno",
                              "Připravuji import",
@@ -1022,6 +1026,157 @@ TEST(ImportLogBatch, SqlServerFormIsOneTransactionBatch) {
       "on a.Signature=f.Signature and a.TABLENAME=f.TABLENAME "
       " COMMIT TRANSACTION ");
   EXPECT_EQ(structure.CurrentTimeQuery(), "select GetDate()");
+}
+
+// The client and the center each have their own program folder, with their own key.
+class ProtectedImportTest : public ImportRunTest {
+ protected:
+  void TearDown() override { core::SetProgramFolder(""); }
+
+  void AtClient() { core::SetProgramFolder(client_home_.path()); }
+  void AtCenter() { core::SetProgramFolder(center_home_.path()); }
+
+  tImportedArchive ImportOne() {
+    AtCenter();
+    const tImportResult result = Import();
+    EXPECT_EQ(result.Archives.size(), 1U);
+    return result.Archives.empty() ? tImportedArchive{} : result.Archives[0];
+  }
+
+  testing::TempDir client_home_;
+  testing::TempDir center_home_;
+  testing::TempDir other_home_;
+};
+
+TEST_F(ProtectedImportTest, TrustedKeyRefusesAlteredForeignAndUnsignedArchivesBeforeMerging) {
+  const auto take = [&](const std::string& name) {
+    ExportAs(name);
+    std::string bytes = testing::ReadWholeFile(imports_.File(name));
+    fs::remove(imports_.File(name));
+    return bytes;
+  };
+  AtClient();
+  const std::string unsigned_bytes = take("A.ZR2");
+  const tSiteKey client = CreateSiteKey(SiteKeyPath());
+  const std::string signed_bytes = take("A.ZR2");
+  ASSERT_EQ(signed_bytes.substr(signed_bytes.size() - kSignatureMagic.size()), kSignatureMagic);
+  core::SetProgramFolder(other_home_.path());
+  CreateSiteKey(SiteKeyPath());
+  const std::string foreign_bytes = take("A.ZR2");
+  AtCenter();
+  core::SetTrustedKey("CLI", PublicKeyText(client.Public()));
+  const Lines before = CenterContent();
+
+  const auto refused = [&](const std::string& bytes, const std::string& reason) {
+    const std::string path = imports_.File("A.ZR2");
+    testing::WriteWholeFile(path, bytes);
+    const tImportedArchive archive = ImportOne();
+    EXPECT_EQ(archive.State, tArchiveState::Untrusted) << reason;
+    EXPECT_NE(text::AnsiToUtf8(archive.Reason).find(reason), std::string::npos)
+        << text::AnsiToUtf8(archive.Reason);
+    EXPECT_TRUE(fs::exists(path)) << "a refused archive stays where it was";
+    EXPECT_EQ(CenterContent(), before);
+    EXPECT_EQ(ArchiveLines("A.ZR2").back(), "Archiv odmítnut: " + text::AnsiToUtf8(archive.Reason));
+    fs::remove(path);
+  };
+  refused(unsigned_bytes, "není podepsaný");
+  refused(foreign_bytes, "podepsán jiným klíčem");
+  // One byte changed in the signature, in the signer's key, in the last compressed bytes.
+  for (const std::size_t from_end : {std::size_t{20}, std::size_t{100}, kSignatureTrailerSize + 2}) {
+    std::string altered = signed_bytes;
+    altered[altered.size() - from_end] = static_cast<char>(altered[altered.size() - from_end] ^ 0x01);
+    refused(altered, "podpis archivu neplatí");
+  }
+
+  testing::WriteWholeFile(imports_.File("A.ZR2"), signed_bytes);
+  const tImportedArchive imported = ImportOne();
+  EXPECT_EQ(imported.State, tArchiveState::Imported) << text::AnsiToUtf8(imported.Reason);
+  const Lines lines = ArchiveLines("A.ZR2");
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "Podpis archivu je platný: klíč klienta " + PublicKeyText(client.Public())),
+            lines.end());
+}
+
+// The file in the import folder is swapped after the import opened it: the rows merged are
+// never those of a file whose signature was not the one checked.
+TEST_F(ProtectedImportTest, AnArchiveSwappedDuringTheImportIsNotMerged) {
+  AtClient();
+  const tSiteKey client = CreateSiteKey(SiteKeyPath());
+  ExportAs("A.ZR2");
+  const std::string path = imports_.File("A.ZR2");
+  const std::string signed_bytes = testing::ReadWholeFile(path);
+  fs::remove(SiteKeyPath());
+  client_.connection.Execute("UPDATE Customers SET Name = 'Mallory'");
+  ExportAs("A.ZR2");  // archive 2, unsigned, other rows
+  const std::string forged_bytes = testing::ReadWholeFile(path);
+  AtCenter();
+  core::SetTrustedKey("CLI", PublicKeyText(client.Public()));
+  const Lines before = CenterContent();
+  bool swapped = false;
+  // The import names the archive's export time and number once it has opened the file.
+  host_.on_activity = [&] {
+    if (swapped || text::AnsiToUtf8(host_.activities.back()).find("pořadí") == std::string::npos) return;
+    swapped = true;
+    testing::WriteWholeFile(path + ".new", signed_bytes);
+    fs::rename(path + ".new", path);
+  };
+  const tImportedArchive archive = ImportOne();
+  EXPECT_TRUE(swapped);
+  // What was opened was archive 2, what was checked is archive 1: neither is merged.
+  EXPECT_EQ(archive.State, tArchiveState::Untrusted) << text::AnsiToUtf8(archive.Reason);
+  EXPECT_EQ(text::AnsiToUtf8(archive.Reason), "archiv se během importu změnil");
+  EXPECT_EQ(CenterContent(), before);
+
+  // A forged archive with the signed one's very header: the checked copy is what is merged.
+  testing::WriteWholeFile(path, signed_bytes);
+  tArchiveHeader signed_header;
+  {
+    tArchiveReader reader(path);
+    signed_header = reader.Header();
+  }
+  testing::WriteWholeFile(path, forged_bytes);
+  {
+    std::string content;
+    {
+      tArchiveReader reader(path);
+      std::string buffer(4096, '\0');
+      for (std::size_t n = 0; (n = reader.Stream().Read(buffer.data(), buffer.size())) > 0;)
+        content.append(buffer, 0, n);
+    }
+    tArchiveWriter writer(path, signed_header);
+    writer.Stream().WriteBytes(content);
+    writer.Commit();
+  }
+  swapped = false;
+  const tImportedArchive again = ImportOne();
+  EXPECT_TRUE(swapped);
+  EXPECT_EQ(again.State, tArchiveState::Imported) << text::AnsiToUtf8(again.Reason);
+  EXPECT_EQ(Center("SELECT Id, Name FROM Customers ORDER BY Id"), (Lines{"1|Alfa", "2|Beta"}));
+}
+
+TEST_F(ProtectedImportTest, SealedArchiveHidesItsRowsAndOpensOnlyWithTheCentersKey) {
+  AtCenter();
+  const tSiteKey center = CreateSiteKey(SiteKeyPath());
+  AtClient();
+  core::SetSealKey("CLI", PublicKeyText(center.Public()));
+  ExportAs("A.ZR2");
+  const std::string sealed = testing::ReadWholeFile(imports_.File("A.ZR2"));
+  EXPECT_EQ(sealed.substr(0, kSealMagic.size()), kSealMagic);
+  EXPECT_EQ(sealed.find("Alfa"), std::string::npos);
+  EXPECT_EQ(sealed.find("Customers"), std::string::npos);
+
+  // Elsewhere it is no archive at all.
+  core::SetProgramFolder(other_home_.path());
+  CreateSiteKey(SiteKeyPath());
+  const tImportResult elsewhere = Import();
+  ASSERT_EQ(elsewhere.Archives.size(), 1U);
+  EXPECT_EQ(elsewhere.Archives[0].State, tArchiveState::Damaged);
+  EXPECT_NE(text::AnsiToUtf8(elsewhere.Archives[0].Reason).find("pro jiný klíč"), std::string::npos);
+  EXPECT_EQ(Center("SELECT count(*) FROM Customers"), (Lines{"0"}));
+
+  const tImportedArchive imported = ImportOne();
+  EXPECT_EQ(imported.State, tArchiveState::Imported) << text::AnsiToUtf8(imported.Reason);
+  EXPECT_EQ(Center("SELECT Id, Name FROM Customers ORDER BY Id"), (Lines{"1|Alfa", "2|Beta"}));
 }
 
 }  // namespace

@@ -14,7 +14,10 @@ namespace tamaril::testing {
 /// same).
 class RecordingHost : public replication::tRunHost {
  public:
-  void SetActivity(const std::string& text) override { activities.push_back(text); }
+  void SetActivity(const std::string& text) override {
+    activities.push_back(text);
+    if (on_activity) on_activity();
+  }
   void SetTableName(const std::string& name) override { table_names.push_back(name); }
   void SetRunProgress(int percent) override { run_progress.push_back(percent); }
   void SetTableProgress(int percent) override { table_progress.push_back(percent); }
@@ -59,7 +62,8 @@ class RecordingHost : public replication::tRunHost {
   bool continue_answer = false;
   long long record_count = 0;
   int events = 0;
-  std::function<void()> on_events;  ///< runs at every ProcessEvents (a click arriving)
+  std::function<void()> on_events;    ///< runs at every ProcessEvents (a click arriving)
+  std::function<void()> on_activity;  ///< runs at every SetActivity
 
  private:
   static replication::tRunAnswer Next(std::deque<replication::tRunAnswer>& answers,

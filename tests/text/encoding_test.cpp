@@ -82,6 +82,19 @@ TEST(Encoding, EveryByteConvertsAsThroughUtf16) {
   EXPECT_EQ(Utf8ToAnsi("č→ž"), "\xE8?\x9E");
 }
 
+TEST(Encoding, Utf8CharactersAreCountedAndCutWhole) {
+  const std::string text = "Чай李🎉a";  // 2-, 3-, 4- and 1-byte characters
+  EXPECT_EQ(Utf8Length(text), 6U);
+  EXPECT_EQ(Utf8Offset(text, 3), 6U);
+  EXPECT_EQ(Utf8Offset(text, 99), text.size());
+  EXPECT_EQ(Utf8Substr(text, 2, 3), "й李🎉");
+  EXPECT_EQ(Utf8Substr(text, 5, 10), "a");
+  EXPECT_EQ(Utf8Substr(text, 6, 1), "");
+  // A malformed byte counts as one character and never swallows the next one.
+  EXPECT_EQ(Utf8Length(std::string("\xC4") + "a" + "\xFF"), 3U);
+  EXPECT_EQ(Utf8Substr(std::string("\xE2\x82") + "b", 1, 1), "b");
+}
+
 TEST(Encoding, EmptyAndEmbeddedZeroBytesAreKept) {
   EXPECT_EQ(AnsiToUtf8(""), "");
   EXPECT_EQ(Utf8ToAnsi(""), "");

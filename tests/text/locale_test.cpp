@@ -67,6 +67,16 @@ TEST_F(LocaleTest, CompareTextSignsFollowCzechRules) {
   }
 }
 
+TEST_F(LocaleTest, UnicodeTextsCompareByTheSameCzechRules) {
+  EXPECT_GT(CompareUnicodeText("chata", "hrad"), 0);
+  EXPECT_LT(CompareUnicodeText("čáp", "dům"), 0);
+  EXPECT_EQ(CompareUnicodeText("Чайковский", "Чайковский"), 0);
+  EXPECT_LT(CompareUnicodeText("Рахманинов", "Чайковский"), 0);
+  // Two names Windows-1250 would both turn into "??????????" stay apart.
+  EXPECT_NE(CompareUnicodeText("Чайковский", "Мусоргский"), 0);
+  EXPECT_EQ(UpperCaseUnicode("чайка ß ř"), "ЧАЙКА SS Ř");
+}
+
 TEST_F(LocaleTest, ComparisonWorksOnEveryThread) {
   std::vector<int> results(4, 99);
   std::vector<std::thread> threads;

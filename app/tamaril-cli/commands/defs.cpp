@@ -4,12 +4,15 @@
 #include <ostream>
 #include <string>
 
+#include "core/export_text.h"
 #include "core/input_check.h"
 #include "core/login.h"
 #include "core/maindata.h"
 #include "tamaril-cli/cli.h"
 #include "tamaril-cli/commands/commands.h"
+#include "tamaril-cli/definition_key_options.h"
 #include "tamaril-cli/terminal.h"
+#include "text/ascii.h"
 #include "text/encoding.h"
 
 namespace tamaril::cli {
@@ -25,7 +28,26 @@ struct DefinitionOptions {
   std::optional<std::string> connection;
   std::optional<std::string> database;
   std::optional<std::string> note;
+  std::optional<std::string> text;     ///< "unicode" or "1250"
+  std::optional<std::string> trust;    ///< the client's public key (import)
+  std::optional<std::string> seal_to;  ///< the center's public key (export)
 };
+
+// The texts of an export's archive as --text gives them: true for Unicode, nothing when the
+// option is absent.
+std::optional<bool> TextUnicodeOption(const DefinitionOptions& options) {
+  if (!options.text) return std::nullopt;
+  if (options.import_list) {
+    throw CliError::FromUtf8(
+        "Volba --text patří jen k definici exportu: import pozná kódování textů podle archivu sám");
+  }
+  if (text::EqualsIgnoreCaseAscii(*options.text, "unicode")) return true;
+  if (*options.text == "1250") return false;
+  throw CliError::FromUtf8("Volba --text má hodnotu unicode nebo 1250, ne " + *options.text);
+}
+
+// How `defs show` names the texts of an export's archive: the value --text takes.
+std::string TextFormText(bool unicode) { return unicode ? "unicode" : "1250"; }
 
 bool ImportListChosen(const DefinitionOptions& options) {
   if (options.export_list == options.import_list)
@@ -108,8 +130,15 @@ ExitStatus RunDefs(Cli& cli, const std::string& action, const DefinitionOptions&
       }
       out << name << '=' << ToTerminal(value) << '\n';
     }
+    if (!import) {
+      out << "Texty=" << TextFormText(core::ExportTextUnicode(list.FieldByName("Signature").AsString()))
+          << '\n';
+    }
+    ShowDefinitionKey(out, import, list.FieldByName("Signature").AsString());
     return ExitStatus::Success;
   }
+  const std::optional<bool> unicode = TextUnicodeOption(options);
+  const DefinitionKeyOptions key = CheckDefinitionKeyOptions(import, options.trust, options.seal_to);
   // A change reads the list again under its lock and writes it before the lock goes, so
   // that programs changing the same list at once lose nothing.
   const core::ListFileLock lock = data.LockList(import);
@@ -117,15 +146,25 @@ ExitStatus RunDefs(Cli& cli, const std::string& action, const DefinitionOptions&
     list.Append();
     FillDefinition(list, options);
     PostAndStore(list);
+    // A new definition starts in Windows-1250 unless told otherwise, whatever a removed one of
+    // the same Signature had.
+    if (!import)
+      core::SetExportTextUnicode(list.FieldByName("Signature").AsString(), unicode.value_or(false));
+    StoreDefinitionKey(import, list.FieldByName("Signature").AsString(), key, true);
   } else if (action == "edit") {
     GoToDefinition(list, options.signature);
     list.Edit();
     FillDefinition(list, options);
     PostAndStore(list);
+    if (unicode) core::SetExportTextUnicode(list.FieldByName("Signature").AsString(), *unicode);
+    StoreDefinitionKey(import, list.FieldByName("Signature").AsString(), key, false);
   } else if (action == "remove") {
     GoToDefinition(list, options.signature);
+    const std::string signature = list.FieldByName("Signature").AsString();
     list.Delete();
     list.Store();
+    if (!import) core::SetExportTextUnicode(signature, false);
+    StoreDefinitionKey(import, signature, {std::string()}, true);
   }
   return ExitStatus::Success;
 }
@@ -156,6 +195,19 @@ void AddDefsCommands(Cli& cli) {
       command.add_option("--connection", options->connection, "Připojovací řetězec")->required(required);
       command.add_option("--database", options->database, "Databáze")->required(required);
       command.add_option("--note", options->note, "Poznámka");
+      command.add_option("--text", options->text,
+                         "Texty v archivu exportu: unicode (beze ztráty znaků, centrum s touto verzí) nebo "
+                         "1250 (Windows-1250, čte každé centrum; výchozí)");
+      command
+          .add_option("--trust", options->trust,
+                      "Import: veřejný klíč klienta; archiv bez jeho platného podpisu se odmítne (prázdná "
+                      "hodnota klíč odebere)")
+          ->option_text("KLÍČ");
+      command
+          .add_option("--seal-to", options->seal_to,
+                      "Export: veřejný klíč centra; archiv se zašifruje tak, že ho otevře jen centrum "
+                      "(prázdná hodnota šifrování vypne)")
+          ->option_text("KLÍČ");
     }
     cli.SetAction(command, Need::CommonValues | Need::RuleLists | Need::Lists | Need::Settings,
                   [&cli, options, name] { return RunDefs(cli, name, *options); });

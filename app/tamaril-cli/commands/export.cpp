@@ -1,6 +1,7 @@
 #include <memory>
 #include <string>
 
+#include "core/export_text.h"
 #include "core/input_check.h"
 #include "core/login_cache.h"
 #include "core/maindata.h"
@@ -42,6 +43,7 @@ ExitStatus RunExport(Cli& cli, const ExportOptions& options) {
   definition.ConnectionString = list.FieldByName("ConnectionString").Text();
   definition.DatabaseName = list.FieldByName("DatabaseName").AsString();
   definition.CenterName = list.FieldByName("CenterName").AsString();
+  if (core::ExportTextUnicode(definition.Signature)) definition.TextForm = replication::tTextForm::Unicode;
 
   core::LoginCache logins(cli.LoginPrompt());
   dbaccess::Connection connection;

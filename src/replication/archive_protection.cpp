@@ -233,11 +233,12 @@ class tArchiveSource::State {
     }
     tX25519Key x_public{};
     std::array<unsigned char, crypto_box_SECRETKEYBYTES> x_secret{};
-    crypto_sign_ed25519_pk_to_curve25519(x_public.data(), site->Public().data());
-    crypto_sign_ed25519_sk_to_curve25519(x_secret.data(), site->Secret());
+    const bool converted =
+        crypto_sign_ed25519_pk_to_curve25519(x_public.data(), site->Public().data()) == 0 &&
+        crypto_sign_ed25519_sk_to_curve25519(x_secret.data(), site->Secret()) == 0;
     std::array<unsigned char, kStreamKeySize> key{};
-    const bool opened = crypto_box_seal_open(key.data(), sealed_key.data(), sealed_key.size(),
-                                             x_public.data(), x_secret.data()) == 0;
+    const bool opened = converted && crypto_box_seal_open(key.data(), sealed_key.data(), sealed_key.size(),
+                                                          x_public.data(), x_secret.data()) == 0;
     sodium_memzero(x_secret.data(), x_secret.size());
     const bool started =
         opened && crypto_secretstream_xchacha20poly1305_init_pull(&stream_, header.data(), key.data()) == 0;

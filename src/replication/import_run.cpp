@@ -912,8 +912,15 @@ std::vector<std::string> tImportRun::FindArchives() const {
 
 namespace {
 
-/// The outcome of a run whose archives all had their turn, and its text.
-void JudgeRun(tImportResult& result) {
+/// The outcome of a run whose archives all had their turn, and its text; `folder` is the import
+/// folder (UTF-8).
+void JudgeRun(tImportResult& result, const std::string& folder) {
+  if (result.Archives.empty()) {
+    // Nothing failed, and nothing was imported either: the person is told which folder was empty.
+    result.Outcome = tImportOutcome::Success;
+    result.Text = Ansi("Nebylo co importovat: ve složce " + folder + " není žádný archiv (*.ZR2)");
+    return;
+  }
   int errors = 0;
   bool warnings = false;
   for (const tImportedArchive& archive : result.Archives) {
@@ -958,7 +965,7 @@ tImportResult tImportRun::Run() {
         Ansi("Import ze složky " + folder + " už probíhá v jiném programu. Počkejte, až skončí."));
     session.Log(Ansi("Startuji import"));
     session.ImportAll(archives);
-    JudgeRun(result);
+    JudgeRun(result, folder);
   } catch (const EAbort&) {
     result.Outcome = tImportOutcome::Cancelled;
     result.Text = Ansi("Import přerušen uživatelem");

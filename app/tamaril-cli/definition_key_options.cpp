@@ -22,9 +22,8 @@ DefinitionKeyOptions CheckDefinitionKeyOptions(bool import_list, const std::opti
   }
   DefinitionKeyOptions checked{import_list ? trust : seal_to};
   if (checked.key && !checked.key->empty() && !replication::ParsePublicKey(*checked.key)) {
-    throw CliError::FromUtf8(std::string(import_list ? "--trust" : "--seal-to") + ": „" + *checked.key +
-                             "“ není veřejný klíč; čekám jeden řádek „ed25519:…“, jak ho u partnera vypíše "
-                             "tamaril-cli keys show (prázdná hodnota klíč odebere)");
+    throw CliError::FromUtf8(std::string(import_list ? "--trust" : "--seal-to") + ": " +
+                             replication::NotAPublicKeyReason(*checked.key));
   }
   if (checked.key && !checked.key->empty())
     checked.key = replication::PublicKeyText(*replication::ParsePublicKey(*checked.key));

@@ -1,6 +1,11 @@
 #include "core/maindata.h"
 
+#include <exception>
+
+#include "core/definition_keys.h"
+#include "core/export_text.h"
 #include "core/paths.h"
+#include "dataset/variant.h"
 #include "text/encoding.h"
 
 namespace tamaril::core {
@@ -72,6 +77,29 @@ TMaindata::~TMaindata() = default;
 void TMaindata::StoreLists() {
   ImportDefTbl.Store();
   ExportDefTbl.Store();
+  std::vector<std::pair<bool, std::string>> pending;
+  for (auto& [import, signature] : removed_) {
+    if (!DefinitionList(import)
+             .Lookup("Signature", dataset::Variant::String(signature), "Signature")
+             .IsNull())
+      continue;
+    try {
+      if (import) {
+        SetTrustedKey(signature, "");
+      } else {
+        SetSealKey(signature, "");
+        SetExportTextUnicode(signature, false);
+      }
+    } catch (const std::exception&) {
+      // The lists are stored; a side file that cannot be written now is tried at the next store.
+      pending.emplace_back(import, std::move(signature));
+    }
+  }
+  removed_ = std::move(pending);
+}
+
+void TMaindata::ForgetRemovedDefinition(bool import, std::string signature) {
+  removed_.emplace_back(import, std::move(signature));
 }
 
 }  // namespace tamaril::core

@@ -2,6 +2,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "core/list_lock.h"
 #include "core/login_cache.h"
@@ -43,7 +45,14 @@ class TMaindata {
   }
 
   /// Writes IMPORT.DAT, then EXPORT.DAT (each replaced whole); throws when a file cannot be written.
+  /// Then drops what the side files keep for the definitions ForgetRemovedDefinition named, unless
+  /// a list holds a definition of that Signature again.
   void StoreLists();
+
+  /// Notes that the definition of `signature` (Windows-1250) was removed from the list of the
+  /// given kind. Its partner's key and text form go once the lists are stored without it: a
+  /// definition still in the list file keeps the key its imports are checked against.
+  void ForgetRemovedDefinition(bool import, std::string signature);
 
   /// Locks the list file of the given kind and reads the list again under the lock, so that a
   /// change made and stored while the lock is held starts from what other programs wrote. A
@@ -70,6 +79,7 @@ class TMaindata {
   void OpenList(bool import);
 
   LoginCache logins_;
+  std::vector<std::pair<bool, std::string>> removed_;  ///< (import, Signature) not dropped yet
 };
 
 }  // namespace tamaril::core

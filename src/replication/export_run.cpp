@@ -212,6 +212,13 @@ std::string LossyTextReport(const tExportResult& result) {
   return report;
 }
 
+std::vector<std::string> ArchiveProtectionLines(const tExportResult& result) {
+  std::vector<std::string> lines;
+  if (!result.SignedBy.empty()) lines.push_back(Ansi("Archiv podepsán klíčem ") + result.SignedBy);
+  if (!result.SealedTo.empty()) lines.push_back(Ansi("Archiv zašifrován pro klíč ") + result.SealedTo);
+  return lines;
+}
+
 std::string UntrackedDeletionsNote(const tExportResult& result) {
   const std::vector<std::string>& tables = result.UntrackedDeletions;
   if (tables.empty()) return {};
@@ -782,7 +789,10 @@ tExportOutcome tExportRun::Session::Export() {
   // leaves it complete under the temporary name, and the next run puts it in place
   // (FinishInterruptedRuns), so no logged run is ever without its archive.
   // Signed when the site has a key, sealed when the definition names the center's key.
-  tArchiveWriter writer(archive_path_, header, ArchiveProtectionFor(definition_.Signature));
+  const tArchiveProtection protection = ArchiveProtectionFor(definition_.Signature);
+  tArchiveWriter writer(archive_path_, header, protection);
+  if (protection.SignWith) result_.SignedBy = PublicKeyText(protection.SignWith->Public());
+  if (protection.SealTo) result_.SealedTo = PublicKeyText(*protection.SealTo);
   publisher_.Stream = &writer.Stream();
   publisher_.Adapter.SetTextForm(definition_.TextForm);
   try {
@@ -848,6 +858,8 @@ tExportResult tExportRun::Run(const tExportDefinition& definition) {
       result.MovedAsidePath.clear();
     }
     result.ArchivePath.clear();
+    result.SignedBy.clear();
+    result.SealedTo.clear();
   }
   host_.ClearLabels();
   host_.ShowProgress(false, false);

@@ -85,6 +85,10 @@ struct tExportResult {
   std::string ArchivePath;     ///< the finished archive (UTF-8 path); empty unless completed
   std::string MovedAsidePath;  ///< where the replaced archive of an earlier run went, or empty
   std::string PendingPath;     ///< Unplaced: the complete archive under its temporary name
+  /// The public key text of the site that signed the archive; empty when it is not signed.
+  std::string SignedBy;
+  /// The public key text the archive is sealed to; empty when it is not sealed.
+  std::string SealedTo;
   /// Older replaced archives of the Signature removed beyond options.BackupCount (UTF-8).
   std::vector<std::string> RemovedBackups;
   /// What the run did besides (Windows-1250 sentences): the archive of an interrupted logged
@@ -104,6 +108,10 @@ struct tExportResult {
 /// "a dalších N hodnot", and how to switch the definition to the lossless Unicode form. Empty when
 /// the result has no such value.
 std::string LossyTextReport(const tExportResult& result);
+
+/// "Archiv podepsán klíčem …" and "Archiv zašifrován pro klíč …" for SignedBy and SealedTo
+/// (Windows-1250), the lines of those that are set.
+std::vector<std::string> ArchiveProtectionLines(const tExportResult& result);
 
 /// "Výmazy řádků tabulky X se nepřenášejí: …" for UntrackedDeletions (Windows-1250, one
 /// sentence, without the remedy, which the program names); empty when there is none.

@@ -76,6 +76,12 @@ tPublicKey PublicKeyFromText(std::string_view text) {
                                           "tamaril-cli keys show"));
 }
 
+std::string NotAPublicKeyReason(std::string_view text) {
+  return "„" + std::string(text) +
+         "“ není veřejný klíč; čekám jeden řádek „ed25519:…“, jak ho u partnera vypíše tamaril-cli keys show "
+         "(prázdná hodnota klíč odebere)";
+}
+
 tSiteKey tSiteKey::Generate() {
   InitSodium();
   std::array<unsigned char, 32> seed{};

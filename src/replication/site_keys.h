@@ -26,6 +26,9 @@ std::string PublicKeyText(const tPublicKey& key);
 std::optional<tPublicKey> ParsePublicKey(std::string_view text);
 /// ParsePublicKey that throws ReplicationError "Klíč „…“ není platný veřejný klíč …" (Windows-1250).
 tPublicKey PublicKeyFromText(std::string_view text);
+/// Why `text` cannot be kept as a partner's key of a definition (UTF-8), to follow the name of
+/// the option or field that gave it: "„…“ není veřejný klíč; čekám …".
+std::string NotAPublicKeyReason(std::string_view text);
 
 /// The site's key pair. The secret never leaves this object except into libsodium's calls; it is
 /// wiped when the object goes.

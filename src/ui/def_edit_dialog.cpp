@@ -17,10 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "core/definition_keys.h"
 #include "core/export_text.h"
 #include "core/maindata.h"
 #include "dataset/field.h"
 #include "dbaccess/connection_string.h"
+#include "replication/site_keys.h"
+#include "text/ascii.h"
 #include "text/encoding.h"
 #include "ui/connection_editor.h"
 #include "ui/message_box.h"
@@ -55,6 +58,7 @@ TfrmDefEdit::TfrmDefEdit(core::TMaindata& maindata, bool import, QWidget* parent
       btnAdoConnEdit(MakeChild<QPushButton>(QStringLiteral("Vytvořit..."), this)),
       cbDatabaseName(MakeChild<QComboBox>(this)),
       mmPozn(MakeChild<QPlainTextEdit>(this)),
+      edPartnerKey(MakeChild<QLineEdit>(this)),
       btnOK(MakeChild<QPushButton>(QStringLiteral("OK"), this)),
       btnCancel(MakeChild<QPushButton>(QStringLiteral("Storno"), this)),
       maindata_(maindata),
@@ -93,6 +97,13 @@ TfrmDefEdit::TfrmDefEdit(core::TMaindata& maindata, bool import, QWidget* parent
                        "Starší program v centru takový archiv odmítne jako neplatný."));
     add_row(QStringLiteral("Texty v archivu"), cbTextForm);
   }
+  edPartnerKey->setPlaceholderText(QStringLiteral("ed25519:… (prázdné: žádný)"));
+  edPartnerKey->setToolTip(
+      import ? QStringLiteral("Veřejný klíč klienta, jak ho u klienta vypíše tamaril-cli keys show. Archiv "
+                              "bez jeho platného podpisu import odmítne.")
+             : QStringLiteral("Veřejný klíč centra, jak ho v centru vypíše tamaril-cli keys show. Archiv "
+                              "pak otevře jen centrum."));
+  add_row(PartnerKeyLabel(), edPartnerKey);
   grid->setColumnStretch(1, 1);
 
   btnOK->setDefault(true);
@@ -117,6 +128,11 @@ dataset::TDataSet& TfrmDefEdit::List() const { return maindata_.DefinitionList(i
 
 QString TfrmDefEdit::PartnerField() const {
   return import_ ? QStringLiteral("ClientName") : QStringLiteral("CenterName");
+}
+
+QString TfrmDefEdit::PartnerKeyLabel() const {
+  return import_ ? QStringLiteral("Klíč klienta (podpis vyžadován)")
+                 : QStringLiteral("Šifrovat pro klíč centra");
 }
 
 void TfrmDefEdit::ReadRecord() {
@@ -145,13 +161,44 @@ void TfrmDefEdit::ReadRecord() {
     }
     cbTextForm->setCurrentIndex(unicode ? 1 : 0);
   }
+  try {
+    edPartnerKey->setText(
+        FromAnsi(import_ ? core::TrustedKey(original_signature_) : core::SealKey(original_signature_)));
+  } catch (const std::exception&) {
+    // Shown empty; an untouched field is not written back (WriteSideFiles), so the key stays.
+    edPartnerKey->clear();
+  }
 }
 
-void TfrmDefEdit::WriteTextForm() {
-  if (cbTextForm == nullptr) return;
+std::optional<std::string> TfrmDefEdit::CheckedPartnerKey() {
+  const std::string text = ToAnsi(edPartnerKey->text());
+  const std::string_view trimmed = text::TrimBlanks(text);
+  if (trimmed.empty()) return std::string();
+  if (const auto key = replication::ParsePublicKey(trimmed)) return replication::PublicKeyText(*key);
+  MessageDlg(this, tMsgKind::Error,
+             PartnerKeyLabel() + QStringLiteral(": ") +
+                 FromUtf8(replication::NotAPublicKeyReason(text::AnsiToUtf8(std::string(trimmed)))),
+             {tMsgButton::Ok});
+  edPartnerKey->setFocus();
+  edPartnerKey->selectAll();
+  return std::nullopt;
+}
+
+void TfrmDefEdit::WriteSideFiles(const std::string& key) {
   const std::string signature = List().FieldByName("Signature").AsString();
-  if (signature != original_signature_) core::SetExportTextUnicode(original_signature_, false);
-  core::SetExportTextUnicode(signature, cbTextForm->currentIndex() == 1);
+  const bool renamed = signature != original_signature_;
+  if (cbTextForm != nullptr) {
+    if (renamed) core::SetExportTextUnicode(original_signature_, false);
+    core::SetExportTextUnicode(signature, cbTextForm->currentIndex() == 1);
+  }
+  // A key field left as it was loaded is written only under a new Signature: a key that could
+  // not be read is not dropped by saving the rest.
+  if (renamed || edPartnerKey->isModified()) {
+    const auto set_key = import_ ? core::SetTrustedKey : core::SetSealKey;
+    if (renamed) set_key(original_signature_, "");
+    set_key(signature, key);
+    edPartnerKey->setText(FromAnsi(key));
+  }
   original_signature_ = signature;
 }
 
@@ -167,10 +214,12 @@ void TfrmDefEdit::WriteRecord() {
 
 void TfrmDefEdit::done(int result) {
   if (result == QDialog::Accepted) {
+    const std::optional<std::string> key = CheckedPartnerKey();
+    if (!key) return;
     try {
       WriteRecord();
       List().Post();
-      WriteTextForm();
+      WriteSideFiles(*key);
     } catch (const std::exception&) {
       ShowException(this, std::current_exception());
       return;

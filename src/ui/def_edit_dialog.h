@@ -56,6 +56,9 @@ class TfrmDefEdit : public QDialog {
   QPlainTextEdit* mmPozn;
   /// Export only (null for an import): Windows-1250 (0) or Unicode (1) texts in the archive.
   QComboBox* cbTextForm = nullptr;
+  /// The partner's public key: for an import the client's key whose signature the import
+  /// requires, for an export the center's key the archive is sealed to; empty for none.
+  QLineEdit* edPartnerKey;
   QPushButton* btnOK;
   QPushButton* btnCancel;
 
@@ -71,8 +74,14 @@ class TfrmDefEdit : public QDialog {
   void WriteRecord();
 
   QString PartnerField() const;
-  /// Writes the export's text form beside the list for the saved Signature.
-  void WriteTextForm();
+  /// The label of the partner's key field.
+  QString PartnerKeyLabel() const;
+  /// The key text of edPartnerKey as it is kept: empty, or the key's own text. Shows why it is no
+  /// key, focuses the field and gives nothing when the text is not a public key.
+  std::optional<std::string> CheckedPartnerKey();
+  /// Writes the export's text form and the partner's key (`key`, checked) beside the list for
+  /// the saved Signature, dropping them under a Signature the record no longer has.
+  void WriteSideFiles(const std::string& key);
 
   bool database_list_stale_ = true;
   std::string original_signature_;  ///< the Signature the record had when the dialog opened

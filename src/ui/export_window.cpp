@@ -33,7 +33,8 @@ constexpr const char* kRowGuidHint =
 
 // The notes of a finished run, or empty: the texts that would lose characters, the deletions
 // that do not travel, then what the run did besides in the export folder (an interrupted run's
-// archive put in place, a step after the archive that failed, the archives renamed and removed).
+// archive put in place, a step after the archive that failed), the archive's signature and seal,
+// and the archives renamed and removed.
 QString ReportOf(const replication::tExportResult& result) {
   QString report = FromUtf8(replication::LossyTextReport(result));
   const auto add_line = [&report](const QString& line) {
@@ -44,6 +45,7 @@ QString ReportOf(const replication::tExportResult& result) {
   if (!note.empty()) add_line(QStringLiteral("Upozornění: ") + FromAnsi(note) + FromUtf8(kRowGuidHint));
   for (const std::string& run_note : result.Notes)
     add_line(QStringLiteral("Upozornění: ") + FromAnsi(run_note));
+  for (const std::string& line : replication::ArchiveProtectionLines(result)) add_line(FromAnsi(line));
   if (!result.MovedAsidePath.empty())
     add_line(QStringLiteral("Předchozí archiv přejmenován na: ") + FromUtf8(result.MovedAsidePath));
   for (const std::string& removed : result.RemovedBackups)

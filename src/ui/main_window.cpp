@@ -16,9 +16,13 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include <string>
+#include <utility>
+
 #include "core/common_info.h"
 #include "core/maindata.h"
 #include "core/paths.h"
+#include "dataset/field.h"
 #include "dbstruct/structure_cache.h"
 #include "dbstruct/structure_forms.h"
 #include "replication/database_open.h"
@@ -289,7 +293,10 @@ void TfrmMain::act_DeleteRecordExecute() {
   const tMsgButton answer =
       MessageDlg(this, tMsgKind::Warning, QStringLiteral("Opravdu chcete odstranit vybranou definici?"),
                  {tMsgButton::Yes, tMsgButton::Abort});
-  if (answer == tMsgButton::Yes) list->Delete();
+  if (answer != tMsgButton::Yes) return;
+  std::string signature = list->FieldByName("Signature").AsString();
+  list->Delete();
+  maindata_.ForgetRemovedDefinition(import, std::move(signature));
 }
 
 void TfrmMain::act_ItemInfoExecute() {

@@ -1,22 +1,29 @@
 #include "ui/options_dialog.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include <cerrno>
+#include <exception>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "core/paths.h"
 #include "replication/file_problem.h"
+#include "replication/site_keys.h"
 #include "ui/message_box.h"
 #include "ui/qt_child.h"
 #include "ui/qt_text.h"
@@ -87,7 +94,11 @@ TfrmOptions::TfrmOptions(QWidget* parent)
       btnImportFolder(MakeChild<QPushButton>(QStringLiteral("Procházet..."), this)),
       btnLogFile(MakeChild<QPushButton>(QStringLiteral("Procházet..."), this)),
       btnOK(MakeChild<QPushButton>(QStringLiteral("OK"), this)),
-      btnCancel(MakeChild<QPushButton>(QStringLiteral("Storno"), this)) {
+      btnCancel(MakeChild<QPushButton>(QStringLiteral("Storno"), this)),
+      lblSiteKey(MakeChild<QLabel>(this)),
+      edSitePublicKey(MakeChild<QLineEdit>(this)),
+      btnCopySiteKey(MakeChild<QPushButton>(QStringLiteral("Kopírovat"), this)),
+      btnCreateSiteKey(MakeChild<QPushButton>(QStringLiteral("Vytvořit klíč"), this)) {
   setWindowTitle(QStringLiteral("Nastavení programu"));
   setModal(true);
 
@@ -106,6 +117,21 @@ TfrmOptions::TfrmOptions(QWidget* parent)
   grid->addWidget(chkDoLog, row, 0, 1, 2);
   grid->setColumnMinimumWidth(0, 380);
 
+  auto* key_box = MakeChild<QGroupBox>(QStringLiteral("Klíč tohoto místa"), this);
+  auto* key_layout = MakeChild<QVBoxLayout>(key_box);
+  lblSiteKey->setWordWrap(true);
+  lblSiteKey->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  edSitePublicKey->setReadOnly(true);
+  edSitePublicKey->setToolTip(
+      QStringLiteral("Veřejný klíč předejte partnerovi: centrum podle něj ověří podpis archivů tohoto "
+                     "klienta, klient jím šifruje archivy pro toto centrum."));
+  auto* key_row = MakeChild<QHBoxLayout>();
+  key_row->addWidget(edSitePublicKey, 1);
+  key_row->addWidget(btnCopySiteKey);
+  key_layout->addWidget(lblSiteKey);
+  key_layout->addLayout(key_row);
+  key_layout->addWidget(btnCreateSiteKey, 0, Qt::AlignLeft);
+
   btnOK->setDefault(true);
   auto* buttons = MakeChild<QDialogButtonBox>(this);
   buttons->addButton(btnOK, QDialogButtonBox::AcceptRole);
@@ -116,6 +142,7 @@ TfrmOptions::TfrmOptions(QWidget* parent)
   auto* layout = MakeChild<QVBoxLayout>(this);
   layout->addLayout(grid);
   layout->addSpacing(8);
+  layout->addWidget(key_box);
   layout->addWidget(buttons);
 
   connect(btnExportFolder, &QPushButton::clicked, this,
@@ -123,6 +150,46 @@ TfrmOptions::TfrmOptions(QWidget* parent)
   connect(btnImportFolder, &QPushButton::clicked, this,
           [this] { BrowseFolderInto(EditImportFolder, QStringLiteral("Složka pro import")); });
   connect(btnLogFile, &QPushButton::clicked, this, [this] { BrowseLogFileInto(); });
+  connect(btnCopySiteKey, &QPushButton::clicked, this,
+          [this] { QGuiApplication::clipboard()->setText(edSitePublicKey->text()); });
+  connect(btnCreateSiteKey, &QPushButton::clicked, this, [this] { btnCreateSiteKeyClick(); });
+  ShowSiteKey();
+}
+
+void TfrmOptions::ShowSiteKey() {
+  const std::string path = replication::SiteKeyPath();
+  std::optional<replication::tPublicKey> key;
+  QString problem;
+  try {
+    if (const auto pair = replication::LoadSiteKey(path)) key = pair->Public();
+  } catch (const std::exception& error) {
+    problem = FromAnsi(error.what());
+  }
+  const bool present = key.has_value() || !problem.isEmpty();
+  if (key) {
+    lblSiteKey->setText(QStringLiteral("Klíč je v souboru %1 (čte ho jen jeho vlastník). Veřejný klíč pro "
+                                       "partnera:")
+                            .arg(FromUtf8(path)));
+    edSitePublicKey->setText(FromAnsi(replication::PublicKeyText(*key)));
+  } else {
+    lblSiteKey->setText(present ? problem
+                                : QStringLiteral("Toto místo nemá klíč. Bez něj se archivy nepodepisují a "
+                                                 "archivy šifrované pro toto místo nelze otevřít."));
+    edSitePublicKey->clear();
+  }
+  btnCopySiteKey->setEnabled(key.has_value());
+  // A key file that is there but unusable is mended by hand, never replaced: the partners know
+  // its public key.
+  btnCreateSiteKey->setEnabled(!present);
+}
+
+void TfrmOptions::btnCreateSiteKeyClick() {
+  try {
+    replication::CreateSiteKey(replication::SiteKeyPath());
+  } catch (const std::exception& error) {
+    MessageDlg(this, tMsgKind::Error, FromAnsi(error.what()), {tMsgButton::Ok});
+  }
+  ShowSiteKey();
 }
 
 void TfrmOptions::LoadFrom(const core::TReplOptions& options) {

@@ -8,6 +8,7 @@
 #include "core/repl_options.h"
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QWidget;
@@ -20,7 +21,9 @@ using tBrowseFolder = std::function<QString(QWidget*, const QString&, const QStr
 using tBrowseSaveFile = std::function<QString(QWidget*, const QString&)>;
 
 /// The dialog "Nastavení programu": the two transfer folders, the import's log file and its switch.
-/// It only edits its controls; EditReplOptions decides what becomes of them. OK closes it only
+/// It only edits its controls; EditReplOptions decides what becomes of them. Below them, the
+/// site's key: its public half to copy for the partners, or a button that makes the key (at once,
+/// whatever the dialog's end; the secret is never shown). OK closes it only
 /// when both folders and the log file's folder exist: for each that does not, it asks whether
 /// to create it (Ano creates it), and on Ne, or when it cannot be created, says so and stays open
 /// with that edit focused.
@@ -54,6 +57,17 @@ class TfrmOptions : public QDialog {
   QPushButton* btnLogFile;
   QPushButton* btnOK;
   QPushButton* btnCancel;
+  /// What the site's key is: none, where it is, or why it cannot be used.
+  QLabel* lblSiteKey;
+  /// The site's public key, read-only; empty when there is none.
+  QLineEdit* edSitePublicKey;
+  QPushButton* btnCopySiteKey;
+  QPushButton* btnCreateSiteKey;
+
+  /// Reads the site's key file again and shows what it holds.
+  void ShowSiteKey();
+  /// What "Vytvořit klíč" does: makes the site's key, or says why it cannot.
+  void btnCreateSiteKeyClick();
 
  private:
   void BrowseFolderInto(QLineEdit* edit, const QString& title);

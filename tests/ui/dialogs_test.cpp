@@ -1,6 +1,8 @@
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -15,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "core/definition_keys.h"
 #include "core/errors.h"
 #include "core/login.h"
 #include "core/maindata.h"
@@ -23,6 +26,7 @@
 #include "dataset/field.h"
 #include "dbaccess/connection.h"
 #include "dbaccess/connection_string.h"
+#include "replication/site_keys.h"
 #include "scripted_boxes.h"
 #include "support/expect_throw_msg.h"
 #include "support/temp_dir.h"
@@ -231,6 +235,58 @@ TEST_F(OptionsDialogTest, CancelledBrowserKeepsTheEditAndLogBrowserFallsBackToTh
   EXPECT_EQ(LogFileStartFolder(QString()), FromUtf8(home_.path()));
 }
 
+// The site's key: made once from the dialog, only its public half shown and copied; a second
+// dialog that still offers to make it is refused as the command line is, and a key file others
+// can read is reported with its remedy and never replaced.
+TEST_F(OptionsDialogTest, SiteKeyIsMadeOnceAndOnlyItsPublicHalfIsShown) {
+  testing::tScriptedBoxes boxes;
+  TfrmOptions dialog;
+  TfrmOptions stale;
+  EXPECT_TRUE(dialog.edSitePublicKey->text().isEmpty());
+  EXPECT_TRUE(dialog.lblSiteKey->text().startsWith(QStringLiteral("Toto místo nemá klíč.")));
+  EXPECT_FALSE(dialog.btnCopySiteKey->isEnabled());
+  ASSERT_TRUE(dialog.btnCreateSiteKey->isEnabled());
+
+  dialog.btnCreateSiteKey->click();
+  const std::string path = home_.File("SITE.KEY");
+  ASSERT_TRUE(std::filesystem::exists(path));
+  EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  const auto key = replication::LoadSiteKey(path);
+  ASSERT_TRUE(key.has_value());
+  const QString public_text = FromUtf8(replication::PublicKeyText(key->Public()));
+  EXPECT_EQ(dialog.edSitePublicKey->text(), public_text);
+  EXPECT_TRUE(dialog.edSitePublicKey->isReadOnly());
+  EXPECT_FALSE(dialog.btnCreateSiteKey->isEnabled());
+  dialog.btnCopySiteKey->click();
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), public_text);
+  const std::string file = ReadWholeFile(path);
+  const QString secret = FromUtf8(file.substr(file.find(':') + 1, 43));
+  for (const QString& shown : {dialog.lblSiteKey->text(), dialog.edSitePublicKey->text()})
+    EXPECT_FALSE(shown.contains(secret));
+  EXPECT_TRUE(boxes.Shown().empty());
+
+  boxes.Answer(tMsgButton::Ok);
+  stale.btnCreateSiteKey->click();
+  ASSERT_EQ(boxes.Shown().size(), 1u);
+  EXPECT_EQ(boxes.Shown()[0].kind, tMsgKind::Error);
+  EXPECT_EQ(boxes.Shown()[0].text,
+            FromUtf8("Soubor klíče " + path +
+                     " už existuje; nový klíč by partneři neznali. Jeho veřejný klíč vypíše tamaril-cli keys "
+                     "show"));
+  EXPECT_EQ(ReadWholeFile(path), file);
+  EXPECT_EQ(stale.edSitePublicKey->text(), public_text) << "the refusal shows the key there is";
+
+  std::filesystem::permissions(path, std::filesystem::perms::group_read | std::filesystem::perms::others_read,
+                               std::filesystem::perm_options::add);
+  TfrmOptions exposed;
+  EXPECT_TRUE(exposed.lblSiteKey->text().contains(QStringLiteral("chmod 600 %1").arg(FromUtf8(path))))
+      << exposed.lblSiteKey->text().toStdString();
+  EXPECT_TRUE(exposed.edSitePublicKey->text().isEmpty());
+  EXPECT_FALSE(exposed.btnCopySiteKey->isEnabled());
+  EXPECT_FALSE(exposed.btnCreateSiteKey->isEnabled());
+}
+
 // --- Login ----------------------------------------------------------------------------------
 
 TEST(LoginDialogTest, FocusGoesToThePasswordOnlyWhenAUserNameIsGiven) {
@@ -405,6 +461,88 @@ TEST_F(DefEditTest, DatabaseListIsFilledOncePerConnectionStringAndRefilledAfterC
   dialog.edConnectionString->setText(QStringLiteral("Provider=SQLite;Data Source=/no/such/folder"));
   dialog.FillDatabaseList();
   EXPECT_EQ(dialog.cbDatabaseName->count(), 0);
+  EXPECT_TRUE(boxes_.Shown().empty());
+}
+
+// The partner's key of a definition: checked on OK with the command line's reason, kept in
+// canonical form under the Signature, shown again, moved with a renamed Signature, and removed
+// when the field is emptied.
+TEST_F(DefEditTest, PartnerKeyIsCheckedStoredReloadedAndMovedWithTheSignature) {
+  const std::string key = replication::PublicKeyText(replication::tSiteKey::FromSeed({7}).Public());
+  core::TMaindata data(prompt_);
+  data.ImportDefTbl.Append();
+  {
+    TfrmDefImport dialog(data);
+    dialog.open();
+    dialog.edSignature->setText(QStringLiteral("K1"));
+    dialog.edPartnerName->setText(QStringLiteral("Klient"));
+    dialog.edPartnerKey->setText(QStringLiteral("ed25519:nic"));
+    boxes_.Answer(tMsgButton::Ok);
+    dialog.accept();
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(boxes_.Texts(),
+              std::vector<std::string>{
+                  "Klíč klienta (podpis vyžadován): „ed25519:nic“ není veřejný klíč; čekám jeden "
+                  "řádek „ed25519:…“, jak ho u partnera vypíše tamaril-cli keys show (prázdná "
+                  "hodnota klíč odebere)"});
+    EXPECT_EQ(data.ImportDefTbl.State(), dataset::DataSetState::Insert) << "nothing saved";
+    EXPECT_FALSE(std::filesystem::exists(home_.File("KEYS.INI")));
+
+    dialog.edPartnerKey->setText(FromUtf8("  " + key + " "));
+    dialog.accept();
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+  }
+  EXPECT_EQ(core::TrustedKey("K1"), key);
+  EXPECT_EQ(core::SealKey("K1"), "") << "an import's key is no seal key";
+
+  data.ImportDefTbl.Edit();
+  {
+    TfrmDefImport dialog(data);
+    EXPECT_EQ(dialog.edPartnerKey->text(), FromUtf8(key));
+    dialog.open();
+    dialog.edSignature->setText(QStringLiteral("K2"));
+    dialog.accept();
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+  }
+  EXPECT_EQ(core::TrustedKey("K1"), "");
+  EXPECT_EQ(core::TrustedKey("K2"), key);
+
+  data.ImportDefTbl.Edit();
+  {
+    TfrmDefImport dialog(data);
+    dialog.open();
+    dialog.edPartnerKey->setText(QString());
+    dialog.edPartnerKey->setModified(true);
+    dialog.accept();
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+  }
+  EXPECT_EQ(core::TrustedKey("K2"), "");
+  EXPECT_EQ(boxes_.Shown().size(), 1u);
+}
+
+TEST_F(DefEditTest, ExportSealKeyIsKeptApartAndANewDefinitionDropsAStaleOne) {
+  const std::string key = replication::PublicKeyText(replication::tSiteKey::FromSeed({9}).Public());
+  core::SetSealKey("PRAHA", key);  // left by a definition removed elsewhere
+  core::TMaindata data(prompt_);
+  data.ExportDefTbl.Append();
+  TfrmDefExport dialog(data);
+  EXPECT_TRUE(dialog.edPartnerKey->text().isEmpty());
+  dialog.open();
+  dialog.edSignature->setText(QStringLiteral("PRAHA"));
+  dialog.edPartnerName->setText(QStringLiteral("Centrum"));
+  dialog.accept();
+  ASSERT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(core::SealKey("PRAHA"), "");
+
+  data.ExportDefTbl.Edit();
+  TfrmDefExport edit(data);
+  edit.open();
+  edit.edPartnerKey->setText(FromUtf8(key));
+  edit.edPartnerKey->setModified(true);
+  edit.accept();
+  ASSERT_EQ(edit.result(), QDialog::Accepted);
+  EXPECT_EQ(core::SealKey("PRAHA"), key);
+  EXPECT_EQ(core::TrustedKey("PRAHA"), "");
   EXPECT_TRUE(boxes_.Shown().empty());
 }
 

@@ -16,6 +16,8 @@
 #include <memory>
 #include <string>
 
+#include "core/definition_keys.h"
+#include "core/export_text.h"
 #include "core/login.h"
 #include "core/maindata.h"
 #include "core/paths.h"
@@ -225,6 +227,34 @@ TEST_F(MainWindowTest, DeletesADefinitionOnlyWhenTheAnswerIsYes) {
   EXPECT_EQ(boxes.Shown()[0].buttons, (std::vector<tMsgButton>{tMsgButton::Yes, tMsgButton::Abort}));
   // Deleting does not write the list file by itself.
   EXPECT_FALSE(std::filesystem::exists(work_.File("IMPORT.DAT")));
+}
+
+// The keys and text form of a removed definition go with it, but only once the lists are
+// stored without it, and not when a definition of the same Signature is back by then.
+TEST_F(MainWindowTest, ARemovedDefinitionLosesItsSideFilesWhenTheListsAreStored) {
+  const std::string key = "ed25519:" + std::string(43, 'A');  // the text as stored; never checked here
+  AddDefinition(true, "IMP");
+  AddDefinition(false, "EXP");
+  core::SetTrustedKey("IMP", key);
+  core::SetSealKey("EXP", key);
+  core::SetExportTextUnicode("EXP", true);
+  maindata_->StoreLists();
+  ui::testing::tScriptedBoxes boxes;
+  boxes.Answer(tMsgButton::Yes);
+  boxes.Answer(tMsgButton::Yes);
+  ShowTab(true);
+  window_->act_DeleteRecord->trigger();
+  ShowTab(false);
+  window_->act_DeleteRecord->trigger();
+  ASSERT_TRUE(maindata_->ImportDefTbl.IsEmpty());
+  ASSERT_TRUE(maindata_->ExportDefTbl.IsEmpty());
+  EXPECT_EQ(core::TrustedKey("IMP"), key) << "IMPORT.DAT still holds the definition";
+
+  AddDefinition(false, "EXP");  // back before the lists are stored: keeps what it has
+  maindata_->StoreLists();
+  EXPECT_EQ(core::TrustedKey("IMP"), "");
+  EXPECT_EQ(core::SealKey("EXP"), key);
+  EXPECT_TRUE(core::ExportTextUnicode("EXP"));
 }
 
 TEST_F(MainWindowTest, TheDeleteKeyAsksBeforeItDeletes) {

@@ -20,6 +20,7 @@
 #include <string>
 #include <utility>
 
+#include "core/definition_keys.h"
 #include "core/login.h"
 #include "core/login_cache.h"
 #include "core/maindata.h"
@@ -31,6 +32,7 @@
 #include "demo_folder.h"
 #include "on_modal.h"
 #include "replication/database_open.h"
+#include "replication/site_keys.h"
 #include "scripted_boxes.h"
 #include "support/temp_dir.h"
 #include "text/encoding.h"
@@ -307,6 +309,25 @@ TEST_F(RunWindowsTest, TheExportWindowListsTheArchivesItPutInPlaceRenamedAndRemo
       << second_report.toStdString();
   EXPECT_FALSE(second_report.contains(QStringLiteral("Odstraněn"))) << second_report.toStdString();
   EXPECT_EQ(second, first + 1);
+}
+
+// A site with a key signs, a definition with the center's key seals: the window's notes say so.
+TEST_F(RunWindowsTest, TheExportWindowSaysTheArchiveWasSignedAndSealed) {
+  const replication::tSiteKey key = replication::CreateSiteKey(replication::SiteKeyPath());
+  const std::string public_text = replication::PublicKeyText(key.Public());
+  data_->ExportDefTbl.First();
+  core::SetSealKey(data_->ExportDefTbl.FieldByName("Signature").AsString(), public_text);
+  testing::tScriptedBoxes boxes;
+  boxes.AnswerDefaults();
+  TfrmExport window(access_, data_->ExportDefTbl);
+  ExecAndClose(window);
+  ASSERT_EQ(window.Result().Outcome, replication::tExportOutcome::Success) << window.Result().Text;
+  const QString report = window.memoReport->toPlainText();
+  EXPECT_FALSE(window.memoReport->isHidden());
+  EXPECT_TRUE(report.contains(QStringLiteral("Archiv podepsán klíčem ") + FromUtf8(public_text)))
+      << report.toStdString();
+  EXPECT_TRUE(report.contains(QStringLiteral("Archiv zašifrován pro klíč ") + FromUtf8(public_text)))
+      << report.toStdString();
 }
 
 // F9 on the export tab opens the definition's rules; a rule built there decides what the next

@@ -77,6 +77,8 @@ ExitStatus RunExport(Cli& cli, const ExportOptions& options) {
   for (const auto& [table, rows] : result.Rows)
     cli.Out() << "  " << ToTerminal(table) << ": " << rows << '\n';
   cli.Out() << "Archiv: " << result.ArchivePath << '\n';
+  for (const std::string& line : replication::ArchiveProtectionLines(result))
+    cli.Out() << ToTerminal(line) << '\n';
   if (!result.MovedAsidePath.empty()) {
     cli.Out() << ToTerminal(text::Utf8ToAnsi("Předchozí archiv přejmenován na: ")) << result.MovedAsidePath
               << '\n';

@@ -337,6 +337,7 @@ Cli::Cli(std::ostream& out, std::ostream& err)
   AddExportCommands(*this);
   AddImportCommands(*this);
   AddLogCommands(*this);
+  AddStatusCommands(*this);
   AddKeysCommands(*this);
   AddDemoCommands(*this);
 }

@@ -489,4 +489,30 @@ void tArchiveReader::ReadHeader(const std::string& name) {
   }
 }
 
+std::optional<tArchiveHeader> ReadArchiveFileHeader(const std::string& path) {
+  // A sealed archive only the center opens; its header is in the clear for this.
+  if (const auto sealed = SealedArchiveHeader(path)) {
+    tArchiveHeader header = DecodeArchiveHeader(*sealed);
+    if (!header.Identified) return std::nullopt;
+    return header;
+  }
+  try {
+    dataset::FileReader file(path);
+    InflateReader content(file);
+    std::string bytes(kArchiveHeaderSize, '\0');
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+      const std::size_t part = content.Read(bytes.data() + got, bytes.size() - got);
+      if (part == 0) break;
+      got += part;
+    }
+    if (got < bytes.size()) return std::nullopt;
+    tArchiveHeader header = DecodeArchiveHeader(bytes);
+    if (!header.Identified) return std::nullopt;
+    return header;
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+}
+
 }  // namespace tamaril::replication

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,6 +76,10 @@ std::string EncodeArchiveHeader(const tArchiveHeader& header);
 /// a Signature length byte above 10 makes the header unidentified. Throws ReplicationError for
 /// another size.
 tArchiveHeader DecodeArchiveHeader(std::string_view bytes);
+/// The header of the archive file at `path` (UTF-8): a sealed file's from the part it carries in
+/// the clear, another one's from the start of its zlib stream. Nothing when the file cannot be
+/// read or does not begin with an archive header.
+std::optional<tArchiveHeader> ReadArchiveFileHeader(const std::string& path);
 
 /// The archive path of a Signature: the folder with a trailing delimiter, the Signature without
 /// leading and trailing blanks, ".ZR2".

@@ -60,39 +60,12 @@ double LocalNow() {
   return dataset::TimeStampToDateTime({day, ms});
 }
 
-/// The header of the archive file at `path` (UTF-8), or nothing when it cannot be read as one.
-std::optional<tArchiveHeader> ReadArchiveHeader(const std::string& path) {
-  // A sealed archive only the center opens; its header is in the clear for this.
-  if (const auto sealed = SealedArchiveHeader(path)) {
-    tArchiveHeader header = DecodeArchiveHeader(*sealed);
-    if (!header.Identified) return std::nullopt;
-    return header;
-  }
-  try {
-    dataset::FileReader file(path);
-    InflateReader content(file);
-    std::string bytes(kArchiveHeaderSize, '\0');
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-      const std::size_t part = content.Read(bytes.data() + got, bytes.size() - got);
-      if (part == 0) break;
-      got += part;
-    }
-    if (got < bytes.size()) return std::nullopt;
-    tArchiveHeader header = DecodeArchiveHeader(bytes);
-    if (!header.Identified) return std::nullopt;
-    return header;
-  } catch (const Error&) {
-    return std::nullopt;
-  }
-}
-
 /// Where an archive about to be replaced goes: "SIGNATURE-EXPORTNO.ZR2.bak" with the number
 /// from its own header ("SIGNATURE.ZR2.bak" when the header cannot be read), a free name.
 std::string MovedAsideName(const std::string& archive, const std::string& folder, const std::string& stem) {
   std::string base = stem;
   // A damaged archive is kept all the same, under the name without a number.
-  if (const auto header = ReadArchiveHeader(archive)) base += "-" + std::to_string(header->ExportNo);
+  if (const auto header = ReadArchiveFileHeader(archive)) base += "-" + std::to_string(header->ExportNo);
   std::string prefix = folder;
   if (!prefix.empty() && prefix.back() != '/') prefix += '/';
   std::string candidate = prefix + base + std::string(kArchiveExtension) + ".bak";
@@ -609,7 +582,7 @@ void tExportRun::Session::FinishInterruptedRuns() {
   std::sort(left.begin(), left.end());
   bool placed = false;
   for (const std::string& path : left) {
-    const std::optional<tArchiveHeader> header = ReadArchiveHeader(path);
+    const std::optional<tArchiveHeader> header = ReadArchiveFileHeader(path);
     if (!placed && header && header->Signature == signature && header->ExportNo == last_logged &&
         last_logged > 0 && IsLogged(header->ExportNo, header->ExportTime)) {
       const std::string moved = MoveAside();
@@ -717,7 +690,7 @@ void tExportRun::Session::RemoveOldBackups() {
     const std::optional<int> number = MovedAsideNumber(name, stem_);
     if (!number) continue;
     const std::string path = entry.path().string();
-    const std::optional<tArchiveHeader> header = ReadArchiveHeader(path);
+    const std::optional<tArchiveHeader> header = ReadArchiveFileHeader(path);
     if (!header || header->Signature != signature || header->ExportNo != *number) continue;
     backups.push_back({header->ExportTime, header->ExportNo, path});
   }

@@ -110,7 +110,7 @@ TEST(CliParseErrors, AreCzechAndNameWhatWasWrong) {
   };
   const std::string commands =
       "settings, defs, memtable, archive, structure, check, setup-script, eval, "
-      "rules, history, functions, export, import, log, keys, demo, work";
+      "rules, history, functions, export, import, log, status, keys, demo, work";
   EXPECT_EQ(fails({"klice", "--bogus"}),
             "tamaril-cli: Neznámý příkaz 'klice'; známé příkazy: " + commands + "\n");
   EXPECT_EQ(fails({"--bogus", "klice"}),

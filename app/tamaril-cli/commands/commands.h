@@ -35,6 +35,8 @@ void AddExportCommands(Cli& cli);
 void AddImportCommands(Cli& cli);
 /// "log": prints the import's log file.
 void AddLogCommands(Cli& cli);
+/// "status": the last transfers of every definition, the gaps and the archives waiting.
+void AddStatusCommands(Cli& cli);
 /// "keys create|show": the site's key pair.
 void AddKeysCommands(Cli& cli);
 /// "demo": a whole replication on SQLite in a new folder, checked as it goes.

@@ -48,12 +48,6 @@ std::string UniqueFieldName(const TFieldDefs& defs, const std::string& wanted) {
   }
 }
 
-double DaysOf(const DateTime& value) {
-  const auto day = static_cast<std::int32_t>(dataset::DayNumberFromCivil(value.year, value.month, value.day));
-  const std::int32_t ms = ((value.hour * 60 + value.minute) * 60 + value.second) * 1000 + value.millisecond;
-  return dataset::TimeStampToDateTime({day, ms});
-}
-
 std::string EncodeIndex(std::int64_t index, std::size_t bytes) {
   std::string bookmark(bytes, '\0');
   for (std::size_t i = 0; i < bytes; ++i) bookmark[i] = static_cast<char>((index >> (8 * i)) & 0xFF);

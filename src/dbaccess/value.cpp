@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "dataset/date_codec.h"
 #include "dbaccess/errors.h"
 #include "text/ascii.h"
 
@@ -46,6 +47,12 @@ bool Expect(std::string_view text, std::size_t& pos, char c) {
 }
 
 }  // namespace
+
+double DaysOf(const DateTime& value) {
+  const auto day = static_cast<std::int32_t>(dataset::DayNumberFromCivil(value.year, value.month, value.day));
+  const std::int32_t ms = ((value.hour * 60 + value.minute) * 60 + value.second) * 1000 + value.millisecond;
+  return dataset::TimeStampToDateTime({day, ms});
+}
 
 std::string FormatDateTimeText(const DateTime& v) {
   return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}.{:03}", v.year, v.month, v.day, v.hour, v.minute,

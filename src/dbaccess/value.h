@@ -25,6 +25,10 @@ struct DateTime {
 /// "YYYY-MM-DD HH:MM:SS.mmm", the form SQLite databases keep date-times in.
 std::string FormatDateTimeText(const DateTime& value);
 
+/// The date-time as days since 30 December 1899, the time of day as the fraction (the form of
+/// the dataset library's date-time fields).
+double DaysOf(const DateTime& value);
+
 /// Parses "YYYY-MM-DD[ HH:MM[:SS[.fff]]]" (also with "T" between date and time, and "YYYY/MM/DD");
 /// nothing when the text is not such a date or names an impossible day.
 std::optional<DateTime> ParseDateTimeText(std::string_view text);

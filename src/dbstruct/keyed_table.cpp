@@ -156,12 +156,6 @@ std::optional<bool> BooleanOfNumber(double value) {
   return std::nullopt;
 }
 
-double DaysOf(const dbaccess::DateTime& value) {
-  const auto day = static_cast<std::int32_t>(dataset::DayNumberFromCivil(value.year, value.month, value.day));
-  const std::int32_t ms = ((value.hour * 60 + value.minute) * 60 + value.second) * 1000 + value.millisecond;
-  return dataset::TimeStampToDateTime({day, ms});
-}
-
 bool HasTimeOfDay(double days) { return dataset::DateTimeToTimeStamp(days).time != 0; }
 
 /// True for a date-time on 30 December 1899, the day a time of day stands on.
@@ -172,11 +166,11 @@ bool IsTimeOfDay(double days) {
 /// A time of day ("HH:MM[:SS[.fff]]", or a date-time on 30 December 1899) as days.
 std::optional<double> TimeOfText(std::string_view text) {
   if (const auto full = dbaccess::ParseDateTimeText(text)) {
-    const double days = DaysOf(*full);
+    const double days = dbaccess::DaysOf(*full);
     return IsTimeOfDay(days) ? std::optional<double>(days) : std::nullopt;
   }
   const auto time = dbaccess::ParseDateTimeText("1899-12-30 " + std::string(text::TrimBlanks(text)));
-  return time ? std::optional<double>(DaysOf(*time)) : std::nullopt;
+  return time ? std::optional<double>(dbaccess::DaysOf(*time)) : std::nullopt;
 }
 
 /// A value as a conflict message quotes it: its text in quotes, a long one cut short.
@@ -479,7 +473,8 @@ tKeyedTbl_Structure::tMisfit tKeyedTbl_Structure::ColumnValue(const tColumnDef& 
       std::optional<double> days;
       if (source == ValueClass::Date || source == ValueClass::Time) days = field.AsDateTime();
       if (source == ValueClass::Text) {
-        if (const auto parsed = dbaccess::ParseDateTimeText(field.AsString())) days = DaysOf(*parsed);
+        if (const auto parsed = dbaccess::ParseDateTimeText(field.AsString()))
+          days = dbaccess::DaysOf(*parsed);
       }
       if (!days) return tMisfit::NotDateTime;
       value = DateTimeValue(*days);
@@ -490,7 +485,8 @@ tKeyedTbl_Structure::tMisfit tKeyedTbl_Structure::ColumnValue(const tColumnDef& 
       std::optional<double> days;
       if (source == ValueClass::DateTime) days = field.AsDateTime();
       if (source == ValueClass::Text) {
-        if (const auto parsed = dbaccess::ParseDateTimeText(field.AsString())) days = DaysOf(*parsed);
+        if (const auto parsed = dbaccess::ParseDateTimeText(field.AsString()))
+          days = dbaccess::DaysOf(*parsed);
       }
       if (!days || HasTimeOfDay(*days)) return tMisfit::NotDate;
       value = DateValue(*days);

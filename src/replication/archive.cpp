@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <filesystem>
 #include <system_error>
 #include <thread>
 
@@ -472,14 +473,9 @@ tArchiveReader::~tArchiveReader() = default;
 
 void tArchiveReader::ReadHeader(const std::string& name) {
   auto inflate = std::make_unique<InflateReader>(*file_, name);
-  std::string bytes(kArchiveHeaderSize, '\0');
-  std::size_t got = 0;
-  while (got < bytes.size()) {
-    const std::size_t part = inflate->Read(bytes.data() + got, bytes.size() - got);
-    if (part == 0) break;
-    got += part;
-  }
-  if (got < bytes.size()) throw ReplicationError(text::Utf8ToAnsi("Soubor " + name + " není úplný archiv"));
+  const std::string bytes = ReadArchiveHeaderBytes(*inflate);
+  if (bytes.size() < kArchiveHeaderSize)
+    throw ReplicationError(text::Utf8ToAnsi("Soubor " + name + " není úplný archiv"));
   header_ = DecodeArchiveHeader(bytes);
   // A single core gains nothing from a second thread; the merger then inflates as it reads.
   if (std::thread::hardware_concurrency() > 1) {
@@ -499,20 +495,39 @@ std::optional<tArchiveHeader> ReadArchiveFileHeader(const std::string& path) {
   try {
     dataset::FileReader file(path);
     InflateReader content(file);
-    std::string bytes(kArchiveHeaderSize, '\0');
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-      const std::size_t part = content.Read(bytes.data() + got, bytes.size() - got);
-      if (part == 0) break;
-      got += part;
-    }
-    if (got < bytes.size()) return std::nullopt;
+    const std::string bytes = ReadArchiveHeaderBytes(content);
+    if (bytes.size() < kArchiveHeaderSize) return std::nullopt;
     tArchiveHeader header = DecodeArchiveHeader(bytes);
     if (!header.Identified) return std::nullopt;
     return header;
   } catch (const Error&) {
     return std::nullopt;
   }
+}
+
+std::string ReadArchiveHeaderBytes(dataset::ByteReader& content) {
+  std::string bytes(kArchiveHeaderSize, '\0');
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    const std::size_t part = content.Read(bytes.data() + got, bytes.size() - got);
+    if (part == 0) break;
+    got += part;
+  }
+  bytes.resize(got);
+  return bytes;
+}
+
+std::vector<std::string> ArchivesInFolder(const std::string& folder) {
+  std::vector<std::string> archives;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    std::error_code kind_error;
+    if (!it->is_regular_file(kind_error)) continue;
+    if (text::EqualsIgnoreCaseAscii(it->path().extension().string(), kArchiveExtension))
+      archives.push_back(it->path().string());
+  }
+  std::sort(archives.begin(), archives.end());
+  return archives;
 }
 
 }  // namespace tamaril::replication

@@ -81,6 +81,14 @@ tArchiveHeader DecodeArchiveHeader(std::string_view bytes);
 /// read or does not begin with an archive header.
 std::optional<tArchiveHeader> ReadArchiveFileHeader(const std::string& path);
 
+/// The first kArchiveHeaderSize bytes of the inflated content `content`; fewer when it ends
+/// before them. Throws what the reader throws.
+std::string ReadArchiveHeaderBytes(dataset::ByteReader& content);
+
+/// The archives (regular files *.ZR2, the extension in any letter case) of `folder` (UTF-8),
+/// sorted by name; none when it cannot be listed.
+std::vector<std::string> ArchivesInFolder(const std::string& folder);
+
 /// The archive path of a Signature: the folder with a trailing delimiter, the Signature without
 /// leading and trailing blanks, ".ZR2".
 std::string ArchiveFileName(const std::string& folder, std::string_view signature);

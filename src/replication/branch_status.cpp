@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <ctime>
 #include <filesystem>
 #include <map>
 #include <system_error>
@@ -11,10 +10,10 @@
 #include <fmt/format.h>
 
 #include "core/login_cache.h"
-#include "dataset/date_codec.h"
 #include "dbaccess/connection.h"
 #include "dbaccess/errors.h"
 #include "replication/archive.h"
+#include "replication/repl_log.h"
 #include "text/ascii.h"
 #include "text/encoding.h"
 
@@ -26,41 +25,14 @@ namespace {
 
 std::string Ansi(std::string_view utf8) { return text::Utf8ToAnsi(utf8); }
 
-/// A database date-time as days since 30 December 1899.
-double DaysOf(const dbaccess::DateTime& value) {
-  const auto day = static_cast<std::int32_t>(dataset::DayNumberFromCivil(value.year, value.month, value.day));
-  const auto ms = static_cast<std::int32_t>(((value.hour * 60 + value.minute) * 60 + value.second) * 1000 +
-                                            value.millisecond);
-  return dataset::TimeStampToDateTime({day, ms});
-}
-
 /// A date-time as "d.M.yyyy H:mm:ss", the way the import's log shows times; "?" for a value
 /// no calendar day holds.
 std::string DateTimeText(double date_time) {
   try {
-    const dataset::TimeStamp stamp = dataset::DateTimeToTimeStamp(date_time);
-    const dataset::CivilDate date = dataset::CivilFromDayNumber(stamp.date);
-    const int seconds = stamp.time / 1000;
-    return fmt::format("{}.{}.{} {}:{:02}:{:02}", date.day, date.month, date.year, seconds / 3600,
-                       seconds / 60 % 60, seconds % 60);
+    return ReplLogTimeText(date_time);
   } catch (const Error&) {
     return "?";
   }
-}
-
-/// The archives (*.ZR2, files only) of `folder` (UTF-8) by name; none when it cannot be listed.
-std::vector<std::string> FolderArchives(const std::string& folder) {
-  std::vector<std::string> archives;
-  if (folder.empty()) return archives;
-  std::error_code error;
-  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    std::error_code kind_error;
-    if (!it->is_regular_file(kind_error)) continue;
-    if (text::EqualsIgnoreCaseAscii(it->path().extension().string(), kArchiveExtension))
-      archives.push_back(it->path().string());
-  }
-  std::sort(archives.begin(), archives.end());
-  return archives;
 }
 
 /// The export numbers 1 … highest that `imported` (sorted, without repeats) lacks.
@@ -86,8 +58,8 @@ void ReadImportHistory(dbaccess::Connection& connection, tImportStatus& status,
     status.Imported = true;
     status.LastImportNo = static_cast<int>(rows->Get(0).AsInteger());
     status.LastExportNo = static_cast<int>(rows->Get(1).AsInteger());
-    status.LastImportTime = DaysOf(rows->Get(2).AsDateTime());
-    status.LastExportTime = DaysOf(rows->Get(3).AsDateTime());
+    status.LastImportTime = dbaccess::DaysOf(rows->Get(2).AsDateTime());
+    status.LastExportTime = dbaccess::DaysOf(rows->Get(3).AsDateTime());
     imported.push_back(status.LastExportNo);
   }
   std::sort(imported.begin(), imported.end());
@@ -112,7 +84,7 @@ void ReadExportHistory(dbaccess::Connection& connection, tExportStatus& status) 
   if (!rows->Next()) return;
   status.Exported = true;
   status.LastExportNo = static_cast<int>(rows->Get(0).AsInteger());
-  status.LastExportTime = DaysOf(rows->Get(1).AsDateTime());
+  status.LastExportTime = dbaccess::DaysOf(rows->Get(1).AsDateTime());
   rows.reset();
   auto counts = connection.Prepare(
       "select sum(COUNTRECORDS) from rep_XPORTLOGDETAIL where Signature=:Signature and EXPORTNO=:ExportNo");
@@ -249,24 +221,12 @@ bool tBranchStatus::HasErrors() const {
                      [](const auto& status) { return !status.Error.empty(); });
 }
 
-double LocalNowDays() {
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  std::tm local{};
-  ::localtime_r(&now.tv_sec, &local);
-  const auto day = static_cast<std::int32_t>(
-      dataset::DayNumberFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday));
-  const auto ms = static_cast<std::int32_t>(((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 +
-                                            now.tv_nsec / 1000000);
-  return dataset::TimeStampToDateTime({day, ms});
-}
-
 tBranchStatus ReadBranchStatus(const std::vector<tStatusDefinition>& imports,
                                const std::vector<tStatusDefinition>& exports,
                                const tBranchStatusOptions& options, core::LoginCache& logins) {
   tBranchStatus result;
   std::map<std::string, std::vector<tFolderArchive>> waiting;
-  for (const std::string& path : FolderArchives(options.ImportFolder)) {
+  for (const std::string& path : ArchivesInFolder(options.ImportFolder)) {
     const std::optional<tArchiveHeader> header = ReadArchiveFileHeader(path);
     if (!header) {
       result.Unreadable.push_back({path});

@@ -99,9 +99,6 @@ struct tBranchStatusOptions {
   double Now = 0;            ///< the local time the ages are counted to, days since 30 December 1899
 };
 
-/// The local date and time now as days since 30 December 1899.
-double LocalNowDays();
-
 /// Reads the history of every definition from its database (connected through `logins`, one
 /// connection at a time) and the archives of both folders. A database that cannot be connected
 /// or read gives its definition an Error and the others go on; only a cancelled login (EAbort)

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -14,7 +13,6 @@
 #include <fmt/printf.h>
 
 #include "core/repl_options.h"
-#include "dataset/date_codec.h"
 #include "dataset/field.h"
 #include "dbaccess/connection.h"
 #include "dbaccess/errors.h"
@@ -46,19 +44,6 @@ namespace {
 constexpr const char* kDeletedRowsTable = "rep_DELETED";
 
 std::string Ansi(std::string_view utf8) { return text::Utf8ToAnsi(utf8); }
-
-/// The local date and time now as days since 30 December 1899.
-double LocalNow() {
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  std::tm local{};
-  ::localtime_r(&now.tv_sec, &local);
-  const auto day = static_cast<std::int32_t>(
-      dataset::DayNumberFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday));
-  const auto ms = static_cast<std::int32_t>(((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 +
-                                            now.tv_nsec / 1000000);
-  return dataset::TimeStampToDateTime({day, ms});
-}
 
 /// Where an archive about to be replaced goes: "SIGNATURE-EXPORTNO.ZR2.bak" with the number
 /// from its own header ("SIGNATURE.ZR2.bak" when the header cannot be read), a free name.
@@ -557,12 +542,8 @@ bool tExportRun::Session::IsLogged(int export_no, double export_time) {
   // keeps it to a few milliseconds); a row of another run with this number is not.
   const dbaccess::Value logged = rows->Get(0);
   if (logged.IsNull()) return true;
-  const dbaccess::DateTime time = logged.AsDateTime();
-  const auto day = static_cast<std::int32_t>(dataset::DayNumberFromCivil(time.year, time.month, time.day));
-  const auto ms = static_cast<std::int32_t>(((time.hour * 60 + time.minute) * 60 + time.second) * 1000 +
-                                            time.millisecond);
   constexpr double kSameTime = 10.0 / 86400000.0;
-  return std::abs(dataset::TimeStampToDateTime({day, ms}) - export_time) <= kSameTime;
+  return std::abs(dbaccess::DaysOf(logged.AsDateTime()) - export_time) <= kSameTime;
 }
 
 void tExportRun::Session::FinishInterruptedRuns() {
@@ -753,7 +734,7 @@ tExportOutcome tExportRun::Session::Export() {
   header.Form = definition_.TextForm;
   header.Signature = definition_.Signature.substr(0, kMaxSignatureLength);
   header.ExportNo = result_.ExportNo;
-  header.ExportTime = LocalNow();
+  header.ExportTime = dbstruct::NowAsDateTime();
   expr::RunValues().signature = header.Signature;
 
   // The archive is written and synced under a temporary name beside its own. Until the log

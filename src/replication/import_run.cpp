@@ -24,7 +24,6 @@
 #include "core/private_files.h"
 #include "core/repl_options.h"
 #include "dataset/dataset.h"
-#include "dataset/date_codec.h"
 #include "dataset/field.h"
 #include "dataset/stream.h"
 #include "dataset/variant.h"
@@ -57,23 +56,6 @@ constexpr const char* kLockFileName = "import.lock";
 
 std::string Ansi(std::string_view utf8) { return text::Utf8ToAnsi(utf8); }
 
-/// A date-time as "d.M.yyyy H:mm:ss", the way the log shows times.
-std::string DateTimeText(double date_time) {
-  const dataset::TimeStamp stamp = dataset::DateTimeToTimeStamp(date_time);
-  const dataset::CivilDate date = dataset::CivilFromDayNumber(stamp.date);
-  const int seconds = stamp.time / 1000;
-  return fmt::format("{}.{}.{} {}:{:02}:{:02}", date.day, date.month, date.year, seconds / 3600,
-                     seconds / 60 % 60, seconds % 60);
-}
-
-/// A database date-time as days since 30 December 1899.
-double DaysOf(const dbaccess::DateTime& value) {
-  const auto day = static_cast<std::int32_t>(dataset::DayNumberFromCivil(value.year, value.month, value.day));
-  const auto ms = static_cast<std::int32_t>(((value.hour * 60 + value.minute) * 60 + value.second) * 1000 +
-                                            value.millisecond);
-  return dataset::TimeStampToDateTime({day, ms});
-}
-
 /// An archive of the import folder as first read: its header, or why it is no archive.
 struct tFoundArchive {
   std::string path;  ///< UTF-8
@@ -92,15 +74,9 @@ tFoundArchive ReadFound(const std::string& path) {
   try {
     tArchiveSource file(path);
     InflateReader content(file);
-    std::string bytes(kArchiveHeaderSize, '\0');
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-      const std::size_t n = content.Read(bytes.data() + got, bytes.size() - got);
-      if (n == 0) break;
-      got += n;
-    }
+    const std::string bytes = ReadArchiveHeaderBytes(content);
     tArchiveHeader header;
-    if (got == bytes.size()) header = DecodeArchiveHeader(bytes);
+    if (bytes.size() == kArchiveHeaderSize) header = DecodeArchiveHeader(bytes);
     if (header.Identified) {
       found.header = header;
     } else {
@@ -521,7 +497,7 @@ std::optional<tLoggedImport> tImportRun::Session::LoggedImport(const std::string
   logged.export_no = static_cast<int>(rows->Get(0).AsInteger());
   logged.import_no = static_cast<int>(rows->Get(1).AsInteger());
   try {
-    logged.time = DateTimeText(DaysOf(rows->Get(2).AsDateTime()));
+    logged.time = ReplLogTimeText(dbaccess::DaysOf(rows->Get(2).AsDateTime()));
   } catch (const Error&) {
     logged.time = rows->Get(2).AsString();
   }
@@ -575,7 +551,8 @@ void tImportRun::Session::ImportArchive(tImportedArchive& archive, const tFoundA
   archive.Signature = header.Signature;
   archive.ExportNo = header.ExportNo;
   Log((Ansi("Identifikace přenosu je ") + header.Signature).substr(0, 34));
-  host_.SetActivity(fmt::sprintf(Ansi("%s (pořadí %d)"), DateTimeText(header.ExportTime), header.ExportNo));
+  host_.SetActivity(
+      fmt::sprintf(Ansi("%s (pořadí %d)"), ReplLogTimeText(header.ExportTime), header.ExportNo));
   if (header.ExportNo < 1) {
     archive.State = tArchiveState::Damaged;
     archive.Reason = fmt::sprintf(Ansi("Archiv je poškozený, číslo přenosu %d není platné"), header.ExportNo);
@@ -602,7 +579,7 @@ void tImportRun::Session::ImportArchive(tImportedArchive& archive, const tFoundA
   Log(Ansi("Klient               : ") + client_name);
   Log(Ansi("Cílová databáze      : ") + database_name);
   Log(fmt::sprintf(Ansi("# přenosu u klienta  : %d"), header.ExportNo));
-  Log(Ansi("čas přenosu u klienta: ") + DateTimeText(header.ExportTime));
+  Log(Ansi("čas přenosu u klienta: ") + ReplLogTimeText(header.ExportTime));
   // Before the database is touched: an archive its definition does not trust is left alone.
   tTrustVerdict trust = JudgeArchiveTrust(archive.Path, header.Signature);
   std::unique_ptr<tArchiveReader> checked;
@@ -723,7 +700,7 @@ void tImportRun::Session::MergeArchive(tImportedArchive& archive, tArchiveReader
     {
       auto rows = Connection().Query(structure.CurrentTimeQuery());
       if (!rows->Next()) throw ReplicationError(Ansi("Čas serveru nelze přečíst"));
-      import_time = DaysOf(rows->Get(0).AsDateTime());
+      import_time = dbaccess::DaysOf(rows->Get(0).AsDateTime());
     }
     Prepare(structure, header.Signature);
     Log(Ansi("Import připraven"));
@@ -897,17 +874,7 @@ tImportRun::tImportRun(const tDatabaseAccess& access, const core::TReplOptions& 
 tImportRun::~tImportRun() = default;
 
 std::vector<std::string> tImportRun::FindArchives() const {
-  std::vector<std::string> archives;
-  const std::string folder = text::AnsiToUtf8(options_.ImportFolder);
-  std::error_code error;
-  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    std::error_code kind_error;
-    if (!it->is_regular_file(kind_error)) continue;
-    const std::string extension = it->path().extension().string();
-    if (text::EqualsIgnoreCaseAscii(extension, kArchiveExtension)) archives.push_back(it->path().string());
-  }
-  std::sort(archives.begin(), archives.end());
-  return archives;
+  return ArchivesInFolder(text::AnsiToUtf8(options_.ImportFolder));
 }
 
 namespace {

@@ -8,10 +8,12 @@
 #include <cerrno>
 #include <ostream>
 
+#include <fmt/format.h>
 #include <fmt/printf.h>
 
 #include "core/private_files.h"
 #include "core/repl_options.h"
+#include "dataset/date_codec.h"
 #include "replication/errors.h"
 #include "replication/file_problem.h"
 #include "replication/run_host.h"
@@ -20,6 +22,14 @@
 namespace tamaril::replication {
 
 std::string ReplLogOpenQuestion() { return text::Utf8ToAnsi("Chyba při otvírání log souboru. Pokračovat?"); }
+
+std::string ReplLogTimeText(double date_time) {
+  const dataset::TimeStamp stamp = dataset::DateTimeToTimeStamp(date_time);
+  const dataset::CivilDate date = dataset::CivilFromDayNumber(stamp.date);
+  const int seconds = stamp.time / 1000;
+  return fmt::format("{}.{}.{} {}:{:02}:{:02}", date.day, date.month, date.year, seconds / 3600,
+                     seconds / 60 % 60, seconds % 60);
+}
 
 std::string ReplLogLine(const std::tm& local_time, std::string_view message) {
   std::string line =

@@ -23,6 +23,10 @@ std::string ReplLogOpenQuestion();
 /// " :" and the message (Windows-1250, as it stands).
 std::string ReplLogLine(const std::tm& local_time, std::string_view message);
 
+/// A date-time (days since 30 December 1899) as "d.M.yyyy H:mm:ss", the way the log shows times;
+/// throws DatasetError for a value no calendar day holds.
+std::string ReplLogTimeText(double date_time);
+
 /// The import's text log: one time-stamped line per event, appended to the file of the
 /// settings, Windows-1250 with CR LF line ends. Closed when destroyed (errors ignored).
 class tReplLog {

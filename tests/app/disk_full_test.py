@@ -48,17 +48,7 @@ def says_what_failed(text):
 
 
 # The center holds the first archive; the second adds, changes and deletes rows.
-site.fill(1, 301)
-site.run("export", "SHOP")
-shutil.copy(site.export_file("SHOP.ZR2"), os.path.join(site.imports, "SHOP.ZR2"))
-site.run("import", "--backup", "no")
-os.remove(os.path.join(site.imports, "SHOP.ZR2"))
-site.fill(301, 601)
-with site.database("shop") as shop:
-    shop.execute("UPDATE Customers SET Name = 'změněn ' || Id WHERE Id % 10 = 0")
-    shop.execute("DELETE FROM Orders WHERE Id % 7 = 0")
-with open(site.export_file("SHOP.ZR2"), "rb") as file:
-    first_archive = file.read()
+first_archive = site.first_transfer_then_changes("SHOP.ZR2")
 shop_paths = [os.path.join(site.data, "shop.db"), os.path.join(site.data, "shop.db-journal"), site.exports]
 saved = os.path.join(work, "saved")
 snapshot(shop_paths, saved + "-shop")

@@ -29,17 +29,7 @@ def fail(what, done=None):
 
 # The center holds the first archive; the run to be killed exports additions, changes and
 # deletions.
-site.fill(1, 301)
-site.run("export", "SHOP")
-shutil.copy(site.export_file("SHOP.ZR2"), os.path.join(site.imports, "SHOP-1.ZR2"))
-site.run("import", "--backup", "no")
-os.remove(os.path.join(site.imports, "SHOP-1.ZR2"))
-site.fill(301, 601)
-with site.database("shop") as shop:
-    shop.execute("UPDATE Customers SET Name = 'změněn ' || Id WHERE Id % 10 = 0")
-    shop.execute("DELETE FROM Orders WHERE Id % 7 = 0")
-with open(site.export_file("SHOP.ZR2"), "rb") as file:
-    first_archive = file.read()
+first_archive = site.first_transfer_then_changes("SHOP-1.ZR2")
 paths = [os.path.join(site.data, name) for name in ("shop.db", "shop.db-journal", "center.db", "center.db-journal")]
 paths += [site.exports, site.imports]
 saved = os.path.join(work, "saved")

@@ -79,6 +79,22 @@ class Site(Scratch):
             shop.executemany("INSERT INTO Orders (Id, CustomerId, Amount) VALUES (?, ?, ?)",
                              ((i, i, i % 97) for i in range(first, last)))
 
+    def first_transfer_then_changes(self, imported_as):
+        """Carries customers and orders 1..300 to the center (the archive imported as `imported_as`,
+        then taken out of the import folder), then adds, changes and deletes rows at the shop for the
+        next export. Returns the first archive's bytes, still in the export folder."""
+        self.fill(1, 301)
+        self.run("export", "SHOP")
+        shutil.copy(self.export_file("SHOP.ZR2"), os.path.join(self.imports, imported_as))
+        self.run("import", "--backup", "no")
+        os.remove(os.path.join(self.imports, imported_as))
+        self.fill(301, 601)
+        with self.database("shop") as shop:
+            shop.execute("UPDATE Customers SET Name = 'změněn ' || Id WHERE Id % 10 = 0")
+            shop.execute("DELETE FROM Orders WHERE Id % 7 = 0")
+        with open(self.export_file("SHOP.ZR2"), "rb") as file:
+            return file.read()
+
     def rows(self, name):
         with self.database(name) as db:
             check = db.execute("PRAGMA integrity_check").fetchall()

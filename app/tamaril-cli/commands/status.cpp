@@ -6,6 +6,7 @@
 #include "core/maindata.h"
 #include "core/repl_options.h"
 #include "dataset/field.h"
+#include "dbstruct/keyed_table.h"
 #include "replication/branch_status.h"
 #include "tamaril-cli/cli.h"
 #include "tamaril-cli/commands/commands.h"
@@ -38,7 +39,7 @@ ExitStatus RunStatus(Cli& cli, const StatusOptions& options) {
   replication::tBranchStatusOptions status_options{.ImportFolder = text::AnsiToUtf8(settings.ImportFolder),
                                                    .ExportFolder = text::AnsiToUtf8(settings.ExportFolder),
                                                    .StaleDays = options.stale_days,
-                                                   .Now = replication::LocalNowDays()};
+                                                   .Now = dbstruct::NowAsDateTime()};
   core::LoginCache logins(cli.LoginPrompt());
   const replication::tBranchStatus status = replication::ReadBranchStatus(
       Definitions(cli.Maindata(), true), Definitions(cli.Maindata(), false), status_options, logins);

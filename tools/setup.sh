@@ -12,13 +12,13 @@ packages=(
   # tests: GoogleTest, a PostgreSQL server for the ODBC suites, clang for the sanitizer runs,
   # python3 (its sqlite3 module builds the databases of the CLI structure test), strace (the
   # kill and full-disk tests inject signals and errors into the program's system calls)
-  libgtest-dev libgmock-dev postgresql clang libclang-rt-14-dev python3 strace
+  libgtest-dev libgmock-dev postgresql clang libclang-rt-14-dev python3 strace python3-html5lib
   # the full test mode's formatting and static analysis checks
   clang-format-14 clang-tidy-14
   # the baselines of the replication runs benchmark
   sqlite3
   # the desktop program: Qt 6 Widgets, a font with Czech letters; its screenshots run under Xvfb
-  qt6-base-dev qt6-qpa-plugins fonts-dejavu-core xvfb xauth
+  qt6-base-dev qt6-qpa-plugins qt6-translations-l10n fonts-dejavu-core xvfb xauth
 )
 
 missing=()

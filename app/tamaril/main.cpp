@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QStringList>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -17,6 +18,7 @@
 #include "ui/main_window.h"
 #include "ui/message_box.h"
 #include "ui/qt_text.h"
+#include "ui/qt_translations.h"
 
 namespace {
 
@@ -55,6 +57,13 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tamaril"));
   QApplication::setApplicationDisplayName(QStringLiteral("Tamaril"));
+  if (tamaril::ui::InstallCzechTranslations(application).isEmpty()) {
+    // Not fatal: only Qt's own buttons, menus and file dialogs stay in English.
+    std::fputs(
+        "tamaril: Český překlad Qt (qtbase_cs.qm, balíček qt6-translations-l10n) nebyl nalezen; "
+        "standardní texty Qt zůstanou anglicky\n",
+        stderr);
+  }
 
   tamaril::ui::tDialogLoginPrompt prompt;
   tamaril::replication::tProgramData program;

@@ -51,6 +51,7 @@ void SetDefaultReplOptions() {
   options.LogFilePath = DefaultLogFilePath();
   options.DoLog = DefaultDoLog();
   options.BackupCount = DefaultBackupCount();
+  options.DoneFolder.clear();
 }
 
 void LoadReplOptions() {
@@ -60,6 +61,7 @@ void LoadReplOptions() {
   options.ExportFolder = ini.ReadString(kPathsSection, "EXPFLDR", options.ExportFolder);
   options.ImportFolder = ini.ReadString(kPathsSection, "IMPFLDR", options.ImportFolder);
   options.LogFilePath = ini.ReadString(kPathsSection, "LOGFILE", options.LogFilePath);
+  options.DoneFolder = ini.ReadString(kPathsSection, "DONEFLDR", options.DoneFolder);
   options.DoLog = ini.ReadBool(kSettingsSection, "DOLOG", false);
   // A negative count, which cannot be meant, keeps the default.
   const int backups = ini.ReadInteger(kSettingsSection, "BAKCOUNT", options.BackupCount);
@@ -72,6 +74,7 @@ void SaveReplOptions() {
   ini.WriteString(kPathsSection, "EXPFLDR", options.ExportFolder);
   ini.WriteString(kPathsSection, "IMPFLDR", options.ImportFolder);
   ini.WriteString(kPathsSection, "LOGFILE", options.LogFilePath);
+  ini.WriteString(kPathsSection, "DONEFLDR", options.DoneFolder);
   ini.WriteBool(kSettingsSection, "DOLOG", options.DoLog);
   ini.WriteInteger(kSettingsSection, "BAKCOUNT", options.BackupCount);
   if (ini.Modified()) ini.UpdateFile();

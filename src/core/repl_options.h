@@ -13,6 +13,8 @@ struct TReplOptions {
   bool DoLog = false;        ///< whether the import writes the log file
   /// How many replaced archives ("SIGNATURE-EXPORTNO.ZR2.bak") the export keeps per Signature.
   int BackupCount = 5;
+  /// Where the import moves each archive whose merge it committed; empty: the archives stay.
+  std::string DoneFolder;
 };
 
 /// The one settings record of the program; it holds the defaults until LoadReplOptions.

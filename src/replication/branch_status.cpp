@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <system_error>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -72,8 +73,29 @@ void ReadImportHistory(dbaccess::Connection& connection, tImportStatus& status,
   }
   const double age = options.Now - status.LastImportTime;
   status.DaysSince = age > 0 ? static_cast<int>(std::floor(age)) : 0;
-  // Whole days, as they are shown: a branch 7 days and some hours silent is not flagged at 7.
-  status.Stale = status.DaysSince > options.StaleDays;
+  status.Stale = status.SilentLongerThan(options.StaleDays);
+}
+
+/// The newest `count` imports of the Signature with the rows each wrote, oldest first. An
+/// import whose tables wrote nothing has no detail rows and counts 0.
+void ReadRecentRuns(dbaccess::Connection& connection, tImportStatus& status, int count) {
+  auto query = connection.Prepare(
+      "select l.IMPORTNO, l.CLIENTEXPORTNO, l.IMPORTDATE, "
+      "(select sum(cast(d.COUNT_APPENDED as bigint) + d.COUNT_UPDATED + d.COUNT_DELETED) "
+      "from rep_IMPORTLOGDETAIL d where d.Signature = l.Signature and d.IMPORTNO = l.IMPORTNO) "
+      "from rep_IMPORTLOG l where l.Signature=:Signature order by l.IMPORTNO desc");
+  query->SetParameter("Signature", dbaccess::Value::Text(status.Definition.Signature));
+  auto rows = query->Open();
+  std::vector<tImportRunRows> runs;
+  while (static_cast<int>(runs.size()) < count && rows->Next()) {
+    tImportRunRows& run = runs.emplace_back();
+    run.ImportNo = static_cast<int>(rows->Get(0).AsInteger());
+    run.ExportNo = static_cast<int>(rows->Get(1).AsInteger());
+    run.ImportTime = dbaccess::DaysOf(rows->Get(2).AsDateTime());
+    if (!rows->Get(3).IsNull()) run.Rows = rows->Get(3).AsInteger();
+  }
+  std::reverse(runs.begin(), runs.end());
+  status.RecentRuns = std::move(runs);
 }
 
 void ReadExportHistory(dbaccess::Connection& connection, tExportStatus& status) {
@@ -208,6 +230,11 @@ void FormatExport(std::string& text, const tExportStatus& status) {
 
 }  // namespace
 
+bool tImportStatus::SilentLongerThan(int stale_days) const {
+  // Whole days, as they are shown: a branch 7 days and some hours silent is not flagged at 7.
+  return !Imported || DaysSince > stale_days;
+}
+
 bool tBranchStatus::NeedsAttention() const {
   return std::any_of(Imports.begin(), Imports.end(), [](const tImportStatus& status) {
     return status.Error.empty() && (status.Stale || !status.Gaps.empty());
@@ -243,8 +270,10 @@ tBranchStatus ReadBranchStatus(const std::vector<tStatusDefinition>& imports,
   for (const tStatusDefinition& definition : imports) {
     tImportStatus& status = result.Imports.emplace_back();
     status.Definition = definition;
-    ReadDatabase(definition, logins, status.Error,
-                 [&](dbaccess::Connection& connection) { ReadImportHistory(connection, status, options); });
+    ReadDatabase(definition, logins, status.Error, [&](dbaccess::Connection& connection) {
+      ReadImportHistory(connection, status, options);
+      if (options.RecentRuns > 0) ReadRecentRuns(connection, status, options.RecentRuns);
+    });
     if (const auto found = waiting.find(definition.Signature); found != waiting.end()) {
       status.Waiting = std::move(found->second);
       waiting.erase(found);
@@ -291,5 +320,15 @@ std::string FormatBranchStatus(const tBranchStatus& status, const tBranchStatusO
   }
   return text;
 }
+
+std::string StatusDaysText(int count) { return Days(count); }
+
+std::string StatusDaysAgoText(int count) { return DaysAgo(count); }
+
+std::string StatusRowsText(std::int64_t count) { return Rows(count); }
+
+std::string StatusGapText(const tExportNoGap& gap) { return GapText(gap); }
+
+std::string StatusTimeText(double date_time) { return DateTimeText(date_time); }
 
 }  // namespace tamaril::replication

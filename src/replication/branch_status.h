@@ -41,6 +41,16 @@ struct tUnreadableArchive {
   std::string Path;  ///< UTF-8
 };
 
+/// One import of a branch and the rows it wrote.
+struct tImportRunRows {
+  int ImportNo = 0;
+  int ExportNo = 0;       ///< CLIENTEXPORTNO
+  double ImportTime = 0;  ///< IMPORTDATE, days since 30 December 1899
+  std::int64_t Rows = 0;  ///< rows appended, updated and deleted over all its tables
+
+  bool operator==(const tImportRunRows&) const = default;
+};
+
 /// The state of one import definition: its branch's last archive imported and what waits.
 struct tImportStatus {
   tStatusDefinition Definition;
@@ -60,6 +70,11 @@ struct tImportStatus {
   std::vector<tFolderArchive> Waiting;
   /// Never imported, or its newest import is older than the threshold.
   bool Stale = false;
+  /// The newest imports with their rows, oldest first, as many as tBranchStatusOptions::RecentRuns.
+  std::vector<tImportRunRows> RecentRuns;
+
+  /// Never imported, or silent more whole days than `stale_days`: what Stale tells for that threshold.
+  bool SilentLongerThan(int stale_days) const;
 };
 
 /// The state of one export definition: its last run and whether its archive was taken away.
@@ -97,6 +112,7 @@ struct tBranchStatusOptions {
   std::string ExportFolder;  ///< UTF-8
   int StaleDays = 7;         ///< a branch whose newest import lies more whole days back than this is stale
   double Now = 0;            ///< the local time the ages are counted to, days since 30 December 1899
+  int RecentRuns = 0;        ///< how many of each branch's newest imports to read with their rows
 };
 
 /// Reads the history of every definition from its database (connected through `logins`, one
@@ -110,5 +126,17 @@ tBranchStatus ReadBranchStatus(const std::vector<tStatusDefinition>& imports,
 /// The status as Czech text (Windows-1250, lines ended with LF): the import definitions, then
 /// the export ones, then the archives of the import folder no definition takes.
 std::string FormatBranchStatus(const tBranchStatus& status, const tBranchStatusOptions& options);
+
+/// The pieces of the status text, for other presentations of it (Windows-1250):
+/// "1 den", "3 dny", "8 dní".
+std::string StatusDaysText(int count);
+/// "dnes", "před 1 dnem", "před 8 dny".
+std::string StatusDaysAgoText(int count);
+/// "1 řádek", "3 řádky", "12 řádků".
+std::string StatusRowsText(std::int64_t count);
+/// "chybí přenos č. 2", "chybí přenosy č. 5 až 7".
+std::string StatusGapText(const tExportNoGap& gap);
+/// "9.12.2026 10:00:00"; "?" for a value no calendar day holds.
+std::string StatusTimeText(double date_time);
 
 }  // namespace tamaril::replication

@@ -37,6 +37,7 @@
 #include "replication/errors.h"
 #include "replication/file_ops.h"
 #include "replication/file_problem.h"
+#include "replication/import_report.h"
 #include "replication/merge_rules.h"
 #include "replication/merger.h"
 #include "replication/readiness.h"
@@ -278,6 +279,22 @@ class tImportRun::Session {
   void Progress(tImportProgressStep step) {
     if (run_.run_options_.progress) run_.run_options_.progress(step, progress_);
   }
+  /// Tells the run's archive option which archive is taken up.
+  void ArchiveBegun() {
+    if (run_.run_options_.archive_begun) run_.run_options_.archive_begun(progress_);
+  }
+  /// Copies the archive's counters so far into the progress.
+  void NoteCounters(const tImportCounters& archive, const tMergeCounters& merged) {
+    tImportCounters& counters = progress_.counters;
+    counters.processed = archive.processed;
+    counters.refused = archive.refused;
+    counters.duplicates = merged.duplicates;
+    counters.appended = merged.appended;
+    counters.updated = merged.updated;
+    counters.deleted = merged.deleted;
+    counters.ignored = merged.ignored;
+    counters.conflicts = merged.conflicts;
+  }
   /// Starts the progress of the archive at `path` and, for a progress option, the count of its
   /// rows.
   void StartMergeProgress(const std::string& path);
@@ -439,6 +456,11 @@ void tImportRun::Session::ImportAll(const std::vector<std::string>& archives) {
     progress_.archive = name;
     progress_.archive_number = i + 1;
     progress_.archive_count = count;
+    progress_.client.clear();
+    progress_.database.clear();
+    progress_.counters = {};
+    progress_.run_counters = result_.Total;
+    ArchiveBegun();
     host_.SetTableName(name);
     host_.SetActivity(fmt::sprintf("(%d z %d)", i + 1, count));
     host_.SetRecordCount(0);
@@ -465,6 +487,7 @@ void tImportRun::Session::ImportAll(const std::vector<std::string>& archives) {
       archive.Counters = {};
       archive.Warnings.clear();
       archive.RefusedTables.clear();
+      archive.Tables.clear();
     }
     if (archive.State == tArchiveState::Imported) {
       AfterCommit(archive, [&] { Log(Ansi("Zavírám archiv ") + name); });
@@ -538,6 +561,7 @@ void tImportRun::Session::ImportArchive(tImportedArchive& archive, const tFoundA
   if (failed_signatures_.count(found.header->Signature) > 0) {
     archive.Signature = found.header->Signature;
     archive.ExportNo = found.header->ExportNo;
+    archive.ExportTime = found.header->ExportTime;
     archive.Reason =
         fmt::sprintf(Ansi("Archiv přenosu %s s nižším číslem nebyl importován"), archive.Signature);
     Log(Ansi("Archiv přeskočen: ") + archive.Reason);
@@ -550,6 +574,7 @@ void tImportRun::Session::ImportArchive(tImportedArchive& archive, const tFoundA
   if (!header.Identified) throw ReplicationError(Ansi("Soubor není přenosový archiv"));
   archive.Signature = header.Signature;
   archive.ExportNo = header.ExportNo;
+  archive.ExportTime = header.ExportTime;
   Log((Ansi("Identifikace přenosu je ") + header.Signature).substr(0, 34));
   host_.SetActivity(
       fmt::sprintf(Ansi("%s (pořadí %d)"), ReplLogTimeText(header.ExportTime), header.ExportNo));
@@ -573,8 +598,13 @@ void tImportRun::Session::ImportArchive(tImportedArchive& archive, const tFoundA
       core::TransformConnectionString(list.FieldByName("ConnectionString").AsString(), false);
   const std::string database_name = list.FieldByName("DatabaseName").AsString();
   const std::string client_name = list.FieldByName("ClientName").AsString();
+  archive.Client = client_name;
+  archive.Database = database_name;
 
   connection_string_ = connection_string;
+  progress_.client = client_name;
+  progress_.database = database_name;
+  ArchiveBegun();
   Log(Ansi("Identifikace přenosu OK"));
   Log(Ansi("Klient               : ") + client_name);
   Log(Ansi("Cílová databáze      : ") + database_name);
@@ -594,6 +624,8 @@ void tImportRun::Session::ImportArchive(tImportedArchive& archive, const tFoundA
       trust.Text = Ansi("archiv se během importu změnil");
     }
   }
+  archive.Trust = trust.Text;
+  archive.Verified = !trust.Refused && trust.Checked != nullptr;
   if (trust.Refused) {
     archive.State = tArchiveState::Untrusted;
     archive.Reason = std::move(trust.Text);
@@ -601,6 +633,8 @@ void tImportRun::Session::ImportArchive(tImportedArchive& archive, const tFoundA
     return;
   }
   Log(trust.Text);
+  // The table label names the tables the analysis reaches, not the archive.
+  host_.ClearLabels();
   host_.SetActivity(Ansi("Analyzuji strukturu tabulky"));
   Log(Ansi("Otvírám datové připojení k databázi ") + database_name);
 
@@ -678,6 +712,7 @@ bool tImportRun::Session::JudgeExportNo(tImportedArchive& archive, const tArchiv
         fmt::sprintf(Ansi("Mám archiv %s přesto importovat?"), name));
   }
   if (merge) {
+    archive.Redelivered = what;
     Log(Ansi("Upozornění: ") + what + Ansi(", archiv se importuje znovu na žádost uživatele"));
     return true;
   }
@@ -749,6 +784,7 @@ void tImportRun::Session::MergeInTransaction(tImportedArchive& archive, tArchive
   rules.CheckCancel = [this] { CheckCancel(); };
   rules.OnTableShown = [this](const std::string& name) { host_.SetTableName(name); };
   rules.Conflicts = result_.Conflicts.get();
+  tImportReportTap report_tap(result_, context.archive_name, Connection());
   // The rows of a Unicode archive are UTF-8 from the archive to the database and back.
   const dbaccess::UnicodeTextScope text_form(Connection(), header.Form == tTextForm::Unicode);
   tQVMMerger merger;
@@ -760,7 +796,8 @@ void tImportRun::Session::MergeInTransaction(tImportedArchive& archive, tArchive
     if (rules_before) rules_before(m);
     StartSection(m.TableName, m.IsDeletedRowsTable != 0);
   };
-  merger.OnAfterRow = [this, &archive](tQVMMerger& m, dataset::TDataSet& row) {
+  report_tap.Install(merger, rules);
+  merger.OnAfterRow = [this, &archive, &rules](tQVMMerger& m, dataset::TDataSet& row) {
     CheckCancel();
     // The merger reads the rows of a table the database does not have through without effect.
     if (m.CurrentTable == nullptr) {
@@ -782,6 +819,7 @@ void tImportRun::Session::MergeInTransaction(tImportedArchive& archive, tArchive
     ++progress_.table_rows;
     ++progress_.archive_rows;
     if (!counted_ && (progress_.archive_rows & 1023) == 0) TakeCount(false);
+    if (run_.run_options_.progress) NoteCounters(archive.Counters, rules.Counters());
     Progress(tImportProgressStep::Row);
     host_.ProcessEvents();
   };
@@ -806,6 +844,7 @@ void tImportRun::Session::MergeInTransaction(tImportedArchive& archive, tArchive
   archive.Counters.deleted = counters.deleted;
   archive.Counters.ignored = counters.ignored;
   archive.Counters.conflicts = counters.conflicts;
+  archive.Tables = report_tap.Tables(structure, rules);
   if (archive.Counters.refused > 0) {
     std::string tables;
     for (const auto& [table, count] : archive.RefusedTables) {
@@ -916,6 +955,11 @@ tImportResult tImportRun::Run() {
   host_.ClearCancel();
   expr::InitRuleLists();
   tImportResult result;
+  result.Started = std::time(nullptr);
+  const auto started = std::chrono::steady_clock::now();
+  const auto stop_clock = [&result, started] {
+    result.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  };
   const std::vector<std::string> archives = FindArchives();
   Session session(*this, result);
   bool logged = false;
@@ -923,6 +967,7 @@ tImportResult tImportRun::Run() {
     if (!session.OpenLog()) {
       result.Outcome = tImportOutcome::Cancelled;
       result.Text = Ansi("Import přerušen uživatelem");
+      stop_clock();
       return result;
     }
     logged = true;
@@ -940,6 +985,7 @@ tImportResult tImportRun::Run() {
     result.Outcome = tImportOutcome::Failed;
     result.Text = error.what();
   }
+  stop_clock();
   // Every archive that did not simply go in is named with its outcome, in the log and the message.
   std::string message = result.Text;
   if (result.Outcome == tImportOutcome::Warnings ||

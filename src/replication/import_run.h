@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -54,13 +55,37 @@ enum class tArchiveState {
   Skipped,          ///< not tried: the run was cancelled, or an archive of its Signature before it failed
 };
 
+/// What one target table received from an archive.
+struct tImportedTable {
+  std::string Name;  ///< as the structure names it (Windows-1250)
+  std::int64_t Appended = 0;
+  std::int64_t Updated = 0;
+  /// Of the updated rows, those the update-field rule let through only in part.
+  std::int64_t FieldUpdated = 0;
+  std::int64_t Deleted = 0;  ///< deletions, as rep_IMPORTLOGDETAIL counts them
+  std::int64_t Conflicts = 0;
+};
+
 /// One archive of a run.
 struct tImportedArchive {
   std::string Path;  ///< as found (UTF-8)
   tArchiveState State = tArchiveState::Skipped;
   std::string Signature;  ///< from the header (Windows-1250), when it was read
   int ExportNo = 0;       ///< from the header
+  double ExportTime = 0;  ///< from the header (days since 30 December 1899)
   int ImportNo = 0;       ///< the IMPORTNO it was logged under; 0 unless imported
+  std::string Client;     ///< ClientName of its import definition (Windows-1250), once found
+  std::string Database;   ///< DatabaseName of its import definition (Windows-1250), once found
+  /// The verdict on its signature (Windows-1250) once judged; Verified tells whether the key its
+  /// definition trusts checked it or it was accepted without a check.
+  std::string Trust;
+  bool Verified = false;
+  /// Why it was a second delivery (its EXPORTNO not above the last one imported) when it was
+  /// merged all the same on request; empty otherwise.
+  std::string Redelivered;
+  /// The target tables that received rows or conflicts, in the structure's order; empty unless
+  /// imported.
+  std::vector<tImportedTable> Tables;
   tImportCounters Counters;
   std::string MovedTo;  ///< where the done folder option moved it, or empty
   /// Why it was refused, failed or skipped (Windows-1250); empty for an imported archive.
@@ -87,6 +112,29 @@ struct tBackedUpDatabase {
   std::vector<std::string> CommittedSince;
 };
 
+/// A value of a conflicting row.
+struct tConflictValue {
+  bool Present = false;  ///< the row has the column
+  bool Null = false;
+  std::string Text;  ///< UTF-8; binary data by its size
+};
+
+/// A target row a conflicting row met, with what found it.
+struct tConflictTarget {
+  std::string Match;                   ///< the index (constraint) or column that matched (Windows-1250)
+  std::vector<tConflictValue> Values;  ///< one per tConflictRows::Fields
+};
+
+/// A conflict with its rows: the archive's row beside the target rows it met.
+struct tConflictRows {
+  std::string Archive;              ///< the archive's file name (Windows-1250)
+  std::string Table;                ///< the target table (Windows-1250)
+  std::string Message;              ///< the conflict line (Windows-1250)
+  std::vector<std::string> Fields;  ///< the columns of the rows (Windows-1250)
+  std::vector<tConflictValue> Source;
+  std::vector<tConflictTarget> Targets;  ///< none when the target holds no such row
+};
+
 /// What an import run did. A failed archive whose rollback was confirmed leaves its database as
 /// it was.
 struct tImportResult {
@@ -98,6 +146,11 @@ struct tImportResult {
   tImportCounters Total;                   ///< over the archives that were imported
   std::unique_ptr<tConflictList> Conflicts = std::make_unique<tConflictList>();
   std::vector<tBackedUpDatabase> BackedUp;  ///< in the order they were backed up
+  /// The first conflicts of the run with their rows, kept for the import report.
+  std::vector<tConflictRows> ConflictRows;
+  std::int64_t ConflictRowsLeftOut = 0;  ///< conflicts beyond those kept
+  std::time_t Started = 0;               ///< when the run began
+  double Seconds = 0;                    ///< how long it took
 };
 
 /// The outcome of one archive as one line (Windows-1250): "importován (import č. 3)",
@@ -119,6 +172,14 @@ struct tImportProgress {
   std::int64_t table_rows = 0;     ///< rows of the section read so far
   std::int64_t table_total =
       0;  ///< rows the section holds; 0 until counted, or when damage kept them from it
+  /// ClientName of the archive's definition; empty until it is found.
+  std::string client;
+  /// DatabaseName of that definition; empty until it is found.
+  std::string database;
+  /// The archive's counters so far, as the merge decided its rows.
+  tImportCounters counters;
+  /// The counters of the archives imported before it in this run.
+  tImportCounters run_counters;
 };
 
 /// What moved the progress of an import run.
@@ -148,6 +209,9 @@ struct tImportRunOptions {
   std::function<void(tImportProgressStep step, const tImportProgress& progress)> progress;
   /// The progress wants the totals from the archive's start on: the count runs before the merge.
   bool totals_first = false;
+  /// Told when the run takes up an archive (name, number, count and the run's counters so far)
+  /// and again once its definition is found (client and database); empty: none.
+  std::function<void(const tImportProgress& progress)> archive_begun;
 };
 
 /// One import run: every *.ZR2 file of the import folder is identified by its header's

@@ -27,6 +27,7 @@ void tRunHost::ReportTable(int position, const std::string& table_name, int tabl
     table_label_ = table_name;
     SetTableName(table_name);
   }
+  SetTablePosition(position, table_count);
   SetRunProgress(ProgressPercent(position, table_count));
   SetTableProgress(0);
   ProcessEvents();

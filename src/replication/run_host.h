@@ -43,6 +43,10 @@ class tRunHost {
   virtual void SetRecordCount(long long count) = 0;
   /// Lets the host handle pending input (repaints, the cancel button); nothing by default.
   virtual void ProcessEvents() {}
+  /// Where the table of the next bars stands among `table_count` tables (`position` from 1 as
+  /// the table begins, 0 for a table before them), told by ReportTable before the bars: a host
+  /// may move its whole-run bar with the table's rows. Nothing by default.
+  virtual void SetTablePosition(int /*position*/, int /*table_count*/) {}
 
   /// A question with Yes and No ("Opravdu chcete ukončit export?"); true for Yes.
   virtual bool Confirm(const std::string& question) = 0;

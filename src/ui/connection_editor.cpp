@@ -19,6 +19,7 @@
 #include "dbaccess/connection_string.h"
 #include "text/ascii.h"
 #include "text/encoding.h"
+#include "ui/help.h"
 #include "ui/message_box.h"
 #include "ui/qt_child.h"
 #include "ui/qt_text.h"
@@ -35,6 +36,34 @@ void CheckValue(std::string_view value, const char* what_utf8) {
   if (has_separator || has_outer_blanks) {
     throw core::AppError(
         text::Utf8ToAnsi(std::string(what_utf8) + " nesmí obsahovat středník ani začínat či končit mezerou"));
+  }
+}
+
+// What stands for a password wherever a connection string is shown.
+const QString& PasswordMask() {
+  static const QString mask(8, QChar(0x2022));
+  return mask;
+}
+
+bool IsPasswordName(QStringView name) {
+  const QStringView trimmed = name.trimmed();
+  return trimmed.compare(QLatin1String("Password"), Qt::CaseInsensitive) == 0 ||
+         trimmed.compare(QLatin1String("PWD"), Qt::CaseInsensitive) == 0;
+}
+
+// Calls `visit(value_start, value_length)` for the value of every password item of `text`, from
+// the last to the first, so that a visit may replace the value without moving the ones still to come.
+template <typename Visit>
+void ForEachPasswordValue(const QString& text, Visit&& visit) {
+  qsizetype end = text.size();
+  while (end >= 0) {
+    const qsizetype start = end == 0 ? -1 : text.lastIndexOf(QLatin1Char(';'), end - 1);
+    const qsizetype item = start + 1;
+    const qsizetype equals = text.indexOf(QLatin1Char('='), item);
+    if (equals >= 0 && equals < end && IsPasswordName(QStringView(text).mid(item, equals - item)))
+      visit(equals + 1, end - equals - 1);
+    if (start < 0) break;
+    end = start;
   }
 }
 
@@ -107,6 +136,30 @@ tConnectionParts ParseConnectionParts(std::string_view connection_string) {
   return parts;
 }
 
+QString MaskedPassword(const QString& connection_string) {
+  QString masked = connection_string;
+  ForEachPasswordValue(masked, [&masked](qsizetype start, qsizetype length) {
+    if (length > 0) masked.replace(start, length, PasswordMask());
+  });
+  return masked;
+}
+
+QString UnmaskedPassword(const QString& shown, const QString& real) {
+  QString password;
+  bool found = false;
+  ForEachPasswordValue(real, [&](qsizetype start, qsizetype length) {
+    // Visited from the last item: the first one is what stays.
+    password = real.mid(start, length);
+    found = true;
+  });
+  if (!found) return shown;
+  QString text = shown;
+  ForEachPasswordValue(text, [&](qsizetype start, qsizetype length) {
+    if (QStringView(text).mid(start, length) == PasswordMask()) text.replace(start, length, password);
+  });
+  return text;
+}
+
 QString TestConnection(const std::string& connection_string, const std::string& user,
                        const std::string& password) {
   try {
@@ -128,6 +181,7 @@ TfrmConnectionEditor::TfrmConnectionEditor(QWidget* parent)
       chkTrusted(MakeChild<QCheckBox>(QStringLiteral("Přihlásit účtem operačního systému"), this)),
       edUser(MakeChild<QLineEdit>(this)),
       edPassword(MakeChild<QLineEdit>(this)),
+      chkShowPassword(MakeChild<QCheckBox>(QStringLiteral("Zobrazit heslo"), this)),
       edDatabase(MakeChild<QLineEdit>(this)),
       edFolder(MakeChild<QLineEdit>(this)),
       btnFolder(MakeChild<QPushButton>(QStringLiteral("Procházet..."), this)),
@@ -149,6 +203,7 @@ TfrmConnectionEditor::TfrmConnectionEditor(QWidget* parent)
   server_form->addRow(QString(), chkTrusted);
   server_form->addRow(QStringLiteral("&Uživatelské jméno"), edUser);
   server_form->addRow(QStringLiteral("&Heslo"), edPassword);
+  server_form->addRow(QString(), chkShowPassword);
   server_form->addRow(QStringLiteral("&Databáze"), edDatabase);
 
   auto* folder_box = MakeChild<QGroupBox>(this);
@@ -161,6 +216,8 @@ TfrmConnectionEditor::TfrmConnectionEditor(QWidget* parent)
   buttons->addButton(btnTest, QDialogButtonBox::ActionRole);
   buttons->addButton(btnOK, QDialogButtonBox::AcceptRole);
   buttons->addButton(btnCancel, QDialogButtonBox::RejectRole);
+  buttons->addButton(MakeChild<QPushButton>(QStringLiteral("Nápověda"), this), QDialogButtonBox::HelpRole);
+  connect(buttons, &QDialogButtonBox::helpRequested, this, [this] { OpenHelp(this, HelpPageOf(this)); });
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
@@ -173,6 +230,8 @@ TfrmConnectionEditor::TfrmConnectionEditor(QWidget* parent)
 
   connect(rbSqlServer, &QRadioButton::toggled, this, [this] { UpdateEnabled(); });
   connect(chkTrusted, &QCheckBox::toggled, this, [this] { UpdateEnabled(); });
+  connect(chkShowPassword, &QCheckBox::toggled, this,
+          [this](bool shown) { edPassword->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password); });
   connect(btnFolder, &QPushButton::clicked, this, [this] {
     const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Složka databází SQLite"),
                                                              edFolder->text(), QFileDialog::ShowDirsOnly);
@@ -229,6 +288,7 @@ void TfrmConnectionEditor::UpdateEnabled() {
     control->setEnabled(server);
   edUser->setEnabled(server && !chkTrusted->isChecked());
   edPassword->setEnabled(server && !chkTrusted->isChecked());
+  chkShowPassword->setEnabled(server && !chkTrusted->isChecked());
   edFolder->setEnabled(!server);
   btnFolder->setEnabled(!server);
 }

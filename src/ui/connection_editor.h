@@ -35,6 +35,14 @@ struct tConnectionParts {
 std::string BuildConnectionString(const tConnectionParts& parts);
 /// The parts of an existing connection string, as far as the editor shows them; never throws.
 tConnectionParts ParseConnectionParts(std::string_view connection_string);
+/// `connection_string` with the value of every "Password" or "PWD" item replaced by a mask of
+/// fixed length, so that neither the password nor its length shows; the rest stays as it is.
+QString MaskedPassword(const QString& connection_string);
+/// The connection string the person means by `shown`, a text that MaskedPassword(`real`) gave
+/// and that may have been edited since: a password item still holding the mask gets the password
+/// of `real` back; a password typed over the mask, and every other item, stay as shown.
+QString UnmaskedPassword(const QString& shown, const QString& real);
+
 /// Opens a connection with `connection_string` and the login given (empty: the string's own)
 /// and closes it again; the Czech outcome for the person. Never throws.
 QString TestConnection(const std::string& connection_string, const std::string& user = {},
@@ -61,6 +69,7 @@ class TfrmConnectionEditor : public QDialog {
   QCheckBox* chkTrusted;
   QLineEdit* edUser;
   QLineEdit* edPassword;
+  QCheckBox* chkShowPassword;  ///< shows the password in clear while checked
   QLineEdit* edDatabase;
   QLineEdit* edFolder;
   QPushButton* btnFolder;

@@ -9,6 +9,7 @@
 
 #include "dataset/field.h"
 #include "dataset/qvm_dataset.h"
+#include "ui/app_look.h"
 #include "ui/message_box.h"
 #include "ui/qt_child.h"
 #include "ui/qt_text.h"
@@ -20,22 +21,23 @@ namespace {
 std::size_t Slot(tNavButton which) { return static_cast<std::size_t>(which); }
 
 struct tNavFace {
-  const char* glyph;
+  const char* icon;   ///< the name in the icon theme
+  const char* glyph;  ///< drawn only when no icon is found at all
   const char* hint;
 };
 
-// Glyphs and Czech hints of the buttons, in enum order.
+// Icons, glyphs and Czech hints of the buttons, in enum order.
 constexpr std::array<tNavFace, 10> kFaces{{
-    {"|◀", "První záznam"},
-    {"◀", "Předchozí záznam"},
-    {"▶", "Další záznam"},
-    {"▶|", "Poslední záznam"},
-    {"+", "Vložit záznam"},
-    {"−", "Smazat záznam"},
-    {"✎", "Opravit záznam"},
-    {"✔", "Uložit změny"},
-    {"✘", "Zrušit změny"},
-    {"⟳", "Obnovit data"},
+    {"go-first", "|◀", "První záznam"},
+    {"go-previous", "◀", "Předchozí záznam"},
+    {"go-next", "▶", "Další záznam"},
+    {"go-last", "▶|", "Poslední záznam"},
+    {"list-add", "+", "Vložit záznam"},
+    {"list-remove", "−", "Smazat záznam"},
+    {"document-edit", "✎", "Opravit záznam"},
+    {"object-select", "✔", "Uložit změny"},
+    {"edit-undo", "✘", "Zrušit změny"},
+    {"view-refresh", "⟳", "Obnovit data"},
 }};
 
 // The memo edits lines separated by LF; the fields keep CR LF (a lone CR is a break as well).
@@ -67,7 +69,14 @@ tDBNavigator::tDBNavigator(QWidget* parent) : QWidget(parent), link_(std::make_u
   layout->setSpacing(1);
   for (std::size_t slot = 0; slot < kButtonCount; ++slot) {
     auto* button = MakeChild<QToolButton>(this);
-    button->setText(QString::fromUtf8(kFaces.at(slot).glyph));
+    const QIcon icon = ThemeIcon(QString::fromLatin1(kFaces.at(slot).icon));
+    if (icon.isNull()) {
+      button->setText(QString::fromUtf8(kFaces.at(slot).glyph));
+    } else {
+      button->setIcon(icon);
+      button->setText(QString::fromUtf8(kFaces.at(slot).hint));
+      button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    }
     button->setToolTip(QString::fromUtf8(kFaces.at(slot).hint));
     // A click takes the focus, so that a cell editor or memo hands over its text before the
     // button's action runs.

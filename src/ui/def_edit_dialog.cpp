@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <exception>
@@ -25,7 +26,9 @@
 #include "replication/site_keys.h"
 #include "text/ascii.h"
 #include "text/encoding.h"
+#include "text/error.h"
 #include "ui/connection_editor.h"
+#include "ui/help.h"
 #include "ui/message_box.h"
 #include "ui/qt_child.h"
 #include "ui/qt_text.h"
@@ -55,6 +58,7 @@ TfrmDefEdit::TfrmDefEdit(core::TMaindata& maindata, bool import, QWidget* parent
       edSignature(MakeChild<QLineEdit>(this)),
       edPartnerName(MakeChild<QLineEdit>(this)),
       edConnectionString(MakeChild<QLineEdit>(this)),
+      btnShowPassword(MakeChild<QToolButton>(this)),
       btnAdoConnEdit(MakeChild<QPushButton>(QStringLiteral("Vytvořit..."), this)),
       cbDatabaseName(MakeChild<QComboBox>(this)),
       mmPozn(MakeChild<QPlainTextEdit>(this)),
@@ -84,7 +88,15 @@ TfrmDefEdit::TfrmDefEdit(core::TMaindata& maindata, bool import, QWidget* parent
   };
   add_row(QStringLiteral("Identifikace přenosu"), edSignature);
   add_row(import ? QStringLiteral("Název klienta") : QStringLiteral("Název centra"), edPartnerName);
-  add_row(QStringLiteral("Připojovací řetězec ADO"), edConnectionString, btnAdoConnEdit);
+  btnShowPassword->setText(QStringLiteral("Zobrazit heslo"));
+  btnShowPassword->setCheckable(true);
+  btnShowPassword->setToolTip(QStringLiteral("Zobrazí heslo připojovacího řetězce; jinak je skryto tečkami"));
+  auto* connection_buttons = MakeChild<QWidget>(this);
+  auto* connection_row = MakeChild<QHBoxLayout>(connection_buttons);
+  connection_row->setContentsMargins(0, 0, 0, 0);
+  connection_row->addWidget(btnShowPassword);
+  connection_row->addWidget(btnAdoConnEdit);
+  add_row(QStringLiteral("Připojovací řetězec ADO"), edConnectionString, connection_buttons);
   add_row(import ? QStringLiteral("Databáze pro import") : QStringLiteral("Databáze pro export"),
           cbDatabaseName);
   add_row(QStringLiteral("Poznámka"), mmPozn);
@@ -110,10 +122,19 @@ TfrmDefEdit::TfrmDefEdit(core::TMaindata& maindata, bool import, QWidget* parent
   auto* buttons = MakeChild<QDialogButtonBox>(this);
   buttons->addButton(btnOK, QDialogButtonBox::AcceptRole);
   buttons->addButton(btnCancel, QDialogButtonBox::RejectRole);
+  buttons->addButton(MakeChild<QPushButton>(QStringLiteral("Nápověda"), this), QDialogButtonBox::HelpRole);
+  connect(buttons, &QDialogButtonBox::helpRequested, this, [this] { OpenHelp(this, HelpPageOf(this)); });
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(btnAdoConnEdit, &QPushButton::clicked, this, [this] { btnAdoConnEditClick(); });
-  connect(edConnectionString, &QLineEdit::textChanged, this, [this] { database_list_stale_ = true; });
+  connect(edConnectionString, &QLineEdit::textChanged, this, [this] {
+    if (!showing_connection_string_) database_list_stale_ = true;
+  });
+  connect(btnShowPassword, &QToolButton::toggled, this, [this](bool shown) {
+    // The text as it was shown before the switch tells what the person has typed so far.
+    const QString before = edConnectionString->text();
+    SetConnectionStringText(shown ? UnmaskedPassword(before, connection_string_) : before);
+  });
 
   auto* layout = MakeChild<QVBoxLayout>(this);
   layout->addLayout(grid);
@@ -145,8 +166,9 @@ void TfrmDefEdit::ReadRecord() {
   bind(edSignature, "Signature");
   bind(edPartnerName, import_ ? "ClientName" : "CenterName");
   dataset::TField& connection = list.FieldByName("ConnectionString");
-  edConnectionString->setText(FromAnsi(connection.Text()));
-  if (connection.Size > 0) edConnectionString->setMaxLength(connection.Size);
+  SetConnectionStringText(FromAnsi(connection.Text()));
+  // The field's length limits the string with its password, not the masked text: checked on OK.
+  connection_size_ = connection.Size;
   dataset::TField& database = list.FieldByName("DatabaseName");
   cbDatabaseName->setEditText(FromAnsi(database.AsString()));
   if (database.Size > 0) cbDatabaseName->lineEdit()->setMaxLength(database.Size);
@@ -207,21 +229,70 @@ void TfrmDefEdit::WriteRecord() {
   if (list.State() == dataset::DataSetState::Browse) list.Edit();
   list.FieldByName("Signature").SetAsString(ToAnsi(edSignature->text()));
   list.FieldByName(ToAnsi(PartnerField())).SetAsString(ToAnsi(edPartnerName->text()));
-  list.FieldByName("ConnectionString").SetText(ToAnsi(edConnectionString->text()));
+  list.FieldByName("ConnectionString").SetText(ToAnsi(ConnectionStringText()));
   list.FieldByName("DatabaseName").SetAsString(ToAnsi(cbDatabaseName->currentText()));
   list.FieldByName("Pozn").SetAsString(ToAnsi(mmPozn->toPlainText()));
 }
 
+QString TfrmDefEdit::ConnectionStringText() const {
+  const QString shown = edConnectionString->text();
+  return btnShowPassword->isChecked() ? shown : UnmaskedPassword(shown, connection_string_);
+}
+
+void TfrmDefEdit::SetConnectionStringText(const QString& text) {
+  connection_string_ = text;
+  showing_connection_string_ = true;
+  edConnectionString->setText(btnShowPassword->isChecked() ? text : MaskedPassword(text));
+  showing_connection_string_ = false;
+}
+
+bool TfrmDefEdit::RequiredFieldMissing() {
+  const auto blank = [](const QString& text) { return text.trimmed().isEmpty(); };
+  const struct {
+    bool missing;
+    QWidget* control;
+    QString reason;
+  } checks[] = {
+      {blank(edSignature->text()), edSignature,
+       QStringLiteral("Vyplňte identifikaci přenosu: podle ní se archiv klienta spáruje s definicí "
+                      "importu v centru.")},
+      {blank(ConnectionStringText()), edConnectionString,
+       QStringLiteral("Vyplňte připojovací řetězec ADO: bez něj se program k databázi nepřipojí. "
+                      "Sestavit ho pomůže tlačítko Vytvořit...")},
+      {connection_size_ > 0 &&
+           ToAnsi(ConnectionStringText()).size() > static_cast<std::size_t>(connection_size_),
+       edConnectionString,
+       QStringLiteral("Připojovací řetězec je delší než %1 znaků, které definice pojme.")
+           .arg(connection_size_)},
+      {blank(cbDatabaseName->currentText()), cbDatabaseName,
+       import_ ? QStringLiteral("Vyplňte databázi pro import: do ní se importují archivy klienta.")
+               : QStringLiteral("Vyplňte databázi pro export: z ní se vybírají exportované záznamy.")},
+  };
+  for (const auto& [missing, control, reason] : checks) {
+    if (!missing) continue;
+    MessageDlg(this, tMsgKind::Warning, QStringLiteral("Definici nelze uložit. ") + reason, {tMsgButton::Ok});
+    control->setFocus(Qt::OtherFocusReason);
+    return true;
+  }
+  return false;
+}
+
 void TfrmDefEdit::done(int result) {
   if (result == QDialog::Accepted) {
+    if (RequiredFieldMissing()) return;
     const std::optional<std::string> key = CheckedPartnerKey();
     if (!key) return;
     try {
       WriteRecord();
       List().Post();
       WriteSideFiles(*key);
-    } catch (const std::exception&) {
-      ShowException(this, std::current_exception());
+    } catch (const EAbort&) {
+      return;
+    } catch (const std::exception& error) {
+      // The list's own messages are English; the line before them says what failed.
+      const QString reason = dynamic_cast<const Error*>(&error) != nullptr ? FromAnsi(error.what())
+                                                                           : QString::fromUtf8(error.what());
+      MessageDlg(this, tMsgKind::Error, QStringLiteral("Definici nelze uložit: ") + reason, {tMsgButton::Ok});
       return;
     }
   }
@@ -235,7 +306,7 @@ bool TfrmDefEdit::eventFilter(QObject* watched, QEvent* event) {
 
 void TfrmDefEdit::FillDatabaseList() {
   if (!database_list_stale_) return;
-  const std::string connection_string = ToAnsi(edConnectionString->text());
+  const std::string connection_string = ToAnsi(ConnectionStringText());
   if (connection_string.empty()) return;
   const QString typed = cbDatabaseName->currentText();
   cbDatabaseName->clear();
@@ -257,9 +328,10 @@ void TfrmDefEdit::FillDatabaseList() {
 
 void TfrmDefEdit::btnAdoConnEditClick() {
   maindata_.ADOConnection.Close();
-  const std::optional<QString> edited = EditConnectionString(this, edConnectionString->text());
+  const std::optional<QString> edited = EditConnectionString(this, ConnectionStringText());
   if (!edited) return;
-  edConnectionString->setText(*edited);
+  SetConnectionStringText(*edited);
+  database_list_stale_ = true;
   cbDatabaseName->clear();
   cbDatabaseName->setEditText(QString());
   database_list_stale_ = true;

@@ -12,6 +12,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QToolButton;
 
 namespace tamaril::dataset {
 class TDataSet;
@@ -42,15 +43,23 @@ class TfrmDefEdit : public QDialog {
   void FillDatabaseList();
   /// What "Vytvořit..." does: edits the connection string, stores it and refills the database box.
   void btnAdoConnEditClick();
-  /// Closing with Accepted saves the record first and stays open when that fails.
+  /// Closing with Accepted saves the record first and stays open when that fails, or when the
+  /// Signature, the connection string or the database is empty (said why, that field focused).
   void done(int result) override;
+
+  /// The connection string the dialog holds, with its password, whether shown or masked.
+  QString ConnectionStringText() const;
+  /// Puts `text` into the connection-string field, its password masked unless shown.
+  void SetConnectionStringText(const QString& text);
 
   /// The connection-string editor behind "Vytvořit..."; ours unless replaced.
   tEditConnectionString EditConnectionString;
 
   QLineEdit* edSignature;
   QLineEdit* edPartnerName;
+  /// The connection string, its password masked until btnShowPassword is checked.
   QLineEdit* edConnectionString;
+  QToolButton* btnShowPassword;
   QPushButton* btnAdoConnEdit;
   QComboBox* cbDatabaseName;
   QPlainTextEdit* mmPozn;
@@ -74,6 +83,8 @@ class TfrmDefEdit : public QDialog {
   void WriteRecord();
 
   QString PartnerField() const;
+  /// The first of the required fields that is empty, said why and focused; false when none is.
+  bool RequiredFieldMissing();
   /// The label of the partner's key field.
   QString PartnerKeyLabel() const;
   /// The key text of edPartnerKey as it is kept: empty, or the key's own text. Shows why it is no
@@ -84,7 +95,11 @@ class TfrmDefEdit : public QDialog {
   void WriteSideFiles(const std::string& key);
 
   bool database_list_stale_ = true;
-  std::string original_signature_;  ///< the Signature the record had when the dialog opened
+  /// The connection string with its password: what a masked password in the field stands for.
+  QString connection_string_;
+  bool showing_connection_string_ = false;  ///< the field is being filled, not edited
+  int connection_size_ = 0;                 ///< the most characters the list's field holds; 0: no limit
+  std::string original_signature_;          ///< the Signature the record had when the dialog opened
 };
 
 /// "Definice exportu" over the export list.

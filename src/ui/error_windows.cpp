@@ -1,14 +1,20 @@
 #include "ui/error_windows.h"
 
+#include <QColor>
 #include <QHeaderView>
+#include <QPalette>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "replication/conflict_list.h"
+#include "replication/import_run.h"
+#include "text/encoding.h"
 #include "ui/dataset_model.h"
 #include "ui/qt_text.h"
 
@@ -17,6 +23,16 @@ namespace {
 
 constexpr int kPanelHeight = 44;
 constexpr int kMargin = 8;
+
+// The index of the group a line belongs to; a line of no group (a failure) holds -1.
+constexpr int kGroupRole = Qt::UserRole + 1;
+
+QTreeWidgetItem* Line(const QString& text, int group) {
+  auto* item = new QTreeWidgetItem({text});
+  item->setToolTip(0, text);
+  item->setData(0, kGroupRole, group);
+  return item;
+}
 
 }  // namespace
 
@@ -39,6 +55,7 @@ void tCentredButtonPanel::Centre() {
 TFormErrors::TFormErrors(replication::tConflictList& list, QWidget* parent)
     : QDialog(parent),
       ListView1(new QTreeWidget(this)),
+      memoDetail(new QPlainTextEdit(this)),
       btnShowRecord(new QPushButton(QStringLiteral("Zobrazit záznam"))),
       btnClose(new QPushButton(QStringLiteral("Zavřít"))),
       BottomPanel(new tCentredButtonPanel(this, btnClose)),
@@ -50,7 +67,10 @@ TFormErrors::TFormErrors(replication::tConflictList& list, QWidget* parent)
   ListView1->setHeaderLabels({QStringLiteral("Text")});
   ListView1->header()->setSectionsClickable(false);
   ListView1->setRootIsDecorated(false);
+  ListView1->setItemsExpandable(false);
   ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+  // A message longer than the list ends in "…" there; its tooltip and the pane below hold it whole.
+  ListView1->header()->setStretchLastSection(true);
   for (QPushButton* button : {btnShowRecord, btnClose}) {
     button->setParent(BottomPanel);
     button->resize(std::max(button->sizeHint().width(), 90), button->sizeHint().height());
@@ -59,10 +79,26 @@ TFormErrors::TFormErrors(replication::tConflictList& list, QWidget* parent)
   connect(btnShowRecord, &QPushButton::clicked, this, [this] { ShowRecords(); });
   connect(btnClose, &QPushButton::clicked, this, &QDialog::reject);
   connect(ListView1, &QTreeWidget::itemDoubleClicked, this, [this] { ShowRecords(); });
+  memoDetail->setReadOnly(true);
+  memoDetail->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  memoDetail->setMaximumHeight(90);
+  connect(ListView1, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current) {
+    // The group's lines: the message and what stands under it.
+    QTreeWidgetItem* top = current;
+    while (top != nullptr && top->parent() != nullptr) top = top->parent();
+    QString detail;
+    if (top != nullptr) {
+      detail = top->text(0);
+      for (int child = 0; child < top->childCount(); ++child)
+        detail += QLatin1Char('\n') + top->child(child)->text(0);
+    }
+    memoDetail->setPlainText(detail);
+  });
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(ListView1, 1);
+  layout->addWidget(memoDetail);
   layout->addWidget(BottomPanel);
   Reload();
 }
@@ -75,16 +111,84 @@ void TFormErrors::AddError(const std::string& archive_name, const std::string& d
   Reload();
 }
 
+void TFormErrors::SetRunOutcome(const replication::tImportResult& result) {
+  failed_.clear();
+  for (const replication::tImportedArchive& archive : result.Archives) {
+    if (archive.State != replication::tArchiveState::Failed) continue;
+    failed_.push_back({text::Utf8ToAnsi(std::filesystem::path(archive.Path).filename().string()),
+                       archive.Reason, !archive.RollbackUnconfirmed});
+  }
+  Reload();
+}
+
 void TFormErrors::Reload() {
   ListView1->clear();
-  for (const std::string& line : list_.Lines())
-    ListView1->addTopLevelItem(new QTreeWidgetItem({FromAnsi(line)}));
+  QFont bold = ListView1->font();
+  bold.setBold(true);
+  for (const tFailedArchive& failed : failed_) {
+    QTreeWidgetItem* item = Line(QStringLiteral("Import archivu neproveden: ") + FromAnsi(failed.reason), -1);
+    item->setFont(0, bold);
+    item->setForeground(0, QColor(0xA0, 0x10, 0x10));
+    item->addChild(Line(QStringLiteral("Archiv: ") + FromAnsi(failed.name), -1));
+    item->addChild(Line(failed.rolled_back
+                            ? QStringLiteral("Databáze ponechána beze změny, import archivu byl vrácen")
+                            : QStringLiteral("Vrácení nelze potvrdit, databáze může obsahovat část archivu"),
+                        -1));
+    ListView1->addTopLevelItem(item);
+  }
+  const auto& groups = list_.Groups();
+  for (std::size_t index = 0; index < groups.size(); ++index) {
+    const replication::tConflictGroup& group = *groups[index];
+    const int number = static_cast<int>(index);
+    const auto failed = std::find_if(failed_.begin(), failed_.end(), [&group](const tFailedArchive& archive) {
+      return !group.archive_name.empty() && archive.name == group.archive_name;
+    });
+    QString message = FromAnsi(group.message);
+    if (failed != failed_.end()) {
+      message += failed->rolled_back ? QStringLiteral(" (vráceno s importem archivu, v databázi není)")
+                                     : QStringLiteral(" (import archivu se nepodařilo potvrzeně vrátit)");
+    }
+    QTreeWidgetItem* item = Line(message, number);
+    if (failed != failed_.end())
+      item->setForeground(0, ListView1->palette().color(QPalette::Disabled, QPalette::Text));
+    // Where it happened, the archive and the database side by side under the message.
+    QStringList where;
+    if (!group.archive_name.empty()) where << QStringLiteral("Archiv: ") + FromAnsi(group.archive_name);
+    if (!group.database_name.empty()) where << QStringLiteral("Databáze: ") + FromAnsi(group.database_name);
+    if (!where.isEmpty()) item->addChild(Line(where.join(QStringLiteral("    ")), number));
+    ListView1->addTopLevelItem(item);
+  }
+  ListView1->expandAll();
+}
+
+QStringList TFormErrors::LineTexts() const {
+  QStringList lines;
+  for (int top = 0; top < ListView1->topLevelItemCount(); ++top) {
+    const QTreeWidgetItem* item = ListView1->topLevelItem(top);
+    lines << item->text(0);
+    for (int child = 0; child < item->childCount(); ++child)
+      lines << QStringLiteral("  ") + item->child(child)->text(0);
+  }
+  return lines;
+}
+
+QTreeWidgetItem* TFormErrors::LineAt(int index) const {
+  for (int top = 0; top < ListView1->topLevelItemCount() && index >= 0; ++top) {
+    QTreeWidgetItem* item = ListView1->topLevelItem(top);
+    if (index == 0) return item;
+    if (index <= item->childCount()) return item->child(index - 1);
+    index -= 1 + item->childCount();
+  }
+  return nullptr;
 }
 
 bool TFormErrors::ShowRecords() {
   QTreeWidgetItem* item = ListView1->currentItem();
   if (item == nullptr || !item->isSelected()) return false;
-  dataset::TQVMMemoryTable* rows = list_.RowsOfLine(ListView1->indexOfTopLevelItem(item));
+  const int group = item->data(0, kGroupRole).toInt();
+  const auto& groups = list_.Groups();
+  if (group < 0 || group >= static_cast<int>(groups.size())) return false;
+  dataset::TQVMMemoryTable* rows = groups[static_cast<std::size_t>(group)]->rows.get();
   if (rows == nullptr) return false;
   TfrmProblemRecords records(*rows, this);
   records.exec();

@@ -3,17 +3,23 @@
 #include <QDialog>
 #include <QWidget>
 
+#include <QStringList>
+
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dataset/dataset.h"
 
+class QPlainTextEdit;
 class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace tamaril::replication {
 class tConflictList;
-}
+struct tImportResult;
+}  // namespace tamaril::replication
 
 namespace tamaril::ui {
 
@@ -38,9 +44,12 @@ class tCentredButtonPanel : public QWidget {
   QPushButton* centred_;
 };
 
-/// The list of an import run's conflicts ("Chyby při přenosu"): per group the message, the
-/// archive and database lines and "..."; "Zobrazit záznam" (or a double-click) shows the rows
-/// kept for the selected line's group.
+/// The list of an import run's conflicts ("Chyby při přenosu"): per group the message with its
+/// archive and database side by side on a line under it; "Zobrazit záznam" (or a double-click) shows the rows
+/// kept for the selected line's group. Given the run's outcome, the archives that failed come
+/// first with their reasons, and the conflicts of an archive whose import was rolled back are
+/// marked as such: they are not in the database. Every line shows its whole text as a tooltip,
+/// and the selected group's lines stand whole, wrapped, in the pane under the list.
 class TFormErrors : public QDialog {
   Q_OBJECT
 
@@ -55,17 +64,33 @@ class TFormErrors : public QDialog {
                 const std::string& message);
   /// Shows the list's lines again.
   void Reload();
+  /// Lists the failed archives of `result` and marks the conflicts their rollback took back;
+  /// the result is copied as far as the list needs it.
+  void SetRunOutcome(const replication::tImportResult& result);
+  /// The text of every line from the top, a line under another indented by two blanks.
+  QStringList LineTexts() const;
+  /// The line at `index` of LineTexts, or null.
+  QTreeWidgetItem* LineAt(int index) const;
   /// Shows the rows of the selected line's group in TfrmProblemRecords; false (nothing shown)
   /// when no line is selected or the group keeps no rows.
   bool ShowRecords();
 
   QTreeWidget* ListView1;            ///< the lines, one column "Text"
+  QPlainTextEdit* memoDetail;        ///< the selected group's lines whole, wrapped
   QPushButton* btnShowRecord;        ///< "Zobrazit záznam"
   QPushButton* btnClose;             ///< "Zavřít"
   tCentredButtonPanel* BottomPanel;  ///< holds the buttons, "Zavřít" centred
 
  private:
+  /// An archive whose import failed, and whether its rollback was confirmed.
+  struct tFailedArchive {
+    std::string name;  ///< the file name (Windows-1250)
+    std::string reason;
+    bool rolled_back = false;
+  };
+
   replication::tConflictList& list_;
+  std::vector<tFailedArchive> failed_;
 };
 
 /// The rows kept for one group of conflicts in a grid ("Konfliktní záznam").

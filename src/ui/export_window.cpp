@@ -1,7 +1,10 @@
 #include "ui/export_window.h"
 
+#include <QHeaderView>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "core/export_text.h"
@@ -53,12 +56,27 @@ QString ReportOf(const replication::tExportResult& result) {
   return report;
 }
 
+// The box a finished run ends with: information only when the archive went out as it should.
+tMsgKind ResultKind(replication::tExportOutcome outcome) {
+  switch (outcome) {
+    case replication::tExportOutcome::Success: return tMsgKind::Information;
+    case replication::tExportOutcome::Warnings:
+    case replication::tExportOutcome::TextLossRefused:
+    case replication::tExportOutcome::Cancelled: return tMsgKind::Warning;
+    case replication::tExportOutcome::Failed:
+    case replication::tExportOutcome::Unplaced: return tMsgKind::Error;
+  }
+  return tMsgKind::Error;
+}
+
 }  // namespace
 
 TfrmExport::TfrmExport(const replication::tDatabaseAccess& access, dataset::TDataSet& export_list,
                        QWidget* parent)
     : TRunProgress(parent),
       memoReport(new QPlainTextEdit(this)),
+      LabelArchive(new QLabel(this)),
+      listTables(new QTreeWidget(this)),
       access_(access),
       export_list_(export_list),
       definition_(DefinitionOf(export_list_)) {
@@ -67,19 +85,63 @@ TfrmExport::TfrmExport(const replication::tDatabaseAccess& access, dataset::TDat
   memoReport->setReadOnly(true);
   memoReport->setLineWrapMode(QPlainTextEdit::NoWrap);
   memoReport->setVisible(false);
+  LabelArchive->setWordWrap(true);
+  LabelArchive->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  LabelArchive->setVisible(false);
+  listTables->setColumnCount(2);
+  listTables->setHeaderLabels({QStringLiteral("Tabulka"), QStringLiteral("Řádků")});
+  listTables->setRootIsDecorated(false);
+  listTables->header()->setStretchLastSection(false);
+  listTables->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  listTables->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+  listTables->setMaximumHeight(160);
+  listTables->setVisible(false);
   auto* body = static_cast<QVBoxLayout*>(layout());
+  body->insertWidget(body->count() - 1, listTables);
+  body->insertWidget(body->count() - 1, LabelArchive);
   body->insertWidget(body->count() - 1, memoReport);
+  setMinimumWidth(480);
 }
 
 TfrmExport::~TfrmExport() = default;
 
 void TfrmExport::Execute() {
+  result_text_.clear();
   replication::tExportRun run(access_, core::ReplOptions(), *this, replication::tTextLoss::Ask);
   result_ = run.Run(definition_);
   const QString report = ReportOf(result_);
   memoReport->setPlainText(report);
   memoReport->setVisible(!report.isEmpty());
+  listTables->clear();
+  long long written = 0;
+  for (const auto& [table, rows] : result_.Rows) {
+    auto* item = new QTreeWidgetItem({FromAnsi(table), QString::number(rows)});
+    item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+    listTables->addTopLevelItem(item);
+    written += rows;
+  }
+  if (!result_.Rows.empty()) {
+    auto* item = new QTreeWidgetItem({QStringLiteral("Celkem"), QString::number(written)});
+    item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+    QFont bold = item->font(0);
+    bold.setBold(true);
+    item->setFont(0, bold);
+    item->setFont(1, bold);
+    listTables->addTopLevelItem(item);
+  }
+  // The counts tell what an archive holds: without one (a failed or cancelled run) nothing went out.
+  const std::string& archive = !result_.ArchivePath.empty() ? result_.ArchivePath : result_.PendingPath;
+  listTables->setVisible(!result_.Rows.empty() && !archive.empty());
+  LabelArchive->setText(QStringLiteral("Archiv: ") + FromUtf8(archive));
+  LabelArchive->setVisible(!archive.empty());
+  UpdateDisplay();
+  tMessage message;
+  message.kind = ResultKind(result_.Outcome);
+  message.text = FromAnsi(result_text_.empty() ? result_.Text : result_text_);
+  MessageBoxes().Show(this, message);
 }
+
+void TfrmExport::ShowMessage(const std::string& text) { result_text_ = text; }
 
 bool TfrmExport::AllowTextLoss(const std::string& question) {
   return MessageDlg(this, tMsgKind::Confirmation, FromAnsi(question), {tMsgButton::Yes, tMsgButton::No},

@@ -4,6 +4,7 @@
 #include "ui/progress_window.h"
 
 class QPlainTextEdit;
+class QTreeWidget;
 
 namespace tamaril::dataset {
 class TDataSet;
@@ -19,7 +20,9 @@ namespace tamaril::ui {
 /// becomes "Zavřít". Texts Windows-1250 cannot carry travel only when the person answers Yes to
 /// the question; their list, the note on deletions that do not travel, what the run did to an
 /// earlier run's archives (put in place, renamed, removed) and the steps after the archive that
-/// failed stay in the window.
+/// failed stay in the window. The whole-run bar moves with the current table's rows. At the
+/// end the window shows the rows written per table and the archive's path, and then the result
+/// in a box whose kind follows the outcome.
 class TfrmExport : public TRunProgress {
   Q_OBJECT
 
@@ -35,8 +38,13 @@ class TfrmExport : public TRunProgress {
 
   /// The question with Ano and Ne, Ne the default.
   bool AllowTextLoss(const std::string& question) override;
+  /// Keeps the run's closing message for the result box, which comes once the window shows the
+  /// run's counts.
+  void ShowMessage(const std::string& text) override;
 
   QPlainTextEdit* memoReport;  ///< the run's notes (texts, deletions, archives); hidden when none
+  QLabel* LabelArchive;        ///< "Archiv: " and the finished archive's path; hidden without one
+  QTreeWidget* listTables;     ///< the rows written per table ("Tabulka", "Řádků"); hidden before the end
 
  protected:
   void Execute() override;
@@ -46,6 +54,7 @@ class TfrmExport : public TRunProgress {
   dataset::TDataSet& export_list_;
   replication::tExportDefinition definition_;
   replication::tExportResult result_;
+  std::string result_text_;  ///< the run's closing message
 };
 
 }  // namespace tamaril::ui

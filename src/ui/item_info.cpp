@@ -17,6 +17,7 @@
 #include "replication/readiness_report.h"
 #include "replication/setup_script.h"
 #include "text/encoding.h"
+#include "text/error.h"
 #include "ui/message_box.h"
 #include "ui/progress_window.h"
 #include "ui/qt_text.h"
@@ -120,6 +121,8 @@ bool ShowItemInfo(QWidget* parent, core::TMaindata& maindata, dbstruct::tDBStruc
       progress->raise();
       structure = &replication::OpenDatabaseStructure(access, target.ConnectionString, target.DatabaseName,
                                                       side, progress->ScanProgress());
+      // "Storno" after the last table's progress: the person asked for nothing more to open.
+      if (progress->Stopped()) throw EAbort();
     } else {
       structure =
           &replication::OpenDatabaseStructure(access, target.ConnectionString, target.DatabaseName, side);

@@ -27,7 +27,9 @@
 #include "dbstruct/structure_forms.h"
 #include "replication/database_open.h"
 #include "replication/setup_script.h"
+#include "text/error.h"
 #include "ui/about_box.h"
+#include "ui/app_look.h"
 #include "ui/dataset_model.h"
 #include "ui/def_edit_dialog.h"
 #include "ui/export_window.h"
@@ -37,16 +39,18 @@
 #include "ui/message_box.h"
 #include "ui/options_dialog.h"
 #include "ui/progress_window.h"
+#include "ui/qt_child.h"
 #include "ui/qt_text.h"
+#include "ui/status_page.h"
 
 namespace tamaril::ui {
 namespace {
 
 constexpr int kIdleInterval = 200;  // ms between two idle refreshes of the action states
 
-// The icon of the desktop theme, else the style's own.
+// The icon of the desktop theme, else the program's own, else the style's.
 QIcon ActionIcon(const char* theme_name, QStyle::StandardPixmap fallback) {
-  return QIcon::fromTheme(QString::fromLatin1(theme_name), QApplication::style()->standardIcon(fallback));
+  return ThemeIcon(QString::fromLatin1(theme_name), QApplication::style()->standardIcon(fallback));
 }
 
 // An action of `owner`, with its caption as its hint.
@@ -90,6 +94,8 @@ TfrmMain::TfrmMain(core::TMaindata& maindata, dbstruct::tDBStructureCache& cache
   statusBar();
   resize(760, 480);
 
+  InstallHelpKey();
+  InstallShortcutTips();
   connect(idle_timer_, &QTimer::timeout, this, &TfrmMain::AppIdle);
   idle_timer_->start(kIdleInterval);
   AppIdle();
@@ -129,13 +135,15 @@ void TfrmMain::CreateActions() {
   act_PerformImport = NewAction(this, QStringLiteral("Provést import"),
                                 ActionIcon("go-down", QStyle::SP_ArrowDown), QKeySequence(Qt::Key_F6));
   act_HelpContent =
-      NewAction(this, QStringLiteral("Obsah"), ActionIcon("help-contents", QStyle::SP_DialogHelpButton));
+      NewAction(this, QStringLiteral("Obsah"), ActionIcon("help-faq", QStyle::SP_DialogHelpButton));
   act_HelpContent->setToolTip(QStringLiteral("Nápověda"));
   act_HelpContent->setStatusTip(QStringLiteral("Nápověda"));
   act_About = NewAction(this, QStringLiteral("O aplikaci..."),
                         ActionIcon("help-about", QStyle::SP_MessageBoxInformation));
   act_dev_Hintsql = NewAction(this, QStringLiteral("Vytvořit kostru skriptu pro replikaci"),
                               ActionIcon("text-x-script", QStyle::SP_FileDialogContentsView));
+  act_BranchStatus =
+      NewAction(this, QStringLiteral("Stav poboček"), ActionIcon("view-refresh", QStyle::SP_BrowserReload));
 
   connect(act_NewRecord, &QAction::triggered, this, [this] { Perform([this] { act_NewRecordExecute(); }); });
   connect(act_EditRecord, &QAction::triggered, this,
@@ -145,16 +153,18 @@ void TfrmMain::CreateActions() {
   connect(act_Exit, &QAction::triggered, this, &QWidget::close);
   connect(act_EditOptions, &QAction::triggered, this,
           [this] { Perform([this] { act_EditOptionsExecute(); }); });
-  connect(act_ItemInfo, &QAction::triggered, this, [this] { Perform([this] { act_ItemInfoExecute(); }); });
+  connect(act_ItemInfo, &QAction::triggered, this,
+          [this] { PerformExclusive([this] { act_ItemInfoExecute(); }); });
   connect(act_PerformExport, &QAction::triggered, this,
-          [this] { Perform([this] { act_PerformExportExecute(); }); });
+          [this] { PerformExclusive([this] { act_PerformExportExecute(); }); });
   connect(act_PerformImport, &QAction::triggered, this,
-          [this] { Perform([this] { act_PerformImportExecute(); }); });
+          [this] { PerformExclusive([this] { act_PerformImportExecute(); }); });
   connect(act_HelpContent, &QAction::triggered, this,
           [this] { Perform([this] { act_HelpContentExecute(); }); });
   connect(act_About, &QAction::triggered, this, [this] { Perform([this] { act_AboutExecute(); }); });
   connect(act_dev_Hintsql, &QAction::triggered, this,
-          [this] { Perform([this] { act_dev_HintsqlExecute(); }); });
+          [this] { PerformExclusive([this] { act_dev_HintsqlExecute(); }); });
+  connect(act_BranchStatus, &QAction::triggered, this, &TfrmMain::act_BranchStatusExecute);
 }
 
 void TfrmMain::CreateMenusAndToolBar() {
@@ -171,6 +181,8 @@ void TfrmMain::CreateMenusAndToolBar() {
   menuTamaril->addSeparator();
   menuTamaril->addAction(act_PerformExport);
   menuTamaril->addAction(act_PerformImport);
+  menuTamaril->addSeparator();
+  menuTamaril->addAction(act_BranchStatus);
 
   menuHelp = menuBar()->addMenu(QStringLiteral("Nápo&věda"));
   menuHelp->addAction(act_HelpContent);
@@ -210,6 +222,8 @@ void TfrmMain::CreateTabs() {
   }
   PageControl->addTab(gridImport, QStringLiteral("Definice importů"));
   PageControl->addTab(gridExport, QStringLiteral("Definice exportů"));
+  pageStatus = MakeChild<TfraBranchStatus>(maindata_, PageControl);
+  PageControl->addTab(pageStatus, QStringLiteral("Stav poboček"));
   PageControl->setCurrentIndex(0);
   connect(PageControl, &QTabWidget::currentChanged, this, &TfrmMain::AppIdle);
   setCentralWidget(PageControl);
@@ -229,7 +243,9 @@ dataset::TQVMStoredMemoryDataSet* TfrmMain::CurrentDefinitionList(bool& import) 
 void TfrmMain::AppIdle() {
   bool import = false;
   const dataset::TDataSet* list = CurrentDefinitionList(import);
-  const tActionStates states = ActionStates(ListStateOf(list, import), act_dev_Hintsql->isVisible());
+  // While exclusive work goes on, nothing else may start, not even from the menu or a shortcut.
+  const tActionStates states =
+      Busy() ? tActionStates{} : ActionStates(ListStateOf(list, import), act_dev_Hintsql->isVisible());
   act_NewRecord->setEnabled(states.NewRecord);
   act_EditRecord->setEnabled(states.EditRecord);
   act_DeleteRecord->setEnabled(states.DeleteRecord);
@@ -238,12 +254,27 @@ void TfrmMain::AppIdle() {
   act_PerformImport->setEnabled(states.PerformImport);
   act_EditOptions->setEnabled(states.EditOptions);
   act_dev_Hintsql->setEnabled(states.DevHintsql);
+  act_BranchStatus->setEnabled(!Busy());
+  pageStatus->act_Refresh->setEnabled(!Busy());
   if (open_editor_ != nullptr) open_editor_->UpdateActions();
 }
 
 template <typename Work>
 void TfrmMain::Perform(Work&& work) {
   RunAction(this, std::forward<Work>(work));
+  // A run, a changed list or changed settings leave the branch status behind.
+  pageStatus->MarkOutdated();
+  AppIdle();
+}
+
+template <typename Work>
+void TfrmMain::PerformExclusive(Work&& work) {
+  // A second start while one runs (a queued shortcut, a menu reached by a nested event loop).
+  if (Busy()) return;
+  ++busy_;
+  AppIdle();
+  Perform(std::forward<Work>(work));
+  --busy_;
   AppIdle();
 }
 
@@ -329,9 +360,18 @@ void TfrmMain::act_PerformImportExecute() {
 
 void TfrmMain::act_EditOptionsExecute() { EditReplOptions(this); }
 
-void TfrmMain::act_HelpContentExecute() { ShowHelp(0); }
+void TfrmMain::act_HelpContentExecute() { OpenHelp(this, QStringLiteral("index.html")); }
 
 void TfrmMain::act_AboutExecute() { ShowAboutBox(this); }
+
+void TfrmMain::act_BranchStatusExecute() {
+  if (PageControl->currentWidget() == pageStatus) {
+    pageStatus->act_Refresh->trigger();
+  } else {
+    pageStatus->MarkOutdated();
+    PageControl->setCurrentWidget(pageStatus);
+  }
+}
 
 void TfrmMain::act_dev_HintsqlExecute() {
   bool import = false;
@@ -369,6 +409,8 @@ void TfrmMain::act_dev_HintsqlExecute() {
     structure->OnProgress = progress.ScanProgress();
     structure->Scan();
     structure->OnProgress = nullptr;
+    // "Storno" after the last table's progress still means no script.
+    if (progress.Stopped()) throw EAbort();
   }
   replication::GenerateSetupScript(*structure, ignore, file_name, options);
   ShowMessage(this, QStringLiteral("hint.sql úspěšně vytvořen"));

@@ -27,6 +27,7 @@ class tDBStructureCache;
 namespace tamaril::ui {
 
 class TfrmDefEdit;
+class TfraBranchStatus;
 class tDBGrid;
 class tDataSetModel;
 
@@ -55,6 +56,9 @@ class TfrmMain : public QMainWindow {
   /// Writes both lists; asks whether to end anyway when that fails. True when the window may close.
   bool StoreListsBeforeExit();
 
+  /// True while a structure analysis or a run goes on: every action is disabled meanwhile.
+  bool Busy() const noexcept { return busy_ > 0; }
+
   QAction* act_NewRecord = nullptr;
   QAction* act_EditRecord = nullptr;
   QAction* act_DeleteRecord = nullptr;
@@ -66,6 +70,7 @@ class TfrmMain : public QMainWindow {
   QAction* act_HelpContent = nullptr;
   QAction* act_About = nullptr;
   QAction* act_dev_Hintsql = nullptr;
+  QAction* act_BranchStatus = nullptr;  ///< "Stav poboček": shows the page and reads it again
 
   QMenu* menuRecord = nullptr;   ///< "&Záznam"
   QMenu* menuTamaril = nullptr;  ///< "&Tamaril"
@@ -75,6 +80,7 @@ class TfrmMain : public QMainWindow {
   QTabWidget* PageControl = nullptr;  ///< "Definice importů", then "Definice exportů"
   tDBGrid* gridImport = nullptr;
   tDBGrid* gridExport = nullptr;
+  TfraBranchStatus* pageStatus = nullptr;  ///< the third tab, "Stav poboček"
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -86,6 +92,10 @@ class TfrmMain : public QMainWindow {
   /// Runs an action's work: what it throws goes to the standard error box, then AppIdle runs.
   template <typename Work>
   void Perform(Work&& work);
+  /// Perform for work that analyses a database or runs a transfer: nothing else starts until
+  /// it ends.
+  template <typename Work>
+  void PerformExclusive(Work&& work);
 
   void act_NewRecordExecute();
   void act_EditRecordExecute();
@@ -97,6 +107,7 @@ class TfrmMain : public QMainWindow {
   void act_HelpContentExecute();
   void act_AboutExecute();
   void act_dev_HintsqlExecute();
+  void act_BranchStatusExecute();
   /// Shows the header editor of the current list, whose record is in edit or insert state;
   /// a record still unsaved when it closes, or when anything fails, is cancelled.
   void RunDefinitionEditor(dataset::TQVMStoredMemoryDataSet& list, bool import);
@@ -109,6 +120,7 @@ class TfrmMain : public QMainWindow {
   tDataSetModel* model_export_;
   QTimer* idle_timer_;
   TfrmDefEdit* open_editor_ = nullptr;
+  int busy_ = 0;  ///< exclusive work going on (PerformExclusive)
 };
 
 }  // namespace tamaril::ui

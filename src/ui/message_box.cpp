@@ -60,6 +60,9 @@ class tQtMessageBoxes : public tMessageBoxService {
       if (button == message.default_button) box.setDefaultButton(shown);
       if (button == EscapeButton(message.buttons)) box.setEscapeButton(shown);
     }
+    if (!message.detail.isEmpty()) box.setDetailedText(message.detail);
+    // Messages carry values from databases and archives: shown as they stand, never read as markup.
+    box.setTextFormat(Qt::PlainText);
     QCheckBox* check = nullptr;
     if (!message.check_box.isEmpty() && message.check_state != nullptr) {
       check = new QCheckBox(message.check_box);

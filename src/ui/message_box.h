@@ -22,6 +22,7 @@ struct tMessage {
   tMsgKind kind = tMsgKind::Information;
   QString caption;  ///< empty: the kind's caption
   QString text;
+  QString detail;  ///< the whole of a long report, in a pane the person opens; empty: none
   std::vector<tMsgButton> buttons{tMsgButton::Ok};
   tMsgButton default_button = tMsgButton::Ok;
   QString check_box;            ///< caption of a check box under the text; empty: none

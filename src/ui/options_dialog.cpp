@@ -24,6 +24,7 @@
 #include "core/paths.h"
 #include "replication/file_problem.h"
 #include "replication/site_keys.h"
+#include "ui/help.h"
 #include "ui/message_box.h"
 #include "ui/qt_child.h"
 #include "ui/qt_text.h"
@@ -88,10 +89,12 @@ TfrmOptions::TfrmOptions(QWidget* parent)
       BrowseLogFile(PlatformLogFileDialog),
       EditExportFolder(MakeChild<QLineEdit>(this)),
       EditImportFolder(MakeChild<QLineEdit>(this)),
+      EditDoneFolder(MakeChild<QLineEdit>(this)),
       EditLogFilePath(MakeChild<QLineEdit>(this)),
       chkDoLog(MakeChild<QCheckBox>(QStringLiteral("Zapisovat průběh importu do log souboru"), this)),
       btnExportFolder(MakeChild<QPushButton>(QStringLiteral("Procházet..."), this)),
       btnImportFolder(MakeChild<QPushButton>(QStringLiteral("Procházet..."), this)),
+      btnDoneFolder(MakeChild<QPushButton>(QStringLiteral("Procházet..."), this)),
       btnLogFile(MakeChild<QPushButton>(QStringLiteral("Procházet..."), this)),
       btnOK(MakeChild<QPushButton>(QStringLiteral("OK"), this)),
       btnCancel(MakeChild<QPushButton>(QStringLiteral("Storno"), this)),
@@ -113,6 +116,11 @@ TfrmOptions::TfrmOptions(QWidget* parent)
   };
   add_row(QStringLiteral("Složka pro exportované přenosové soubory"), EditExportFolder, btnExportFolder);
   add_row(QStringLiteral("Složka pro importované přenosové soubory"), EditImportFolder, btnImportFolder);
+  add_row(QStringLiteral("Složka zpracovaných archivů"), EditDoneFolder, btnDoneFolder);
+  EditDoneFolder->setPlaceholderText(QStringLiteral("prázdné: archivy zůstanou ve složce pro import"));
+  EditDoneFolder->setToolTip(
+      QStringLiteral("Sem import přesune každý archiv, jehož import byl potvrzen; tamaril-cli import ji "
+                     "použije, není-li zadána volba --done-folder."));
   add_row(QStringLiteral("Log soubor"), EditLogFilePath, btnLogFile);
   grid->addWidget(chkDoLog, row, 0, 1, 2);
   grid->setColumnMinimumWidth(0, 380);
@@ -136,6 +144,8 @@ TfrmOptions::TfrmOptions(QWidget* parent)
   auto* buttons = MakeChild<QDialogButtonBox>(this);
   buttons->addButton(btnOK, QDialogButtonBox::AcceptRole);
   buttons->addButton(btnCancel, QDialogButtonBox::RejectRole);
+  buttons->addButton(MakeChild<QPushButton>(QStringLiteral("Nápověda"), this), QDialogButtonBox::HelpRole);
+  connect(buttons, &QDialogButtonBox::helpRequested, this, [this] { OpenHelp(this, HelpPageOf(this)); });
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
@@ -149,6 +159,8 @@ TfrmOptions::TfrmOptions(QWidget* parent)
           [this] { BrowseFolderInto(EditExportFolder, QStringLiteral("Složka pro export")); });
   connect(btnImportFolder, &QPushButton::clicked, this,
           [this] { BrowseFolderInto(EditImportFolder, QStringLiteral("Složka pro import")); });
+  connect(btnDoneFolder, &QPushButton::clicked, this,
+          [this] { BrowseFolderInto(EditDoneFolder, QStringLiteral("Složka zpracovaných archivů")); });
   connect(btnLogFile, &QPushButton::clicked, this, [this] { BrowseLogFileInto(); });
   connect(btnCopySiteKey, &QPushButton::clicked, this,
           [this] { QGuiApplication::clipboard()->setText(edSitePublicKey->text()); });
@@ -195,6 +207,7 @@ void TfrmOptions::btnCreateSiteKeyClick() {
 void TfrmOptions::LoadFrom(const core::TReplOptions& options) {
   EditExportFolder->setText(FromAnsi(options.ExportFolder));
   EditImportFolder->setText(FromAnsi(options.ImportFolder));
+  EditDoneFolder->setText(FromAnsi(options.DoneFolder));
   EditLogFilePath->setText(FromAnsi(options.LogFilePath));
   chkDoLog->setChecked(options.DoLog);
 }
@@ -202,6 +215,7 @@ void TfrmOptions::LoadFrom(const core::TReplOptions& options) {
 void TfrmOptions::StoreTo(core::TReplOptions& options) const {
   options.ExportFolder = ToAnsi(EditExportFolder->text());
   options.ImportFolder = ToAnsi(EditImportFolder->text());
+  options.DoneFolder = ToAnsi(EditDoneFolder->text());
   options.LogFilePath = ToAnsi(EditLogFilePath->text());
   options.DoLog = chkDoLog->isChecked();
 }
@@ -225,6 +239,7 @@ bool TfrmOptions::FoldersReady() {
        EditExportFolder->text()},
       {EditImportFolder, QStringLiteral("Složka pro importované přenosové soubory"),
        EditImportFolder->text()},
+      {EditDoneFolder, QStringLiteral("Složka zpracovaných archivů"), EditDoneFolder->text()},
       {EditLogFilePath, QStringLiteral("Složka log souboru"), log_folder},
   };
   for (const auto& [edit, what, folder] : folders) {

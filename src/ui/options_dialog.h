@@ -20,7 +20,8 @@ using tBrowseFolder = std::function<QString(QWidget*, const QString&, const QStr
 /// Asks for a file to write: (parent, start folder) gives the chosen file or an empty text.
 using tBrowseSaveFile = std::function<QString(QWidget*, const QString&)>;
 
-/// The dialog "Nastavení programu": the two transfer folders, the import's log file and its switch.
+/// The dialog "Nastavení programu": the two transfer folders, the folder the import moves the
+/// archives it committed into (empty: they stay), the import's log file and its switch.
 /// It only edits its controls; EditReplOptions decides what becomes of them. Below them, the
 /// site's key: its public half to copy for the partners, or a button that makes the key (at once,
 /// whatever the dialog's end; the secret is never shown). OK closes it only
@@ -50,10 +51,12 @@ class TfrmOptions : public QDialog {
 
   QLineEdit* EditExportFolder;
   QLineEdit* EditImportFolder;
+  QLineEdit* EditDoneFolder;
   QLineEdit* EditLogFilePath;
   QCheckBox* chkDoLog;
   QPushButton* btnExportFolder;
   QPushButton* btnImportFolder;
+  QPushButton* btnDoneFolder;
   QPushButton* btnLogFile;
   QPushButton* btnOK;
   QPushButton* btnCancel;

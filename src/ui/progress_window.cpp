@@ -8,6 +8,9 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <utility>
+
 #include "replication/run_host.h"
 #include "text/error.h"
 #include "ui/message_box.h"
@@ -16,7 +19,8 @@
 namespace tamaril::ui {
 namespace {
 
-// Pending input is handled at most this often while rows go by, so that progress costs the run little.
+// Pending input is handled, and the display brought up to date, at most this often while rows
+// go by, so that progress costs the run little.
 constexpr qint64 kEventsIntervalMs = 100;
 
 }  // namespace
@@ -76,8 +80,11 @@ dbstruct::ScanProgressEvent TbaseDBProgress::ScanProgress() {
                 int table_count) { TableProgress(position, table_name, table_count); };
 }
 
+void TbaseDBProgress::reject() { stopped_ = true; }
+
 void TbaseDBProgress::ProcessPendingInput(bool force) {
   if (!force && since_events_.elapsed() < kEventsIntervalMs) return;
+  UpdateDisplay();
   QApplication::processEvents();
   since_events_.restart();
 }
@@ -87,7 +94,9 @@ void TbaseDBProgress::CheckStopped() const {
 }
 
 TRunProgress::TRunProgress(QWidget* parent)
-    : TbaseDBProgress(parent), LabelRecords(new QLabel(QStringLiteral("Počet záznamů: 0"), this)) {
+    : TbaseDBProgress(parent),
+      LabelRecords(new QLabel(QStringLiteral("Počet záznamů: 0"), this)),
+      LabelTime(new QLabel(this)) {
   LabelWhatDoing->clear();
   btnStorno->setVisible(true);
   // The button asks the run to stop instead of raising the stop flag: the run asks first.
@@ -95,26 +104,93 @@ TRunProgress::TRunProgress(QWidget* parent)
   connect(btnStorno, &QPushButton::clicked, this, [this] { done(QDialog::Rejected); });
   auto* body = static_cast<QVBoxLayout*>(layout());
   body->insertWidget(body->count() - 1, LabelRecords);
+  body->insertWidget(body->count() - 1, LabelTime);
 }
 
 void TRunProgress::SetActivity(const std::string& text) { LabelWhatDoing->setText(FromAnsi(text)); }
 
 void TRunProgress::SetTableName(const std::string& name) { LabelTblName->setText(FromAnsi(name)); }
 
-void TRunProgress::SetRunProgress(int percent) { Progress_DB->setValue(percent); }
+void TRunProgress::SetRunProgress(int percent) {
+  // A share given without a table position (a bar reset) stands as given.
+  if (!positioned_) table_count_ = 0;
+  positioned_ = false;
+  run_percent_ = percent;
+}
 
-void TRunProgress::SetTableProgress(int percent) { Progress_Tbl->setValue(percent); }
+void TRunProgress::SetTablePosition(int position, int table_count) {
+  table_begun_ = table_begun_ || position != table_position_;
+  table_position_ = position;
+  table_count_ = table_count;
+  positioned_ = true;
+}
+
+void TRunProgress::SetTableProgress(int percent) { table_percent_ = percent; }
 
 void TRunProgress::ShowProgress(bool run_bar, bool table_bar) {
   Progress_DB->setVisible(run_bar);
   Progress_Tbl->setVisible(table_bar);
+  UpdateDisplay();
 }
 
 void TRunProgress::SetRecordCount(long long count) {
-  LabelRecords->setText(QStringLiteral("Počet záznamů: %1").arg(count));
+  records_ = count;
+  if (!own_rate_) rate_rows_ = count;
 }
 
-void TRunProgress::ProcessEvents() { ProcessPendingInput(); }
+void TRunProgress::ProcessEvents() {
+  // A table's start is shown at once: there are few of them, and each costs the run a query anyway.
+  ProcessPendingInput(std::exchange(table_begun_, false));
+}
+
+int TRunProgress::RunPercent() const {
+  if (table_count_ <= 0) return run_percent_;
+  // The tables before the current one are done; the current one counts with its rows.
+  const long long done = std::max(table_position_ - 1, 0);
+  return replication::ProgressPercent(done * 100 + table_percent_, 100LL * table_count_);
+}
+
+qint64 TRunProgress::ElapsedMs() const {
+  if (finished_) return run_ms_;
+  return run_clock_.isValid() ? run_clock_.elapsed() : 0;
+}
+
+QString TRunProgress::ElapsedText(qint64 ms) {
+  const qint64 seconds = ms / 1000;
+  return QStringLiteral("%1:%2:%3")
+      .arg(seconds / 3600)
+      .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+      .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString TRunProgress::RateText(long long rows, qint64 ms) {
+  constexpr qint64 kShortestMs = 100;
+  if (ms < kShortestMs) return {};
+  const long long rate = rows * 1000 / ms;
+  // Thousands apart by a blank, as Czech writes them.
+  QString digits = QString::number(rate);
+  for (qsizetype at = digits.size() - 3; at > 0; at -= 3) digits.insert(at, QChar(0x00A0));
+  return digits + QStringLiteral(" řádků/s");
+}
+
+void TRunProgress::UpdateDisplay() {
+  UpdateBars();
+  UpdateCountAndTime();
+}
+
+void TRunProgress::UpdateBars() {
+  Progress_DB->setValue(RunPercent());
+  Progress_Tbl->setValue(table_percent_);
+}
+
+void TRunProgress::UpdateCountAndTime() {
+  LabelRecords->setText(QStringLiteral("Počet záznamů: %1").arg(records_));
+  const qint64 ms = ElapsedMs();
+  QString time = QStringLiteral("Uplynulý čas: ") + ElapsedText(ms);
+  const QString rate = RateText(rate_rows_, ms);
+  if (!rate.isEmpty()) time += QStringLiteral(", ") + rate;
+  LabelTime->setText(time);
+}
 
 bool TRunProgress::Confirm(const std::string& question) {
   return MessageDlg(this, tMsgKind::Confirmation, FromAnsi(question), {tMsgButton::Yes, tMsgButton::No}) ==
@@ -128,7 +204,7 @@ bool TRunProgress::ContinueAfterError(const std::string& question) {
 
 replication::tRunAnswer TRunProgress::AskBackup(const std::string& question) {
   const tMsgButton answer = MessageDlg(
-      this, tMsgKind::Information, FromAnsi(question),
+      this, tMsgKind::Confirmation, FromAnsi(question),
       {tMsgButton::Yes, tMsgButton::No, tMsgButton::Abort, tMsgButton::NoToAll, tMsgButton::YesToAll});
   switch (answer) {
     case tMsgButton::Yes: return replication::tRunAnswer::Yes;
@@ -140,7 +216,8 @@ replication::tRunAnswer TRunProgress::AskBackup(const std::string& question) {
 }
 
 replication::tRunAnswer TRunProgress::AskRestore(const std::string& question) {
-  const tMsgButton answer = MessageDlg(this, tMsgKind::Confirmation, FromAnsi(question),
+  // The database may hold part of an archive: the question comes with the warning sign.
+  const tMsgButton answer = MessageDlg(this, tMsgKind::Warning, FromAnsi(question),
                                        {tMsgButton::Yes, tMsgButton::No, tMsgButton::Abort});
   switch (answer) {
     case tMsgButton::Yes: return replication::tRunAnswer::Yes;
@@ -150,6 +227,8 @@ replication::tRunAnswer TRunProgress::AskRestore(const std::string& question) {
 }
 
 void TRunProgress::ShowMessage(const std::string& text) { ui::ShowMessage(this, FromAnsi(text)); }
+
+void TRunProgress::reject() { done(QDialog::Rejected); }
 
 void TRunProgress::done(int result) {
   if (running_) {
@@ -171,10 +250,13 @@ void TRunProgress::Start() {
   // A window closed before its loop ran does not run at all.
   if (!isVisible()) return;
   running_ = true;
+  run_clock_.start();
   RunAction(this, [this] { Execute(); });
+  run_ms_ = run_clock_.elapsed();
   running_ = false;
   finished_ = true;
   ClearCancel();
+  UpdateDisplay();
   btnStorno->setText(QStringLiteral("Zavřít"));
 }
 

@@ -256,5 +256,42 @@ TEST_F(BranchStatusTest, ADatabaseThatCannotBeReadStopsOnlyItsDefinition) {
   EXPECT_NE(text.find(Ansi("  GONE (Partner), databáze center\n    CHYBA: ")), std::string::npos) << text;
 }
 
+TEST_F(BranchStatusTest, ReadsTheRowsOfTheNewestImportsOnlyWhenAsked) {
+  Execute(
+      "center",
+      "INSERT OR IGNORE INTO rep_TBLDESC (TABLENAME, TABLEDESC, LISTORDER) VALUES ('Customers', 'Zákazníci', "
+      "1), ('Orders', 'Objednávky', 2)");
+  for (int number = 1; number <= 5; ++number) {
+    LogImport("SHOP", number, number, "2026-12-0" + std::to_string(number) + " 10:00:00.000");
+  }
+  LogImport("ELSE", 4, 1, "2026-12-05 10:00:00.000");
+  // Import 3 wrote nothing and has no detail rows; the other Signature's counts stay its own.
+  Execute("center",
+          "INSERT INTO rep_IMPORTLOGDETAIL (Signature, IMPORTNO, TABLENAME, COUNT_APPENDED, COUNT_UPDATED, "
+          "COUNT_DELETED) VALUES ('SHOP', 2, 'Customers', 1, 2, 3), ('SHOP', 4, 'Customers', 10, 0, 0), "
+          "('SHOP', 4, 'Orders', 5, 5, 1), ('SHOP', 5, 'Orders', 2000000000, 2000000000, 0), "
+          "('ELSE', 4, 'Customers', 99, 0, 0)");
+
+  EXPECT_TRUE(Read({Definition("SHOP", "center")}).Imports[0].RecentRuns.empty())
+      << "the command line's status reads no runs";
+  options_.RecentRuns = 3;
+  const tImportStatus shop = Read({Definition("SHOP", "center")}).Imports[0];
+  EXPECT_EQ(shop.RecentRuns, (std::vector<tImportRunRows>{{3, 3, Day(2026, 12, 3, 10), 0},
+                                                          {4, 4, Day(2026, 12, 4, 10), 21},
+                                                          {5, 5, Day(2026, 12, 5, 10), 4000000000}}));
+  options_.RecentRuns = 30;
+  EXPECT_EQ(Read({Definition("SHOP", "center")}).Imports[0].RecentRuns.size(), 5U);
+  EXPECT_TRUE(Read({Definition("NEW", "center")}).Imports[0].RecentRuns.empty());
+}
+
+TEST(ImportStatusStale, CountsWholeDaysAgainstTheThreshold) {
+  tImportStatus status;
+  EXPECT_TRUE(status.SilentLongerThan(1000)) << "never imported";
+  status.Imported = true;
+  status.DaysSince = 7;
+  EXPECT_FALSE(status.SilentLongerThan(7));
+  EXPECT_TRUE(status.SilentLongerThan(6));
+}
+
 }  // namespace
 }  // namespace tamaril::replication

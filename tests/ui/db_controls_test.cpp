@@ -1,9 +1,14 @@
+#include <QAction>
 #include <QApplication>
+#include <QFile>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolBar>
 #include <QToolButton>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +16,7 @@
 #include "dataset/memory_table.h"
 #include "scripted_boxes.h"
 #include "text/error.h"
+#include "ui/app_look.h"
 #include "ui/dataset_model.h"
 #include "ui/db_controls.h"
 #include "ui/qt_text.h"
@@ -386,6 +392,50 @@ TEST_F(EditableColumnsTest, GridEditsOnlyEditableColumns) {
   QApplication::processEvents();  // the delegate commits from the event loop
   EXPECT_EQ(table.State(), DataSetState::Edit);
   EXPECT_EQ(table.FieldByName("Rule").AsString(), "jin\xE9");
+}
+
+// --- The program's look ----------------------------------------------------------------------
+
+// The navigator draws icons, not text glyphs, where the theme has none: the program's own
+// copies are built in; the hint stays on every button.
+TEST(ProgramLook, NavigatorButtonsCarryIconsAndTheirCzechHints) {
+  for (const char* name : {"go-first", "object-select", "view-refresh", "help-faq", "preferences-system"}) {
+    EXPECT_TRUE(QFile::exists(QStringLiteral(":/icons/16/%1.png").arg(QLatin1String(name)))) << name;
+    EXPECT_FALSE(ThemeIcon(QString::fromLatin1(name)).isNull()) << name;
+  }
+  EXPECT_TRUE(ThemeIcon(QStringLiteral("no-such-icon")).isNull());
+
+  tDBNavigator navigator;
+  for (const tNavButton which :
+       {tNavButton::First, tNavButton::Insert, tNavButton::Post, tNavButton::Refresh}) {
+    QToolButton* button = navigator.Button(which);
+    ASSERT_NE(button, nullptr);
+    EXPECT_FALSE(button->icon().isNull());
+    EXPECT_EQ(button->toolButtonStyle(), Qt::ToolButtonIconOnly);
+    EXPECT_FALSE(button->toolTip().isEmpty());
+  }
+  EXPECT_EQ(navigator.Button(tNavButton::Post)->toolTip(), QStringLiteral("Uložit změny"));
+}
+
+TEST(ProgramLook, ToolButtonTooltipsNameTheShortcut) {
+  EXPECT_EQ(ToolTipWithShortcut(QStringLiteral("Nová definice"), QKeySequence(Qt::Key_F2)),
+            QStringLiteral("Nová definice (F2)"));
+  EXPECT_EQ(ToolTipWithShortcut(QStringLiteral("Obsah"), QKeySequence()), QStringLiteral("Obsah"));
+  EXPECT_EQ(ToolTipWithShortcut(QStringLiteral("Zavřít (Alt+X)"), QKeySequence(Qt::ALT | Qt::Key_X)),
+            QStringLiteral("Zavřít (Alt+X)"));
+
+  InstallShortcutTips();
+  QToolBar bar;
+  QAction* action = bar.addAction(QStringLiteral("Provést import"));
+  action->setShortcut(QKeySequence(Qt::Key_F6));
+  bar.show();
+  auto* button = qobject_cast<QToolButton*>(bar.widgetForAction(action));
+  ASSERT_NE(button, nullptr);
+  QHelpEvent ask(QEvent::ToolTip, QPoint(2, 2), button->mapToGlobal(QPoint(2, 2)));
+  QApplication::sendEvent(button, &ask);
+  EXPECT_EQ(QToolTip::text(), QStringLiteral("Provést import (F6)"));
+  EXPECT_EQ(action->toolTip(), QStringLiteral("Provést import")) << "the action itself keeps its hint";
+  QToolTip::hideText();
 }
 
 }  // namespace

@@ -2,13 +2,16 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -57,6 +60,26 @@ std::vector<QString> ComboItems(const QComboBox& combo) {
   std::vector<QString> items;
   for (int i = 0; i < combo.count(); ++i) items.push_back(combo.itemText(i));
   return items;
+}
+
+// --- Qt's own texts ---------------------------------------------------------------------------
+
+// The program loads Qt's Czech translation as the tests' main does: the standard buttons, the
+// context menu of every text field and the file dialogs (Qt's own, not the platform's) speak Czech.
+TEST(QtTexts, StandardButtonsContextMenusAndFileDialogsAreCzech) {
+  QLineEdit edit(QStringLiteral("text"));
+  const std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+  QStringList texts;
+  for (const QAction* action : menu->actions()) texts << action->text().remove(QLatin1Char('&'));
+  const QString joined = texts.join(QLatin1Char('|'));
+  for (const QString& czech : {QStringLiteral("Zpět"), QStringLiteral("Vyjmout"), QStringLiteral("Kopírovat"),
+                               QStringLiteral("Vložit"), QStringLiteral("Vybrat vše")})
+    EXPECT_TRUE(joined.contains(czech)) << joined.toStdString();
+
+  QDialogButtonBox buttons(QDialogButtonBox::Cancel | QDialogButtonBox::Help);
+  EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text().remove(QLatin1Char('&')),
+            QStringLiteral("Zrušit"));
+  EXPECT_TRUE(QApplication::testAttribute(Qt::AA_DontUseNativeDialogs));
 }
 
 // --- Settings -------------------------------------------------------------------------------
@@ -238,6 +261,43 @@ TEST_F(OptionsDialogTest, CancelledBrowserKeepsTheEditAndLogBrowserFallsBackToTh
 // The site's key: made once from the dialog, only its public half shown and copied; a second
 // dialog that still offers to make it is refused as the command line is, and a key file others
 // can read is reported with its remedy and never replaced.
+// The folder of processed archives is kept under DONEFLDR; emptied, the key goes and the
+// archives stay where the import found them.
+TEST_F(OptionsDialogTest, TheDoneFolderIsSavedAndAnEmptyOneLeavesNoKey) {
+  const std::string done = home_.File("hotovo");
+  std::filesystem::create_directories(done);
+  testing::tScriptedBoxes boxes;
+  const auto existing_folders = [this](TfrmOptions& dialog) {
+    dialog.EditExportFolder->setText(FromUtf8(home_.path()));
+    dialog.EditImportFolder->setText(FromUtf8(home_.path()));
+  };
+  WhenModal<TfrmOptions>([&](TfrmOptions& dialog) {
+    EXPECT_TRUE(dialog.EditDoneFolder->text().isEmpty());
+    existing_folders(dialog);
+    dialog.BrowseFolder = [&](QWidget*, const QString& title, const QString&) {
+      EXPECT_EQ(title, QStringLiteral("Složka zpracovaných archivů"));
+      return FromUtf8(done);
+    };
+    dialog.btnDoneFolder->click();
+    dialog.done(QDialog::Accepted);
+  });
+  ASSERT_TRUE(EditReplOptions(nullptr));
+  EXPECT_NE(ReadWholeFile(core::ReplOptionsFileName()).find("DONEFLDR=" + done + "\n"), std::string::npos);
+  core::LoadReplOptions();
+  EXPECT_EQ(core::ReplOptions().DoneFolder, done);
+
+  WhenModal<TfrmOptions>([&](TfrmOptions& dialog) {
+    EXPECT_EQ(dialog.EditDoneFolder->text(), FromUtf8(done));
+    existing_folders(dialog);
+    dialog.EditDoneFolder->clear();
+    dialog.done(QDialog::Accepted);
+  });
+  ASSERT_TRUE(EditReplOptions(nullptr));
+  EXPECT_EQ(ReadWholeFile(core::ReplOptionsFileName()).find("DONEFLDR"), std::string::npos);
+  EXPECT_TRUE(core::ReplOptions().DoneFolder.empty());
+  EXPECT_TRUE(boxes.Shown().empty());
+}
+
 TEST_F(OptionsDialogTest, SiteKeyIsMadeOnceAndOnlyItsPublicHalfIsShown) {
   testing::tScriptedBoxes boxes;
   TfrmOptions dialog;
@@ -356,6 +416,12 @@ class DefEditTest : public ::testing::Test {
     data.ExportDefTbl.Post();
   }
 
+  // What a definition needs besides its Signature before it can be saved.
+  static void FillConnection(TfrmDefEdit& dialog) {
+    dialog.edConnectionString->setText(QStringLiteral("Provider=SQLite;Data Source=/srv/data"));
+    dialog.cbDatabaseName->setEditText(QStringLiteral("shop"));
+  }
+
   TempDir home_;
   NoPrompt prompt_;
   ui::testing::tScriptedBoxes boxes_;
@@ -371,10 +437,13 @@ TEST_F(DefEditTest, DuplicateSignatureKeepsTheDialogOpenThenOkSaves) {
   dialog.open();
   dialog.edSignature->setText(QStringLiteral("PRAHA"));
   dialog.edPartnerName->setText(QStringLiteral("Centrála Brno"));
+  FillConnection(dialog);
   boxes_.Answer(tMsgButton::Ok);
   dialog.accept();
   EXPECT_TRUE(dialog.isVisible());
-  EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{"Duplicated field value in field Signature"});
+  EXPECT_EQ(boxes_.Texts(),
+            std::vector<std::string>{"Definici nelze uložit: Duplicated field value in field Signature"});
+  EXPECT_EQ(boxes_.Shown().front().kind, tMsgKind::Error);
   EXPECT_EQ(data.ExportDefTbl.State(), dataset::DataSetState::Insert);
 
   dialog.edSignature->setText(QStringLiteral("BRNO"));
@@ -476,6 +545,7 @@ TEST_F(DefEditTest, PartnerKeyIsCheckedStoredReloadedAndMovedWithTheSignature) {
     dialog.open();
     dialog.edSignature->setText(QStringLiteral("K1"));
     dialog.edPartnerName->setText(QStringLiteral("Klient"));
+    FillConnection(dialog);
     dialog.edPartnerKey->setText(QStringLiteral("ed25519:nic"));
     boxes_.Answer(tMsgButton::Ok);
     dialog.accept();
@@ -530,6 +600,7 @@ TEST_F(DefEditTest, ExportSealKeyIsKeptApartAndANewDefinitionDropsAStaleOne) {
   dialog.open();
   dialog.edSignature->setText(QStringLiteral("PRAHA"));
   dialog.edPartnerName->setText(QStringLiteral("Centrum"));
+  FillConnection(dialog);
   dialog.accept();
   ASSERT_EQ(dialog.result(), QDialog::Accepted);
   EXPECT_EQ(core::SealKey("PRAHA"), "");
@@ -546,7 +617,149 @@ TEST_F(DefEditTest, ExportSealKeyIsKeptApartAndANewDefinitionDropsAStaleOne) {
   EXPECT_TRUE(boxes_.Shown().empty());
 }
 
+// A definition without its Signature, connection string or database cannot be used by any run:
+// OK says which one is missing, focuses it and saves nothing, down to the list file.
+TEST_F(DefEditTest, EmptyRequiredFieldsAreRefusedOneByOneAndNothingIsSaved) {
+  {
+    core::TMaindata data(prompt_);
+    data.ImportDefTbl.Append();
+    TfrmDefImport dialog(data);
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    dialog.edSignature->setText(QStringLiteral("   "));
+    dialog.edPartnerName->setText(QStringLiteral("Klient"));
+    dialog.edConnectionString->setText(QStringLiteral("Provider=SQLite;Data Source=/no/such/folder"));
+    dialog.cbDatabaseName->setEditText(QStringLiteral("klient"));
+    dialog.mmPozn->setFocus();
+    boxes_.Answer(tMsgButton::Ok);
+    dialog.accept();
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(QApplication::focusWidget(), dialog.edSignature);
+
+    dialog.edSignature->setText(QStringLiteral("K1"));
+    dialog.edConnectionString->clear();
+    boxes_.Answer(tMsgButton::Ok);
+    dialog.accept();
+    EXPECT_EQ(QApplication::focusWidget(), dialog.edConnectionString);
+
+    // Longer than the list's field holds: refused rather than cut off.
+    dialog.edConnectionString->setText(QStringLiteral("Provider=SQLite;Data Source=/") +
+                                       QString(250, QLatin1Char('x')));
+    boxes_.Answer(tMsgButton::Ok);
+    dialog.accept();
+    EXPECT_EQ(QApplication::focusWidget(), dialog.edConnectionString);
+
+    dialog.edConnectionString->setText(QStringLiteral("Provider=SQLite;Data Source=/no/such/folder"));
+    dialog.cbDatabaseName->setEditText(QString());
+    boxes_.Answer(tMsgButton::Ok);
+    dialog.accept();
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(data.ImportDefTbl.State(), dataset::DataSetState::Insert);
+
+    ASSERT_EQ(boxes_.Shown().size(), 4U);
+    EXPECT_EQ(boxes_.Shown()[0].kind, tMsgKind::Warning);
+    EXPECT_TRUE(boxes_.Shown()[0].text.contains(QStringLiteral("identifikaci přenosu")));
+    EXPECT_TRUE(boxes_.Shown()[1].text.contains(QStringLiteral("připojovací řetězec")));
+    EXPECT_TRUE(boxes_.Shown()[2].text.contains(QStringLiteral("delší než 250 znaků")));
+    EXPECT_TRUE(boxes_.Shown()[3].text.contains(QStringLiteral("databázi pro import")));
+
+    // What the main window does with a dialog left by Storno.
+    dialog.reject();
+    data.ImportDefTbl.Cancel();
+    data.StoreLists();
+  }
+  core::TMaindata reopened(prompt_);
+  EXPECT_TRUE(reopened.ImportDefTbl.IsEmpty()) << "IMPORT.DAT holds no definition";
+}
+
+// The password of a connection string shows as dots until asked for; editing other parts of the
+// masked text, or showing and hiding it, keeps the real password, and the list stores it whole.
+TEST_F(DefEditTest, PasswordIsMaskedButKeptThroughEditsAndTheShowToggle) {
+  const QString plain = QStringLiteral(
+      "Provider=SQLOLEDB.1;Data Source=srv;Initial Catalog=shop;User ID=sa;Password=Tajné;"
+      "Persist Security Info=True");
+  core::TMaindata data(prompt_);
+  data.ExportDefTbl.Append();
+  TfrmDefExport dialog(data);
+  dialog.SetConnectionStringText(plain);
+  EXPECT_FALSE(dialog.edConnectionString->text().contains(QStringLiteral("Tajné")));
+  EXPECT_TRUE(dialog.edConnectionString->text().contains(QStringLiteral("Password=••••••••;")));
+  EXPECT_EQ(dialog.ConnectionStringText(), plain);
+
+  // The person changes the server in the masked text.
+  QString edited = dialog.edConnectionString->text();
+  edited.replace(QStringLiteral("Data Source=srv"), QStringLiteral("Data Source=srv2"));
+  dialog.edConnectionString->setText(edited);
+  QString expected = plain;
+  expected.replace(QStringLiteral("Data Source=srv"), QStringLiteral("Data Source=srv2"));
+  EXPECT_EQ(dialog.ConnectionStringText(), expected);
+
+  dialog.btnShowPassword->setChecked(true);
+  EXPECT_EQ(dialog.edConnectionString->text(), expected);
+  dialog.btnShowPassword->setChecked(false);
+  EXPECT_FALSE(dialog.edConnectionString->text().contains(QStringLiteral("Tajné")));
+
+  QString offered;
+  dialog.EditConnectionString = [&](QWidget*, const QString& current) -> std::optional<QString> {
+    offered = current;
+    return std::nullopt;
+  };
+  dialog.btnAdoConnEdit->click();
+  EXPECT_EQ(offered, expected) << "the editor gets the real password";
+
+  dialog.open();
+  dialog.edSignature->setText(QStringLiteral("PRAHA"));
+  dialog.edPartnerName->setText(QStringLiteral("Centrum"));
+  dialog.cbDatabaseName->setEditText(QStringLiteral("shop"));
+  dialog.accept();
+  ASSERT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(FromAnsi(data.ExportDefTbl.FieldByName("ConnectionString").Text()), expected);
+
+  // A string as long as the field holds, whose mask is longer than its password, is kept whole.
+  QString full = QStringLiteral("Provider=SQLOLEDB.1;Password=abc;Data Source=");
+  full += QString(250 - full.size(), QLatin1Char('s'));
+  data.ExportDefTbl.Edit();
+  TfrmDefExport again(data);
+  again.SetConnectionStringText(full);
+  again.open();
+  again.accept();
+  ASSERT_EQ(again.result(), QDialog::Accepted);
+  EXPECT_EQ(FromAnsi(data.ExportDefTbl.FieldByName("ConnectionString").Text()), full);
+}
+
 // --- Connection editor ----------------------------------------------------------------------
+
+TEST(ConnectionEditorTest, MaskHidesEveryPasswordAndUnmaskTakesOnlyTheUntouchedOnesBack) {
+  EXPECT_EQ(MaskedPassword(QStringLiteral("Driver=X;PWD=abc;UID=u")),
+            QStringLiteral("Driver=X;PWD=••••••••;UID=u"));
+  EXPECT_EQ(MaskedPassword(QStringLiteral("password = a=b")), QStringLiteral("password =••••••••"));
+  EXPECT_EQ(MaskedPassword(QStringLiteral("Provider=SQLite;Data Source=/x")),
+            QStringLiteral("Provider=SQLite;Data Source=/x"));
+  EXPECT_EQ(MaskedPassword(QStringLiteral("User ID=sa;Password=")), QStringLiteral("User ID=sa;Password="));
+
+  const QString real = QStringLiteral("Data Source=s;Password=p1;User ID=u");
+  EXPECT_EQ(UnmaskedPassword(MaskedPassword(real), real), real);
+  EXPECT_EQ(UnmaskedPassword(QStringLiteral("Data Source=s;Password=nove;User ID=u"), real),
+            QStringLiteral("Data Source=s;Password=nove;User ID=u"))
+      << "a password typed over the mask is the new one";
+  EXPECT_EQ(UnmaskedPassword(QStringLiteral("Data Source=s;User ID=u"), real),
+            QStringLiteral("Data Source=s;User ID=u"))
+      << "a removed password stays removed";
+  EXPECT_EQ(UnmaskedPassword(QStringLiteral("Password=••••••••"), QStringLiteral("Data Source=s")),
+            QStringLiteral("Password=••••••••"));
+}
+
+TEST(ConnectionEditorTest, PasswordIsShownOnlyWhileAskedFor) {
+  TfrmConnectionEditor editor;
+  editor.SetConnectionString(QStringLiteral("Provider=SQLOLEDB.1;Data Source=srv;User ID=sa;Password=x"));
+  EXPECT_EQ(editor.edPassword->echoMode(), QLineEdit::Password);
+  editor.chkShowPassword->setChecked(true);
+  EXPECT_EQ(editor.edPassword->echoMode(), QLineEdit::Normal);
+  editor.chkShowPassword->setChecked(false);
+  EXPECT_EQ(editor.edPassword->echoMode(), QLineEdit::Password);
+  editor.chkTrusted->setChecked(true);
+  EXPECT_FALSE(editor.chkShowPassword->isEnabled());
+}
 
 TEST(ConnectionEditorTest, SqlServerStringsResolveForTheAccessLayer) {
   tConnectionParts login;

@@ -1,10 +1,13 @@
-// The conflict list window: the lines it shows, which rows "Zobrazit záznam" opens, the centred
-// "Zavřít" of both windows, and the progress bars' rounding.
+// The conflict list window: the lines it shows, which rows "Zobrazit záznam" opens, how the
+// failed archives and the conflicts their rollback took back are shown, the centred "Zavřít" of
+// both windows, the progress bars' rounding and what Esc does to a progress window.
 
 #include <QApplication>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -16,7 +19,9 @@
 #include "dataset/field.h"
 #include "dataset/memory_table.h"
 #include "replication/conflict_list.h"
+#include "replication/import_run.h"
 #include "text/encoding.h"
+#include "text/error.h"
 #include "ui/dataset_model.h"
 #include "ui/error_windows.h"
 #include "ui/progress_window.h"
@@ -55,7 +60,7 @@ class FormErrorsTest : public ::testing::Test {
   // Selects `line` and presses "Zobrazit záznam"; the records window, when one opens, is read
   // and closed.
   std::optional<ShownRecords> PressShowRecord(int line) {
-    window.ListView1->setCurrentItem(window.ListView1->topLevelItem(line));
+    window.ListView1->setCurrentItem(window.LineAt(line));
     std::optional<ShownRecords> shown;
     // Scoped to this press: a timer left over must not fire into a later one.
     QTimer reader;
@@ -76,12 +81,7 @@ class FormErrorsTest : public ::testing::Test {
     return shown;
   }
 
-  QStringList Lines() const {
-    QStringList lines;
-    for (int i = 0; i < window.ListView1->topLevelItemCount(); ++i)
-      lines << window.ListView1->topLevelItem(i)->text(0);
-    return lines;
-  }
+  QStringList Lines() const { return window.LineTexts(); }
 
   replication::tConflictList list;
   TFormErrors window{list};
@@ -95,33 +95,76 @@ TEST_F(FormErrorsTest, SameMessageArchiveAndDatabaseShareOneGroupWithBothRows) {
 
   EXPECT_EQ(window.windowTitle(), QStringLiteral("Chyby při přenosu"));
   EXPECT_EQ(window.ListView1->headerItem()->text(0), QStringLiteral("Text"));
-  EXPECT_EQ(Lines(), (QStringList{"Konflikt", "Archiv: A.ZR2", QStringLiteral("Databáze: centrum"), "...",
-                                  "Konflikt", "Archiv: B.ZR2", QStringLiteral("Databáze: centrum"), "..."}));
+  EXPECT_EQ(Lines(), (QStringList{"Konflikt", QStringLiteral("  Archiv: A.ZR2    Databáze: centrum"),
+                                  "Konflikt", QStringLiteral("  Archiv: B.ZR2    Databáze: centrum")}));
 
-  // From the database line the search goes up to the group's message.
-  const auto first = PressShowRecord(2);
+  // The line of the archive and database belongs to the group of its message.
+  const auto first = PressShowRecord(1);
   ASSERT_TRUE(first.has_value());
   EXPECT_EQ(first->caption, QStringLiteral("Konfliktní záznam"));
   EXPECT_EQ(first->ids, (QStringList{"1", "2"}));
 
-  const auto second = PressShowRecord(4);
+  const auto second = PressShowRecord(2);
   ASSERT_TRUE(second.has_value());
   EXPECT_EQ(second->ids, QStringList{"3"});
 }
 
-TEST_F(FormErrorsTest, NothingIsShownForARowlessGroupTheSeparatorOrNoSelection) {
+TEST_F(FormErrorsTest, NothingIsShownForARowlessGroupOrNoSelection) {
   window.AddError("A.ZR2", "", nullptr, text::Utf8ToAnsi("Bez záznamu"));
   window.AddError("A.ZR2", "", &row.Set(7, "sedm"), text::Utf8ToAnsi("S záznamem"));
-  ASSERT_EQ(Lines(), (QStringList{QStringLiteral("Bez záznamu"), "Archiv: A.ZR2", "...",
-                                  QStringLiteral("S záznamem"), "Archiv: A.ZR2", "..."}));
+  ASSERT_EQ(Lines(), (QStringList{QStringLiteral("Bez záznamu"), "  Archiv: A.ZR2",
+                                  QStringLiteral("S záznamem"), "  Archiv: A.ZR2"}));
 
   EXPECT_FALSE(PressShowRecord(0).has_value());
   EXPECT_FALSE(PressShowRecord(1).has_value());
-  // The separator of a group with rows ends the search at once.
-  EXPECT_FALSE(PressShowRecord(5).has_value());
   window.ListView1->clearSelection();
   EXPECT_FALSE(window.ShowRecords());
-  EXPECT_TRUE(PressShowRecord(4).has_value());
+  EXPECT_TRUE(PressShowRecord(3).has_value());
+  EXPECT_TRUE(PressShowRecord(2).has_value());
+}
+
+// An import that failed: its own failure heads the list with its reason, its conflicts stay
+// but say that the rollback took them back, and a whole message is in the line's tooltip.
+TEST_F(FormErrorsTest, AFailedArchiveIsListedAndItsUndoneConflictsAreMarked) {
+  const std::string long_message(300, 'x');
+  window.AddError("A.ZR2", "centrum", &row.Set(1, "jedna"), "Konflikt");
+  window.AddError("B.ZR2", "centrum", &row.Set(2, "dva"), long_message);
+  replication::tImportResult result;
+  result.Archives.push_back({"/in/A.ZR2"});
+  result.Archives.back().State = replication::tArchiveState::Imported;
+  result.Archives.push_back({"/in/B.ZR2"});
+  result.Archives.back().State = replication::tArchiveState::Failed;
+  result.Archives.back().Reason =
+      text::Utf8ToAnsi("Tabulka POLOZKY_FAKTUR, řádek 32150: Unexpected end of stream");
+  window.SetRunOutcome(result);
+
+  const QString undone = QStringLiteral(" (vráceno s importem archivu, v databázi není)");
+  EXPECT_EQ(Lines(),
+            (QStringList{
+                QStringLiteral("Import archivu neproveden: Tabulka POLOZKY_FAKTUR, řádek 32150: Unexpected "
+                               "end of stream"),
+                "  Archiv: B.ZR2",
+                QStringLiteral("  Databáze ponechána beze změny, import archivu byl vrácen"),
+                "Konflikt",
+                QStringLiteral("  Archiv: A.ZR2    Databáze: centrum"),
+                QString::fromStdString(long_message) + undone,
+                QStringLiteral("  Archiv: B.ZR2    Databáze: centrum"),
+            }));
+  EXPECT_EQ(window.LineAt(5)->toolTip(0), QString::fromStdString(long_message) + undone);
+  // The failure keeps no rows; the undone conflict still shows the row it was about.
+  EXPECT_FALSE(PressShowRecord(0).has_value());
+  const auto kept = PressShowRecord(6);
+  ASSERT_TRUE(kept.has_value());
+  EXPECT_EQ(kept->ids, QStringList{"2"});
+  // The pane under the list holds the selected group whole.
+  EXPECT_EQ(window.memoDetail->toPlainText(), QString::fromStdString(long_message) + undone +
+                                                  QStringLiteral("\nArchiv: B.ZR2    Databáze: centrum"));
+
+  // A rollback that could not be confirmed is not called a rollback.
+  result.Archives.back().RollbackUnconfirmed = true;
+  window.SetRunOutcome(result);
+  EXPECT_EQ(Lines().at(2), QStringLiteral("  Vrácení nelze potvrdit, databáze může obsahovat část archivu"));
+  EXPECT_TRUE(Lines().at(5).endsWith(QStringLiteral(" (import archivu se nepodařilo potvrzeně vrátit)")));
 }
 
 TEST_F(FormErrorsTest, ZavritStaysCentredInTheBottomPanel) {
@@ -154,6 +197,69 @@ TEST(ProgressWindowTest, BarsRoundHalfOfTwoToFiftyAndStartAtZero) {
   window.TableProgress(0, "ZBOZI", 0);
   EXPECT_EQ(window.Progress_DB->value(), 0);
   EXPECT_EQ(window.LabelTblName->text(), QStringLiteral("ZBOZI"));
+}
+
+// Esc (and the window's close button) on a structure analysis stops it as "Storno" does; the
+// window stays until the work has stopped instead of vanishing while the scan goes on.
+TEST(ProgressWindowTest, EscStopsTheWorkInsteadOfHidingTheWindow) {
+  TbaseDBProgress window;
+  window.btnStorno->setVisible(true);
+  window.show();
+  QTest::keyClick(&window, Qt::Key_Escape);
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_TRUE(window.Stopped());
+  EXPECT_THROW(window.RowProgress(1, 2), EAbort);
+  window.close();
+  EXPECT_TRUE(window.isVisible());
+}
+
+// A run window without a run, for its bars and time.
+class BarsOnly : public TRunProgress {
+ public:
+  using TRunProgress::UpdateDisplay;
+
+ protected:
+  void Execute() override {}
+};
+
+// The whole-run bar counts the tables done and the current table's share of its rows, so that it
+// never shows the run finished while a table has only begun; a reset without a table stands.
+TEST(ProgressWindowTest, TheWholeRunBarMovesWithTheCurrentTablesRows) {
+  BarsOnly window;
+  window.ReportTable(1, "ODBERATELE", 1);
+  window.ReportRow(1, 25);
+  EXPECT_EQ(window.RunPercent(), 4);
+
+  window.ReportTable(1, "ODBERATELE", 4);
+  window.ReportRow(10, 20);
+  EXPECT_EQ(window.RunPercent(), 12);  // 12.5: half of the first of four tables
+  window.ReportTable(4, "POLOZKY", 4);
+  EXPECT_EQ(window.RunPercent(), 75);
+  window.ReportRow(20, 20);
+  EXPECT_EQ(window.RunPercent(), 100);
+  // The deleted rows go before the tables: position 0 counts as the first.
+  window.ReportTable(0, "rep_DELETED", 4);
+  window.ReportRow(1, 2);
+  EXPECT_EQ(window.RunPercent(), 12);
+
+  window.SetRunProgress(0);
+  window.SetTableProgress(0);
+  EXPECT_EQ(window.RunPercent(), 0);
+  window.ReportRow(1, 2);
+  EXPECT_EQ(window.RunPercent(), 0);
+
+  window.UpdateDisplay();
+  EXPECT_EQ(window.Progress_DB->value(), window.RunPercent());
+  EXPECT_EQ(window.Progress_Tbl->value(), 50);
+}
+
+TEST(ProgressWindowTest, TimeAndRateReadAsCzechFigures) {
+  EXPECT_EQ(TRunProgress::ElapsedText(0), QStringLiteral("0:00:00"));
+  EXPECT_EQ(TRunProgress::ElapsedText(65'400), QStringLiteral("0:01:05"));
+  EXPECT_EQ(TRunProgress::ElapsedText(3'600'000 + 59'999), QStringLiteral("1:00:59"));
+  EXPECT_EQ(TRunProgress::RateText(5, 99), QString());
+  EXPECT_EQ(TRunProgress::RateText(1234567, 1000), QStringLiteral("1\u00A0234\u00A0567 řádků/s"));
+  EXPECT_EQ(TRunProgress::RateText(999, 2000), QStringLiteral("499 řádků/s"));
 }
 
 }  // namespace

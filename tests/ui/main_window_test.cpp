@@ -136,9 +136,10 @@ class MainWindowTest : public ::testing::Test {
 
 TEST_F(MainWindowTest, ShowsTheImportTabFirstWithTheCaptionsMenusAndToolBar) {
   EXPECT_TRUE(window_->windowTitle().startsWith(QStringLiteral("Tamaril MS SQL - verze ")));
-  ASSERT_EQ(window_->PageControl->count(), 2);
+  ASSERT_EQ(window_->PageControl->count(), 3);
   EXPECT_EQ(window_->PageControl->tabText(0), QStringLiteral("Definice importů"));
   EXPECT_EQ(window_->PageControl->tabText(1), QStringLiteral("Definice exportů"));
+  EXPECT_EQ(window_->PageControl->tabText(2), QStringLiteral("Stav poboček"));
   EXPECT_EQ(window_->PageControl->currentIndex(), 0);
   bool import = false;
   EXPECT_EQ(window_->CurrentDefinitionList(import), &maindata_->ImportDefTbl);

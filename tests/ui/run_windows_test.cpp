@@ -7,7 +7,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTest>
+#include <QThread>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -15,8 +18,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <utility>
 
@@ -40,7 +45,9 @@
 #include "ui/export_window.h"
 #include "ui/expression_builder.h"
 #include "ui/import_window.h"
+#include "ui/item_info.h"
 #include "ui/main_window.h"
+#include "ui/progress_window.h"
 #include "ui/qt_text.h"
 #include "ui/rules_window.h"
 
@@ -123,6 +130,19 @@ class RunWindowsTest : public ::testing::Test {
     for (const auto& [table, rows] : result.Rows) written += rows;
     EXPECT_GE(written, 3);
     EXPECT_EQ(window.LabelRecords->text(), QStringLiteral("Počet záznamů: %1").arg(written));
+    EXPECT_EQ(boxes.Shown().at(0).kind, tMsgKind::Information);
+    // The window keeps the rows per table, their sum and where the archive went.
+    ASSERT_EQ(window.listTables->topLevelItemCount(), static_cast<int>(result.Rows.size()) + 1);
+    for (int i = 0; i < static_cast<int>(result.Rows.size()); ++i) {
+      const auto& [table, rows] = result.Rows.at(static_cast<std::size_t>(i));
+      EXPECT_EQ(window.listTables->topLevelItem(i)->text(0), FromAnsi(table));
+      EXPECT_EQ(window.listTables->topLevelItem(i)->text(1), QString::number(rows));
+    }
+    EXPECT_EQ(window.listTables->topLevelItem(static_cast<int>(result.Rows.size()))->text(1),
+              QString::number(written));
+    EXPECT_FALSE(window.listTables->isHidden());
+    EXPECT_EQ(window.LabelArchive->text(), QStringLiteral("Archiv: ") + FromUtf8(result.ArchivePath));
+    EXPECT_FALSE(window.LabelArchive->isHidden());
     fs::copy_file(result.ArchivePath, dir_ + "/IMPORTS/DEMO-4.ZR2");
   }
 
@@ -166,6 +186,12 @@ TEST_F(RunWindowsTest, ExportThenImportShowTheResultsAndCounters) {
   EXPECT_TRUE(
       boxes.Shown()[0].text.startsWith(QStringLiteral("Před provedením importu se doporučuje zálohovat")));
   EXPECT_EQ(boxes.Shown()[1].text, QStringLiteral("Při importu se vyskytly chyby"));
+  // The backup is a question; conflicts are not a plain success.
+  EXPECT_EQ(boxes.Shown()[0].kind, tMsgKind::Confirmation);
+  EXPECT_EQ(boxes.Shown()[1].kind, tMsgKind::Warning);
+  EXPECT_TRUE(boxes.Shown()[1].detail.startsWith(QStringLiteral("DEMO-4.ZR2: importován (import č. ")))
+      << boxes.Shown()[1].detail.toStdString();
+  EXPECT_TRUE(window.memoOutcome->toPlainText().startsWith(QStringLiteral("DEMO-4.ZR2: importován")));
   EXPECT_FALSE(window.isVisible());
   EXPECT_TRUE(window.btnShowConflicts->isEnabled());
 
@@ -417,6 +443,164 @@ TEST_F(RunWindowsTest, AnArchiveImportedAlreadyGoesInAgainOnlyWhenConfirmed) {
   EXPECT_EQ(CenterCount(dir_, "rep_IMPORTLOG"), std::to_string(std::stoi(imports) + 1));
 }
 
+// What the import window showed while it ran, sampled whenever it let events through.
+struct RunSamples {
+  bool counters = false;  ///< the archive's processed rows above 0
+  bool named = false;     ///< the archive's name, number and branch
+  bool partial = false;   ///< the archive's bar between empty and full
+  bool all_at_once = false;
+  bool analysed = false;          ///< a table named while the structure was analysed
+  bool archive_as_table = false;  ///< the archive's name where a table belongs
+};
+
+// While the archive is merged the window shows its name, the branch and database, counters
+// above 0 and a bar partly filled; the result box comes only once the counters are final. The
+// demo's third archive, merged once more, has rows enough for the window to show them going by.
+TEST_F(RunWindowsTest, TheImportWindowShowsTheRunWhileItGoesOn) {
+  fs::copy_file(dir_ + "/PREVZATE/DEMO-3.ZR2", dir_ + "/IMPORTS/DEMO-3.ZR2");
+
+  HookedBoxes boxes;
+  boxes.Answer(tMsgButton::Yes);
+  boxes.Answer(tMsgButton::NoToAll);
+  boxes.Answer(tMsgButton::Ok);
+  TfrmImport window(access_, data_->ImportDefTbl);
+  RunSamples seen;
+  QTimer sampler;
+  QObject::connect(&sampler, &QTimer::timeout, &window, [&window, &seen] {
+    if (!window.Running()) return;
+    const bool counters = window.CounterText(0, false).toInt() > 0 && window.CounterText(0, true).toInt() > 0;
+    const bool named = window.LabelArchive->text() == QStringLiteral("1 z 1: DEMO-3.ZR2") &&
+                       window.LabelDatabase->text() == QStringLiteral("centrum") &&
+                       !window.LabelBranch->text().isEmpty();
+    const QProgressBar* bar = window.Progress_DB;
+    // The rows are counted beside the merge: on a busy machine the count is given time to end
+    // while the merge waits here.
+    if (bar->isVisible() && bar->maximum() == 0) QThread::msleep(10);
+    const bool partial = bar->isVisible() && bar->maximum() == 100 && bar->value() > 0 && bar->value() < 100;
+    seen.counters = seen.counters || counters;
+    seen.named = seen.named || named;
+    seen.partial = seen.partial || partial;
+    seen.all_at_once = seen.all_at_once || (counters && named && partial);
+    if (window.LabelWhatDoing->text() == QStringLiteral("Analyzuji strukturu tabulky")) {
+      seen.analysed = seen.analysed || !window.LabelTblName->text().isEmpty();
+      seen.archive_as_table = seen.archive_as_table || window.LabelTblName->text().endsWith(".ZR2");
+    }
+  });
+  sampler.start(0);
+  QString processed_at_box;
+  boxes.OnBox(QStringLiteral("Při importu"),
+              [&window, &processed_at_box] { processed_at_box = window.CounterText(0, true); });
+  ExecAndClose(window);
+
+  EXPECT_TRUE(seen.counters);
+  EXPECT_TRUE(seen.named);
+  EXPECT_TRUE(seen.partial);
+  EXPECT_TRUE(seen.all_at_once);
+  EXPECT_TRUE(seen.analysed);
+  EXPECT_FALSE(seen.archive_as_table);
+  const replication::tImportResult& result = window.Result();
+  EXPECT_EQ(processed_at_box, QString::number(result.Total.processed));
+  EXPECT_GT(result.Total.processed, 0);
+  EXPECT_EQ(window.CounterText(7, true), QStringLiteral("0"));
+  EXPECT_TRUE(window.LabelTime->text().startsWith(QStringLiteral("Uplynulý čas: 0:00:")))
+      << window.LabelTime->text().toStdString();
+}
+
+// With the structure cached nothing is analysed: while the backup question waits, the archive
+// is named on its own line and the table label stays free of it.
+TEST_F(RunWindowsTest, TheTableLabelNeverNamesTheArchive) {
+  ASSERT_NO_FATAL_FAILURE(Export());
+  data_->ImportDefTbl.First();
+  const tItemInfoTarget target = ItemInfoTarget(*data_, true);
+  replication::OpenDatabaseStructure(access_, target.ConnectionString, target.DatabaseName,
+                                     replication::tReadyFor::Import);
+  connection_.Close();
+
+  HookedBoxes boxes;
+  boxes.Answer(tMsgButton::NoToAll);
+  boxes.Answer(tMsgButton::Ok);
+  TfrmImport window(access_, data_->ImportDefTbl);
+  QString table_label = QStringLiteral("-");
+  QString archive_label;
+  boxes.OnBox(QStringLiteral("Před provedením"), [&] {
+    table_label = window.LabelTblName->text();
+    archive_label = window.LabelArchive->text();
+  });
+  ExecAndClose(window);
+  EXPECT_EQ(table_label, QString());
+  EXPECT_EQ(archive_label, QStringLiteral("1 z 1: DEMO-4.ZR2"));
+}
+
+// Random bytes under an archive's name: the run does not call that a success, says so in an
+// error box and names the file with the reason in the window and in the conflict list.
+TEST_F(RunWindowsTest, RandomBytesSavedAsAnArchiveAreNotASuccess) {
+  {
+    std::ofstream file(text::AnsiToUtf8(core::ReplOptions().ImportFolder) + "/X.ZR2", std::ios::binary);
+    std::mt19937 random(20261210);
+    for (int i = 0; i < 4096; ++i) file.put(static_cast<char>(random() & 0xFF));
+  }
+  testing::tScriptedBoxes boxes;
+  boxes.AnswerDefaults();
+  TfrmImport window(access_, data_->ImportDefTbl);
+  ExecAndClose(window);
+
+  const replication::tImportResult& result = window.Result();
+  EXPECT_EQ(result.Outcome, replication::tImportOutcome::Failed) << result.Text;
+  ASSERT_EQ(boxes.Shown().size(), 1u);
+  const tMessage& box = boxes.Shown()[0];
+  EXPECT_EQ(box.kind, tMsgKind::Error);
+  EXPECT_FALSE(box.text.startsWith(QStringLiteral("Import úspěšně dokončen"))) << box.text.toStdString();
+  EXPECT_TRUE(box.text.contains(QStringLiteral("X.ZR2: odmítnut: "))) << box.text.toStdString();
+  EXPECT_TRUE(window.memoOutcome->toPlainText().startsWith(QStringLiteral("X.ZR2: odmítnut: ")));
+  EXPECT_FALSE(window.memoOutcome->isHidden());
+}
+
+// While the structure of a database is analysed the main window starts nothing else: every
+// action is disabled until the analysis ends. Esc stops the analysis, and the rules window
+// does not open after it.
+TEST_F(RunWindowsTest, AScanBlocksTheMainWindowAndEscStopsIt) {
+  TfrmMain main(*data_, cache_);
+  main.PageControl->setCurrentIndex(1);
+  main.AppIdle();
+  ASSERT_TRUE(main.act_ItemInfo->isEnabled());
+  testing::tScriptedBoxes boxes;
+  bool scanning = false;
+  bool blocked = false;
+  bool rules_opened = false;
+  // Scoped to this test: a watcher left over must not reach into a later window.
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, &main, [&] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* rules = qobject_cast<tRulesWindow*>(modal)) {
+      rules_opened = true;
+      rules->reject();
+      return;
+    }
+    auto* progress = qobject_cast<TbaseDBProgress*>(modal);
+    if (progress == nullptr || scanning) return;
+    scanning = progress->isVisible() && progress->isModal();
+    main.AppIdle();
+    blocked = main.Busy() && !main.act_ItemInfo->isEnabled() && !main.act_PerformExport->isEnabled() &&
+              !main.act_NewRecord->isEnabled() && !main.act_EditOptions->isEnabled();
+    // A second start meanwhile does nothing.
+    main.act_ItemInfo->trigger();
+    QTest::keyClick(progress, Qt::Key_Escape);
+  });
+  watcher.start(0);
+  main.act_ItemInfo->trigger();
+
+  EXPECT_TRUE(scanning);
+  EXPECT_TRUE(blocked);
+  EXPECT_FALSE(rules_opened);
+  EXPECT_TRUE(boxes.Shown().empty()) << boxes.Texts().front();
+  // The analysis stopped: nothing of it was kept.
+  const tItemInfoTarget target = ItemInfoTarget(*data_, false);
+  EXPECT_EQ(cache_.Find(target.ConnectionString, target.DatabaseName), nullptr);
+  EXPECT_FALSE(main.Busy());
+  EXPECT_TRUE(main.act_ItemInfo->isEnabled());
+  EXPECT_TRUE(main.act_PerformExport->isEnabled());
+}
+
 // Storno inside an archive rolls it back: the run ends "Import přerušen" and closing the window
 // asks no restore question, since the database holds nothing of the archive.
 TEST_F(RunWindowsTest, StornoInsideAnArchiveRollsItBackWithoutARestoreQuestion) {
@@ -440,6 +624,7 @@ TEST_F(RunWindowsTest, StornoInsideAnArchiveRollsItBackWithoutARestoreQuestion) 
   EXPECT_FALSE(result.Archives.at(0).RollbackUnconfirmed);
   EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{boxes.Texts().at(0), "Opravdu chcete ukončit import?",
                                                      "Import přerušen uživatelem"}));
+  EXPECT_EQ(boxes.Shown().back().kind, tMsgKind::Warning);
   EXPECT_FALSE(window.isVisible());
   EXPECT_EQ(CenterCount(dir_, "ODBERATELE"), customers);
 }

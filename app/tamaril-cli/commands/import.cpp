@@ -13,6 +13,7 @@
 #include "dbaccess/connection.h"
 #include "replication/conflict_list.h"
 #include "replication/database_open.h"
+#include "replication/import_report.h"
 #include "replication/import_run.h"
 #include "tamaril-cli/cli.h"
 #include "tamaril-cli/cli_error.h"
@@ -31,6 +32,7 @@ struct ImportOptions {
   std::string done_folder;
   bool skip_imported = false;  ///< accepted; skipping imported archives is what the run does anyway
   bool reimport = false;
+  std::string report;  ///< where the import report goes; empty: beside the log
 };
 
 AnswerMode BackupMode(const std::string& word) {
@@ -105,6 +107,28 @@ void PrintConflicts(std::ostream& out, const replication::tImportResult& result)
   }
 }
 
+/// Writes the run's report to `path`, or beside the log file, and says where; a run that found no
+/// archive and failed in nothing leaves one only when asked for it by path. A failure is a
+/// warning: the import stays as it is. False when the report was wanted and not written.
+bool WriteReport(Cli& cli, const replication::tImportResult& result, const std::string& path) {
+  if (path.empty() && result.Archives.empty() && result.Outcome == replication::tImportOutcome::Success)
+    return true;
+  try {
+    const std::string written =
+        path.empty()
+            ? replication::WriteImportReport(
+                  result,
+                  replication::DefaultImportReportPath(Utf8(core::ReplOptions().LogFilePath), result.Started),
+                  false)
+            : replication::WriteImportReport(result, path, true);
+    cli.Out() << "Přehled importu: " << written << '\n';
+    return true;
+  } catch (const std::exception& error) {
+    cli.Out() << "Upozornění: " << ToTerminal(error.what()) << '\n';
+    return false;
+  }
+}
+
 ExitStatus RunImport(Cli& cli, const ImportOptions& options) {
   const AnswerMode backup = BackupMode(options.backup);
   const AnswerMode restore = RestoreMode(options.restore);
@@ -115,7 +139,9 @@ ExitStatus RunImport(Cli& cli, const ImportOptions& options) {
   TerminalRunHost host(cli.Err(), backup, restore);
 
   replication::tImportRunOptions run_options;
-  run_options.done_folder = options.done_folder;
+  // Without the option the settings' folder holds, which is empty unless one was chosen.
+  run_options.done_folder =
+      options.done_folder.empty() ? text::AnsiToUtf8(core::ReplOptions().DoneFolder) : options.done_folder;
   run_options.reimport = options.reimport;
   run_options.progress = [&host](replication::tImportProgressStep step,
                                  const replication::tImportProgress& progress) {
@@ -165,8 +191,10 @@ ExitStatus RunImport(Cli& cli, const ImportOptions& options) {
     out << "Obnova ze zálohy neprovedena, databáze ponechány ve stavu po importu\n";
   }
 
+  const bool reported = WriteReport(cli, result, options.report);
   switch (result.Outcome) {
-    case replication::tImportOutcome::Success: return ExitStatus::Success;
+    // The import went in, but the report it was to leave is missing: a warning, not a success.
+    case replication::tImportOutcome::Success: return reported ? ExitStatus::Success : ExitStatus::Warnings;
     case replication::tImportOutcome::Conflicts: return ExitStatus::Conflicts;
     case replication::tImportOutcome::Warnings: return ExitStatus::Warnings;
     case replication::tImportOutcome::Cancelled: return ExitStatus::Cancelled;
@@ -195,7 +223,8 @@ void AddImportCommands(Cli& cli) {
       ->check(CLI::IsMember({"ask", "yes", "no"}));
   command.add_flag("--verbose", options->verbose, "Vypisuje řádky logu importu, jak vznikají");
   command.add_option("--done-folder", options->done_folder,
-                     "Složka, kam se přesune každý archiv, jehož import byl potvrzen");
+                     "Složka, kam se přesune každý archiv, jehož import byl potvrzen (výchozí: DONEFLDR "
+                     "nastavení, jinak archivy zůstávají)");
   auto* skip =
       command.add_flag("--skip-imported", options->skip_imported,
                        "Výchozí chování, volba zůstává kvůli skriptům: archiv, jehož EXPORTNO není vyšší "
@@ -206,6 +235,9 @@ void AddImportCommands(Cli& cli) {
           "Importuje i archiv, jehož EXPORTNO není vyšší než naposledy importované (může vrátit novější "
           "změny a obnovit smazané řádky)")
       ->excludes(skip);
+  command.add_option("--report", options->report,
+                     "Soubor, do kterého se zapíše přehled importu (HTML); výchozí je "
+                     "reports/import-RRRRMMDD-HHMMSS.html ve složce logu importu");
   cli.SetAction(command,
                 Need::StructureCache | Need::CommonValues | Need::RuleLists | Need::Lists | Need::Settings,
                 [&cli, options] { return RunImport(cli, *options); });

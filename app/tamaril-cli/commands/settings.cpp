@@ -22,6 +22,7 @@ void PrintSettings(std::ostream& out) {
       << "LOGFILE=" << ToTerminal(options.LogFilePath) << '\n'
       << "DOLOG=" << (options.DoLog ? 1 : 0) << '\n'
       << "BAKCOUNT=" << options.BackupCount << '\n';
+  if (!options.DoneFolder.empty()) out << "DONEFLDR=" << ToTerminal(options.DoneFolder) << '\n';
 }
 
 bool ParseSwitch(std::string_view value, bool& result) {
@@ -75,9 +76,11 @@ void ApplySetting(const std::string& assignment) {
     text_setting = &options.ImportFolder;
   } else if (key == "LOGFILE") {
     text_setting = &options.LogFilePath;
+  } else if (key == "DONEFLDR") {
+    text_setting = &options.DoneFolder;
   } else if (key != "DOLOG" && key != "BAKCOUNT") {
     throw CliError::FromUtf8("Neznámé nastavení '" + assignment.substr(0, equals) +
-                             "' (EXPFLDR, IMPFLDR, LOGFILE, DOLOG, BAKCOUNT)");
+                             "' (EXPFLDR, IMPFLDR, LOGFILE, DONEFLDR, DOLOG, BAKCOUNT)");
   }
   const std::string value = core::CheckedAnsiInput(key, assignment.substr(equals + 1));
   if (text_setting != nullptr) {
@@ -116,7 +119,9 @@ ExitStatus RunSettings(std::ostream& out, const std::vector<std::string>& assign
 void AddSettingsCommands(Cli& cli) {
   CLI::App& settings = cli.AddCommand("settings", "Vypíše nastavení programu, nebo je s --set změní");
   auto assignments = std::make_shared<std::vector<std::string>>();
-  settings.add_option("--set", *assignments, "KLÍČ=HODNOTA: EXPFLDR, IMPFLDR, LOGFILE, DOLOG nebo BAKCOUNT");
+  settings.add_option("--set", *assignments,
+                      "KLÍČ=HODNOTA: EXPFLDR, IMPFLDR, LOGFILE, DONEFLDR (složka zpracovaných archivů, "
+                      "prázdná: archivy zůstávají), DOLOG nebo BAKCOUNT");
   cli.SetAction(settings, Need::CommonValues | Need::RuleLists | Need::Settings,
                 [&cli, assignments] { return RunSettings(cli.Out(), *assignments); });
 }

@@ -23,6 +23,8 @@ void AddMainWindowShots(std::vector<tShot>& shots);
 void AddDialogShots(std::vector<tShot>& shots);
 void AddRunWindowShots(std::vector<tShot>& shots);
 void AddBuilderShots(std::vector<tShot>& shots);
+void AddHelpShots(std::vector<tShot>& shots);
 void AddRuleWindowShots(std::vector<tShot>& shots);
+void AddStatusPageShots(std::vector<tShot>& shots);
 
 }  // namespace tamaril::ui::shots

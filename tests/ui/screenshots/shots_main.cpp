@@ -14,9 +14,11 @@
 #include "core/paths.h"
 #include "scripted_boxes.h"
 #include "shots.h"
+#include "ui/qt_translations.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
+  tamaril::ui::InstallCzechTranslations(application);
   if (argc != 3) {
     std::fprintf(stderr, "usage: ui_screenshots DEMO_FOLDER OUTPUT_FOLDER\n");
     return 2;
@@ -36,6 +38,8 @@ int main(int argc, char** argv) {
   tamaril::ui::shots::AddRunWindowShots(shots);
   tamaril::ui::shots::AddBuilderShots(shots);
   tamaril::ui::shots::AddRuleWindowShots(shots);
+  tamaril::ui::shots::AddHelpShots(shots);
+  tamaril::ui::shots::AddStatusPageShots(shots);
   int failed = 0;
   for (const auto& shot : shots) {
     try {

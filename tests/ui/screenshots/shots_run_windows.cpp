@@ -1,8 +1,13 @@
+#include <QLabel>
+#include <QPixmap>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -62,9 +67,35 @@ void RunToTheEnd(TRunProgress& window) {
   window.exec();
 }
 
+// Runs `window` to its end and returns a picture of it taken while it ran: the first time it
+// let events through with `ready` holding.
+std::unique_ptr<QWidget> PictureWhileRunning(TRunProgress& window, const std::function<bool()>& ready) {
+  QPixmap picture;
+  QTimer sampler;
+  QObject::connect(&sampler, &QTimer::timeout, &window, [&] {
+    if (!picture.isNull() || !window.Running()) return;
+    // An import's rows are counted beside its merge: the count is given time to end.
+    if (window.Progress_DB->isVisible() && window.Progress_DB->maximum() == 0) QThread::msleep(10);
+    if (ready()) picture = window.grab();
+  });
+  sampler.start(0);
+  RunToTheEnd(window);
+  if (picture.isNull()) throw std::runtime_error("the run never showed what the picture needs");
+  auto label = std::make_unique<QLabel>();
+  label->setPixmap(picture);
+  label->setFixedSize(picture.size());
+  return label;
+}
+
+// A bar partly filled: begun and not done.
+bool PartlyFilled(const QProgressBar* bar) {
+  return bar->isVisible() && bar->maximum() > 0 && bar->value() > bar->minimum() &&
+         bar->value() < bar->maximum();
+}
+
 // The import of the demo's third round once more, confirmed: the refused customer's invoice and
-// items are conflicts again.
-std::unique_ptr<TfrmImport> ImportWithConflicts() {
+// items are conflicts again. `watch`, when given, is asked about the window while it runs.
+std::unique_ptr<TfrmImport> ImportWithConflicts(const std::function<void(TfrmImport&)>& watch = {}) {
   Session& session = TheSession();
   const fs::path folder = core::ProgramFolder();
   const fs::path archive = folder / "IMPORTS" / "DEMO-3.ZR2";
@@ -75,7 +106,11 @@ std::unique_ptr<TfrmImport> ImportWithConflicts() {
   boxes.Answer(tMsgButton::NoToAll);
   boxes.AnswerDefaults();
   auto window = std::make_unique<TfrmImport>(session.access, session.data->ImportDefTbl);
-  RunToTheEnd(*window);
+  if (watch) {
+    watch(*window);
+  } else {
+    RunToTheEnd(*window);
+  }
   fs::remove(archive);
   if (window->Result().Conflicts->Empty()) throw std::runtime_error("the import found no conflicts");
   return window;
@@ -89,7 +124,10 @@ struct ImportHolder {
 
 class ErrorsShot : private ImportHolder, public TFormErrors {
  public:
-  ErrorsShot() : TFormErrors(import->Conflicts()) { ListView1->setCurrentItem(ListView1->topLevelItem(0)); }
+  ErrorsShot() : TFormErrors(import->Conflicts()) {
+    SetRunOutcome(import->Result());
+    ListView1->setCurrentItem(ListView1->topLevelItem(0));
+  }
 };
 
 class RecordsShot : private ImportHolder, public TfrmProblemRecords {
@@ -106,6 +144,26 @@ void AddRunWindowShots(std::vector<tShot>& shots) {
                      auto window = std::make_unique<TfrmExport>(session.access, session.data->ExportDefTbl);
                      RunToTheEnd(*window);
                      return std::unique_ptr<QWidget>(std::move(window));
+                   }});
+  shots.push_back({"run_export_running", [] {
+                     Session& session = TheSession();
+                     session.data->ExportDefTbl.First();
+                     TfrmExport window(session.access, session.data->ExportDefTbl);
+                     // Mid-run: the whole-run bar begun and not full, beside the table's bar.
+                     return PictureWhileRunning(window, [&window] {
+                       return PartlyFilled(window.Progress_DB) && window.Progress_Tbl->isVisible();
+                     });
+                   }});
+  shots.push_back({"run_import_running", [] {
+                     std::unique_ptr<QWidget> picture;
+                     ImportWithConflicts([&picture](TfrmImport& window) {
+                       // Mid-run: counters above 0, the archive named, its bar partly filled.
+                       picture = PictureWhileRunning(window, [&window] {
+                         return window.CounterText(0, false).toInt() > 0 &&
+                                !window.LabelArchive->text().isEmpty() && PartlyFilled(window.Progress_DB);
+                       });
+                     });
+                     return picture;
                    }});
   shots.push_back({"run_import_conflicts", [] { return std::unique_ptr<QWidget>(ImportWithConflicts()); }});
   shots.push_back({"run_errors", [] { return std::unique_ptr<QWidget>(std::make_unique<ErrorsShot>()); }});

@@ -485,10 +485,6 @@ std::string ValueCell(const tConflictValue& value) {
   return R"(<td class="v">)" + Escaped(value.Text) + "</td>";
 }
 
-bool Differs(const tConflictValue& a, const tConflictValue& b) {
-  return a.Present && b.Present && (a.Null != b.Null || a.Text != b.Text);
-}
-
 void RenderArchives(std::string& html, const tImportReport& report) {
   html += "<h2>Archivy</h2>\n";
   if (report.Archives.empty()) {
@@ -567,7 +563,7 @@ void RenderConflict(std::string& html, const tReportConflict& conflict) {
     bool differs = false;
     if (!expr::IsTrackingColumn(text::Utf8ToAnsi(conflict.Fields[i]))) {
       for (const tConflictTarget& target : conflict.Targets) {
-        if (i < target.Values.size() && Differs(source, target.Values[i])) differs = true;
+        if (i < target.Values.size() && ValuesDiffer(source, target.Values[i])) differs = true;
       }
     }
     html += differs ? R"(<tr class="diff"><th>≠ )" : "<tr><th>";
@@ -606,6 +602,10 @@ void RenderWarnings(std::string& html, const tImportReport& report) {
 }
 
 }  // namespace
+
+bool ValuesDiffer(const tConflictValue& a, const tConflictValue& b) {
+  return a.Present && b.Present && (a.Null != b.Null || a.Text != b.Text);
+}
 
 std::string HtmlText(std::string_view text) {
   std::string html;

@@ -105,6 +105,9 @@ struct tImportReport {
   std::vector<std::string> Warnings;  ///< gaps, second deliveries, unverified archives, the archives' own
 };
 
+/// Whether two values of a conflict's rows differ; a value a row lacks differs from none.
+bool ValuesDiffer(const tConflictValue& a, const tConflictValue& b);
+
 /// The report of a finished run.
 tImportReport CollectImportReport(const tImportResult& result);
 

@@ -6,13 +6,16 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QTableWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <filesystem>
 
+#include "expr/tracking_columns.h"
 #include "replication/conflict_list.h"
+#include "replication/import_report.h"
 #include "replication/import_run.h"
 #include "text/encoding.h"
 #include "ui/dataset_model.h"
@@ -32,6 +35,12 @@ QTreeWidgetItem* Line(const QString& text, int group) {
   item->setToolTip(0, text);
   item->setData(0, kGroupRole, group);
   return item;
+}
+
+QString ValueText(const replication::tConflictValue& value) {
+  if (!value.Present) return QStringLiteral("—");
+  if (value.Null) return QStringLiteral("NULL");
+  return QString::fromStdString(value.Text);
 }
 
 }  // namespace
@@ -56,13 +65,14 @@ TFormErrors::TFormErrors(replication::tConflictList& list, QWidget* parent)
     : QDialog(parent),
       ListView1(new QTreeWidget(this)),
       memoDetail(new QPlainTextEdit(this)),
+      gridCompare(new QTableWidget(this)),
       btnShowRecord(new QPushButton(QStringLiteral("Zobrazit záznam"))),
       btnClose(new QPushButton(QStringLiteral("Zavřít"))),
       BottomPanel(new tCentredButtonPanel(this, btnClose)),
       list_(list) {
   setWindowTitle(QStringLiteral("Chyby při přenosu"));
   setModal(true);
-  resize(640, 420);
+  resize(640, 520);
   ListView1->setColumnCount(1);
   ListView1->setHeaderLabels({QStringLiteral("Text")});
   ListView1->header()->setSectionsClickable(false);
@@ -93,12 +103,26 @@ TFormErrors::TFormErrors(replication::tConflictList& list, QWidget* parent)
         detail += QLatin1Char('\n') + top->child(child)->text(0);
     }
     memoDetail->setPlainText(detail);
+    const int group = top != nullptr ? top->data(0, kGroupRole).toInt() : -1;
+    const auto& groups = list_.Groups();
+    if (group >= 0 && group < static_cast<int>(groups.size())) {
+      ShowCompared(groups[static_cast<std::size_t>(group)]->message,
+                   groups[static_cast<std::size_t>(group)]->archive_name);
+    } else {
+      ShowCompared({}, {});
+    }
   });
+  gridCompare->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  gridCompare->verticalHeader()->hide();
+  gridCompare->horizontalHeader()->setStretchLastSection(true);
+  gridCompare->setWordWrap(true);
+  gridCompare->hide();
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(ListView1, 1);
   layout->addWidget(memoDetail);
+  layout->addWidget(gridCompare, 1);
   layout->addWidget(BottomPanel);
   Reload();
 }
@@ -118,7 +142,68 @@ void TFormErrors::SetRunOutcome(const replication::tImportResult& result) {
     failed_.push_back({text::Utf8ToAnsi(std::filesystem::path(archive.Path).filename().string()),
                        archive.Reason, !archive.RollbackUnconfirmed});
   }
+  rows_ = result.ConflictRows;
   Reload();
+}
+
+void TFormErrors::ShowCompared(const std::string& message, const std::string& archive) {
+  const auto found = std::find_if(rows_.begin(), rows_.end(), [&](const replication::tConflictRows& rows) {
+    return !message.empty() && rows.Message == message && (archive.empty() || rows.Archive == archive);
+  });
+  gridCompare->clear();
+  if (found == rows_.end()) {
+    gridCompare->setRowCount(0);
+    gridCompare->setColumnCount(0);
+    gridCompare->hide();
+    return;
+  }
+  const replication::tConflictRows& conflict = *found;
+  QStringList headers{QStringLiteral("Pole"), QStringLiteral("Záznam z archivu")};
+  for (const replication::tConflictTarget& target : conflict.Targets)
+    headers << QStringLiteral("V databázi (%1)").arg(FromAnsi(target.Match));
+  if (conflict.Targets.empty()) headers << QStringLiteral("V databázi");
+  gridCompare->setColumnCount(static_cast<int>(headers.size()));
+  gridCompare->setHorizontalHeaderLabels(headers);
+  gridCompare->setRowCount(static_cast<int>(conflict.Fields.size()));
+  QFont bold = gridCompare->font();
+  bold.setBold(true);
+  const QColor marked(0xFF, 0xF0, 0xB0);
+  for (std::size_t field = 0; field < conflict.Fields.size(); ++field) {
+    const int row = static_cast<int>(field);
+    const replication::tConflictValue none;
+    const replication::tConflictValue& source =
+        field < conflict.Source.size() ? conflict.Source[field] : none;
+    // The tracking columns are stamped by each site and are not compared.
+    const bool compared = !expr::IsTrackingColumn(conflict.Fields[field]);
+    bool differs = false;
+    auto* name = new QTableWidgetItem(FromAnsi(conflict.Fields[field]));
+    gridCompare->setItem(row, 0, name);
+    gridCompare->setItem(row, 1, new QTableWidgetItem(ValueText(source)));
+    for (std::size_t target = 0; target < conflict.Targets.size(); ++target) {
+      const auto& values = conflict.Targets[target].Values;
+      const replication::tConflictValue& value = field < values.size() ? values[field] : none;
+      auto* cell = new QTableWidgetItem(ValueText(value));
+      if (compared && replication::ValuesDiffer(source, value)) {
+        differs = true;
+        cell->setBackground(marked);
+        cell->setFont(bold);
+      }
+      gridCompare->setItem(row, static_cast<int>(target) + 2, cell);
+    }
+    if (conflict.Targets.empty() && row == 0)
+      gridCompare->setItem(row, 2, new QTableWidgetItem(QStringLiteral("žádný záznam nenalezen")));
+    if (differs) {
+      name->setText(QStringLiteral("≠ ") + name->text());
+      name->setFont(bold);
+      name->setToolTip(QStringLiteral("Hodnota v databázi se liší od hodnoty z archivu"));
+      gridCompare->item(row, 1)->setBackground(marked);
+    }
+    for (int column = 1; column < gridCompare->columnCount(); ++column) {
+      if (QTableWidgetItem* cell = gridCompare->item(row, column)) cell->setToolTip(cell->text());
+    }
+  }
+  gridCompare->resizeColumnsToContents();
+  gridCompare->show();
 }
 
 void TFormErrors::Reload() {

@@ -13,11 +13,13 @@
 
 class QPlainTextEdit;
 class QPushButton;
+class QTableWidget;
 class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace tamaril::replication {
 class tConflictList;
+struct tConflictRows;
 struct tImportResult;
 }  // namespace tamaril::replication
 
@@ -49,7 +51,9 @@ class tCentredButtonPanel : public QWidget {
 /// kept for the selected line's group. Given the run's outcome, the archives that failed come
 /// first with their reasons, and the conflicts of an archive whose import was rolled back are
 /// marked as such: they are not in the database. Every line shows its whole text as a tooltip,
-/// and the selected group's lines stand whole, wrapped, in the pane under the list.
+/// and the selected group's lines stand whole, wrapped, in the pane under the list. Where the
+/// run kept the rows of a conflict, the grid under the pane shows the archive's row beside the
+/// database rows it met, a column each, the differing values marked.
 class TFormErrors : public QDialog {
   Q_OBJECT
 
@@ -64,8 +68,9 @@ class TFormErrors : public QDialog {
                 const std::string& message);
   /// Shows the list's lines again.
   void Reload();
-  /// Lists the failed archives of `result` and marks the conflicts their rollback took back;
-  /// the result is copied as far as the list needs it.
+  /// Lists the failed archives of `result` and marks the conflicts their rollback took back,
+  /// and keeps the rows of its conflicts for the grid; the result is copied as far as the list
+  /// needs it.
   void SetRunOutcome(const replication::tImportResult& result);
   /// The text of every line from the top, a line under another indented by two blanks.
   QStringList LineTexts() const;
@@ -77,6 +82,7 @@ class TFormErrors : public QDialog {
 
   QTreeWidget* ListView1;            ///< the lines, one column "Text"
   QPlainTextEdit* memoDetail;        ///< the selected group's lines whole, wrapped
+  QTableWidget* gridCompare;         ///< "Pole", the archive's row, the database rows; hidden when none
   QPushButton* btnShowRecord;        ///< "Zobrazit záznam"
   QPushButton* btnClose;             ///< "Zavřít"
   tCentredButtonPanel* BottomPanel;  ///< holds the buttons, "Zavřít" centred
@@ -89,8 +95,13 @@ class TFormErrors : public QDialog {
     bool rolled_back = false;
   };
 
+  /// Fills gridCompare with the kept rows of the conflict `message` of the archive `archive`
+  /// (both Windows-1250), or hides it when none were kept.
+  void ShowCompared(const std::string& message, const std::string& archive);
+
   replication::tConflictList& list_;
   std::vector<tFailedArchive> failed_;
+  std::vector<replication::tConflictRows> rows_;
 };
 
 /// The rows kept for one group of conflicts in a grid ("Konfliktní záznam").

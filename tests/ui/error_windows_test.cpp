@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -165,6 +166,40 @@ TEST_F(FormErrorsTest, AFailedArchiveIsListedAndItsUndoneConflictsAreMarked) {
   window.SetRunOutcome(result);
   EXPECT_EQ(Lines().at(2), QStringLiteral("  Vrácení nelze potvrdit, databáze může obsahovat část archivu"));
   EXPECT_TRUE(Lines().at(5).endsWith(QStringLiteral(" (import archivu se nepodařilo potvrzeně vrátit)")));
+}
+
+// A conflict whose rows the run kept shows the archive's row beside the database row it met;
+// differing values are marked, the tracking columns never, and another group hides the grid.
+TEST_F(FormErrorsTest, TheKeptRowsOfAConflictStandSideBySide) {
+  window.AddError("A.ZR2", "centrum", &row.Set(1, "jedna"), "Konflikt");
+  window.AddError("A.ZR2", "centrum", &row.Set(2, "dva"), "Jiný konflikt");
+  replication::tImportResult result;
+  replication::tConflictRows kept;
+  kept.Archive = "A.ZR2";
+  kept.Message = "Konflikt";
+  kept.Fields = {"ID", "NAZEV", "rep_Date_Updated"};
+  kept.Source = {{true, false, "1"}, {true, false, "<b>nové</b>"}, {true, false, "10"}};
+  replication::tConflictTarget target;
+  target.Match = "PK_ODBERATELE";
+  target.Values = {{true, false, "1"}, {true, true, ""}, {true, false, "20"}};
+  kept.Targets.push_back(target);
+  result.ConflictRows.push_back(kept);
+  window.SetRunOutcome(result);
+
+  window.ListView1->setCurrentItem(window.LineAt(0));
+  QTableWidget& grid = *window.gridCompare;
+  EXPECT_FALSE(grid.isHidden());
+  ASSERT_EQ(grid.columnCount(), 3);
+  ASSERT_EQ(grid.rowCount(), 3);
+  EXPECT_EQ(grid.horizontalHeaderItem(2)->text(), QStringLiteral("V databázi (PK_ODBERATELE)"));
+  EXPECT_EQ(grid.item(0, 0)->text(), "ID");
+  EXPECT_EQ(grid.item(1, 0)->text(), QStringLiteral("≠ NAZEV"));
+  EXPECT_EQ(grid.item(1, 1)->text(), QStringLiteral("<b>nové</b>"));
+  EXPECT_EQ(grid.item(1, 2)->text(), "NULL");
+  EXPECT_EQ(grid.item(2, 0)->text(), "rep_Date_Updated");
+
+  window.ListView1->setCurrentItem(window.LineAt(2));
+  EXPECT_TRUE(grid.isHidden());
 }
 
 TEST_F(FormErrorsTest, ZavritStaysCentredInTheBottomPanel) {

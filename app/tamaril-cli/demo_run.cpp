@@ -17,6 +17,7 @@
 #include "dbstruct/sqlite/sqlite_structure.h"
 #include "dbstruct/structure_cache.h"
 #include "replication/export_run.h"
+#include "replication/import_report.h"
 #include "replication/import_run.h"
 #include "replication/run_host.h"
 #include "replication/setup_script.h"
@@ -256,6 +257,18 @@ class Demo {
     imported_ = run.Run();
     out_ << "Import: " << ToTerminal(imported_.Text) << '\n';
     out_ << "  " << ImportCountersText(imported_.Total) << '\n';
+    // The round's report beside the log, as an import of the program leaves it; the demo goes
+    // on without it.
+    try {
+      const std::string report = replication::WriteImportReport(
+          imported_,
+          replication::DefaultImportReportPath(text::AnsiToUtf8(core::ReplOptions().LogFilePath),
+                                               imported_.Started),
+          false);
+      out_ << Text("Přehled importu: ") << report << '\n';
+    } catch (const std::exception& error) {
+      out_ << Text("Upozornění: ") << ToTerminal(error.what()) << '\n';
+    }
   }
 
   void ExpectImport(replication::tImportOutcome expected) const {

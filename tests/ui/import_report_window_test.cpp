@@ -109,6 +109,8 @@ TEST_F(ImportReportWindow, TheRunLeavesAPrivateReportToOpen) {
 }
 
 TEST_F(ImportReportWindow, AReportThatCannotBeWrittenIsSaidOnTheButton) {
+  // A file where the folder belongs (the demo's own rounds left their reports in it).
+  fs::remove_all(Reports());
   fs::create_directories(fs::path(Reports()).parent_path());
   ::tamaril::testing::WriteWholeFile(Reports(), "not a folder");
   TfrmImport window(access_, data_->ImportDefTbl);

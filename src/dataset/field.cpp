@@ -67,8 +67,9 @@ Variant TField::AsVariant() const {
   }
   std::fill(native_.begin(), native_.end(), std::byte{0});
   if (!GetData(native_.data())) return Variant::Null();
-  scratch_->SetFieldData(desc, native_.data());
-  return scratch_->GetValue(1);
+  // Read as a record holding these bytes would: a text ends within its field.
+  if (desc.Kind == dataset::FieldKind::String && !native_.empty()) native_.back() = std::byte{0};
+  return TQVMRecord::SlotValue(desc, native_.data());
 }
 
 void TField::SetAsVariant(const Variant& value) {

@@ -280,7 +280,10 @@ void TQVMRecord::SetValue(int field_no, const Variant& value) {
 Variant TQVMRecord::GetValue(int field_no) const {
   const TFieldDesc& field = FieldAt(field_no);
   if (IsNull(field_no)) return Variant::Null();
-  const std::byte* slot = buffer_.get() + field.Offset;
+  return SlotValue(field, buffer_.get() + field.Offset);
+}
+
+Variant TQVMRecord::SlotValue(const TFieldDesc& field, const std::byte* slot) {
   if (field.Kind == FieldKind::String) {
     const auto* chars = reinterpret_cast<const char*>(slot);
     return Variant::String(std::string(chars, strnlen(chars, field.DataSize - 1U)));
@@ -461,7 +464,15 @@ void TQVMRecord::WriteToStream(ByteWriter& stream, bool skip_read_only) const {
 
 void TQVMRecord::ReadFromStream(ByteReader& stream) { ReadFromStream(stream, false); }
 
-void TQVMRecord::WriteToStream(ByteWriter& stream, bool skip_read_only, bool null_blob_length) const {
+void TQVMRecord::WriteToStream(ByteWriter& target, bool skip_read_only, bool null_blob_length) const {
+  // The record's bytes go to the target in few writes: a compressing writer takes each write
+  // through its own bookkeeping. A large block goes on by itself rather than through a copy.
+  constexpr std::size_t kLargeBlock = 64 * 1024;
+  MemoryWriter stream;
+  const auto flush = [&] {
+    const std::string bytes = stream.Take();
+    if (!bytes.empty()) target.Write(bytes.data(), bytes.size());
+  };
   for (const TFieldDesc& field : *fields_) {
     if (skip_read_only && (field.Attributes & static_cast<std::uint8_t>(FieldAttribute::ReadOnly)) != 0)
       continue;
@@ -477,7 +488,12 @@ void TQVMRecord::WriteToStream(ByteWriter& stream, bool skip_read_only, bool nul
           throw DatasetError("Value of field " + field.Name + " is too long");
         }
         stream.WriteI32(static_cast<std::int32_t>(block->size()));
-        stream.WriteBytes(*block);
+        if (block->size() >= kLargeBlock) {
+          flush();
+          target.WriteBytes(*block);
+        } else {
+          stream.WriteBytes(*block);
+        }
       }
       continue;
     }
@@ -493,6 +509,7 @@ void TQVMRecord::WriteToStream(ByteWriter& stream, bool skip_read_only, bool nul
     }
   }
   stream.WriteU16(0);
+  flush();
 }
 
 void TQVMRecord::ReadFromStream(ByteReader& stream, bool null_blob_length) {
@@ -536,11 +553,11 @@ void TQVMRecord::ReadFromStream(ByteReader& stream, bool null_blob_length) {
     }
     std::string value(field.DataSize, '\0');
     if (field.Kind == FieldKind::String) {
-      std::size_t length = 0;
-      for (char c = static_cast<char>(stream.ReadU8()); c != '\0'; c = static_cast<char>(stream.ReadU8())) {
-        if (length + 1 >= value.size())
-          throw DatasetError("String value of field " + field.Name + " is too long");
-        value[length++] = c;
+      // The text and its end byte fill the field at most.
+      const std::size_t got = stream.ReadTo(0, value.data(), value.size());
+      if (got == 0 || value[got - 1] != '\0') {
+        if (got == value.size()) throw DatasetError("String value of field " + field.Name + " is too long");
+        throw DatasetError("Unexpected end of stream");
       }
     } else {
       stream.ReadExact(value.data(), value.size());

@@ -66,6 +66,8 @@ class TQVMRecord {
   void SetValue(int field_no, const Variant& value);
   /// The field's value as a variant (Null when null).
   Variant GetValue(int field_no) const;
+  /// The value of the non-null slot `slot` of a field described by `field` (its Offset aside).
+  static Variant SlotValue(const TFieldDesc& field, const std::byte* slot);
   /// Makes this record an exact copy of another of the same layout.
   void Assign(const TQVMRecord& other);
 

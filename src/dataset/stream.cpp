@@ -76,6 +76,15 @@ std::string ByteReader::ReadBytes(std::size_t size) {
   return result;
 }
 
+std::size_t ByteReader::ReadTo(std::uint8_t stop, void* data, std::size_t limit) {
+  auto* target = static_cast<std::uint8_t*>(data);
+  std::size_t done = 0;
+  while (done < limit && Read(target + done, 1) == 1) {
+    if (target[done++] == stop) break;
+  }
+  return done;
+}
+
 void MemoryWriter::Write(const void* data, std::size_t size) {
   data_.append(static_cast<const char*>(data), size);
 }
@@ -85,6 +94,16 @@ std::size_t MemoryReader::Read(void* data, std::size_t size) {
   if (count > 0) std::memcpy(data, data_.data() + position_, count);
   position_ += count;
   return count;
+}
+
+std::size_t MemoryReader::ReadTo(std::uint8_t stop, void* data, std::size_t limit) {
+  const std::size_t window = std::min(limit, Remaining());
+  const void* found = window > 0 ? std::memchr(data_.data() + position_, stop, window) : nullptr;
+  const std::size_t count =
+      found == nullptr
+          ? window
+          : static_cast<std::size_t>(static_cast<const char*>(found) - (data_.data() + position_)) + 1;
+  return Read(data, count);
 }
 
 FileReader::FileReader(const std::string& path) : path_(path) {

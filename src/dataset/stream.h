@@ -38,6 +38,11 @@ class ByteReader {
   /// Reads exactly `size` bytes into a string, growing it as data arrives (a huge count from a
   /// short stream fails at its end without allocating the count); throws as ReadExact.
   std::string ReadBytes(std::size_t size);
+  /// Reads bytes up to and including the first `stop` byte, `limit` bytes at most, and nothing
+  /// after it; returns how many were read: fewer than `limit` without `stop` last only at the
+  /// end. The base reads byte by byte; a reader that holds its bytes in memory finds the stop
+  /// byte there.
+  virtual std::size_t ReadTo(std::uint8_t stop, void* data, std::size_t limit);
 };
 
 /// Writes into a string in memory.
@@ -45,7 +50,12 @@ class MemoryWriter : public ByteWriter {
  public:
   void Write(const void* data, std::size_t size) override;
   const std::string& Data() const noexcept { return data_; }
-  std::string Take() { return std::move(data_); }
+  /// The bytes written so far; the writer is empty afterwards.
+  std::string Take() {
+    std::string taken = std::move(data_);
+    data_.clear();
+    return taken;
+  }
 
  private:
   std::string data_;
@@ -56,6 +66,7 @@ class MemoryReader : public ByteReader {
  public:
   explicit MemoryReader(std::string_view data) : data_(data) {}
   std::size_t Read(void* data, std::size_t size) override;
+  std::size_t ReadTo(std::uint8_t stop, void* data, std::size_t limit) override;
   std::size_t Remaining() const noexcept { return data_.size() - position_; }
 
  private:

@@ -125,9 +125,15 @@ void Bind(sqlite3_stmt* statement, int index, const Value& value) {
   };
   switch (value.kind()) {
     case ValueKind::Null: rc = sqlite3_bind_null(statement, index); break;
-    case ValueKind::Text:
-      rc = bind_text(value.Unicode() ? value.AsString() : text::AnsiToUtf8(value.AsString()));
+    case ValueKind::Text: {
+      // ASCII is the same bytes in both encodings: such a text is bound as it is held.
+      const std::string held = value.AsString();
+      const bool as_held = value.Unicode() || std::all_of(held.begin(), held.end(), [](char c) {
+                             return static_cast<unsigned char>(c) < 0x80;
+                           });
+      rc = as_held ? bind_text(held) : bind_text(text::AnsiToUtf8(held));
       break;
+    }
     case ValueKind::Integer: rc = sqlite3_bind_int64(statement, index, value.AsInteger()); break;
     case ValueKind::Double: rc = sqlite3_bind_double(statement, index, value.AsDouble()); break;
     case ValueKind::Boolean: rc = sqlite3_bind_int(statement, index, value.AsBoolean() ? 1 : 0); break;

@@ -319,6 +319,7 @@ std::vector<std::string> tKeyedTbl_Structure::SplitFields(const std::string& fie
 
 void tKeyedTbl_Structure::ResetStructure(const std::string& table_name) {
   CloseData();
+  resolved_parameters_.clear();
   RowGuidColumn.clear();
   IdentityColumn.clear();
   PrimaryKeyFields.clear();
@@ -398,18 +399,27 @@ std::vector<Value> tKeyedTbl_Structure::ParameterValues(
     dataset::TDataSet* source, const std::vector<dbaccess::Parameter>& parameters) const {
   std::vector<Value> values;
   values.reserve(parameters.size());
+  // The source's fields mostly come in the order of the columns: as far as they do, the field
+  // at a column's position is the first of its name, unless an earlier column's name is the
+  // same to the fields.
+  std::size_t aligned = 0;
+  std::size_t checked = 0;
   for (const auto& parameter : parameters) {
-    std::string_view name = parameter.name;
-    if (name.size() >= kKeyPrefix.size() &&
-        text::EqualsIgnoreCaseAscii(name.substr(0, kKeyPrefix.size()), kKeyPrefix))
-      name.remove_prefix(kKeyPrefix.size());
-    const tColumnDef* def = FindFieldDef(name);
-    if (def == nullptr) {
-      const std::size_t number = ColumnParameterNumber(name);
-      if (number >= 1 && number <= FieldDefs.size()) def = &FieldDefs[number - 1];
+    const tParameterColumn& resolved = ResolveParameter(parameter.name);
+    const tColumnDef* def = resolved.Def;
+    const dataset::TField* field = nullptr;
+    if (source != nullptr) {
+      const auto& fields = source->Fields();
+      if (def != nullptr) {
+        const auto index = static_cast<std::size_t>(def - FieldDefs.data());
+        while (checked == aligned && checked <= index && checked < fields.size()) {
+          if (dataset::SameFieldName(fields[checked]->Name, FieldDefs[checked].Name)) ++aligned;
+          ++checked;
+        }
+        if (index < aligned && resolved.FirstOfItsName) field = fields[index].get();
+      }
+      if (field == nullptr) field = source->FindField(resolved.Column);
     }
-    const std::string column = def != nullptr ? def->Name : std::string(name);
-    const dataset::TField* field = source != nullptr ? source->FindField(column) : nullptr;
     if (field == nullptr || (field->IsNull() && (def == nullptr || !def->Required))) {
       values.push_back(def == nullptr || !def->Required ? Value() : RequiredDefault(def->DataType));
     } else if (field->IsNull()) {
@@ -650,6 +660,36 @@ Value tKeyedTbl_Structure::RequiredDefault(FieldType type) const {
   }
 }
 
+const tKeyedTbl_Structure::tParameterColumn& tKeyedTbl_Structure::ResolveParameter(
+    const std::string& parameter) const {
+  // Resolved again once the columns are read anew.
+  if (resolved_defs_ != FieldDefs.data() || resolved_def_count_ != FieldDefs.size()) {
+    resolved_parameters_.clear();
+    resolved_defs_ = FieldDefs.data();
+    resolved_def_count_ = FieldDefs.size();
+  }
+  // A column renamed in place is resolved again, and so is a name that named no column.
+  const auto known = resolved_parameters_.find(parameter);
+  if (known != resolved_parameters_.end() && known->second.Def != nullptr &&
+      known->second.Def->Name == known->second.Column)
+    return known->second;
+  std::string_view name = parameter;
+  if (name.size() >= kKeyPrefix.size() &&
+      text::EqualsIgnoreCaseAscii(name.substr(0, kKeyPrefix.size()), kKeyPrefix))
+    name.remove_prefix(kKeyPrefix.size());
+  const tColumnDef* def = FindFieldDef(name);
+  if (def == nullptr) {
+    const std::size_t number = ColumnParameterNumber(name);
+    if (number >= 1 && number <= FieldDefs.size()) def = &FieldDefs[number - 1];
+  }
+  tParameterColumn& resolved = resolved_parameters_[parameter];
+  resolved = {def, def != nullptr ? def->Name : std::string(name), def != nullptr};
+  for (const tColumnDef* earlier = FieldDefs.data(); def != nullptr && earlier != def; ++earlier) {
+    if (dataset::SameFieldName(earlier->Name, def->Name)) resolved.FirstOfItsName = false;
+  }
+  return resolved;
+}
+
 void tKeyedTbl_Structure::FillParameters(dataset::TDataSet* source, dbaccess::Statement& statement) const {
   statement.ClearParameters();
   std::vector<Value> values = ParameterValues(source, statement.Parameters());
@@ -665,7 +705,18 @@ void tKeyedTbl_Structure::BuildLookups() {
   if (!IntKeyColumn.empty()) int_key_lookup_ = MakeLookup(IntKeyCondition());
   key_lookups_.clear();
   key_is_guid_lookup_.clear();
+  integer_keys_.clear();
   for (int n = 0; n <= UniqueIndexCount; ++n) {
+    tIntegerKey& integer_key = integer_keys_.emplace_back();
+    for (const std::string& column : IndexColumns(n)) {
+      const tColumnDef* def = FindFieldDef(column);
+      if (def == nullptr || ClassOf(def->DataType) != ValueClass::Integer) {
+        integer_key = {};
+        break;
+      }
+      integer_key.Parameters.push_back(dbaccess::Parameter{std::string(kKeyPrefix) + ParameterName(column)});
+      integer_key.Columns.push_back(def->Name);
+    }
     // A table without a primary key has no condition for lookup 0; an empty WHERE is no SQL,
     // so that lookup stays null and the numbering of the unique indexes stays.
     const std::string condition = IndexCondition(n, false);
@@ -723,6 +774,14 @@ std::unique_ptr<tExistingRecords> tKeyedTbl_Structure::FindExisting(dataset::TDa
         continue;
       }
       if (!key_lookups_[n]) continue;
+      // In a fresh write phase a primary key it has not written is missing.
+      if (n == 0 && written_ids_ && !IntKeyColumn.empty() && !IntKeyWrittenBefore(*source)) continue;
+      // The row found by its RowGuid mostly carries the source's key as well: then it is the
+      // one row this key's lookup would find, and the lookup is not sent.
+      if (result && result->RowGuidMatch && KeyOfGuidRow(*result->RowGuidMatch, *source, integer_keys_[n])) {
+        result->KeyMatches.push_back(tKeyMatch{IndexName(static_cast<int>(n)), result->RowGuidMatch});
+        continue;
+      }
       key_lookups_[n]->Fill(*source);
       if (auto rows = key_lookups_[n]->Run()) {
         ensure().KeyMatches.push_back(tKeyMatch{IndexName(static_cast<int>(n)), std::move(rows)});
@@ -735,6 +794,22 @@ std::unique_ptr<tExistingRecords> tKeyedTbl_Structure::FindExisting(dataset::TDa
     result->IdentityColumn = IdentityColumn;
   }
   return result;
+}
+
+bool tKeyedTbl_Structure::KeyOfGuidRow(dataset::TQVMmemDataSet& rows, dataset::TDataSet& source,
+                                       const tIntegerKey& key) const {
+  if (key.Columns.empty() || rows.Records().Count() != 1) return false;
+  const std::vector<Value> values = ParameterValues(&source, key.Parameters);
+  for (std::size_t i = 0; i < key.Columns.size(); ++i) {
+    // "= NULL" finds nothing, and a value bound as anything but an integer is the database's
+    // to compare.
+    if (values[i].kind() != dbaccess::ValueKind::Integer) return false;
+    const dataset::TField* found = rows.FindField(key.Columns[i]);
+    if (found == nullptr || found->IsNull() || ClassOf(found->DataType()) != ValueClass::Integer ||
+        found->AsInteger() != values[i].AsInteger())
+      return false;
+  }
+  return true;
 }
 
 std::unique_ptr<tExistingRecords> tKeyedTbl_Structure::FindExistingRecords(dataset::TDataSet& source) {
@@ -784,7 +859,7 @@ void tKeyedTbl_Structure::InsertRecord(dataset::TDataSet& source) {
   }
   FillParameters(&source, *insert_);
   insert_->Execute();
-  NoteWritten(source);
+  NoteWritten(source, insert_->Parameters());
 }
 
 void tKeyedTbl_Structure::UpdateRecord(dataset::TDataSet& source) {
@@ -804,10 +879,15 @@ void tKeyedTbl_Structure::UpdateRecord(dataset::TDataSet& source) {
   FillParameters(&source, *update_);
   update_->Execute();
   // The row's RowGuid may have changed; the old one stays noted, which costs a lookup at most.
-  NoteWritten(source);
+  // The update binds only what changed: the keys are taken from the row.
+  NoteWritten(source, {});
 }
 
 void tKeyedTbl_Structure::BeginFreshWrite() {
+  if (!IntKeyColumn.empty()) {
+    id_parameter_.assign(1, dbaccess::Parameter{std::string(kKeyPrefix) + ParameterName(IntKeyColumn)});
+    written_ids_ = std::make_unique<tWrittenKeys>();
+  }
   const std::string column = IdentifyingGuidColumn();
   if (column.empty()) return;
   guid_parameter_.assign(1, dbaccess::Parameter{std::string(kKeyPrefix) + ParameterName(column)});
@@ -817,11 +897,41 @@ void tKeyedTbl_Structure::BeginFreshWrite() {
 void tKeyedTbl_Structure::EndFreshWrite() noexcept {
   written_guids_.reset();
   guid_parameter_.clear();
+  written_ids_.reset();
+  id_parameter_.clear();
 }
+
+std::optional<std::int64_t> tKeyedTbl_Structure::BoundIntKey(dataset::TDataSet& source) const {
+  const std::vector<Value> values = ParameterValues(&source, id_parameter_);
+  const Value& value = values.front();
+  if (value.kind() != dbaccess::ValueKind::Integer) return std::nullopt;
+  return value.AsInteger();
+}
+
+bool tKeyedTbl_Structure::IntKeyWrittenBefore(dataset::TDataSet& source) const {
+  const std::optional<std::int64_t> key = BoundIntKey(source);
+  // Anything but an integer is the database's to compare.
+  return !key || written_ids_->Contains(static_cast<std::uint64_t>(*key));
+}
+
+namespace {
+
+// The value bound for parameter `name` among `bound`, or null when none is named so.
+const Value* BoundValue(const std::vector<dbaccess::Parameter>& bound, std::string_view name) {
+  for (const dbaccess::Parameter& parameter : bound) {
+    if (parameter.name == name) return &parameter.value;
+  }
+  return nullptr;
+}
+
+}  // namespace
 
 std::optional<std::uint64_t> tKeyedTbl_Structure::WrittenGuidKey(dataset::TDataSet& source) const {
   const std::vector<Value> values = ParameterValues(&source, guid_parameter_);
-  const Value& value = values.front();
+  return GuidKeyOf(values.front());
+}
+
+std::optional<std::uint64_t> tKeyedTbl_Structure::GuidKeyOf(const Value& value) {
   if (value.IsNull()) return std::nullopt;
   // The kind is part of the key: a value bound as text and one bound as a GUID are not the same.
   std::string key(1, static_cast<char>(value.kind()));
@@ -835,9 +945,27 @@ bool tKeyedTbl_Structure::WrittenBefore(dataset::TDataSet& source) const {
   return key && written_guids_->Contains(*key);
 }
 
-void tKeyedTbl_Structure::NoteWritten(dataset::TDataSet& source) {
+void tKeyedTbl_Structure::NoteWritten(dataset::TDataSet& source,
+                                      const std::vector<dbaccess::Parameter>& bound) {
+  // The statement bound what the lookups bind for the same columns (their parameters are the
+  // column's with "KEY_" before them): its values are taken where it has them.
+  if (written_ids_) {
+    const Value* value = BoundValue(bound, id_parameter_.front().name.substr(kKeyPrefix.size()));
+    std::optional<std::int64_t> key;
+    if (value == nullptr)
+      key = BoundIntKey(source);
+    else if (value->kind() == dbaccess::ValueKind::Integer)
+      key = value->AsInteger();
+    // A row written without an integer key gets its key from the database, unknown here.
+    if (key)
+      written_ids_->Add(static_cast<std::uint64_t>(*key));
+    else
+      written_ids_.reset();
+  }
   if (!written_guids_) return;
-  if (const std::optional<std::uint64_t> key = WrittenGuidKey(source)) written_guids_->Add(*key);
+  const Value* value = BoundValue(bound, guid_parameter_.front().name.substr(kKeyPrefix.size()));
+  if (const std::optional<std::uint64_t> key = value != nullptr ? GuidKeyOf(*value) : WrittenGuidKey(source))
+    written_guids_->Add(*key);
 }
 
 std::int64_t tKeyedTbl_Structure::DeleteRecord(const std::string& row_guid, std::int32_t id) {
@@ -926,30 +1054,46 @@ bool tKeyedTbl_Structure::MastersExist(dataset::TDataSet& source, bool only_chan
     const tForeignKeysInfo& keys = Masters().Items(m);
     for (int k = 0; k < keys.Count(); ++k) {
       const tForeignKeyInfo& foreign_key = keys.Items(k);
-      std::vector<std::string> pairs;
-      pairs.reserve(static_cast<std::size_t>(foreign_key.Count()));
+      // The key's columns that take part: those with a value (and, if asked, a change).
+      std::vector<bool> taking(static_cast<std::size_t>(foreign_key.Count()), false);
+      bool any = false;
       for (int c = 0; c < foreign_key.Count(); ++c) {
         const dataset::TField* field = source.FindField(foreign_key.FKColumn(c));
         if (field == nullptr || field->IsNull()) continue;
         if (only_changed_fields && !IsFieldToWrite(*field)) continue;
-        pairs.push_back(QuoteIdentifier(foreign_key.PKColumn(c)) +
-                        "=:" + ParameterName(foreign_key.FKColumn(c)));
+        taking[static_cast<std::size_t>(c)] = true;
+        any = true;
       }
-      if (pairs.empty()) continue;
+      if (!any) continue;
       // A row that names itself as its master (the root of a tree, say) has it once written.
       if (keys.MasterTable == this && NamesItself(source, foreign_key)) continue;
-      // One statement per distinct check, prepared once and run again for every row.
-      const std::string text = "select case when exists(select * from " +
-                               QuoteIdentifier(keys.MasterTable->GetTableName()) + " where " +
-                               Join(pairs, " and ") + ") then 1 else 0 end";
-      tMasterCheck& check = master_checks_[text];
-      if (!check.Statement) check.Statement = Conn().Prepare(text);
+      // One statement per distinct check, prepared once and run again for every row; its text
+      // is made once for each set of columns taking part.
+      tShapedMasterCheck& shaped = master_check_shapes_[tMasterCheckShape{m, k, taking}];
+      // A key changed since (keys added to the structure) makes its text anew.
+      if (shaped.Check == nullptr || shaped.MasterTable != keys.MasterTable ||
+          shaped.PKColumns != foreign_key.PKColumns || shaped.FKColumns != foreign_key.FKColumns) {
+        shaped = {};
+        std::vector<std::string> pairs;
+        for (int c = 0; c < foreign_key.Count(); ++c) {
+          if (!taking[static_cast<std::size_t>(c)]) continue;
+          pairs.push_back(QuoteIdentifier(foreign_key.PKColumn(c)) +
+                          "=:" + ParameterName(foreign_key.FKColumn(c)));
+        }
+        const std::string text = "select case when exists(select * from " +
+                                 QuoteIdentifier(keys.MasterTable->GetTableName()) + " where " +
+                                 Join(pairs, " and ") + ") then 1 else 0 end";
+        tMasterCheck& by_text = master_checks_[text];
+        if (!by_text.Statement) by_text.Statement = Conn().Prepare(text);
+        shaped = {&by_text, keys.MasterTable, foreign_key.PKColumns, foreign_key.FKColumns};
+      }
+      tMasterCheck& check = *shaped.Check;
       dbaccess::Statement& query = *check.Statement;
       std::vector<Value> values = ParameterValues(&source, query.Parameters());
       // A master found once stays while only this table is written (its rows are inserted and
       // updated, and its triggers that could remove a master row are off). A missing one is
       // asked again: a row appended since may be the master.
-      const bool remember = !HasInsertTrigger && !HasUpdateTrigger;
+      const bool remember = !WriteTriggersMayFire();
       std::string key;
       if (remember) {
         key = FoundMasterKey(values);
@@ -973,6 +1117,8 @@ bool tKeyedTbl_Structure::MastersExist(dataset::TDataSet& source, bool only_chan
   return true;
 }
 
+bool tKeyedTbl_Structure::WriteTriggersMayFire() const { return HasInsertTrigger || HasUpdateTrigger; }
+
 void tKeyedTbl_Structure::ForgetFoundMasters() {
   for (auto& [text, check] : master_checks_) check.Found.clear();
 }
@@ -986,6 +1132,7 @@ void tKeyedTbl_Structure::CloseData() {
   lookups_built_ = false;
   insert_.reset();
   update_.reset();
+  master_check_shapes_.clear();
   master_checks_.clear();
   EndFreshWrite();
 }

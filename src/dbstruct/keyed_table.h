@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -170,6 +172,9 @@ class tKeyedTbl_Structure : public tTbl_Structure {
   virtual int CountTableRows(const std::string& where_part, std::vector<dbaccess::FieldRoom>& room);
   /// How the identifying key stands in the delete clause (a literal or a parameter).
   virtual std::string DeleteKeyText(const dbaccess::Value& key) const = 0;
+  /// True when an insert or update of the table may fire a trigger, which could remove a
+  /// master row a check has found; the base answers from the triggers the table has.
+  virtual bool WriteTriggersMayFire() const;
   /// Deletes the rows of `table`, aliased `alias`, that `clause` (a join and WHERE text) selects;
   /// returns the rows deleted.
   virtual std::int64_t DeleteSelectedRows(const tTbl_Structure& table, const std::string& alias,
@@ -193,7 +198,9 @@ class tKeyedTbl_Structure : public tTbl_Structure {
   tDatabase_Structure& Owner() const noexcept { return owner_; }
   /// For a write phase on a table that held no row when it began: until EndFreshWrite, a
   /// RowGuid that this phase has not written is known to be missing, and its lookup is not
-  /// sent (so the RowGuid index may be set aside for the phase). Nothing without a RowGuid.
+  /// sent (so the RowGuid index may be set aside for the phase). The same holds for an integer
+  /// primary key, as long as every row the phase writes binds an integer for it (a row left to
+  /// the identity trigger ends that for the rest of the phase).
   void BeginFreshWrite();
   void EndFreshWrite() noexcept;
 
@@ -204,10 +211,29 @@ class tKeyedTbl_Structure : public tTbl_Structure {
   std::optional<std::uint64_t> WrittenGuidKey(dataset::TDataSet& source) const;
   /// In a fresh write phase: the current row's RowGuid may have been written in it.
   bool WrittenBefore(dataset::TDataSet& source) const;
-  /// In a fresh write phase, notes the current row's RowGuid as written.
-  void NoteWritten(dataset::TDataSet& source);
+  /// The key under which a RowGuid bound as `value` is noted; nothing for NULL.
+  static std::optional<std::uint64_t> GuidKeyOf(const dbaccess::Value& value);
+  /// In a fresh write phase, notes the current row's RowGuid and integer key as written: as
+  /// `bound` (the parameters of the statement that wrote the row, values set) holds them, and
+  /// from the row where it does not.
+  void NoteWritten(dataset::TDataSet& source, const std::vector<dbaccess::Parameter>& bound);
+  /// The integer key the statements bind for the current row of `source`; nothing when they
+  /// bind anything else.
+  std::optional<std::int64_t> BoundIntKey(dataset::TDataSet& source) const;
+  /// In a fresh write phase that still knows its keys: the current row's integer key may have
+  /// been written in it.
+  bool IntKeyWrittenBefore(dataset::TDataSet& source) const;
   std::unique_ptr<tExistingRecords> FindExisting(dataset::TDataSet* source, const std::string& row_guid,
                                                  std::int32_t id);
+  /// The column a statement parameter stands for: by its name (after a "KEY_" prefix) or its
+  /// "rep_Column" number; no column when neither names one, and then the name itself.
+  struct tParameterColumn {
+    const tColumnDef* Def = nullptr;
+    std::string Column;
+    bool FirstOfItsName = false;  ///< no earlier column has a name a dataset takes for Column
+  };
+  /// The column of `parameter`, remembered for the columns as they are now.
+  const tParameterColumn& ResolveParameter(const std::string& parameter) const;
   void BuildLookups();
   std::vector<std::string> IndexColumns(int index) const;
   dbaccess::Value FieldValue(const dataset::TField& field) const;
@@ -238,9 +264,17 @@ class tKeyedTbl_Structure : public tTbl_Structure {
                                     const dbaccess::Value& key, std::vector<const tTbl_Structure*>& path);
 
   tDatabase_Structure& owner_;
+  /// ResolveParameter's answers, for the columns at resolved_defs_ (resolved_def_count_ of them).
+  mutable std::unordered_map<std::string, tParameterColumn> resolved_parameters_;
+  mutable const tColumnDef* resolved_defs_ = nullptr;
+  mutable std::size_t resolved_def_count_ = 0;
   /// The RowGuids written in a fresh write phase (BeginFreshWrite); null outside one.
   std::unique_ptr<tWrittenKeys> written_guids_;
   std::vector<dbaccess::Parameter> guid_parameter_;  ///< the RowGuid lookup's parameter, unbound
+  /// The integer keys written in a fresh write phase; null outside one and once a row was
+  /// written without an integer key.
+  std::unique_ptr<tWrittenKeys> written_ids_;
+  std::vector<dbaccess::Parameter> id_parameter_;  ///< the integer key lookup's parameter, unbound
   std::unique_ptr<dbaccess::Statement> insert_;
   std::unique_ptr<dbaccess::Statement> update_;
   std::unique_ptr<tRowLookup> guid_lookup_;
@@ -248,6 +282,17 @@ class tKeyedTbl_Structure : public tTbl_Structure {
   std::vector<std::unique_ptr<tRowLookup>> key_lookups_;
   /// Per key lookup: its statement is the RowGuid lookup's, so the RowGuid lookup's rows answer it.
   std::vector<bool> key_is_guid_lookup_;
+  /// The ":KEY_" parameters of a key whose columns all hold integers; empty for another key.
+  struct tIntegerKey {
+    std::vector<dbaccess::Parameter> Parameters;
+    std::vector<std::string> Columns;
+  };
+  /// Per key lookup: its integer key, which the RowGuid lookup's row may answer (KeyOfGuidRow).
+  std::vector<tIntegerKey> integer_keys_;
+  /// True when the one row `rows` holds has, in every column of `key`, the value the key's
+  /// lookup would bind for the current row of `source`: that lookup would find this row and no
+  /// other, since the key is unique.
+  bool KeyOfGuidRow(dataset::TQVMmemDataSet& rows, dataset::TDataSet& source, const tIntegerKey& key) const;
   bool lookups_built_ = false;
   /// A master-existence check prepared once, and the parameter values it has found a master for.
   struct tMasterCheck {
@@ -255,6 +300,23 @@ class tKeyedTbl_Structure : public tTbl_Structure {
     std::unordered_set<std::string> Found;
   };
   std::unordered_map<std::string, tMasterCheck> master_checks_;  ///< by text
+  /// A master check by its foreign key (master and key number) and the columns taking part.
+  struct tMasterCheckShape {
+    int Master = 0;
+    int Key = 0;
+    std::vector<bool> Columns;
+    bool operator<(const tMasterCheckShape& other) const {
+      return std::tie(Master, Key, Columns) < std::tie(other.Master, other.Key, other.Columns);
+    }
+  };
+  /// The check of a shape, and the key it was made for.
+  struct tShapedMasterCheck {
+    tMasterCheck* Check = nullptr;  ///< in master_checks_
+    const tTbl_Structure* MasterTable = nullptr;
+    std::vector<std::string> PKColumns;
+    std::vector<std::string> FKColumns;
+  };
+  std::map<tMasterCheckShape, tShapedMasterCheck> master_check_shapes_;
   /// Forgets every master found: a write to this table may move or remove a row it is its own
   /// master of.
   void ForgetFoundMasters();

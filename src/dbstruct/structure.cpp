@@ -120,17 +120,60 @@ std::unique_ptr<tPropAccessor> tDatabase_Structure::CreatePropAccessor(dbaccess:
   throw StructureError("Database structure has no property accessor");
 }
 
+namespace {
+
+// Appends `value` (not negative) with at least `digits` digits, as printf's "%.Nd" writes it.
+void AppendPadded(std::string& out, std::int64_t value, int digits) {
+  char text[24];
+  int length = 0;
+  do {
+    text[length++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value > 0);
+  while (length < digits) text[length++] = '0';
+  while (length > 0) out += text[--length];
+}
+
+// "HH:MM:SS.mmm" of milliseconds since midnight.
+void AppendTimeOfDay(std::string& out, int ms) {
+  AppendPadded(out, ms / 3600000, 2);
+  out += ':';
+  AppendPadded(out, ms / 60000 % 60, 2);
+  out += ':';
+  AppendPadded(out, ms / 1000 % 60, 2);
+  out += '.';
+  AppendPadded(out, ms % 1000, 3);
+}
+
+}  // namespace
+
 std::string tDatabase_Structure::FormatDateTimeLiteral(double date_time) const {
   const dataset::TimeStamp stamp = dataset::DateTimeToTimeStamp(date_time);
   const dataset::CivilDate date = dataset::CivilFromDayNumber(stamp.date);
   const int ms = stamp.time;
-  return fmt::sprintf("%.4d-%.2d-%.2d %.2d:%.2d:%.2d.%.3d", date.year, date.month, date.day, ms / 3600000,
-                      ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
+  if (date.year < 0 || ms < 0)
+    return fmt::sprintf("%.4d-%.2d-%.2d %.2d:%.2d:%.2d.%.3d", date.year, date.month, date.day, ms / 3600000,
+                        ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
+  std::string text;
+  text.reserve(23);
+  AppendPadded(text, date.year, 4);
+  text += '-';
+  AppendPadded(text, date.month, 2);
+  text += '-';
+  AppendPadded(text, date.day, 2);
+  text += ' ';
+  AppendTimeOfDay(text, ms);
+  return text;
 }
 
 std::string tDatabase_Structure::FormatTimeLiteral(double time) const {
   const int ms = dataset::DateTimeToTimeStamp(time).time;
-  return fmt::sprintf("%.2d:%.2d:%.2d.%.3d", ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
+  if (ms < 0)
+    return fmt::sprintf("%.2d:%.2d:%.2d.%.3d", ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
+  std::string text;
+  text.reserve(12);
+  AppendTimeOfDay(text, ms);
+  return text;
 }
 
 int tDatabase_Structure::IndexOf(const tTbl_Structure* table) const noexcept {

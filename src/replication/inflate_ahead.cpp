@@ -121,6 +121,29 @@ std::size_t InflateAheadReader::Read(void* data, std::size_t size) {
   return delivered;
 }
 
+std::size_t InflateAheadReader::ReadTo(std::uint8_t stop, void* data, std::size_t limit) {
+  auto* target = static_cast<unsigned char*>(data);
+  std::size_t delivered = 0;
+  while (delivered < limit) {
+    if (position_ < current_.size) {
+      const unsigned char* from = current_.bytes.get() + position_;
+      const std::size_t window = std::min(limit - delivered, current_.size - position_);
+      const void* found = std::memchr(from, stop, window);
+      const std::size_t chunk =
+          found == nullptr ? window
+                           : static_cast<std::size_t>(static_cast<const unsigned char*>(found) - from) + 1;
+      std::memcpy(target + delivered, from, chunk);
+      position_ += chunk;
+      delivered += chunk;
+      if (found != nullptr) break;
+      continue;
+    }
+    if (!NextBlock()) break;
+  }
+  total_out_ += delivered;
+  return delivered;
+}
+
 void InflateAheadReader::VerifyEnd() {
   std::uint8_t byte = 0;
   if (Read(&byte, 1) != 0) {

@@ -37,6 +37,8 @@ class InflateAheadReader : public InflatedContent {
   /// Throws what the wrapped reader threw (ReplicationError for damage, DatasetError from its
   /// source) once the bytes before it are read.
   std::size_t Read(void* data, std::size_t size) override;
+  /// Finds the stop byte in the queued blocks; throws as Read.
+  std::size_t ReadTo(std::uint8_t stop, void* data, std::size_t limit) override;
   /// Throws as InflateReader::VerifyEnd.
   void VerifyEnd() override;
   /// May turn true while inflated bytes still wait to be read; waits for the worker when

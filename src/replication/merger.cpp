@@ -64,6 +64,11 @@ class CopyingReader : public dataset::ByteReader {
     copy_.append(static_cast<const char*>(data), read);
     return read;
   }
+  std::size_t ReadTo(std::uint8_t stop, void* data, std::size_t limit) override {
+    const std::size_t read = source_.ReadTo(stop, data, limit);
+    copy_.append(static_cast<const char*>(data), read);
+    return read;
+  }
 
  private:
   dataset::ByteReader& source_;

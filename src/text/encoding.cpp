@@ -9,7 +9,7 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
-#include <unordered_map>
+#include <vector>
 
 namespace tamaril::text {
 namespace {
@@ -66,7 +66,9 @@ bool IsAscii(std::string_view text) {
 // takes the converter's way, substitutes and fallbacks included.
 struct ByteTable {
   std::array<char32_t, 128> code_points{};  ///< of bytes 0x80-0xFF; 0 where there is none
-  std::unordered_map<char32_t, char> bytes;
+  /// The byte of every code point below its size; 0 where there is none (no such code point
+  /// has byte 0, which is ASCII).
+  std::vector<unsigned char> bytes;
 };
 
 const ByteTable& Windows1250Bytes() {
@@ -80,11 +82,19 @@ const ByteTable& Windows1250Bytes() {
       const char32_t code_point = unicode.charAt(0);
       if (ToAnsi(icu::UnicodeString(static_cast<UChar32>(code_point))) != ansi) continue;
       built.code_points[static_cast<std::size_t>(byte - 0x80)] = code_point;
-      built.bytes.emplace(code_point, static_cast<char>(byte));
+      if (code_point >= built.bytes.size()) built.bytes.resize(code_point + 1, 0);
+      built.bytes[code_point] = static_cast<unsigned char>(byte);
     }
     return built;
   }();
   return table;
+}
+
+// The length of the ASCII bytes `text` starts with.
+std::size_t AsciiPrefix(std::string_view text) {
+  std::size_t at = 0;
+  while (at < text.size() && static_cast<unsigned char>(text[at]) < 0x80) ++at;
+  return at;
 }
 
 // The UTF-8 form of a Windows-1250 text whose every byte is in the table.
@@ -92,12 +102,13 @@ std::optional<std::string> TableAnsiToUtf8(std::string_view ansi) {
   const ByteTable& table = Windows1250Bytes();
   std::string out;
   out.reserve(ansi.size() * 2);
-  for (const char c : ansi) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      out += c;
-      continue;
-    }
+  while (!ansi.empty()) {
+    const std::size_t ascii = AsciiPrefix(ansi);
+    out.append(ansi.data(), ascii);
+    ansi.remove_prefix(ascii);
+    if (ansi.empty()) break;
+    const auto byte = static_cast<unsigned char>(ansi.front());
+    ansi.remove_prefix(1);
     const char32_t code_point = table.code_points[byte - 0x80u];
     if (code_point == 0) return std::nullopt;
     if (code_point < 0x800) {
@@ -111,24 +122,26 @@ std::optional<std::string> TableAnsiToUtf8(std::string_view ansi) {
   return out;
 }
 
-// The Windows-1250 form of a valid UTF-8 text whose every character is in the table.
+// The Windows-1250 form of a valid UTF-8 text whose every character is in the table. Such a
+// text comes back unchanged from its Windows-1250 form: nothing is lost on the way.
 std::optional<std::string> TableUtf8ToAnsi(std::string_view utf8) {
   const ByteTable& table = Windows1250Bytes();
   std::string out;
   out.reserve(utf8.size());
+  const auto* data = reinterpret_cast<const uint8_t*>(utf8.data());
   const auto length = static_cast<int32_t>(utf8.size());
   int32_t at = 0;
   while (at < length) {
+    const auto ascii = static_cast<int32_t>(AsciiPrefix(utf8.substr(static_cast<std::size_t>(at))));
+    out.append(utf8.data() + at, static_cast<std::size_t>(ascii));
+    at += ascii;
+    if (at == length) break;
     UChar32 code_point = 0;
-    U8_NEXT(reinterpret_cast<const uint8_t*>(utf8.data()), at, length, code_point);
-    if (code_point < 0) return std::nullopt;
-    if (code_point < 0x80) {
-      out += static_cast<char>(code_point);
-      continue;
-    }
-    const auto found = table.bytes.find(static_cast<char32_t>(code_point));
-    if (found == table.bytes.end()) return std::nullopt;
-    out += found->second;
+    U8_NEXT(data, at, length, code_point);
+    if (code_point < 0x80 || static_cast<std::size_t>(code_point) >= table.bytes.size()) return std::nullopt;
+    const unsigned char byte = table.bytes[static_cast<std::size_t>(code_point)];
+    if (byte == 0) return std::nullopt;
+    out += static_cast<char>(byte);
   }
   return out;
 }
@@ -151,9 +164,14 @@ std::string Utf8ToAnsi(std::string_view utf8) {
 }
 
 std::string Utf8ToAnsi(std::string_view utf8, bool& lossy) {
-  std::string ansi = Utf8ToAnsi(utf8);
+  lossy = false;
+  if (IsAscii(utf8)) return std::string(utf8);
+  // The table's characters all come back unchanged: only the converter's way can lose one.
+  if (std::optional<std::string> converted = TableUtf8ToAnsi(utf8)) return std::move(*converted);
+  std::string ansi =
+      ToAnsi(icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size()))));
   // A text that comes back unchanged kept every character.
-  lossy = !IsAscii(utf8) && AnsiToUtf8(ansi) != utf8;
+  lossy = AnsiToUtf8(ansi) != utf8;
   return ansi;
 }
 

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "dataset/errors.h"
 #include "dataset/memory_table_file.h"
@@ -130,6 +132,42 @@ TEST(Record, GoldenStreamNullsAndEmptyValues) {
   EXPECT_TRUE(copy.IsNull(2));
   EXPECT_TRUE(copy.IsNull(3));  // an empty blob comes back null
   EXPECT_THROW_MSG(copy.SetValue(3, Variant::String("x")), DatasetError, "Unsupported Variant Type");
+}
+
+// A record reaches its writer in one write, a large block in a write of its own; the bytes are
+// the field-by-field stream either way.
+TEST(Record, StreamGoesOutInFewWritesWithTheSameBytes) {
+  struct Writes : ByteWriter {
+    void Write(const void* data, std::size_t size) override {
+      sizes.push_back(size);
+      bytes.append(static_cast<const char*>(data), size);
+    }
+    std::vector<std::size_t> sizes;
+    std::string bytes;
+  };
+  Table table("A;C;3;0;B;Blob;0;0;N;N;0;0");
+  TQVMRecord record(table.descs);
+  record.SetValue(1, Variant::String("ab"));
+  record.SetValue(2, Variant::Bytes("xyz"));
+  record.SetValue(3, Variant::Integer(258));
+  Writes small;
+  record.WriteToStream(small, false);
+  EXPECT_EQ(small.sizes.size(), 1u);
+  EXPECT_EQ(
+      HexOf(small.bytes),
+      "01 00 04 00 00 00 01 61 62 00 02 00 03 00 00 00 78 79 7a 03 00 04 00 00 00 01 02 01 00 00 00 00");
+
+  const std::string large(200000, '\x5A');
+  record.SetValue(2, Variant::Bytes(large));
+  Writes split;
+  record.WriteToStream(split, false);
+  ASSERT_EQ(split.sizes.size(), 3u);  // before the block, the block, after it
+  EXPECT_EQ(split.sizes[1], large.size());
+  TQVMRecord copy(table.descs);
+  MemoryReader reader(split.bytes);
+  copy.ReadFromStream(reader);
+  EXPECT_EQ(reader.Remaining(), 0u);
+  EXPECT_TRUE(copy.RecordsEqual(record, false, false));
 }
 
 TEST(Record, BcdAndDateEncodings) {

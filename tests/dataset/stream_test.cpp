@@ -25,6 +25,29 @@ TEST(Stream, ReadStreamStringTrustsNoCount) {
   EXPECT_THROW_MSG(ReadStreamString(short_reader), DatasetError, "Unexpected end of stream");
 }
 
+// Reading up to a stop byte from memory takes what the byte-by-byte way takes: the stop byte
+// included, nothing after it, at most the limit, and what is left at the end.
+TEST(Stream, ReadToStopsAfterTheStopByteAsByteByByte) {
+  struct OneByOne : ByteReader {
+    explicit OneByOne(std::string_view data) : memory(data) {}
+    std::size_t Read(void* data, std::size_t size) override { return memory.Read(data, size); }
+    MemoryReader memory;
+  };
+  const std::string data("ab\0cd\0\0efgh", 11);
+  for (const std::size_t limit : {0, 1, 2, 3, 5, 20}) {
+    MemoryReader memory(data);
+    OneByOne slow(data);
+    for (int round = 0; round < 8; ++round) {
+      char quick[32] = {};
+      char plain[32] = {};
+      const std::size_t got = memory.ReadTo(0, quick, limit);
+      ASSERT_EQ(got, slow.ReadTo(0, plain, limit)) << limit << " " << round;
+      EXPECT_EQ(std::string(quick, got), std::string(plain, got));
+    }
+    EXPECT_EQ(memory.Remaining(), slow.memory.Remaining());
+  }
+}
+
 TEST(MemoryTableFile, HeaderBytesAndMagicCheck) {
   MemoryWriter writer;
   WriteMemoryTableHeader(writer, "A;C;3;0", 7, 1);

@@ -218,6 +218,64 @@ TEST_F(SqliteStructureTest, MastersExistSkipsNullKeys) {
   EXPECT_EQ(name, "FK_Lines_Orders");
 }
 
+// A master check is prepared once per set of key columns with a value; a key that gains a
+// column afterwards is checked with it, not with the statement made before.
+TEST_F(SqliteStructureTest, MasterChecksFollowTheKeysColumnsAndTheirChanges) {
+  db_.Execute(
+      "CREATE TABLE Orders (Id INTEGER PRIMARY KEY, Code VARCHAR(5));"
+      "CREATE TABLE Lines (Id INTEGER PRIMARY KEY, OrderId INTEGER, OrderCode VARCHAR(5), "
+      "CONSTRAINT FK_Lines_Orders FOREIGN KEY (OrderId) REFERENCES Orders(Id));"
+      "INSERT INTO Orders VALUES (1, 'X')");
+  Scan();
+  tSQLiteTbl_Structure& lines = Table("Lines");
+  std::string name;
+  auto other_code = Source("SELECT 1 AS Id, 1 AS OrderId, 'Y' AS OrderCode");
+  EXPECT_TRUE(lines.MastersExist(*other_code, false, name));
+  EXPECT_FALSE(lines.MastersExist(*Source("SELECT 2 AS Id, 2 AS OrderId, 'X' AS OrderCode"), false, name));
+  EXPECT_EQ(name, "FK_Lines_Orders");
+
+  structure_.AddForeignKey("Orders", "Lines", "FK_Lines_Orders", "Code", "OrderCode");
+  EXPECT_FALSE(lines.MastersExist(*other_code, false, name));
+  EXPECT_EQ(name, "FK_Lines_Orders");
+  EXPECT_TRUE(lines.MastersExist(*Source("SELECT 1 AS Id, 1 AS OrderId, 'X' AS OrderCode"), false, name));
+  // Without a code only the id is checked, as before.
+  EXPECT_TRUE(lines.MastersExist(*Source("SELECT 1 AS Id, 1 AS OrderId, NULL AS OrderCode"), false, name));
+}
+
+// In a write phase a master found once is taken as found while only the table's own rows are
+// written; an insert trigger the phase keeps on may remove a master, so then every check asks.
+TEST_F(SqliteStructureTest, AKeptInsertTriggerMakesEveryMasterCheckAsk) {
+  db_.Execute(
+      "CREATE TABLE Orders (Id INTEGER PRIMARY KEY);"
+      "CREATE TABLE Lines (Id INTEGER PRIMARY KEY, OrderId INTEGER, "
+      "CONSTRAINT FK_Lines_Orders FOREIGN KEY (OrderId) REFERENCES Orders(Id));"
+      "CREATE TABLE Stock (Id INTEGER PRIMARY KEY, OrderId INTEGER, "
+      "CONSTRAINT FK_Stock_Orders FOREIGN KEY (OrderId) REFERENCES Orders(Id));"
+      "CREATE TRIGGER Closes AFTER INSERT ON Lines BEGIN DELETE FROM Orders WHERE Id = NEW.OrderId + 1; END;"
+      "CREATE TRIGGER Audit AFTER INSERT ON Stock BEGIN DELETE FROM Orders WHERE Id = NEW.OrderId + 1; END;"
+      "INSERT INTO Orders VALUES (1), (2), (3), (4)");
+  Scan();
+  tSQLiteTbl_Structure& lines = Table("Lines");
+  tSQLiteTbl_Structure& stock = Table("Stock");
+  lines.KeepEnabledTriggers = {"Closes"};
+  db_.BeginTransaction();
+  lines.BeginWrite();
+  stock.BeginWrite();  // its trigger is set aside for the phase
+  std::string name;
+  EXPECT_TRUE(lines.MastersExist(*Source("SELECT 1 AS Id, 2 AS OrderId"), false, name));
+  lines.InsertRecord(*Source("SELECT 1 AS Id, 1 AS OrderId"));  // the trigger removes order 2
+  EXPECT_EQ(One("SELECT group_concat(Id) FROM Orders"), "1,3,4");
+  EXPECT_FALSE(lines.MastersExist(*Source("SELECT 2 AS Id, 2 AS OrderId"), false, name));
+  EXPECT_EQ(name, "FK_Lines_Orders");
+  // Without a trigger on, the rows of the phase keep what they found.
+  EXPECT_TRUE(stock.MastersExist(*Source("SELECT 1 AS Id, 4 AS OrderId"), false, name));
+  stock.InsertRecord(*Source("SELECT 1 AS Id, 3 AS OrderId"));
+  EXPECT_EQ(One("SELECT group_concat(Id) FROM Orders"), "1,3,4");
+  lines.EndWrite();
+  stock.EndWrite();
+  db_.Commit();
+}
+
 TEST_F(SqliteStructureTest, WritePhaseKeepsOnlyTheListedTriggers) {
   db_.Execute(
       "CREATE TABLE Items (Id INTEGER PRIMARY KEY);"
@@ -315,10 +373,12 @@ TEST_F(SqliteStructureTest, AUniqueRowGuidIndexSharesTheRowGuidLookupAndHeldRows
   ASSERT_NE(first, nullptr);
   ASSERT_NE(first->RowGuidMatch, nullptr);
   ASSERT_EQ(first->KeyMatches.size(), 2u);  // the primary key and the unique RowGuid index
+  // Both are answered by the RowGuid lookup's row: the unique RowGuid index asks the same, and
+  // the row carries the source's primary key.
   const auto shared =
       std::count_if(first->KeyMatches.begin(), first->KeyMatches.end(),
                     [&](const tKeyMatch& match) { return match.Rows == first->RowGuidMatch; });
-  EXPECT_EQ(shared, 1);
+  EXPECT_EQ(shared, 2);
   std::string conflict;
   EXPECT_FALSE(first->IsAmbiguous(conflict)) << conflict;
 
@@ -334,6 +394,41 @@ TEST_F(SqliteStructureTest, AUniqueRowGuidIndexSharesTheRowGuidLookupAndHeldRows
   ASSERT_NE(again, nullptr);
   EXPECT_EQ(again->RowGuidMatch->FieldByName("Name").AsString(), "one");
   EXPECT_EQ(again->RowGuidMatch->RecordCount(), 1);
+}
+
+// In a write phase on an empty table the primary-key lookup of a key the phase has not written
+// is not sent: a key it wrote, also one it bound for a row without one, is still found.
+TEST_F(SqliteStructureTest, AFreshPhaseFindsTheKeysItWroteAndThoseTheDatabaseGave) {
+  db_.Execute(
+      "CREATE TABLE Items (Id INTEGER PRIMARY KEY, RG UNIQUEIDENTIFIER ROWGUIDCOL, Name VARCHAR(20));"
+      "CREATE UNIQUE INDEX rep_ux_Items_RG ON Items (RG);");
+  Scan();
+  tSQLiteTbl_Structure& items = Table("Items");
+  db_.BeginTransaction();
+  items.BeginWrite();
+  auto source = [&](const std::string& id, char guid) {
+    return Source("SELECT " + id + " AS Id, '{" + std::string(8, guid) +
+                  "-2222-2222-2222-222222222222}' AS RG, 'x' AS Name");
+  };
+  EXPECT_EQ(items.FindExistingRecords(*source("5", 'A')), nullptr);
+  items.InsertRecord(*source("5", 'A'));
+  // Another RowGuid under a key written in the phase: found by the key, not by identity.
+  auto same_key = items.FindExistingRecords(*source("5", 'B'));
+  ASSERT_NE(same_key, nullptr);
+  EXPECT_FALSE(same_key->FoundByIdentity);
+  EXPECT_EQ(same_key->KeyMatches.size(), 1u);
+  EXPECT_EQ(items.FindExistingRecords(*source("6", 'B')), nullptr);
+
+  // A row without a key binds the required column's default: that key is found from now on.
+  items.InsertRecord(*source("NULL", 'C'));
+  EXPECT_EQ(One("SELECT group_concat(Id) FROM Items"), "0,5");
+  auto given = items.FindExistingRecords(*source("0", 'D'));
+  ASSERT_NE(given, nullptr);
+  EXPECT_FALSE(given->FoundByIdentity);
+  std::string conflict;
+  EXPECT_TRUE(given->IsAmbiguous(conflict));
+  items.EndWrite();
+  db_.Commit();
 }
 
 TEST_F(SqliteStructureTest, AnEmptyTableIsWrittenWithoutItsSetupIndexesAndGetsThemBack) {

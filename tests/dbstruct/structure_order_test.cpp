@@ -4,6 +4,9 @@
 #include <string>
 #include <vector>
 
+#include <fmt/printf.h>
+
+#include "dataset/date_codec.h"
 #include "dbstruct/errors.h"
 #include "model_fixtures.h"
 
@@ -156,6 +159,28 @@ TEST(StructureOrder, DateTimeLiterals) {
   EXPECT_EQ(db.FormatDateTimeLiteral(value), "2024-03-05 07:08:09.045");
   EXPECT_EQ(db.FormatTimeLiteral(value), "07:08:09.045");
   EXPECT_EQ(db.FormatDateTimeLiteral(0.0), "1899-12-30 00:00:00.000");
+}
+
+// Over the years the literals take, early ones and those past 9999 too, every date-time reads as
+// printf's zero-padded fields write it.
+TEST(DatabaseStructure, DateTimeLiteralsArePaddedAsPrintfPadsThem) {
+  ListedDatabase db({}, {});
+  std::mt19937_64 random(1250);
+  for (int i = 0; i < 2000; ++i) {
+    const auto day = static_cast<std::int32_t>(random() % 4000000) - 693000;  // years 2 to about 11000
+    const auto ms = static_cast<std::int32_t>(random() % 86400000);
+    const dataset::TimeStamp stamp{day, ms};
+    const double value = dataset::TimeStampToDateTime(stamp);
+    const dataset::TimeStamp back = dataset::DateTimeToTimeStamp(value);
+    const dataset::CivilDate date = dataset::CivilFromDayNumber(back.date);
+    const int t = back.time;
+    SCOPED_TRACE(value);
+    ASSERT_EQ(db.FormatDateTimeLiteral(value),
+              fmt::sprintf("%.4d-%.2d-%.2d %.2d:%.2d:%.2d.%.3d", date.year, date.month, date.day, t / 3600000,
+                           t / 60000 % 60, t / 1000 % 60, t % 1000));
+    ASSERT_EQ(db.FormatTimeLiteral(value),
+              fmt::sprintf("%.2d:%.2d:%.2d.%.3d", t / 3600000, t / 60000 % 60, t / 1000 % 60, t % 1000));
+  }
 }
 
 }  // namespace

@@ -166,6 +166,34 @@ TEST(InflateAhead, GivesThePlainReadersContent) {
   }
 }
 
+// Reading up to a stop byte gives the pieces the plain reader gives, byte by byte, across the
+// ahead reader's blocks and up to the end.
+TEST(InflateAhead, ReadsUpToAStopByteAsThePlainReader) {
+  const std::string data = NoisyBytes(InflateAheadReader::kBlockSize * 2 + 777);
+  const std::string compressed = Deflated(data);
+  auto pieces = [](InflatedContent& content) {
+    std::vector<std::string> read;
+    std::vector<char> buffer(70000);
+    for (std::size_t i = 0;; ++i) {
+      const std::size_t limit = i % 3 == 0 ? 1 : i % 3 == 1 ? 300 : buffer.size();
+      const std::size_t got = content.ReadTo(static_cast<std::uint8_t>(i * 37), buffer.data(), limit);
+      if (got == 0) break;
+      read.emplace_back(buffer.data(), got);
+    }
+    return read;
+  };
+  CountingSource plain_source(compressed);
+  const std::vector<std::string> plain = pieces(*AfterHeader(plain_source));
+  CountingSource ahead_source(compressed);
+  InflateAheadReader ahead(AfterHeader(ahead_source));
+  const std::vector<std::string> quick = pieces(ahead);
+  EXPECT_EQ(quick, plain);
+  EXPECT_EQ(ahead.TotalOut(), data.size());
+  std::string joined;
+  for (const std::string& piece : quick) joined += piece;
+  EXPECT_EQ(Mismatch(joined, std::string_view(data).substr(34)), std::string_view::npos);
+}
+
 TEST(InflateAhead, FinishedOnceTheLastByteIsReadWithoutReadingPast) {
   const std::string data = NoisyBytes(700000);
   const std::string compressed = Deflated(data);

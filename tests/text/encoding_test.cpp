@@ -82,6 +82,29 @@ TEST(Encoding, EveryByteConvertsAsThroughUtf16) {
   EXPECT_EQ(Utf8ToAnsi("č→ž"), "\xE8?\x9E");
 }
 
+// Every character of the Basic Multilingual Plane up to U+2FFF between ASCII letters: the
+// conversion agrees with the converter's way through UTF-16, and the lossy flag with a round
+// trip, also for the characters the quick table path takes.
+TEST(Encoding, QuickPathAgreesWithTheConverterForEveryCharacter) {
+  for (char16_t unit = 0x80; unit < 0x3000; ++unit) {
+    if (unit >= 0xD800 && unit <= 0xDFFF) continue;
+    const std::u16string utf16 = std::u16string(u"a") + unit + u"\u010Db";
+    const std::string utf8 = Utf16ToUtf8(utf16);
+    SCOPED_TRACE(static_cast<int>(unit));
+    bool lossy = false;
+    const std::string ansi = Utf8ToAnsi(utf8, lossy);
+    ASSERT_EQ(ansi, Utf16ToAnsi(utf16));
+    ASSERT_EQ(ansi, Utf8ToAnsi(utf8));
+    ASSERT_EQ(lossy, AnsiToUtf8(ansi) != utf8);
+  }
+  // Malformed and overlong sequences are never taken for a mapped letter.
+  bool lossy = false;
+  EXPECT_EQ(Utf8ToAnsi("\xC0\x81x", lossy).back(), 'x');
+  EXPECT_TRUE(lossy);
+  EXPECT_EQ(Utf8ToAnsi("x\xC4", lossy), Utf8ToAnsi("x\xC4"));
+  EXPECT_TRUE(lossy);
+}
+
 TEST(Encoding, Utf8CharactersAreCountedAndCutWhole) {
   const std::string text = "Чай李🎉a";  // 2-, 3-, 4- and 1-byte characters
   EXPECT_EQ(Utf8Length(text), 6U);

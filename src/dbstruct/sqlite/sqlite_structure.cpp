@@ -371,6 +371,17 @@ void tSQLiteTbl_Structure::BeginWrite() {
   }
   // An insert or update trigger left on could write rows the phase would not know of.
   if (!kept_trigger && HoldsNoRow()) SetIndexesAside();
+  in_write_phase_ = true;
+  kept_write_trigger_ = kept_trigger;
+}
+
+bool tSQLiteTbl_Structure::WriteTriggersMayFire() const {
+  return in_write_phase_ ? kept_write_trigger_ : tKeyedTbl_Structure::WriteTriggersMayFire();
+}
+
+void tSQLiteTbl_Structure::CloseData() {
+  in_write_phase_ = false;
+  tKeyedTbl_Structure::CloseData();
 }
 
 bool tSQLiteTbl_Structure::HoldsNoRow() {
@@ -410,6 +421,7 @@ void tSQLiteTbl_Structure::SetIndexesAside() {
 }
 
 void tSQLiteTbl_Structure::EndWrite() {
+  in_write_phase_ = false;
   EndFreshWrite();
   if (saved_triggers_.empty() && saved_indexes_.empty()) return;
   dbaccess::Connection& connection = Conn();

@@ -48,6 +48,8 @@ class tSQLiteTbl_Structure : public tKeyedTbl_Structure {
   void EndWrite() override;
   /// The name in double quotes (see QuoteName).
   std::string QuoteIdentifier(std::string_view name) const override;
+  /// Ends a write phase that did not end through EndWrite as well.
+  void CloseData() override;
 
   /// Creates the identity trigger (IdentityTriggerSql) unless the table has one already; nothing
   /// for a table without identity; throws DatabaseError.
@@ -86,6 +88,9 @@ class tSQLiteTbl_Structure : public tKeyedTbl_Structure {
   /// Counts in the same pass what SQLite does not hold to the declared types: the longest value
   /// of each sized text column and whether an integer column holds values beyond its type.
   int CountTableRows(const std::string& where_part, std::vector<dbaccess::FieldRoom>& room) override;
+  /// In a write phase only the triggers it kept on may fire: the identity trigger, which gives
+  /// a new row its id, does not count.
+  bool WriteTriggersMayFire() const override;
   /// The bound parameter ":KEY".
   std::string DeleteKeyText(const dbaccess::Value& key) const override;
   /// Deletes by rowid, since SQLite's DELETE has neither alias nor join.
@@ -99,6 +104,8 @@ class tSQLiteTbl_Structure : public tKeyedTbl_Structure {
   tSQLiteDatabase_Structure& db_;
   std::vector<tSavedTrigger> saved_triggers_;
   std::vector<tSavedTrigger> saved_indexes_;  ///< indexes set aside for a fresh write phase
+  bool in_write_phase_ = false;               ///< between BeginWrite and EndWrite or CloseData
+  bool kept_write_trigger_ = false;           ///< the phase kept an insert or update trigger on
 };
 
 /// The SQLite form of a database structure: tables and views from the catalogue, foreign keys

@@ -21,7 +21,7 @@ namespace {
 
 // Pending input is handled, and the display brought up to date, at most this often while rows
 // go by, so that progress costs the run little.
-constexpr qint64 kEventsIntervalMs = 100;
+constexpr qint64 kEventsIntervalMs = 200;
 
 }  // namespace
 

@@ -11,8 +11,10 @@ packages=(
   unixodbc tdsodbc odbc-postgresql libsqliteodbc
   # tests: GoogleTest, a PostgreSQL server for the ODBC suites, clang for the sanitizer runs,
   # python3 (its sqlite3 module builds the databases of the CLI structure test), strace (the
-  # kill and full-disk tests inject signals and errors into the program's system calls)
-  libgtest-dev libgmock-dev postgresql clang libclang-rt-14-dev python3 strace python3-html5lib
+  # kill and full-disk tests inject signals and errors into the program's system calls),
+  # html5lib (the import report is parsed as HTML5), locales (a Czech locale is built to run the
+  # desktop's number texts under it)
+  libgtest-dev libgmock-dev postgresql clang libclang-rt-14-dev python3 strace python3-html5lib locales
   # the full test mode's formatting and static analysis checks
   clang-format-14 clang-tidy-14
   # the baselines of the replication runs benchmark

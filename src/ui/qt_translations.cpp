@@ -5,11 +5,40 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include <clocale>
+#include <cstring>
+
 #include "ui/qt_child.h"
 
 namespace tamaril::ui {
+namespace {
+
+// Asked before Qt's own translation (the one installed last is asked first); answers only the
+// texts that translation does not have.
+class tMissingQtTexts : public QTranslator {
+ public:
+  using QTranslator::QTranslator;
+  bool isEmpty() const override { return false; }
+  QString translate(const char* context, const char* source_text, const char* /*disambiguation*/,
+                    int /*n*/) const override {
+    return MissingQtText(context, source_text);
+  }
+};
+
+}  // namespace
+
+void KeepCNumberFormat() { std::setlocale(LC_NUMERIC, "C"); }
+
+QString MissingQtText(const char* context, const char* source_text) {
+  if (context == nullptr || source_text == nullptr) return {};
+  if (std::strcmp(context, "QAbstractFileIconProvider") != 0) return {};
+  if (std::strcmp(source_text, "Folder") == 0) return QStringLiteral("Složka");
+  if (std::strcmp(source_text, "Drive") == 0) return QStringLiteral("Jednotka");
+  return {};
+}
 
 QString InstallCzechTranslations(QApplication& application) {
+  KeepCNumberFormat();
   // The platform's native dialogs would speak the desktop's language, not ours.
   QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
   const QLocale czech(QLocale::Czech, QLocale::CzechRepublic);
@@ -21,6 +50,7 @@ QString InstallCzechTranslations(QApplication& application) {
     return {};
   }
   QApplication::installTranslator(translator);
+  QApplication::installTranslator(MakeChild<tMissingQtTexts>(&application));
   return translator->filePath();
 }
 

@@ -152,17 +152,6 @@ tBackedUpDatabase* FindBackedUp(std::vector<tBackedUpDatabase>& backed_up, const
   return nullptr;
 }
 
-void Add(tImportCounters& total, const tImportCounters& part) {
-  total.processed += part.processed;
-  total.duplicates += part.duplicates;
-  total.appended += part.appended;
-  total.updated += part.updated;
-  total.deleted += part.deleted;
-  total.ignored += part.ignored;
-  total.conflicts += part.conflicts;
-  total.refused += part.refused;
-}
-
 /// The import of an export number that rep_IMPORTLOG holds.
 struct tLoggedImport {
   int export_no = 0;
@@ -491,7 +480,7 @@ void tImportRun::Session::ImportAll(const std::vector<std::string>& archives) {
     }
     if (archive.State == tArchiveState::Imported) {
       AfterCommit(archive, [&] { Log(Ansi("Zavírám archiv ") + name); });
-      Add(result_.Total, archive.Counters);
+      result_.Total += archive.Counters;
     } else {
       LogQuietly(Ansi("Zavírám archiv ") + name);
     }

@@ -42,6 +42,19 @@ struct tImportCounters {
   std::int64_t ignored = 0;
   std::int64_t conflicts = 0;
   std::int64_t refused = 0;  ///< rows (and deletions) of tables the target database does not have
+
+  /// Adds every counter of `part`.
+  tImportCounters& operator+=(const tImportCounters& part) {
+    processed += part.processed;
+    duplicates += part.duplicates;
+    appended += part.appended;
+    updated += part.updated;
+    deleted += part.deleted;
+    ignored += part.ignored;
+    conflicts += part.conflicts;
+    refused += part.refused;
+    return *this;
+  }
 };
 
 /// What happened to one archive of the import folder.

@@ -36,19 +36,6 @@ std::array<std::int64_t, kCounterCount> Values(const replication::tImportCounter
           counters.deleted,   counters.ignored,    counters.conflicts, counters.refused};
 }
 
-replication::tImportCounters Sum(replication::tImportCounters total,
-                                 const replication::tImportCounters& part) {
-  total.processed += part.processed;
-  total.duplicates += part.duplicates;
-  total.appended += part.appended;
-  total.updated += part.updated;
-  total.deleted += part.deleted;
-  total.ignored += part.ignored;
-  total.conflicts += part.conflicts;
-  total.refused += part.refused;
-  return total;
-}
-
 // The box a finished run ends with: information only when everything went in.
 tMsgKind ResultKind(replication::tImportOutcome outcome) {
   switch (outcome) {
@@ -203,7 +190,9 @@ void TfrmImport::UpdateDisplay() {
     return;
   }
   UpdateBars();
-  ShowCounters(merge_.counters, Sum(merge_.run_counters, merge_.counters));
+  replication::tImportCounters total = merge_.run_counters;
+  total += merge_.counters;
+  ShowCounters(merge_.counters, total);
   SetRateRows(merge_.run_counters.processed + merge_.counters.processed);
   UpdateCountAndTime();
 }

@@ -21,6 +21,7 @@
 #include "demo_folder.h"
 #include "replication/database_open.h"
 #include "replication/file_ops.h"
+#include "run_to_end.h"
 #include "scripted_boxes.h"
 #include "support/temp_dir.h"
 #include "text/encoding.h"
@@ -39,14 +40,7 @@ struct NoLogin : core::LoginPrompt {
   }
 };
 
-void ExecAndClose(TRunProgress& window) {
-  QTimer closer;
-  QObject::connect(&closer, &QTimer::timeout, &window, [&window] {
-    if (window.Finished() && window.isVisible()) window.btnStorno->click();
-  });
-  closer.start(20);
-  window.exec();
-}
+using testing::ExecAndClose;
 
 // The demo folder with one archive of the client waiting in the import folder.
 class ImportReportWindow : public ::testing::Test {

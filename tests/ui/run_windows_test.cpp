@@ -38,6 +38,7 @@
 #include "on_modal.h"
 #include "replication/database_open.h"
 #include "replication/site_keys.h"
+#include "run_to_end.h"
 #include "scripted_boxes.h"
 #include "support/temp_dir.h"
 #include "text/encoding.h"
@@ -81,15 +82,7 @@ class HookedBoxes : public testing::tScriptedBoxes {
   std::function<void()> hook_;
 };
 
-// Shows `window` modally; once its run ended, presses "Zavřít".
-void ExecAndClose(TRunProgress& window) {
-  QTimer closer;
-  QObject::connect(&closer, &QTimer::timeout, &window, [&window] {
-    if (window.Finished() && window.isVisible()) window.btnStorno->click();
-  });
-  closer.start(20);
-  window.exec();
-}
+using testing::ExecAndClose;
 
 // The demo folder after its three rounds, a client with new customers (one of the refused
 // category "X", with an invoice) and the program's settings and lists loaded from the folder.

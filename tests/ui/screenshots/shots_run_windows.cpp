@@ -21,6 +21,7 @@
 #include "dbstruct/structure_cache.h"
 #include "replication/conflict_list.h"
 #include "replication/database_open.h"
+#include "run_to_end.h"
 #include "scripted_boxes.h"
 #include "shots.h"
 #include "ui/error_windows.h"
@@ -58,14 +59,7 @@ Session& TheSession() {
 }
 
 // Runs the window to its end and hides it, so that the picture shows it finished.
-void RunToTheEnd(TRunProgress& window) {
-  QTimer closer;
-  QObject::connect(&closer, &QTimer::timeout, &window, [&window] {
-    if (window.Finished() && window.isVisible()) window.btnStorno->click();
-  });
-  closer.start(20);
-  window.exec();
-}
+void RunToTheEnd(TRunProgress& window) { testing::ExecAndClose(window); }
 
 // Runs `window` to its end and returns a picture of it taken while it ran: the first time it
 // let events through with `ready` holding.

@@ -260,11 +260,7 @@ class Demo {
     // The round's report beside the log, as an import of the program leaves it; the demo goes
     // on without it.
     try {
-      const std::string report = replication::WriteImportReport(
-          imported_,
-          replication::DefaultImportReportPath(text::AnsiToUtf8(core::ReplOptions().LogFilePath),
-                                               imported_.Started),
-          false);
+      const std::string report = replication::WriteImportReportBesideLog(imported_, core::ReplOptions());
       out_ << Text("Přehled importu: ") << report << '\n';
     } catch (const std::exception& error) {
       out_ << Text("Upozornění: ") << ToTerminal(error.what()) << '\n';

@@ -13,6 +13,7 @@
 #include <fmt/format.h>
 
 #include "core/private_files.h"
+#include "core/repl_options.h"
 #include "dataset/dataset.h"
 #include "dataset/field.h"
 #include "dataset/memory_table.h"
@@ -674,6 +675,15 @@ std::string DefaultImportReportPath(const std::string& log_file, std::time_t sta
       fmt::format("import-{:04}{:02}{:02}-{:02}{:02}{:02}.html", local.tm_year + 1900, local.tm_mon + 1,
                   local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
   return FolderOf(log_file) + "/reports/" + name;
+}
+
+bool LeavesImportReport(const tImportResult& result) {
+  return !result.Archives.empty() || result.Outcome != tImportOutcome::Success;
+}
+
+std::string WriteImportReportBesideLog(const tImportResult& result, const core::TReplOptions& options) {
+  return WriteImportReport(
+      result, DefaultImportReportPath(text::AnsiToUtf8(options.LogFilePath), result.Started), false);
 }
 
 namespace {

@@ -125,6 +125,15 @@ std::string HtmlText(std::string_view text);
 /// YYYYMMDD-HHMMSS.html" in the folder of the log file `log_file` (UTF-8).
 std::string DefaultImportReportPath(const std::string& log_file, std::time_t started);
 
+/// Whether a run leaves a report without being asked for one by path: it found an archive or
+/// failed in something (a run with nothing to do leaves none).
+bool LeavesImportReport(const tImportResult& result);
+
+/// Writes the report of `result` where `options` keep their log file, at its
+/// DefaultImportReportPath (a taken name gets "-2", "-3" …). Returns the path written; throws
+/// as WriteImportReport.
+std::string WriteImportReportBesideLog(const tImportResult& result, const core::TReplOptions& options);
+
 /// Writes the report of `result` to `path` (UTF-8), complete or absent, readable by its owner
 /// only; creates the folder when missing. A default path (`replace` false) that is taken gets
 /// "-2", "-3" … before ".html". Returns the path written. Throws ReplicationError "Přehled

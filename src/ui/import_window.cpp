@@ -255,13 +255,9 @@ void TfrmImport::ShowCounters(const replication::tImportCounters& archive,
 void TfrmImport::WriteReport() {
   report_path_.clear();
   btnOpenReport->setEnabled(false);
-  if (result_.Archives.empty() && result_.Outcome == replication::tImportOutcome::Success) return;
+  if (!replication::LeavesImportReport(result_)) return;
   try {
-    report_path_ = replication::WriteImportReport(
-        result_,
-        replication::DefaultImportReportPath(text::AnsiToUtf8(core::ReplOptions().LogFilePath),
-                                             result_.Started),
-        false);
+    report_path_ = replication::WriteImportReportBesideLog(result_, core::ReplOptions());
     btnOpenReport->setEnabled(true);
     btnOpenReport->setToolTip(FromUtf8(report_path_));
   } catch (const std::exception& error) {

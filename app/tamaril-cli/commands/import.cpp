@@ -111,16 +111,11 @@ void PrintConflicts(std::ostream& out, const replication::tImportResult& result)
 /// archive and failed in nothing leaves one only when asked for it by path. A failure is a
 /// warning: the import stays as it is. False when the report was wanted and not written.
 bool WriteReport(Cli& cli, const replication::tImportResult& result, const std::string& path) {
-  if (path.empty() && result.Archives.empty() && result.Outcome == replication::tImportOutcome::Success)
-    return true;
+  if (path.empty() && !replication::LeavesImportReport(result)) return true;
   try {
-    const std::string written =
-        path.empty()
-            ? replication::WriteImportReport(
-                  result,
-                  replication::DefaultImportReportPath(Utf8(core::ReplOptions().LogFilePath), result.Started),
-                  false)
-            : replication::WriteImportReport(result, path, true);
+    const std::string written = path.empty()
+                                    ? replication::WriteImportReportBesideLog(result, core::ReplOptions())
+                                    : replication::WriteImportReport(result, path, true);
     cli.Out() << "Přehled importu: " << written << '\n';
     return true;
   } catch (const std::exception& error) {

@@ -198,12 +198,9 @@ void TQVMRecord::SetNull(int field_no, bool null) {
   flags = null ? (flags & ~mask) : (flags | mask);
 }
 
-const TFieldDesc& TQVMRecord::FieldAt(int field_no) const {
-  if (field_no < 1 || static_cast<std::size_t>(field_no) > fields_->size()) {
-    throw DatasetError("Field number " + std::to_string(field_no) + " is outside the record (1.." +
-                       std::to_string(fields_->size()) + ")");
-  }
-  return (*fields_)[static_cast<std::size_t>(field_no) - 1];
+void TQVMRecord::ThrowOutside(int field_no) const {
+  throw DatasetError("Field number " + std::to_string(field_no) + " is outside the record (1.." +
+                     std::to_string(fields_->size()) + ")");
 }
 
 bool TQVMRecord::GetFieldData(const TFieldDesc& field, std::byte* destination) const {
@@ -248,7 +245,9 @@ void TQVMRecord::SetValue(int field_no, const Variant& value) {
     return;
   }
   if (field.Kind == FieldKind::String) {
-    const std::string text = value.AsString();
+    const std::string* own_text = value.Text();
+    const std::string converted = own_text == nullptr ? value.AsString() : std::string();
+    const std::string& text = own_text == nullptr ? converted : *own_text;
     std::memset(slot, 0, field.DataSize);
     std::memcpy(slot, text.data(), std::min<std::size_t>(text.size(), field.DataSize - 1U));
   } else if (field.Kind == FieldKind::Blob) {
@@ -468,47 +467,59 @@ void TQVMRecord::WriteToStream(ByteWriter& target, bool skip_read_only, bool nul
   // The record's bytes go to the target in few writes: a compressing writer takes each write
   // through its own bookkeeping. A large block goes on by itself rather than through a copy.
   constexpr std::size_t kLargeBlock = 64 * 1024;
-  MemoryWriter stream;
+  std::string bytes;
+  // Room for every slot and the numbers around it: one allocation for a row without blobs.
+  bytes.reserve(std::size_t{buffer_size_} + 8 * fields_->size() + 2);
+  const auto put_u16 = [&](std::uint16_t value) {
+    bytes.push_back(static_cast<char>(value & 0xFF));
+    bytes.push_back(static_cast<char>(value >> 8));
+  };
+  const auto put_i32 = [&](std::int32_t value) {
+    const auto bits = static_cast<std::uint32_t>(value);
+    const char little_endian[4] = {static_cast<char>(bits & 0xFF), static_cast<char>((bits >> 8) & 0xFF),
+                                   static_cast<char>((bits >> 16) & 0xFF), static_cast<char>(bits >> 24)};
+    bytes.append(little_endian, sizeof little_endian);
+  };
   const auto flush = [&] {
-    const std::string bytes = stream.Take();
     if (!bytes.empty()) target.Write(bytes.data(), bytes.size());
+    bytes.clear();
   };
   for (const TFieldDesc& field : *fields_) {
     if (skip_read_only && (field.Attributes & static_cast<std::uint8_t>(FieldAttribute::ReadOnly)) != 0)
       continue;
-    stream.WriteU16(field.FieldNo);
+    put_u16(field.FieldNo);
     const std::byte* slot = buffer_.get() + field.Offset;
     const bool has_value = !IsNull(field.FieldNo);
     if (field.Kind == FieldKind::Blob) {
       const std::string* block = has_value ? blob_slot::Get(slot) : nullptr;
       if (block == nullptr) {
-        stream.WriteI32(null_blob_length && !has_value ? -1 : 0);
+        put_i32(null_blob_length && !has_value ? -1 : 0);
       } else {
         if (block->size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
           throw DatasetError("Value of field " + field.Name + " is too long");
         }
-        stream.WriteI32(static_cast<std::int32_t>(block->size()));
+        put_i32(static_cast<std::int32_t>(block->size()));
         if (block->size() >= kLargeBlock) {
           flush();
           target.WriteBytes(*block);
         } else {
-          stream.WriteBytes(*block);
+          bytes.append(*block);
         }
       }
       continue;
     }
-    stream.WriteI32(field.DataSize);
-    stream.WriteU8(has_value ? 1 : 0);
+    put_i32(field.DataSize);
+    bytes.push_back(has_value ? '\1' : '\0');
     if (!has_value) continue;
+    const auto* chars = reinterpret_cast<const char*>(slot);
     if (field.Kind == FieldKind::String) {
-      const auto* chars = reinterpret_cast<const char*>(slot);
-      stream.WriteBytes(std::string_view(chars, strnlen(chars, field.DataSize - 1U)));
-      stream.WriteU8(0);
+      bytes.append(chars, strnlen(chars, field.DataSize - 1U));
+      bytes.push_back('\0');
     } else {
-      stream.Write(slot, field.DataSize);
+      bytes.append(chars, field.DataSize);
     }
   }
-  stream.WriteU16(0);
+  put_u16(0);
   flush();
 }
 

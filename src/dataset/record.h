@@ -15,6 +15,7 @@ namespace tamaril::dataset {
 class ByteReader;
 class ByteWriter;
 class TDataSet;
+class TField;
 
 /// Blob slots of record buffers: an 8-byte slot that owns a byte block (or holds none). Every
 /// buffer with blob slots — records and the datasets' own buffers — goes through these.
@@ -81,6 +82,12 @@ class TQVMRecord {
   /// Copies from the current row of `dataset` the fields of the same names (ignoring case);
   /// with `clear_first` the record is cleared first, otherwise fields that have a value are kept.
   void LoadFromDataSet(TDataSet& dataset, bool clear_first);
+  /// LoadFromDataSet with the fields already found: `fields[i]` is the field of `dataset` for
+  /// the record's field i (null for none), as SourceFields gives them.
+  void LoadFromFields(TDataSet& dataset, const std::vector<TField*>& fields, bool clear_first);
+  /// The fields of `dataset` of the same names (ignoring case) as the record's fields, in their
+  /// order; null where `dataset` has none. Valid while `dataset` keeps its fields.
+  std::vector<TField*> SourceFields(TDataSet& dataset) const;
   /// Copies the fields into the current row of `dataset` (which is in an edit state), skipping
   /// missing, non-data and read-only fields and those named in `leave_out`.
   void StoreToDataSet(TDataSet& dataset, const std::vector<std::string>& leave_out = {}) const;
@@ -99,7 +106,11 @@ class TQVMRecord {
 
  private:
   /// The descriptor of a field number; throws DatasetError outside 1..n.
-  const TFieldDesc& FieldAt(int field_no) const;
+  const TFieldDesc& FieldAt(int field_no) const {
+    if (field_no < 1 || static_cast<std::size_t>(field_no) > fields_->size()) ThrowOutside(field_no);
+    return (*fields_)[static_cast<std::size_t>(field_no) - 1];
+  }
+  [[noreturn]] void ThrowOutside(int field_no) const;
 
   const TFieldDescs* fields_;
   std::uint16_t data_size_ = 0;

@@ -14,10 +14,23 @@ bool SameNativeForm(const TField& field, const TFieldDesc& desc) {
 
 }  // namespace
 
+std::vector<TField*> TQVMRecord::SourceFields(TDataSet& dataset) const {
+  std::vector<TField*> fields;
+  fields.reserve(Fields().size());
+  for (const TFieldDesc& desc : Fields()) fields.push_back(dataset.FindField(desc.Name));
+  return fields;
+}
+
 void TQVMRecord::LoadFromDataSet(TDataSet& dataset, bool clear_first) {
+  LoadFromFields(dataset, SourceFields(dataset), clear_first);
+}
+
+void TQVMRecord::LoadFromFields(TDataSet& dataset, const std::vector<TField*>& fields, bool clear_first) {
   if (clear_first) Clear();
-  for (const TFieldDesc& desc : Fields()) {
-    TField* field = dataset.FindField(desc.Name);
+  const std::size_t count = std::min(fields.size(), Fields().size());
+  for (std::size_t i = 0; i < count; ++i) {
+    const TFieldDesc& desc = Fields()[i];
+    TField* field = fields[i];
     if (!field || (!clear_first && !IsNull(desc.FieldNo))) continue;
     std::byte* slot = Buffer() + desc.Offset;
     if (desc.Kind == FieldKind::Blob) {

@@ -53,6 +53,8 @@ class Variant {
   double AsDateTime() const;
   /// The raw bytes of a Bytes value; throws DatasetError "Unsupported Variant Type" otherwise.
   const std::string& AsBytes() const;
+  /// The text of a String value without a copy; null for every other kind.
+  const std::string* Text() const noexcept { return kind_ == Kind::String ? &text_ : nullptr; }
   /// The items of an array; throws DatasetError otherwise.
   const std::vector<Variant>& Items() const;
 

@@ -68,7 +68,8 @@ class Statement {
 /// A database connection: the client layer every database operation goes through. It picks its
 /// back end from the connection string when it is opened (see `ResolveConnectionString`). Texts
 /// passed in and out are Windows-1250. Every operation on a closed connection, and every
-/// failure of the driver, throws DatabaseError.
+/// failure of the driver, throws DatabaseError. A connection, its statements and its cursors
+/// belong to one thread at a time.
 class Connection {
  public:
   Connection();

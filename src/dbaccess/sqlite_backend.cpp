@@ -53,11 +53,17 @@ void Check(sqlite3* db, int rc) {
   if (rc != SQLITE_OK) ThrowError(db);
 }
 
-std::string ColumnText(sqlite3_stmt* statement, int column) {
+// The text of a column of the current row, valid until the statement moves on or the column is
+// read as another type.
+std::string_view ColumnView(sqlite3_stmt* statement, int column) {
   const auto* data = sqlite3_column_text(statement, column);
   if (data == nullptr) return {};
-  return std::string(reinterpret_cast<const char*>(data),
-                     static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
+  return {reinterpret_cast<const char*>(data),
+          static_cast<std::size_t>(sqlite3_column_bytes(statement, column))};
+}
+
+std::string ColumnText(sqlite3_stmt* statement, int column) {
+  return std::string(ColumnView(statement, column));
 }
 
 // Interrupts a statement that runs longer than its limit: SQLite calls `Check` every few
@@ -163,7 +169,7 @@ Value ByStorageClass(sqlite3_stmt* statement, int column, bool unicode) {
     case SQLITE_TEXT: {
       if (unicode) return Value::UnicodeText(ColumnText(statement, column));
       bool lossy = false;
-      std::string ansi = text::Utf8ToAnsi(ColumnText(statement, column), lossy);
+      std::string ansi = text::Utf8ToAnsi(ColumnView(statement, column), lossy);
       return Value::Text(std::move(ansi), lossy);
     }
     case SQLITE_BLOB: {
@@ -197,14 +203,15 @@ Value ReadValue(sqlite3_stmt* statement, int column, FieldType type, bool unicod
     case FieldType::Date:
     case FieldType::Time:
       if (storage == SQLITE_TEXT) {
-        const std::string text = ColumnText(statement, column);
-        const auto parsed = type == FieldType::Time ? ParseTimeText(text) : ParseDateTimeText(text);
+        const std::string_view text = ColumnView(statement, column);
+        const auto parsed =
+            type == FieldType::Time ? ParseTimeText(std::string(text)) : ParseDateTimeText(text);
         if (parsed) return Value::FromDateTime(*parsed);
       }
       break;
     case FieldType::Guid:
       if (storage == SQLITE_TEXT) {
-        if (auto guid = NormalizeGuidText(ColumnText(statement, column)))
+        if (auto guid = NormalizeGuidText(ColumnView(statement, column)))
           return Value::Guid(std::move(*guid));
       }
       break;
@@ -664,7 +671,10 @@ class SqliteConnection final : public BackendConnection {
   // Opens and sets up a database handle; the file must be a database.
   DatabaseHandle OpenFile(const std::string& path, int flags) {
     sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &raw, flags | SQLITE_OPEN_EXRESCODE, nullptr);
+    // A connection and its statements are used by one thread at a time: SQLite need not lock
+    // its own mutex around every call (a column read, a bind).
+    const int rc =
+        sqlite3_open_v2(path.c_str(), &raw, flags | SQLITE_OPEN_EXRESCODE | SQLITE_OPEN_NOMUTEX, nullptr);
     DatabaseHandle handle(raw);
     if (!handle) throw DatabaseError("Out of memory opening a database", std::string(kGeneralError), rc);
     if (rc != SQLITE_OK) ThrowError(handle.get());

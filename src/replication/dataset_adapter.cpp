@@ -11,6 +11,7 @@ tDatasetAdapter::~tDatasetAdapter() = default;
 
 void tDatasetAdapter::SetLayout(const std::string& layout) {
   if (layout == layout_) return;
+  passing_.reset();
   table_.Close();
   // Forget the old layout first: a refused one must not leave the table half switched.
   layout_.clear();
@@ -67,6 +68,25 @@ void tDatasetAdapter::WriteRow(dataset::ByteWriter* stream) {
     throw ReplicationError("DatasetAdapter: Current record not available");
   }
   records.Items.front()->WriteToStream(*stream, false, form_ == tTextForm::Unicode);
+}
+
+std::vector<dataset::TField*> tDatasetAdapter::SourceFields(dataset::TDataSet& dataset,
+                                                            const std::string& layout) {
+  SetLayout(layout);
+  if (!passing_) {
+    if (!table_.Active()) ResetTable();
+    passing_descs_ = table_.FieldDescs();
+    passing_ = std::make_unique<dataset::TQVMRecord>(passing_descs_);
+  }
+  return passing_->SourceFields(dataset);
+}
+
+void tDatasetAdapter::WriteRowOf(dataset::TDataSet& dataset, const std::vector<dataset::TField*>& fields,
+                                 dataset::ByteWriter* stream) {
+  if (stream == nullptr) return;
+  if (!passing_) throw ReplicationError("DatasetAdapter: Current record not available");
+  passing_->LoadFromFields(dataset, fields, true);
+  passing_->WriteToStream(*stream, false, form_ == tTextForm::Unicode);
 }
 
 }  // namespace tamaril::replication

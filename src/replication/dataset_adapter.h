@@ -1,10 +1,13 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "dataset/dataset.h"
 #include "dataset/memory_table.h"
+#include "dataset/record.h"
 #include "dataset/stream.h"
 #include "replication/text_form.h"
 
@@ -47,6 +50,16 @@ class tDatasetAdapter {
   /// Throws ReplicationError "DatasetAdapter: Current record not available" when no row is held.
   void WriteRow(dataset::ByteWriter* stream);
 
+  /// Prepares WriteRowOf for the rows of `dataset` under `layout` (its LayoutOf): applies the
+  /// layout as SetLayout does and returns the fields of `dataset` the layout's fields come from,
+  /// valid while `dataset` keeps its fields. Throws DatasetError as SetLayout.
+  std::vector<dataset::TField*> SourceFields(dataset::TDataSet& dataset, const std::string& layout);
+  /// Writes the current row of `dataset` in the record stream form: the bytes LoadRow and
+  /// WriteRow write, without making it the held row (the one-row table keeps what it held).
+  /// `fields` are what SourceFields returned for it; nothing without a stream.
+  void WriteRowOf(dataset::TDataSet& dataset, const std::vector<dataset::TField*>& fields,
+                  dataset::ByteWriter* stream);
+
  private:
   /// Opens the table when closed and leaves it empty.
   void ResetTable();
@@ -56,6 +69,9 @@ class tDatasetAdapter {
   std::string layout_;
   tTextForm form_ = tTextForm::Compatible;
   dataset::TQVMMemoryTable table_;
+  /// WriteRowOf's record, over a copy of the table's field descriptions of the current layout.
+  dataset::TFieldDescs passing_descs_;
+  std::unique_ptr<dataset::TQVMRecord> passing_;
 };
 
 }  // namespace tamaril::replication

@@ -231,7 +231,10 @@ class tExportRun::Session {
     std::vector<dbaccess::Value> Key;
   };
 
-  void CheckCancel() { host_.CheckCancel(Ansi("Opravdu chcete ukončit export?")); }
+  // Asked on every row: the question is made only when a request waits.
+  void CheckCancel() {
+    if (host_.CancelRequested()) host_.CheckCancel(Ansi("Opravdu chcete ukončit export?"));
+  }
   void OpenStructure();
   void CheckDefinition();
   void BuildTableList();

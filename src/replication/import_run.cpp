@@ -239,7 +239,10 @@ class tImportRun::Session {
   void ImportAll(const std::vector<std::string>& archives);
 
  private:
-  void CheckCancel() { host_.CheckCancel(Ansi("Opravdu chcete ukončit import?")); }
+  // Asked on every row: the question is made only when a request waits.
+  void CheckCancel() {
+    if (host_.CancelRequested()) host_.CheckCancel(Ansi("Opravdu chcete ukončit import?"));
+  }
   void ImportArchive(tImportedArchive& archive, const tFoundArchive& found);
   /// Refuses an archive that is not newer than the last import of its Signature unless the
   /// person wants it merged; notes a gap in the export numbers. True when it is to be merged.

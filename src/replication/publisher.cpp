@@ -99,6 +99,7 @@ void tQVMPublisher::PublishTable(dbstruct::tTbl_Structure& table, bool main_tabl
   // The layout is the same for every row of the table: built once here.
   const std::string layout = tDatasetAdapter::LayoutOf(data.get());
   dataset::WriteStreamString(layout, *Stream);
+  const std::vector<dataset::TField*> fields = Adapter.SourceFields(*data, layout);
 
   int position = 0;
   for (; !data->Eof(); data->Next()) {
@@ -108,8 +109,7 @@ void tQVMPublisher::PublishTable(dbstruct::tTbl_Structure& table, bool main_tabl
     if (OnRowFilter) OnRowFilter(*this, *data, accept);
     if (!accept) continue;
     Stream->WriteU8(static_cast<std::uint8_t>(ArchiveMarker::Row));
-    Adapter.LoadRow(*data, layout);
-    Adapter.WriteRow(Stream);
+    Adapter.WriteRowOf(*data, fields, Stream);
     Stream->WriteU8(static_cast<std::uint8_t>(ArchiveMarker::RowEnd));
     if (OnRowWritten) OnRowWritten(*this, *data);
   }

@@ -56,6 +56,12 @@ std::optional<std::pair<std::int64_t, std::int64_t>> IntegerLimits(FieldType typ
   }
 }
 
+// Whether integers from `least` to `most` go beyond the range of `type` (which has one).
+bool OutsideLimits(FieldType type, const Value& least, const Value& most) {
+  const auto [low, high] = *IntegerLimits(type);
+  return least.AsInteger() < low || most.AsInteger() > high;
+}
+
 // SQL's remainder: the sign of the dividend.
 std::int32_t Remainder(std::int32_t value, std::int32_t divisor) {
   return divisor == 0 ? 0 : value % divisor;
@@ -293,7 +299,11 @@ Value tSQLiteTbl_Structure::NowValue(FieldType type) const {
 int tSQLiteTbl_Structure::CountTableRows(const std::string& where_part,
                                          std::vector<dbaccess::FieldRoom>& room) {
   // The declared size of a text and the range of a 16- or 32-bit integer type are not what
-  // SQLite holds a column to: the rows are measured in the pass that counts them.
+  // SQLite holds a column to: the rows are measured in the pass that counts them. An integer
+  // column is measured by its plain least and greatest values: SQLite orders every number
+  // before every text and block, so when both are integers they are the least and greatest of
+  // its integers. Otherwise (reals, texts or blocks at an end) a second pass measures its
+  // integers alone.
   std::string select = "Select Count(*)";
   std::vector<const tColumnDef*> measured;
   for (const tColumnDef& def : FieldDefs) {
@@ -301,18 +311,21 @@ int tSQLiteTbl_Structure::CountTableRows(const std::string& where_part,
     if (SizedText(def.DataType)) {
       select += ", max(length(" + column + "))";
     } else if (IntegerLimits(def.DataType)) {
-      select += fmt::format(
-          ", min(CASE WHEN typeof({0}) = 'integer' THEN {0} END), max(CASE WHEN typeof({0}) = 'integer' THEN "
-          "{0} END)",
-          column);
+      select += fmt::format(", min({0}), max({0})", column);
     } else {
       continue;
     }
     measured.push_back(&def);
   }
   if (measured.empty()) return tKeyedTbl_Structure::CountTableRows(where_part, room);
-  auto rows = Conn().Query(select + " from " + QuoteName(TableName) + " " + where_part);
+  const std::string from = " from " + QuoteName(TableName) + " " + where_part;
+  auto rows = Conn().Query(select + from);
   if (!rows->Next()) return 0;
+  const auto integer_or_null = [](const Value& value) {
+    return value.IsNull() || value.kind() == dbaccess::ValueKind::Integer;
+  };
+  std::string exact;  // the second pass's integer ranges
+  std::vector<const tColumnDef*> mixed;
   std::size_t column = 1;
   for (const tColumnDef* def : measured) {
     if (SizedText(def->DataType)) {
@@ -320,15 +333,32 @@ int tSQLiteTbl_Structure::CountTableRows(const std::string& where_part,
       if (!longest.IsNull() && longest.AsInteger() > def->Precision)
         room.push_back(
             {def->Name, static_cast<int>(std::min<std::int64_t>(longest.AsInteger(), INT32_MAX)), false});
-    } else {
-      const auto [low, high] = *IntegerLimits(def->DataType);
-      const Value& least = rows->Get(column++);
-      const Value& most = rows->Get(column++);
-      if (!least.IsNull() && (least.AsInteger() < low || most.AsInteger() > high))
-        room.push_back({def->Name, 0, true});
+      continue;
+    }
+    const Value& least = rows->Get(column++);
+    const Value& most = rows->Get(column++);
+    if (!integer_or_null(least) || !integer_or_null(most)) {
+      exact += fmt::format(
+          "{1}min(CASE WHEN typeof({0}) = 'integer' THEN {0} END), max(CASE WHEN typeof({0}) = 'integer' "
+          "THEN {0} END)",
+          QuoteName(def->Name), exact.empty() ? "" : ", ");
+      mixed.push_back(def);
+    } else if (!least.IsNull() && OutsideLimits(def->DataType, least, most)) {
+      room.push_back({def->Name, 0, true});
     }
   }
-  return rows->Get(0).IsNull() ? 0 : static_cast<int>(rows->Get(0).AsInteger());
+  const int count = rows->Get(0).IsNull() ? 0 : static_cast<int>(rows->Get(0).AsInteger());
+  if (mixed.empty()) return count;
+  rows.reset();
+  auto integers = Conn().Query("Select " + exact + from);
+  if (!integers->Next()) return count;
+  column = 0;
+  for (const tColumnDef* def : mixed) {
+    const Value& least = integers->Get(column++);
+    const Value& most = integers->Get(column++);
+    if (!least.IsNull() && OutsideLimits(def->DataType, least, most)) room.push_back({def->Name, 0, true});
+  }
+  return count;
 }
 
 std::string tSQLiteTbl_Structure::DeleteKeyText(const Value&) const { return ":KEY"; }

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -112,22 +113,28 @@ std::optional<DateTime> ParseDateTimeText(std::string_view text) {
 }
 
 std::optional<std::string> NormalizeGuidText(std::string_view text) {
+  // Each byte's upper-case hexadecimal digit, 0 for a byte that is none.
+  static constexpr std::array<char, 256> kHexDigit = [] {
+    std::array<char, 256> digits{};
+    for (char c = '0'; c <= '9'; ++c) digits[static_cast<unsigned char>(c)] = c;
+    for (char c = 'A'; c <= 'F'; ++c) {
+      digits[static_cast<unsigned char>(c)] = c;
+      digits[static_cast<unsigned char>(c - 'A' + 'a')] = c;
+    }
+    return digits;
+  }();
   if (text.size() == 38 && text.front() == '{' && text.back() == '}') text = text.substr(1, 36);
-  if (text.size() != 36) return std::nullopt;
+  if (text.size() != 36 || text[8] != '-' || text[13] != '-' || text[18] != '-' || text[23] != '-')
+    return std::nullopt;
   std::string result(38, '-');
   result[0] = '{';
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    const bool dash_place = i == 8 || i == 13 || i == 18 || i == 23;
-    if (dash_place) {
-      if (c != '-') return std::nullopt;
-      continue;
-    }
-    const char upper = c >= 'a' && c <= 'f' ? static_cast<char>(c - 'a' + 'A') : c;
-    if ((upper < '0' || upper > '9') && (upper < 'A' || upper > 'F')) return std::nullopt;
-    result[i + 1] = upper;
-  }
   result[37] = '}';
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (i == 8 || i == 13 || i == 18 || i == 23) continue;
+    const char digit = kHexDigit[static_cast<unsigned char>(text[i])];
+    if (digit == 0) return std::nullopt;
+    result[i + 1] = digit;
+  }
   return result;
 }
 

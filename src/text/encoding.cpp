@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -54,12 +56,20 @@ std::string ToAnsi(const icu::UnicodeString& text) {
 }
 
 // Plain ASCII is the same bytes in Windows-1250 and UTF-8: most texts need no converter.
-bool IsAscii(std::string_view text) {
-  for (const char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
+// The length of the ASCII bytes at the start of `text`, looked at eight bytes at a time.
+std::size_t AsciiPrefix(std::string_view text) {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+  std::size_t at = 0;
+  for (; text.size() - at >= sizeof(std::uint64_t); at += sizeof(std::uint64_t)) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, text.data() + at, sizeof word);
+    if ((word & kHighBits) != 0) break;
   }
-  return true;
+  while (at < text.size() && static_cast<unsigned char>(text[at]) < 0x80) ++at;
+  return at;
 }
+
+bool IsAscii(std::string_view text) { return AsciiPrefix(text) == text.size(); }
 
 // The bytes above ASCII that go to one code point and come back from it unchanged, both ways.
 // Texts made only of these (and ASCII) are converted without the converter; any other text
@@ -91,12 +101,6 @@ const ByteTable& Windows1250Bytes() {
 }
 
 // The length of the ASCII bytes `text` starts with.
-std::size_t AsciiPrefix(std::string_view text) {
-  std::size_t at = 0;
-  while (at < text.size() && static_cast<unsigned char>(text[at]) < 0x80) ++at;
-  return at;
-}
-
 // The UTF-8 form of a Windows-1250 text whose every byte is in the table.
 std::optional<std::string> TableAnsiToUtf8(std::string_view ansi) {
   const ByteTable& table = Windows1250Bytes();
@@ -126,23 +130,26 @@ std::optional<std::string> TableAnsiToUtf8(std::string_view ansi) {
 // text comes back unchanged from its Windows-1250 form: nothing is lost on the way.
 std::optional<std::string> TableUtf8ToAnsi(std::string_view utf8) {
   const ByteTable& table = Windows1250Bytes();
-  std::string out;
-  out.reserve(utf8.size());
+  // One byte per character: the result is never longer than the UTF-8 text.
+  std::string out(utf8.size(), '\0');
+  char* put = out.data();
   const auto* data = reinterpret_cast<const uint8_t*>(utf8.data());
   const auto length = static_cast<int32_t>(utf8.size());
   int32_t at = 0;
   while (at < length) {
-    const auto ascii = static_cast<int32_t>(AsciiPrefix(utf8.substr(static_cast<std::size_t>(at))));
-    out.append(utf8.data() + at, static_cast<std::size_t>(ascii));
-    at += ascii;
+    const std::size_t ascii = AsciiPrefix(utf8.substr(static_cast<std::size_t>(at)));
+    std::memcpy(put, utf8.data() + at, ascii);
+    put += ascii;
+    at += static_cast<int32_t>(ascii);
     if (at == length) break;
     UChar32 code_point = 0;
     U8_NEXT(data, at, length, code_point);
     if (code_point < 0x80 || static_cast<std::size_t>(code_point) >= table.bytes.size()) return std::nullopt;
     const unsigned char byte = table.bytes[static_cast<std::size_t>(code_point)];
     if (byte == 0) return std::nullopt;
-    out += static_cast<char>(byte);
+    *put++ = static_cast<char>(byte);
   }
+  out.resize(static_cast<std::size_t>(put - out.data()));
   return out;
 }
 

@@ -118,6 +118,21 @@ TEST(DateTimeText, ParsesTheFormsDatabasesPrint) {
   EXPECT_EQ(FormatDateTimeText(DateTime{987, 1, 2, 3, 4, 5, 6}), "0987-01-02 03:04:05.006");
 }
 
+TEST(GuidText, IsBracedUpperCaseOrNone) {
+  EXPECT_EQ(NormalizeGuidText("6f9619ff-8b86-d011-b42d-00c04fc964ff"),
+            "{6F9619FF-8B86-D011-B42D-00C04FC964FF}");
+  EXPECT_EQ(NormalizeGuidText("{6F9619FF-8B86-D011-B42D-00C04FC964Fa}"),
+            "{6F9619FF-8B86-D011-B42D-00C04FC964FA}");
+  for (const std::string& text : std::initializer_list<std::string>{
+           "", "{}", "6F9619FF8B86D011B42D00C04FC964FF", "{6F9619FF-8B86-D011-B42D-00C04FC964FF",
+           "6F9619FF-8B86-D011-B42D-00C04FC964FF}", "6F9619FG-8B86-D011-B42D-00C04FC964FF",
+           "6F9619FF-8B86-D011-B42D-00C04FC964F ", "6F9619FF-8B86-D011-B42D-00C04FC964F-",
+           "6F9619FF-8B86-D011+B42D-00C04FC964FF", "6F9619F-F8B86-D011-B42D-00C04FC964FF",
+           "(6F9619FF-8B86-D011-B42D-00C04FC964FF)", "6F9619FF-8B86-D011-B42D-00C04FC964F\xC1"}) {
+    EXPECT_EQ(NormalizeGuidText(text), std::nullopt) << text;
+  }
+}
+
 TEST(Value, ConvertsBetweenKindsOrSaysWhyNot) {
   EXPECT_EQ(Value::Text(" 42 ").AsInteger(), 42);
   EXPECT_DOUBLE_EQ(Value::Text("2.5").AsDouble(), 2.5);

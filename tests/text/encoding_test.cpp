@@ -97,6 +97,16 @@ TEST(Encoding, QuickPathAgreesWithTheConverterForEveryCharacter) {
     ASSERT_EQ(ansi, Utf8ToAnsi(utf8));
     ASSERT_EQ(lossy, AnsiToUtf8(ansi) != utf8);
   }
+  // A letter at every place of the eight-byte words the ASCII runs are scanned in.
+  for (std::size_t place = 0; place < 20; ++place) {
+    SCOPED_TRACE(place);
+    std::string utf8(19, 'a');
+    std::string ansi = utf8;
+    utf8.insert(place, "\u010D");
+    ansi.insert(place, "\xE8");
+    EXPECT_EQ(Utf8ToAnsi(utf8), ansi);
+    EXPECT_EQ(AnsiToUtf8(ansi), utf8);
+  }
   // Malformed and overlong sequences are never taken for a mapped letter.
   bool lossy = false;
   EXPECT_EQ(Utf8ToAnsi("\xC0\x81x", lossy).back(), 'x');

@@ -56,16 +56,17 @@ void TQVMRecord::LoadFromFields(TDataSet& dataset, const std::vector<TField*>& f
       }
       continue;
     }
-    if (field->IsNull()) {
+    const bool wide_to_string = field->DataType() == FieldType::WideString && desc.Kind == FieldKind::String;
+    if (!wide_to_string && SameNativeForm(*field, desc)) {
+      // The field's bytes as they are; a null one leaves the slot zeroed.
+      std::memset(slot, 0, desc.DataSize);
+      SetNull(desc.FieldNo, !field->GetData(slot));
+    } else if (field->IsNull()) {
       SetFieldData(desc, nullptr);
-    } else if (field->DataType() == FieldType::WideString && desc.Kind == FieldKind::String) {
+    } else if (wide_to_string) {
       const std::string value = field->AsString();
       std::memset(slot, 0, desc.DataSize);
       std::memcpy(slot, value.data(), std::min<std::size_t>(value.size(), desc.DataSize - 1u));
-      SetNull(desc.FieldNo, false);
-    } else if (SameNativeForm(*field, desc)) {
-      std::memset(slot, 0, desc.DataSize);
-      field->GetData(slot);
       SetNull(desc.FieldNo, false);
     } else {
       // A field of another type or size: convert the value instead of copying a buffer that

@@ -236,6 +236,20 @@ void TQVMRecord::SetFieldData(const TFieldDesc& field, const std::byte* source) 
   SetNull(own.FieldNo, false);
 }
 
+void TQVMRecord::SetBytes(int field_no, std::string_view bytes) {
+  const TFieldDesc& field = FieldAt(field_no);
+  std::byte* slot = buffer_.get() + field.Offset;
+  if (field.Kind == FieldKind::String) {
+    std::memset(slot, 0, field.DataSize);
+    std::memcpy(slot, bytes.data(), std::min<std::size_t>(bytes.size(), field.DataSize - 1U));
+  } else if (field.Kind == FieldKind::Blob) {
+    blob_slot::Set(slot, bytes);
+  } else {
+    ThrowUnsupported(field.DataType);
+  }
+  SetNull(field_no, false);
+}
+
 void TQVMRecord::SetValue(int field_no, const Variant& value) {
   const TFieldDesc& field = FieldAt(field_no);
   std::byte* slot = buffer_.get() + field.Offset;
@@ -245,33 +259,35 @@ void TQVMRecord::SetValue(int field_no, const Variant& value) {
     return;
   }
   if (field.Kind == FieldKind::String) {
-    const std::string* own_text = value.Text();
-    const std::string converted = own_text == nullptr ? value.AsString() : std::string();
-    const std::string& text = own_text == nullptr ? converted : *own_text;
-    std::memset(slot, 0, field.DataSize);
-    std::memcpy(slot, text.data(), std::min<std::size_t>(text.size(), field.DataSize - 1U));
-  } else if (field.Kind == FieldKind::Blob) {
-    blob_slot::Set(slot, value.AsBytes());
-  } else {
-    switch (field.DataType) {
-      case FieldType::Smallint: StoreAs(slot, static_cast<std::int16_t>(value.AsInteger())); break;
-      case FieldType::Word: StoreAs(slot, static_cast<std::uint16_t>(value.AsInteger())); break;
-      case FieldType::Integer:
-      case FieldType::AutoInc: StoreAs(slot, static_cast<std::int32_t>(value.AsInteger())); break;
-      case FieldType::Largeint: StoreAs(slot, static_cast<std::int64_t>(value.AsInteger())); break;
-      case FieldType::Boolean: StoreAs(slot, static_cast<std::uint16_t>(value.AsBoolean() ? 1 : 0)); break;
-      case FieldType::Float:
-      case FieldType::Currency: StoreAs(slot, value.AsDouble()); break;
-      case FieldType::BCD: CurrencyToBcd(value.AsCurrencyScaled(), slot); break;
-      case FieldType::Date: StoreAs(slot, DateTimeToTimeStamp(value.AsDateTime()).date); break;
-      case FieldType::Time: StoreAs(slot, DateTimeToTimeStamp(value.AsDateTime()).time); break;
-      case FieldType::DateTime: {
-        const TimeStamp stamp = DateTimeToTimeStamp(value.AsDateTime());
-        StoreAs(slot, static_cast<double>(stamp.date) * kMillisecondsPerDay + stamp.time);
-        break;
-      }
-      default: ThrowUnsupported(field.DataType);
+    if (const std::string* own_text = value.Text()) {
+      SetBytes(field_no, *own_text);
+    } else {
+      SetBytes(field_no, value.AsString());
     }
+    return;
+  }
+  if (field.Kind == FieldKind::Blob) {
+    SetBytes(field_no, value.AsBytes());
+    return;
+  }
+  switch (field.DataType) {
+    case FieldType::Smallint: StoreAs(slot, static_cast<std::int16_t>(value.AsInteger())); break;
+    case FieldType::Word: StoreAs(slot, static_cast<std::uint16_t>(value.AsInteger())); break;
+    case FieldType::Integer:
+    case FieldType::AutoInc: StoreAs(slot, static_cast<std::int32_t>(value.AsInteger())); break;
+    case FieldType::Largeint: StoreAs(slot, static_cast<std::int64_t>(value.AsInteger())); break;
+    case FieldType::Boolean: StoreAs(slot, static_cast<std::uint16_t>(value.AsBoolean() ? 1 : 0)); break;
+    case FieldType::Float:
+    case FieldType::Currency: StoreAs(slot, value.AsDouble()); break;
+    case FieldType::BCD: CurrencyToBcd(value.AsCurrencyScaled(), slot); break;
+    case FieldType::Date: StoreAs(slot, DateTimeToTimeStamp(value.AsDateTime()).date); break;
+    case FieldType::Time: StoreAs(slot, DateTimeToTimeStamp(value.AsDateTime()).time); break;
+    case FieldType::DateTime: {
+      const TimeStamp stamp = DateTimeToTimeStamp(value.AsDateTime());
+      StoreAs(slot, static_cast<double>(stamp.date) * kMillisecondsPerDay + stamp.time);
+      break;
+    }
+    default: ThrowUnsupported(field.DataType);
   }
   SetNull(field_no, false);
 }

@@ -65,6 +65,9 @@ class TQVMRecord {
   void SetFieldData(const TFieldDesc& field, const std::byte* source);
   /// Stores a variant with the conversions of the field's type; throws DatasetError.
   void SetValue(int field_no, const Variant& value);
+  /// Stores the bytes of a text or blob field as SetValue stores a string or bytes variant (a
+  /// text cut to the field's size); throws DatasetError for a field of another kind.
+  void SetBytes(int field_no, std::string_view bytes);
   /// The field's value as a variant (Null when null).
   Variant GetValue(int field_no) const;
   /// The value of the non-null slot `slot` of a field described by `field` (its Offset aside).

@@ -31,6 +31,11 @@ constexpr int kMaxStringSize = 65534;
 
 bool IsStringType(FieldType type) { return type == FieldType::String || type == FieldType::FixedChar; }
 
+// A field of this type takes a column's value as a string variant.
+bool TakesText(FieldType type) {
+  return IsStringType(type) || type == FieldType::WideString || type == FieldType::Guid;
+}
+
 bool IsNarrowInteger(FieldType type) {
   return type == FieldType::Smallint || type == FieldType::Integer || type == FieldType::Word ||
          type == FieldType::AutoInc;
@@ -174,9 +179,7 @@ Variant ValueToFieldVariant(const Value& value, FieldType type) {
     case FieldType::Time:
     case FieldType::DateTime: return Variant::DateTime(DaysOf(value.AsDateTime()));
     default:
-      if (IsStringType(type) || type == FieldType::WideString || type == FieldType::Guid) {
-        return Variant::String(value.AsString());
-      }
+      if (TakesText(type)) return Variant::String(value.AsString());
       return Variant::Bytes(value.AsString());
   }
 }
@@ -322,7 +325,15 @@ void TQueryRecordset::Fill(TQVMRecord& record, const Cursor& cursor, int index) 
   for (const TFieldDesc& desc : descs_) {
     const Value& value = cursor.Get(desc.FieldNo - 1u);
     if (value.Lossy()) lossy_[index].push_back(desc.FieldNo);
-    record.SetValue(desc.FieldNo, ValueToFieldVariant(value, desc.DataType));
+    // A string held for a text field or a blob goes to its slot as the variant would, without
+    // a copy on the way.
+    const std::string* held = value.HeldString();
+    if (held != nullptr && (desc.Kind == dataset::FieldKind::String) == TakesText(desc.DataType) &&
+        (desc.Kind == dataset::FieldKind::String || desc.Kind == dataset::FieldKind::Blob)) {
+      record.SetBytes(desc.FieldNo, *held);
+    } else {
+      record.SetValue(desc.FieldNo, ValueToFieldVariant(value, desc.DataType));
+    }
   }
 }
 

@@ -79,6 +79,9 @@ class Value {
   /// True for a text held as UTF-8 (AsString gives UTF-8 bytes).
   bool Unicode() const noexcept { return unicode_; }
   bool IsNull() const noexcept { return kind_ == ValueKind::Null; }
+  /// The string a text, GUID or bytes value holds (what AsString gives), without a copy; null
+  /// for the other kinds.
+  const std::string* HeldString() const noexcept { return std::get_if<std::string>(&storage_); }
 
   /// The value as text: numbers with a full stop, booleans "1"/"0", date-times in
   /// `FormatDateTimeText` form, bytes as they are; NULL gives the empty text.

@@ -87,7 +87,9 @@ ParallelDeflateWriter::ParallelDeflateWriter(dataset::ByteWriter& target, unsign
                                              BlockCompressor compressor)
     : target_(target), compressor_(compressor ? std::move(compressor) : BlockCompressor(&CompressBlock)) {
   if (threads == 0) threads = std::max(1U, std::thread::hardware_concurrency());
-  max_in_flight_ = 2 * static_cast<std::size_t>(threads);
+  // Enough blocks queued that the workers go on while the caller is busy elsewhere for a while
+  // (the pass that counts and measures the next table's rows).
+  max_in_flight_ = 4 * static_cast<std::size_t>(threads);
   block_.reserve(kParallelDeflateBlockSize);
   workers_.reserve(threads);
   try {

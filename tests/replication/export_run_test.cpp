@@ -1,11 +1,14 @@
 #include "replication/export_run.h"
 
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -205,6 +208,55 @@ TEST_F(ExportRun, NumbersRunsFromOneAndLogsWhatEachTableWrote) {
   EXPECT_EQ(Rows("SELECT EXPORTNO FROM rep_XPORTLOG ORDER BY EXPORTNO"),
             (std::vector<std::string>{"1", "2"}));
   EXPECT_EQ(tArchiveReader(second.ArchivePath).Header().ExportNo, 2);
+}
+
+// The content of an archive of a table with a column of every kind, after the header (which
+// holds the run's time), in hexadecimal: what the archive format makes of such rows, byte for
+// byte. A change of this file is a change of the format every branch's program reads.
+TEST_F(ExportRun, TheArchiveHoldsEveryKindOfValueByteForByte) {
+  db_.Execute(
+      "CREATE TABLE Kinds (Id INTEGER PRIMARY KEY, Short VARCHAR(3), Small SMALLINT, Tiny TINYINT, Note "
+      "TEXT, "
+      "Data BLOB, Fixed BINARY(4), Amount MONEY, Price DECIMAL(10,2), Day DATE, At DATETIME, "
+      "G UNIQUEIDENTIFIER, Loose, Flag BIT, Wide NVARCHAR(5), Big BIGINT, Ratio FLOAT, rep_Date_Inserted "
+      "datetime, rep_Signature_Inserted varchar(10), rep_Date_Updated datetime, rep_Signature_Updated "
+      "varchar(10));"
+      "CREATE TRIGGER rep_tr_Del_Kinds AFTER DELETE ON Kinds BEGIN "
+      "INSERT INTO rep_DELETED (TABLENAME, RECORDID) VALUES ('Kinds', old.Id); END;"
+      "CREATE TRIGGER rep_tr_Ins_Kinds AFTER INSERT ON Kinds BEGIN SELECT 1; END;"
+      "INSERT INTO rep_TBLDESC (TABLENAME, TABLEDESC, LISTORDER) VALUES ('Kinds', 'Kinds', 3);"
+      "INSERT INTO Kinds (Id, Short, Small, Tiny, Note, Data, Fixed, Amount, Price, Day, At, G, Loose, Flag, "
+      "Wide, Big, Ratio) VALUES (1, 'abcdef', 70000, 300, 'line\r\n\tend', x'00ff10', x'07', 12.5, 3.25, "
+      "'2024-02-29', '2024-02-29 13:45:07.123', '{6f9619ff-8b86-d011-b42d-00c04fc964ff}', 2.5, 1, 'wide!', "
+      "-9223372036854775808, 1e-300);"
+      "INSERT INTO Kinds (Id, Short, Small, Tiny, Note, Data, Fixed, Amount, Price, Day, At, G, Loose, Flag, "
+      "Wide, Big, Ratio) VALUES (2, '', 1, 1, '', x'', x'', 0, 0, '2000-01-01', '2000-01-01', NULL, 7, 0, "
+      "'', 0, 0);"
+      "INSERT INTO Kinds (Id) VALUES (3);"
+      "INSERT INTO Kinds (Id, Short, Small, Tiny, Note, Data, Fixed, Amount, Price, Day, At, G, Loose, Flag, "
+      "Wide, Big, Ratio) VALUES (4, 'ab', -40000, 2, NULL, NULL, NULL, -0.0001, -1234.56, NULL, "
+      "'1899-12-30 00:00:00', NULL, NULL, NULL, NULL, 5000000000, -2.5);");
+  db_.Execute(text::Utf8ToAnsi("UPDATE Kinds SET Note = 'žluťoučký kůň', Wide = 'Šárka' WHERE Id = 4"));
+  Rule("Customers", "ANO");
+  Rule("Orders", "ANO");
+  Rule("Kinds", "ANO");
+  ASSERT_EQ(Export().Text, kSuccess);
+  tArchiveReader archive(exports_.File("SHOP.ZR2"));
+  std::string hex;
+  char chunk[4096];
+  std::size_t at = 0;
+  for (std::size_t got = archive.Stream().Read(chunk, sizeof chunk); got > 0;
+       got = archive.Stream().Read(chunk, sizeof chunk)) {
+    for (std::size_t i = 0; i < got; ++i, ++at) {
+      hex += fmt::format("{:02x}", static_cast<unsigned char>(chunk[i]));
+      hex += at % 32 == 31 ? '\n' : ' ';
+    }
+  }
+  const std::string golden = std::string(TAMARIL_TEST_SOURCE_DIR) + "/replication/golden/export_kinds.hex";
+  if (std::getenv("TAMARIL_WRITE_GOLDEN") != nullptr) {
+    std::ofstream(golden, std::ios::binary) << hex;
+  }
+  EXPECT_EQ(hex, testing::ReadWholeFile(golden));
 }
 
 TEST_F(ExportRun, ReplacedArchiveIsMovedAsideUnderItsOwnNumber) {

@@ -284,6 +284,8 @@ class tExportRun::Session {
   expr::FieldRegistry fields_;
   expr::DefinitionList rule_list_ = nullptr;
   bool compiled_ = false;
+  /// A rule of one constant value (such as ANO) decides every row alike: its answer, once known.
+  std::optional<bool> constant_answer_;
 
   std::vector<tPendingValue> pending_;  ///< at most kListedLossyValues per table
 
@@ -352,6 +354,7 @@ void tExportRun::Session::ForgetRule() noexcept {
   rule_list_ = nullptr;
   rule_text_.clear();
   compiled_ = false;
+  constant_answer_.reset();
 }
 
 void tExportRun::Session::TableStart(const std::string& table_name, dbstruct::tTbl_Structure* table) {
@@ -381,6 +384,10 @@ void tExportRun::Session::TableStart(const std::string& table_name, dbstruct::tT
 void tExportRun::Session::RowFilter(dataset::TDataSet& row, bool& accept) {
   CheckCancel();
   if (rule_text_.empty()) return;
+  if (constant_answer_) {
+    accept = *constant_answer_;
+    return;
+  }
   if (!rule_) {
     rule_ = std::make_unique<expr::tDatasetExpression>(&row);
   } else {
@@ -397,6 +404,7 @@ void tExportRun::Session::RowFilter(dataset::TDataSet& row, bool& accept) {
   }
   const expr::Value value = rule_->Evaluate();
   accept = value.kind() == expr::Value::Kind::Boolean && value.AsBoolean();
+  if (rule_->Engine().IsConstant()) constant_answer_ = accept;
 }
 
 void tExportRun::Session::RowWritten(dataset::TDataSet& row) {

@@ -61,9 +61,11 @@ std::string FoundMasterKey(const std::vector<Value>& values) {
   std::string key;
   for (const Value& value : values) {
     const std::string text = value.AsString();
-    key += std::to_string(static_cast<int>(value.kind()));
+    char number[24];
+    key.reserve(key.size() + text.size() + 2 * sizeof number);
+    key.append(number, std::to_chars(number, number + sizeof number, static_cast<int>(value.kind())).ptr);
     key += ':';
-    key += std::to_string(text.size());
+    key.append(number, std::to_chars(number, number + sizeof number, text.size()).ptr);
     key += ':';
     key += text;
   }
@@ -171,6 +173,11 @@ std::optional<double> TimeOfText(std::string_view text) {
   }
   const auto time = dbaccess::ParseDateTimeText("1899-12-30 " + std::string(text::TrimBlanks(text)));
   return time ? std::optional<double>(dbaccess::DaysOf(*time)) : std::nullopt;
+}
+
+/// The text of a non-null field's value `read`, as TField::AsString gives it.
+std::string TextOf(const dataset::Variant& read) {
+  return read.kind() == dataset::Variant::Kind::Bytes ? read.AsBytes() : read.AsString();
 }
 
 /// A value as a conflict message quotes it: its text in quotes, a long one cut short.
@@ -399,12 +406,86 @@ std::vector<Value> tKeyedTbl_Structure::ParameterValues(
     dataset::TDataSet* source, const std::vector<dbaccess::Parameter>& parameters) const {
   std::vector<Value> values;
   values.reserve(parameters.size());
+  for (const tBindPlan::tSlot& slot : BindPlan(source, parameters).Slots)
+    values.push_back(ValueForSlot(slot));
+  return values;
+}
+
+Value tKeyedTbl_Structure::ValueForSlot(const tBindPlan::tSlot& slot) const {
+  const tColumnDef* def = slot.Def;
+  const bool required = def != nullptr && def->Required;
+  if (slot.Field == nullptr) return required ? RequiredDefault(def->DataType) : Value();
+  const dataset::TField& field = *slot.Field;
+  // One read of the field serves every question about its value.
+  const dataset::Variant read = field.AsVariant();
+  if (read.IsNull()) {
+    if (!required) return {};
+    if (!EmptyForNull(*def, field)) return RequiredDefault(def->DataType);
+    return ClassOf(def->DataType) == ValueClass::Binary ? Value::Bytes({}) : Value::Text({});
+  }
+  if (def == nullptr) return FieldValue(field, read);
+  Value value;
+  ColumnValue(*def, field, read, value);
+  return value;
+}
+
+bool tKeyedTbl_Structure::PlanHolds(const tBindPlan& plan, const dataset::TDataSet* source,
+                                    const std::vector<dbaccess::Parameter>& parameters) const {
+  if (plan.Parameters != &parameters || plan.Source != source || plan.Defs != FieldDefs.data() ||
+      plan.DefCount != FieldDefs.size() || plan.ParameterNames.size() != parameters.size())
+    return false;
+  if (source != nullptr) {
+    const auto& fields = source->Fields();
+    if (fields.size() != plan.Fields.size()) return false;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      if (fields[i].get() != plan.Fields[i]) return false;
+    }
+  }
+  // Views compare inline: this runs for every row.
+  using View = std::string_view;
+  for (std::size_t i = 0; i < parameters.size(); ++i) {
+    const tBindPlan::tSlot& slot = plan.Slots[i];
+    if (View(parameters[i].name) != View(plan.ParameterNames[i])) return false;
+    // A column or a field renamed in place may stand for another parameter now; a name that
+    // named no column may name one.
+    if (slot.Def != nullptr ? View(slot.Def->Name) != View(slot.Column)
+                            : FindFieldDef(slot.Column) != nullptr)
+      return false;
+    if (slot.Field != nullptr && View(slot.Field->Name) != View(slot.FieldName)) return false;
+  }
+  return true;
+}
+
+const tKeyedTbl_Structure::tBindPlan& tKeyedTbl_Structure::BindPlan(
+    dataset::TDataSet* source, const std::vector<dbaccess::Parameter>& parameters) const {
+  tBindPlan* plan = nullptr;
+  for (const auto& made : bind_plans_) {
+    if (made->Parameters != &parameters || made->Source != source) continue;
+    if (PlanHolds(*made, source, parameters)) return *made;
+    plan = made.get();
+    break;
+  }
+  if (plan == nullptr) {
+    // Lists made for a single call (a temporary vector) would pile up.
+    constexpr std::size_t kMaxPlans = 64;
+    if (bind_plans_.size() >= kMaxPlans) bind_plans_.clear();
+    plan = bind_plans_.emplace_back(std::make_unique<tBindPlan>()).get();
+  }
+  *plan = {};
+  plan->Parameters = &parameters;
+  plan->Source = source;
+  plan->Defs = FieldDefs.data();
+  plan->DefCount = FieldDefs.size();
+  if (source != nullptr) {
+    for (const auto& field : source->Fields()) plan->Fields.push_back(field.get());
+  }
   // The source's fields mostly come in the order of the columns: as far as they do, the field
   // at a column's position is the first of its name, unless an earlier column's name is the
   // same to the fields.
   std::size_t aligned = 0;
   std::size_t checked = 0;
   for (const auto& parameter : parameters) {
+    plan->ParameterNames.push_back(parameter.name);
     const tParameterColumn& resolved = ResolveParameter(parameter.name);
     const tColumnDef* def = resolved.Def;
     const dataset::TField* field = nullptr;
@@ -420,38 +501,26 @@ std::vector<Value> tKeyedTbl_Structure::ParameterValues(
       }
       if (field == nullptr) field = source->FindField(resolved.Column);
     }
-    if (field == nullptr || (field->IsNull() && (def == nullptr || !def->Required))) {
-      values.push_back(def == nullptr || !def->Required ? Value() : RequiredDefault(def->DataType));
-    } else if (field->IsNull()) {
-      if (!EmptyForNull(*def, *field))
-        values.push_back(RequiredDefault(def->DataType));
-      else
-        values.push_back(ClassOf(def->DataType) == ValueClass::Binary ? Value::Bytes({}) : Value::Text({}));
-    } else if (def != nullptr) {
-      Value value;
-      ColumnValue(*def, *field, value);
-      values.push_back(std::move(value));
-    } else {
-      values.push_back(FieldValue(*field));
-    }
+    plan->Slots.push_back({def, resolved.Column, field, field != nullptr ? field->Name : std::string()});
   }
-  return values;
+  return *plan;
 }
 
 tKeyedTbl_Structure::tMisfit tKeyedTbl_Structure::ColumnValue(const tColumnDef& def,
                                                               const dataset::TField& field,
+                                                              const dataset::Variant& read,
                                                               Value& value) const {
-  value = FieldValue(field);
+  value = FieldValue(field, read);
   const ValueClass column = ClassOf(def.DataType);
   const ValueClass source = ClassOf(field.DataType());
   if (column == ValueClass::Other || source == ValueClass::Other) return tMisfit::None;
   switch (column) {
     case ValueClass::Integer: {
       std::optional<std::int64_t> number;
-      if (source == ValueClass::Integer) number = field.AsInteger();
-      if (source == ValueClass::Boolean) number = field.AsBoolean() ? 1 : 0;
-      if (source == ValueClass::Number) number = IntegerOfNumber(field.AsFloat());
-      if (source == ValueClass::Text) number = IntegerOfText(field.AsString());
+      if (source == ValueClass::Integer) number = read.AsInteger();
+      if (source == ValueClass::Boolean) number = read.AsBoolean() ? 1 : 0;
+      if (source == ValueClass::Number) number = IntegerOfNumber(read.AsDouble());
+      if (source == ValueClass::Text) number = IntegerOfText(TextOf(read));
       if (!number) return tMisfit::NotInteger;
       const auto range = IntegerRange(def.DataType);
       if (range && (*number < range->first || *number > range->second)) return tMisfit::OutOfRange;
@@ -461,9 +530,9 @@ tKeyedTbl_Structure::tMisfit tKeyedTbl_Structure::ColumnValue(const tColumnDef& 
     case ValueClass::Number: {
       if (source == ValueClass::Number) return tMisfit::None;
       std::optional<double> number;
-      if (source == ValueClass::Integer) number = NumberOfInteger(field.AsInteger());
-      if (source == ValueClass::Boolean) number = field.AsBoolean() ? 1 : 0;
-      if (source == ValueClass::Text) number = NumberOfText(field.AsString());
+      if (source == ValueClass::Integer) number = NumberOfInteger(read.AsInteger());
+      if (source == ValueClass::Boolean) number = read.AsBoolean() ? 1 : 0;
+      if (source == ValueClass::Text) number = NumberOfText(TextOf(read));
       if (!number) return tMisfit::NotNumber;
       value = Value::Double(*number);
       return tMisfit::None;
@@ -472,8 +541,8 @@ tKeyedTbl_Structure::tMisfit tKeyedTbl_Structure::ColumnValue(const tColumnDef& 
       if (source == ValueClass::Boolean) return tMisfit::None;
       std::optional<bool> truth;
       if (source == ValueClass::Integer || source == ValueClass::Number)
-        truth = BooleanOfNumber(field.AsFloat());
-      if (source == ValueClass::Text) truth = BooleanOfText(field.AsString());
+        truth = BooleanOfNumber(read.AsDouble());
+      if (source == ValueClass::Text) truth = BooleanOfText(TextOf(read));
       if (!truth) return tMisfit::NotBoolean;
       value = Value::Boolean(*truth);
       return tMisfit::None;
@@ -481,10 +550,9 @@ tKeyedTbl_Structure::tMisfit tKeyedTbl_Structure::ColumnValue(const tColumnDef& 
     case ValueClass::DateTime: {
       if (source == ValueClass::DateTime) return tMisfit::None;
       std::optional<double> days;
-      if (source == ValueClass::Date || source == ValueClass::Time) days = field.AsDateTime();
+      if (source == ValueClass::Date || source == ValueClass::Time) days = read.AsDateTime();
       if (source == ValueClass::Text) {
-        if (const auto parsed = dbaccess::ParseDateTimeText(field.AsString()))
-          days = dbaccess::DaysOf(*parsed);
+        if (const auto parsed = dbaccess::ParseDateTimeText(TextOf(read))) days = dbaccess::DaysOf(*parsed);
       }
       if (!days) return tMisfit::NotDateTime;
       value = DateTimeValue(*days);
@@ -493,10 +561,9 @@ tKeyedTbl_Structure::tMisfit tKeyedTbl_Structure::ColumnValue(const tColumnDef& 
     case ValueClass::Date: {
       if (source == ValueClass::Date) return tMisfit::None;
       std::optional<double> days;
-      if (source == ValueClass::DateTime) days = field.AsDateTime();
+      if (source == ValueClass::DateTime) days = read.AsDateTime();
       if (source == ValueClass::Text) {
-        if (const auto parsed = dbaccess::ParseDateTimeText(field.AsString()))
-          days = dbaccess::DaysOf(*parsed);
+        if (const auto parsed = dbaccess::ParseDateTimeText(TextOf(read))) days = dbaccess::DaysOf(*parsed);
       }
       if (!days || HasTimeOfDay(*days)) return tMisfit::NotDate;
       value = DateValue(*days);
@@ -505,8 +572,8 @@ tKeyedTbl_Structure::tMisfit tKeyedTbl_Structure::ColumnValue(const tColumnDef& 
     case ValueClass::Time: {
       if (source == ValueClass::Time) return tMisfit::None;
       std::optional<double> days;
-      if (source == ValueClass::DateTime && IsTimeOfDay(field.AsDateTime())) days = field.AsDateTime();
-      if (source == ValueClass::Text) days = TimeOfText(field.AsString());
+      if (source == ValueClass::DateTime && IsTimeOfDay(read.AsDateTime())) days = read.AsDateTime();
+      if (source == ValueClass::Text) days = TimeOfText(TextOf(read));
       if (!days) return tMisfit::NotTime;
       value = TimeValue(*days);
       return tMisfit::None;
@@ -515,20 +582,20 @@ tKeyedTbl_Structure::tMisfit tKeyedTbl_Structure::ColumnValue(const tColumnDef& 
       if (source == ValueClass::Binary) return tMisfit::NotText;
       // The shortest text that reads back as the same double; a database's own conversion
       // may round.
-      if (source == ValueClass::Number) value = Value::Text(fmt::format("{}", field.AsFloat()));
+      if (source == ValueClass::Number) value = Value::Text(fmt::format("{}", read.AsDouble()));
       const bool may_exceed =
           def.Size > 0 &&
           (source == ValueClass::Number ||
            (source == ValueClass::Text && (field.IsBlob() || field.DataSize() - 1 > def.Size)));
+      if (!may_exceed) return tMisfit::None;
       // A column's size counts characters, which a UTF-8 text has fewer of than bytes.
-      const std::size_t length =
-          value.Unicode() ? text::Utf8Length(value.AsString()) : value.AsString().size();
-      if (may_exceed && length > static_cast<std::size_t>(def.Size)) return tMisfit::TooLong;
-      return tMisfit::None;
+      const std::string text = value.AsString();
+      const std::size_t length = value.Unicode() ? text::Utf8Length(text) : text.size();
+      return length > static_cast<std::size_t>(def.Size) ? tMisfit::TooLong : tMisfit::None;
     }
     case ValueClass::Guid: {
       if (source == ValueClass::Guid) return tMisfit::None;
-      auto guid = source == ValueClass::Text ? dbaccess::NormalizeGuidText(field.AsString()) : std::nullopt;
+      auto guid = source == ValueClass::Text ? dbaccess::NormalizeGuidText(TextOf(read)) : std::nullopt;
       if (!guid) return tMisfit::NotGuid;
       value = Value::Guid(std::move(*guid));
       return tMisfit::None;
@@ -554,7 +621,7 @@ tKeyedTbl_Structure::tMisfit tKeyedTbl_Structure::CheckFit(const tColumnDef& def
     if (!narrower && !shorter) return tMisfit::None;
   }
   Value converted;
-  return ColumnValue(def, field, converted);
+  return ColumnValue(def, field, field.AsVariant(), converted);
 }
 
 bool tKeyedTbl_Structure::ValuesFit(dataset::TDataSet& source, bool only_changed_fields,
@@ -564,9 +631,9 @@ bool tKeyedTbl_Structure::ValuesFit(dataset::TDataSet& source, bool only_changed
   for (std::size_t i = 0; i < FieldDefs.size(); ++i) {
     const tColumnDef& def = FieldDefs[i];
     // An archive's fields mostly come in the order of the columns.
-    const dataset::TField* field = i < fields.size() && dataset::SameFieldName(fields[i]->Name, def.Name)
-                                       ? fields[i].get()
-                                       : source.FindField(def.Name);
+    const bool at_its_place = i < fields.size() && (fields[i]->Name == def.Name ||
+                                                    dataset::SameFieldName(fields[i]->Name, def.Name));
+    const dataset::TField* field = at_its_place ? fields[i].get() : source.FindField(def.Name);
     if (field == nullptr || (only_changed_fields && !IsFieldToWrite(*field))) continue;
     if (std::any_of(ComputedColumns.begin(), ComputedColumns.end(),
                     [&](const std::string& c) { return text::EqualsIgnoreCaseAscii(c, def.Name); }))
@@ -604,27 +671,27 @@ bool tKeyedTbl_Structure::ValuesFit(dataset::TDataSet& source, bool only_changed
   return true;
 }
 
-Value tKeyedTbl_Structure::FieldValue(const dataset::TField& field) const {
+Value tKeyedTbl_Structure::FieldValue(const dataset::TField& field, const dataset::Variant& read) const {
   switch (field.DataType()) {
-    case FieldType::DateTime: return DateTimeValue(field.AsDateTime());
-    case FieldType::Time: return TimeValue(field.AsDateTime());
-    case FieldType::Date: return DateValue(field.AsDateTime());
+    case FieldType::DateTime: return DateTimeValue(read.AsDateTime());
+    case FieldType::Time: return TimeValue(read.AsDateTime());
+    case FieldType::Date: return DateValue(read.AsDateTime());
     case FieldType::Smallint:
     case FieldType::Integer:
     case FieldType::Word:
     case FieldType::AutoInc:
-    case FieldType::Largeint: return Value::Integer(field.AsInteger());
-    case FieldType::Boolean: return Value::Boolean(field.AsBoolean());
+    case FieldType::Largeint: return Value::Integer(read.AsInteger());
+    case FieldType::Boolean: return Value::Boolean(read.AsBoolean());
     case FieldType::Float:
     case FieldType::Currency:
-    case FieldType::BCD: return Value::Double(field.AsFloat());
-    case FieldType::Guid: return Value::Guid(field.AsString());
+    case FieldType::BCD: return Value::Double(read.AsDouble());
+    case FieldType::Guid: return Value::Guid(TextOf(read));
     case FieldType::Bytes:
     case FieldType::VarBytes:
     case FieldType::Blob:
     case FieldType::Graphic:
-    case FieldType::TypedBinary: return Value::Bytes(field.AsString());
-    default: return Conn().TextValue(field.AsString());
+    case FieldType::TypedBinary: return Value::Bytes(TextOf(read));
+    default: return Conn().TextValue(TextOf(read));
   }
 }
 
@@ -691,9 +758,9 @@ const tKeyedTbl_Structure::tParameterColumn& tKeyedTbl_Structure::ResolveParamet
 }
 
 void tKeyedTbl_Structure::FillParameters(dataset::TDataSet* source, dbaccess::Statement& statement) const {
-  statement.ClearParameters();
-  std::vector<Value> values = ParameterValues(source, statement.Parameters());
-  for (std::size_t i = 0; i < values.size(); ++i) statement.SetParameter(i, std::move(values[i]));
+  // Every parameter gets its value: none keeps one of an earlier run.
+  const std::vector<tBindPlan::tSlot>& slots = BindPlan(source, statement.Parameters()).Slots;
+  for (std::size_t i = 0; i < slots.size(); ++i) statement.SetParameter(i, ValueForSlot(slots[i]));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -902,8 +969,7 @@ void tKeyedTbl_Structure::EndFreshWrite() noexcept {
 }
 
 std::optional<std::int64_t> tKeyedTbl_Structure::BoundIntKey(dataset::TDataSet& source) const {
-  const std::vector<Value> values = ParameterValues(&source, id_parameter_);
-  const Value& value = values.front();
+  const Value value = ValueForSlot(BindPlan(&source, id_parameter_).Slots.front());
   if (value.kind() != dbaccess::ValueKind::Integer) return std::nullopt;
   return value.AsInteger();
 }
@@ -916,10 +982,15 @@ bool tKeyedTbl_Structure::IntKeyWrittenBefore(dataset::TDataSet& source) const {
 
 namespace {
 
-// The value bound for parameter `name` among `bound`, or null when none is named so.
-const Value* BoundValue(const std::vector<dbaccess::Parameter>& bound, std::string_view name) {
-  for (const dbaccess::Parameter& parameter : bound) {
-    if (parameter.name == name) return &parameter.value;
+// The value bound for parameter `name` among `bound`, or null when none is named so. `at` is
+// where it was found the last time, and is looked at first.
+const Value* BoundValue(const std::vector<dbaccess::Parameter>& bound, std::string_view name,
+                        std::size_t& at) {
+  if (at < bound.size() && bound[at].name == name) return &bound[at].value;
+  for (std::size_t i = 0; i < bound.size(); ++i) {
+    if (bound[i].name != name) continue;
+    at = i;
+    return &bound[i].value;
   }
   return nullptr;
 }
@@ -927,16 +998,14 @@ const Value* BoundValue(const std::vector<dbaccess::Parameter>& bound, std::stri
 }  // namespace
 
 std::optional<std::uint64_t> tKeyedTbl_Structure::WrittenGuidKey(dataset::TDataSet& source) const {
-  const std::vector<Value> values = ParameterValues(&source, guid_parameter_);
-  return GuidKeyOf(values.front());
+  return GuidKeyOf(ValueForSlot(BindPlan(&source, guid_parameter_).Slots.front()));
 }
 
 std::optional<std::uint64_t> tKeyedTbl_Structure::GuidKeyOf(const Value& value) {
   if (value.IsNull()) return std::nullopt;
   // The kind is part of the key: a value bound as text and one bound as a GUID are not the same.
-  std::string key(1, static_cast<char>(value.kind()));
-  key += value.AsString();
-  return std::hash<std::string>{}(key);
+  const std::uint64_t text = std::hash<std::string>{}(value.AsString());
+  return text ^ ((static_cast<std::uint64_t>(value.kind()) + 1) * 0x9E3779B97F4A7C15ULL);
 }
 
 bool tKeyedTbl_Structure::WrittenBefore(dataset::TDataSet& source) const {
@@ -950,7 +1019,8 @@ void tKeyedTbl_Structure::NoteWritten(dataset::TDataSet& source,
   // The statement bound what the lookups bind for the same columns (their parameters are the
   // column's with "KEY_" before them): its values are taken where it has them.
   if (written_ids_) {
-    const Value* value = BoundValue(bound, id_parameter_.front().name.substr(kKeyPrefix.size()));
+    const Value* value = BoundValue(
+        bound, std::string_view(id_parameter_.front().name).substr(kKeyPrefix.size()), bound_id_at_);
     std::optional<std::int64_t> key;
     if (value == nullptr)
       key = BoundIntKey(source);
@@ -963,7 +1033,8 @@ void tKeyedTbl_Structure::NoteWritten(dataset::TDataSet& source,
       written_ids_.reset();
   }
   if (!written_guids_) return;
-  const Value* value = BoundValue(bound, guid_parameter_.front().name.substr(kKeyPrefix.size()));
+  const Value* value = BoundValue(
+      bound, std::string_view(guid_parameter_.front().name).substr(kKeyPrefix.size()), bound_guid_at_);
   if (const std::optional<std::uint64_t> key = value != nullptr ? GuidKeyOf(*value) : WrittenGuidKey(source))
     written_guids_->Add(*key);
 }
@@ -1069,14 +1140,17 @@ bool tKeyedTbl_Structure::MastersExist(dataset::TDataSet& source, bool only_chan
       if (keys.MasterTable == this && NamesItself(source, foreign_key)) continue;
       // One statement per distinct check, prepared once and run again for every row; its text
       // is made once for each set of columns taking part.
-      tShapedMasterCheck& shaped = master_check_shapes_[tMasterCheckShape{m, k, taking}];
+      tMasterCheckShape shape{m, k, std::move(taking)};
+      const auto made = master_check_shapes_.find(shape);
+      tShapedMasterCheck& shaped =
+          made != master_check_shapes_.end() ? made->second : master_check_shapes_[shape];
       // A key changed since (keys added to the structure) makes its text anew.
       if (shaped.Check == nullptr || shaped.MasterTable != keys.MasterTable ||
           shaped.PKColumns != foreign_key.PKColumns || shaped.FKColumns != foreign_key.FKColumns) {
         shaped = {};
         std::vector<std::string> pairs;
         for (int c = 0; c < foreign_key.Count(); ++c) {
-          if (!taking[static_cast<std::size_t>(c)]) continue;
+          if (!shape.Columns[static_cast<std::size_t>(c)]) continue;
           pairs.push_back(QuoteIdentifier(foreign_key.PKColumn(c)) +
                           "=:" + ParameterName(foreign_key.FKColumn(c)));
         }
@@ -1132,6 +1206,7 @@ void tKeyedTbl_Structure::CloseData() {
   lookups_built_ = false;
   insert_.reset();
   update_.reset();
+  bind_plans_.clear();
   master_check_shapes_.clear();
   master_checks_.clear();
   EndFreshWrite();
@@ -1142,7 +1217,10 @@ std::string tKeyedTbl_Structure::GetKeyValuesText(dataset::TDataSet& dataset) {
   for (std::size_t i = 0; i < PrimaryKeyFields.size(); ++i) {
     const std::string& name = PrimaryKeyFields[i];
     if (const dataset::TField* field = dataset.FindField(name)) {
-      text += (i == 0 ? "" : ",") + name + "=" + field->AsString();
+      if (i != 0) text += ',';
+      text += name;
+      text += '=';
+      text += field->AsString();
     }
   }
   return text;

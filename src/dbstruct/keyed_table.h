@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "dataset/field_type.h"
+#include "dataset/variant.h"
 #include "dbaccess/catalog.h"
 #include "dbaccess/parameter.h"
 #include "dbaccess/value.h"
@@ -234,9 +235,36 @@ class tKeyedTbl_Structure : public tTbl_Structure {
   };
   /// The column of `parameter`, remembered for the columns as they are now.
   const tParameterColumn& ResolveParameter(const std::string& parameter) const;
+  /// Where ParameterValues takes each parameter of one list from one source: its column and
+  /// the field it reads. It holds while the parameters keep their names, the columns their
+  /// storage and the columns and fields it reads their names, and the source its field objects.
+  struct tBindPlan {
+    struct tSlot {
+      const tColumnDef* Def = nullptr;
+      std::string Column;  ///< the column's name, or the name looked for when no column has it
+      const dataset::TField* Field = nullptr;
+      std::string FieldName;
+    };
+    const std::vector<dbaccess::Parameter>* Parameters = nullptr;
+    const dataset::TDataSet* Source = nullptr;
+    const tColumnDef* Defs = nullptr;
+    std::size_t DefCount = 0;
+    std::vector<std::string> ParameterNames;
+    std::vector<const dataset::TField*> Fields;  ///< the source's field objects
+    std::vector<tSlot> Slots;                    ///< one per parameter
+  };
+  /// True when `plan` was made for `parameters` of `source` as they and the columns are now.
+  bool PlanHolds(const tBindPlan& plan, const dataset::TDataSet* source,
+                 const std::vector<dbaccess::Parameter>& parameters) const;
+  /// The value ParameterValues gives for the parameter of `slot`, from the current row.
+  dbaccess::Value ValueForSlot(const tBindPlan::tSlot& slot) const;
+  /// The plan of `parameters` for `source`, made when there is none that holds.
+  const tBindPlan& BindPlan(dataset::TDataSet* source,
+                            const std::vector<dbaccess::Parameter>& parameters) const;
   void BuildLookups();
   std::vector<std::string> IndexColumns(int index) const;
-  dbaccess::Value FieldValue(const dataset::TField& field) const;
+  /// The value of the non-null `field`, whose value `read` is, as its own type binds it.
+  dbaccess::Value FieldValue(const dataset::TField& field, const dataset::Variant& read) const;
   dbaccess::Value RequiredDefault(dataset::FieldType type) const;
   /// How a value fails its column, if it does.
   enum class tMisfit {
@@ -253,9 +281,10 @@ class tKeyedTbl_Structure : public tTbl_Structure {
     TooLong,
     OutOfRange
   };
-  /// `value` is what column `def` takes for the non-null `field`; when it does not fit, `value`
-  /// is the field's own and the result says why.
-  tMisfit ColumnValue(const tColumnDef& def, const dataset::TField& field, dbaccess::Value& value) const;
+  /// `value` is what column `def` takes for the non-null `field`, whose value `read` is; when it
+  /// does not fit, `value` is the field's own and the result says why.
+  tMisfit ColumnValue(const tColumnDef& def, const dataset::TField& field, const dataset::Variant& read,
+                      dbaccess::Value& value) const;
   /// The misfit of a non-null field as ValuesFit sees it; values of the column's own kind are
   /// judged without being made.
   tMisfit CheckFit(const tColumnDef& def, const dataset::TField& field) const;
@@ -268,6 +297,8 @@ class tKeyedTbl_Structure : public tTbl_Structure {
   mutable std::unordered_map<std::string, tParameterColumn> resolved_parameters_;
   mutable const tColumnDef* resolved_defs_ = nullptr;
   mutable std::size_t resolved_def_count_ = 0;
+  /// BindPlan's plans, the most recently made last.
+  mutable std::vector<std::unique_ptr<tBindPlan>> bind_plans_;
   /// The RowGuids written in a fresh write phase (BeginFreshWrite); null outside one.
   std::unique_ptr<tWrittenKeys> written_guids_;
   std::vector<dbaccess::Parameter> guid_parameter_;  ///< the RowGuid lookup's parameter, unbound
@@ -275,6 +306,9 @@ class tKeyedTbl_Structure : public tTbl_Structure {
   /// written without an integer key.
   std::unique_ptr<tWrittenKeys> written_ids_;
   std::vector<dbaccess::Parameter> id_parameter_;  ///< the integer key lookup's parameter, unbound
+  /// Where NoteWritten last found the RowGuid and the integer key among a statement's parameters.
+  std::size_t bound_guid_at_ = 0;
+  std::size_t bound_id_at_ = 0;
   std::unique_ptr<dbaccess::Statement> insert_;
   std::unique_ptr<dbaccess::Statement> update_;
   std::unique_ptr<tRowLookup> guid_lookup_;

@@ -122,8 +122,9 @@ std::unique_ptr<tPropAccessor> tDatabase_Structure::CreatePropAccessor(dbaccess:
 
 namespace {
 
-// Appends `value` (not negative) with at least `digits` digits, as printf's "%.Nd" writes it.
-void AppendPadded(std::string& out, std::int64_t value, int digits) {
+// Writes `value` (not negative) with at least `digits` digits, as printf's "%.Nd" writes it;
+// returns the end of what it wrote.
+char* PutPadded(char* out, std::int64_t value, int digits) {
   char text[24];
   int length = 0;
   do {
@@ -131,18 +132,28 @@ void AppendPadded(std::string& out, std::int64_t value, int digits) {
     value /= 10;
   } while (value > 0);
   while (length < digits) text[length++] = '0';
-  while (length > 0) out += text[--length];
+  while (length > 0) *out++ = text[--length];
+  return out;
 }
 
-// "HH:MM:SS.mmm" of milliseconds since midnight.
-void AppendTimeOfDay(std::string& out, int ms) {
-  AppendPadded(out, ms / 3600000, 2);
-  out += ':';
-  AppendPadded(out, ms / 60000 % 60, 2);
-  out += ':';
-  AppendPadded(out, ms / 1000 % 60, 2);
-  out += '.';
-  AppendPadded(out, ms % 1000, 3);
+// Writes `value` (0 to 99) with two digits; returns the end.
+char* PutTwoDigits(char* out, int value) {
+  out[0] = static_cast<char>('0' + value / 10);
+  out[1] = static_cast<char>('0' + value % 10);
+  return out + 2;
+}
+
+// "HH:MM:SS.mmm" of milliseconds since midnight (0 to 86399999); returns the end.
+char* PutTimeOfDay(char* out, int ms) {
+  out = PutTwoDigits(out, ms / 3600000);
+  *out++ = ':';
+  out = PutTwoDigits(out, ms / 60000 % 60);
+  *out++ = ':';
+  out = PutTwoDigits(out, ms / 1000 % 60);
+  *out++ = '.';
+  const int fraction = ms % 1000;
+  *out++ = static_cast<char>('0' + fraction / 100);
+  return PutTwoDigits(out, fraction % 100);
 }
 
 }  // namespace
@@ -151,29 +162,29 @@ std::string tDatabase_Structure::FormatDateTimeLiteral(double date_time) const {
   const dataset::TimeStamp stamp = dataset::DateTimeToTimeStamp(date_time);
   const dataset::CivilDate date = dataset::CivilFromDayNumber(stamp.date);
   const int ms = stamp.time;
-  if (date.year < 0 || ms < 0)
+  if (date.year < 0 || ms < 0 || ms >= 86400000)
     return fmt::sprintf("%.4d-%.2d-%.2d %.2d:%.2d:%.2d.%.3d", date.year, date.month, date.day, ms / 3600000,
                         ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
-  std::string text;
-  text.reserve(23);
-  AppendPadded(text, date.year, 4);
-  text += '-';
-  AppendPadded(text, date.month, 2);
-  text += '-';
-  AppendPadded(text, date.day, 2);
-  text += ' ';
-  AppendTimeOfDay(text, ms);
-  return text;
+  // A year has at most 20 digits, the rest takes 20 characters.
+  char text[48];
+  const int year = static_cast<int>(date.year % 10000);
+  char* end = date.year < 10000 ? PutTwoDigits(PutTwoDigits(text, year / 100), year % 100)
+                                : PutPadded(text, date.year, 4);
+  *end++ = '-';
+  end = PutTwoDigits(end, date.month);
+  *end++ = '-';
+  end = PutTwoDigits(end, date.day);
+  *end++ = ' ';
+  end = PutTimeOfDay(end, ms);
+  return std::string(text, end);
 }
 
 std::string tDatabase_Structure::FormatTimeLiteral(double time) const {
   const int ms = dataset::DateTimeToTimeStamp(time).time;
-  if (ms < 0)
+  if (ms < 0 || ms >= 86400000)
     return fmt::sprintf("%.2d:%.2d:%.2d.%.3d", ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
-  std::string text;
-  text.reserve(12);
-  AppendTimeOfDay(text, ms);
-  return text;
+  char text[40];
+  return std::string(text, PutTimeOfDay(text, ms));
 }
 
 int tDatabase_Structure::IndexOf(const tTbl_Structure* table) const noexcept {

@@ -1,9 +1,11 @@
 #include "replication/merge_rules.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 
 #include "dataset/field.h"
+#include "dataset/field_layout.h"
 #include "dbaccess/query_dataset.h"
 #include "dbstruct/keyed_table.h"
 #include "expr/dataset_expression.h"
@@ -23,16 +25,6 @@ constexpr const char* kDateInserted = "rep_Date_Inserted";
 constexpr const char* kSignatureInserted = "rep_Signature_Inserted";
 constexpr const char* kDateUpdated = "rep_Date_Updated";
 constexpr const char* kSignatureUpdated = "rep_Signature_Updated";
-
-// The four tracking columns of `row`, or nothing unless it has all of them.
-std::optional<std::array<dataset::TField*, 4>> TrackingFields(dataset::TDataSet& row) {
-  std::array<dataset::TField*, 4> fields{row.FindField(kDateInserted), row.FindField(kSignatureInserted),
-                                         row.FindField(kDateUpdated), row.FindField(kSignatureUpdated)};
-  for (dataset::TField* field : fields) {
-    if (field == nullptr) return std::nullopt;
-  }
-  return fields;
-}
 
 // Puts values into the current row and posts them, keeping the change flags as they were.
 template <typename Fill>
@@ -142,7 +134,8 @@ void tMergeRules::Cancel() const {
 std::string tMergeRules::KeyText(dataset::TDataSet& row) const {
   std::string text = table_ != nullptr ? table_->GetKeyValuesText(row) : std::string();
   // A table without a primary key still names its rows by what identifies them.
-  if (const auto* keyed = dynamic_cast<const dbstruct::tKeyedTbl_Structure*>(table_); text.empty() && keyed) {
+  if (const auto* keyed =
+          text.empty() ? dynamic_cast<const dbstruct::tKeyedTbl_Structure*>(table_) : nullptr) {
     for (const std::string* column : {&keyed->RowGuidColumn, &keyed->IntKeyColumn}) {
       const dataset::TField* field = column->empty() ? nullptr : row.FindField(*column);
       if (field == nullptr) continue;
@@ -160,7 +153,10 @@ std::string tMergeRules::RowText(const std::string& ansi) const {
 }
 
 tTableCounters& tMergeRules::CurrentCounters() {
-  return table_counters_[table_ != nullptr ? table_->GetTableName() : std::string()];
+  // Found once per table: the counters stay where the map put them.
+  if (current_counters_ == nullptr)
+    current_counters_ = &table_counters_[table_ != nullptr ? table_->GetTableName() : std::string()];
+  return *current_counters_;
 }
 
 tTableCounters tMergeRules::TableCounters(const std::string& table_name) const {
@@ -172,6 +168,7 @@ void tMergeRules::TableStart(const std::string& table_name) {
   Cancel();
   if (OnTableShown) OnTableShown(table_name);
   table_ = structure_.FindTable(table_name);
+  current_counters_ = nullptr;
   Log(Ansi("Cílová tabulka je nyní ") + table_name);
 
   for (Rule* rule : {append_.get(), update_.get(), update_field_.get(), delete_.get()}) rule->Reset({});
@@ -231,23 +228,63 @@ bool tMergeRules::Passes(Rule& rule, dataset::TDataSet& row, dataset::TDataSet* 
   return value.kind() == expr::Value::Kind::Boolean && value.AsBoolean();
 }
 
-void tMergeRules::StampInsert(dataset::TDataSet& row) const {
+std::optional<std::array<dataset::TField*, 4>> tMergeRules::TrackingFields(dataset::TDataSet& row) {
+  if (tracking_source_.Matches(&row)) return tracking_fields_;
+  tracking_fields_.reset();
+  const std::array<dataset::TField*, 4> fields{row.FindField(kDateInserted),
+                                               row.FindField(kSignatureInserted), row.FindField(kDateUpdated),
+                                               row.FindField(kSignatureUpdated)};
+  if (std::none_of(fields.begin(), fields.end(),
+                   [](const dataset::TField* field) { return field == nullptr; }))
+    tracking_fields_ = fields;
+  tracking_source_.Take(&row);
+  return tracking_fields_;
+}
+
+const std::string& tMergeRules::SignatureText() {
+  if (signature_unicode_ != connection_.UnicodeText()) {
+    signature_text_ = RowText(context_.signature);
+    signature_unicode_ = connection_.UnicodeText();
+  }
+  return signature_text_;
+}
+
+void tMergeRules::Stamp(dataset::TField& field, tStampBytes& bytes, const std::optional<std::string>& text) {
+  if (!bytes.Bytes.empty() && field.DataType() == bytes.Type && field.DataSize() == bytes.DataSize &&
+      field.Size == bytes.Size && text == bytes.Text) {
+    field.SetData(bytes.Bytes.data());
+    return;
+  }
+  bytes.Bytes.clear();
+  if (text)
+    field.SetAsString(*text);
+  else
+    field.SetAsDateTime(context_.import_time);
+  // A blob's bytes stand for a block the field owns: those are not taken.
+  if (dataset::KindOfFieldType(field.DataType()) == dataset::FieldKind::Blob || field.DataSize() <= 0) return;
+  std::vector<std::byte> taken(static_cast<std::size_t>(field.DataSize()));
+  if (!field.GetData(taken.data())) return;
+  bytes = {field.DataType(), field.DataSize(), field.Size, text, std::move(taken)};
+}
+
+void tMergeRules::StampInsert(dataset::TDataSet& row) {
   const auto fields = TrackingFields(row);
   if (!fields) return;
   EditRow(row, [&] {
-    (*fields)[0]->SetAsDateTime(context_.import_time);
-    (*fields)[1]->SetAsString(RowText(context_.signature));
-    (*fields)[2]->Clear();
-    (*fields)[3]->Clear();
+    Stamp(*(*fields)[0], stamp_bytes_[0], std::nullopt);
+    Stamp(*(*fields)[1], stamp_bytes_[1], SignatureText());
+    // Mostly a new row was never updated: its update stamps are null already.
+    if (!(*fields)[2]->IsNull()) (*fields)[2]->Clear();
+    if (!(*fields)[3]->IsNull()) (*fields)[3]->Clear();
   });
 }
 
-void tMergeRules::StampUpdate(dataset::TDataSet& row) const {
+void tMergeRules::StampUpdate(dataset::TDataSet& row) {
   const auto fields = TrackingFields(row);
   if (!fields) return;
   EditRow(row, [&] {
-    (*fields)[2]->SetAsDateTime(context_.import_time);
-    (*fields)[3]->SetAsString(RowText(context_.signature));
+    Stamp(*(*fields)[2], stamp_bytes_[2], std::nullopt);
+    Stamp(*(*fields)[3], stamp_bytes_[3], SignatureText());
   });
   (*fields)[0]->Tag = 0;
   (*fields)[1]->Tag = 0;
@@ -332,14 +369,16 @@ void tMergeRules::RowAppended(dataset::TDataSet& row) {
   Cancel();
   ++counters_.appended;
   ++CurrentCounters().appended;
-  Log(Ansi("záznam přidán") + KeyText(row));
+  static const std::string kAppended = Ansi("záznam přidán");
+  if (OnLog) Log(kAppended + KeyText(row));
 }
 
 void tMergeRules::RowUpdated(dataset::TDataSet& row) {
   Cancel();
   ++counters_.updated;
   ++CurrentCounters().updated;
-  Log(Ansi("záznam opraven") + KeyText(row));
+  static const std::string kUpdated = Ansi("záznam opraven");
+  if (OnLog) Log(kUpdated + KeyText(row));
 }
 
 void tMergeRules::RowDeleted(std::int64_t count) {
@@ -353,7 +392,8 @@ void tMergeRules::RowDeleted(std::int64_t count) {
 void tMergeRules::Duplicate(dataset::TDataSet& row) {
   Cancel();
   ++counters_.duplicates;
-  Log(Ansi("duplikovaný záznam") + KeyText(row));
+  static const std::string kDuplicate = Ansi("duplikovaný záznam");
+  if (OnLog) Log(kDuplicate + KeyText(row));
 }
 
 void tMergeRules::Conflict(dataset::TDataSet& row, tConflictKind kind, const std::string& detail,

@@ -1,15 +1,20 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "dataset/dataset.h"
 #include "dbaccess/connection.h"
 #include "dbstruct/existing_records.h"
 #include "dbstruct/structure.h"
+#include "replication/field_list_snapshot.h"
 #include "replication/merger.h"
 
 namespace tamaril::dbaccess {
@@ -118,8 +123,25 @@ class tMergeRules {
   std::string RowText(const std::string& ansi) const;
   /// Compiles `rule` for the bound rows once per table, then evaluates it as a boolean.
   bool Passes(Rule& rule, dataset::TDataSet& row, dataset::TDataSet* other);
-  void StampInsert(dataset::TDataSet& row) const;
-  void StampUpdate(dataset::TDataSet& row) const;
+  void StampInsert(dataset::TDataSet& row);
+  void StampUpdate(dataset::TDataSet& row);
+  /// The four tracking fields of `row`, or nothing unless it has all of them; found again only
+  /// when the row's fields are no longer those they were found among.
+  std::optional<std::array<dataset::TField*, 4>> TrackingFields(dataset::TDataSet& row);
+  /// The archive's Signature as the rows hold it (RowText), made once for each text form.
+  const std::string& SignatureText();
+  /// The native value a stamp gave a field of one type and size: another field of that type and
+  /// size takes the same value as these bytes, without converting it again.
+  struct tStampBytes {
+    dataset::FieldType Type = dataset::FieldType::Unknown;
+    int DataSize = 0;
+    int Size = 0;
+    std::optional<std::string> Text;  ///< the text stamped; nothing for the import time
+    std::vector<std::byte> Bytes;     ///< empty until a stamp was taken
+  };
+  /// Stamps `text`, or the import time without one, into `field`: as `bytes` when they hold
+  /// that value for a field like it; keeps the bytes the field then holds.
+  void Stamp(dataset::TField& field, tStampBytes& bytes, const std::optional<std::string>& text);
   tTableCounters& CurrentCounters();
 
   dbaccess::Connection& connection_;
@@ -132,6 +154,12 @@ class tMergeRules {
   std::string delete_key_text_;  ///< the key text of the row the last delete decision judged
   tMergeCounters counters_;
   std::map<std::string, tTableCounters> table_counters_;
+  tTableCounters* current_counters_ = nullptr;  ///< the current table's, once CurrentCounters found them
+  tFieldListSnapshot tracking_source_;          ///< the fields tracking_fields_ were found among
+  std::optional<std::array<dataset::TField*, 4>> tracking_fields_;
+  std::optional<bool> signature_unicode_;  ///< the text form signature_text_ was made for
+  std::string signature_text_;
+  std::array<tStampBytes, 4> stamp_bytes_;  ///< per tracking field
 };
 
 }  // namespace tamaril::replication

@@ -431,6 +431,41 @@ TEST_F(SqliteStructureTest, AFreshPhaseFindsTheKeysItWroteAndThoseTheDatabaseGav
   db_.Commit();
 }
 
+TEST_F(SqliteStructureTest, WritesFollowTheSourcesFieldsAndTheColumnsAsTheyChangeBetweenRows) {
+  db_.Execute("CREATE TABLE Items (Id INTEGER PRIMARY KEY, Name VARCHAR(20), Note VARCHAR(20), At DATETIME)");
+  Scan();
+  tSQLiteTbl_Structure& items = Table("Items");
+  dbaccess::TQueryDataSet source(db_, "SELECT 1 AS Id, 'n1' AS Name, 'x1' AS Note");
+  source.SetUnidirectional(false);
+  source.Open();
+  items.InsertRecord(source);
+  // The same dataset with other fields: in another order, one missing, one the table lacks.
+  source.Close();
+  source.SetSQL("SELECT 'x2' AS Note, 2 AS Id, 'o2' AS Other, '2020-01-02 03:04:05' AS At");
+  source.Open();
+  items.InsertRecord(source);
+  // Fields renamed in place between two rows swap the columns they stand for.
+  source.Close();
+  source.SetSQL("SELECT 3 AS Id, 'n3' AS Name, 'x3' AS Note UNION ALL SELECT 4, 'n4', 'x4'");
+  source.Open();
+  items.InsertRecord(source);
+  source.FindField("Name")->Name = "Swap";
+  source.FindField("Note")->Name = "Name";
+  source.FindField("Swap")->Name = "Note";
+  source.Next();
+  items.InsertRecord(source);
+  EXPECT_EQ(One("SELECT group_concat(Id || ':' || ifnull(Name, '-') || ':' || ifnull(Note, '-') || ':' || "
+                "ifnull(At, '-'), ' ') FROM (SELECT * FROM Items ORDER BY Id)"),
+            "1:n1:x1:- 2:-:x2:2020-01-02 03:04:05 3:n3:x3:- 4:x4:n4:-");
+
+  // A column renamed in place is the one its new name names from then on.
+  const std::vector<dbaccess::Parameter> parameters{{"Label", dataset::FieldType::Unknown, 0, {}}};
+  EXPECT_TRUE(items.ParameterValues(&source, parameters).front().IsNull());
+  items.FieldDefs[1].Name = "Label";
+  items.FieldDefs[1].Required = true;
+  EXPECT_EQ(items.ParameterValues(&source, parameters).front(), Value::Text(""));
+}
+
 TEST_F(SqliteStructureTest, AnEmptyTableIsWrittenWithoutItsSetupIndexesAndGetsThemBack) {
   db_.Execute(
       "CREATE TABLE Groups (Id INTEGER PRIMARY KEY, RG UNIQUEIDENTIFIER ROWGUIDCOL);"

@@ -9,6 +9,7 @@
 
 #include "dataset/date_codec.h"
 #include "dataset/field.h"
+#include "dataset/memory_table.h"
 #include "dataset/stream.h"
 #include "engine_fixture.h"
 #include "expr/expression.h"
@@ -176,6 +177,62 @@ TEST_F(MergeRulesTest, AppendsAreJudgedAndStamped) {
   EXPECT_EQ(rules_->TableCounters("Items").appended, 1);
   EXPECT_EQ(rules_->TableCounters("Codes").appended, 1);
   EXPECT_EQ(rules_->TableCounters("Groups").appended, 0);
+}
+
+// The same row dataset gets other fields between two decisions (as a new layout gives it): the
+// stamps go into the tracking fields it has then, and none without all four.
+TEST_F(MergeRulesTest, StampsGoIntoTheFieldsTheRowHasAtEachDecision) {
+  SetRules("Items", "ID > 0", "", "", "");
+  tMergeRules rules(center_, center_structure_,
+                    tMergeRunContext{kSignature, kImportTime, "CLI1.ZR2", "center"});
+  dataset::TQVMMemoryTable row;
+  auto decide = [&](const char* layout) {
+    row.Close();
+    row.SetFieldLayout(layout);
+    row.Open();
+    row.Append();
+    row.FieldByName("ID").SetAsInteger(1);
+    row.FieldByName("rep_Date_Updated").SetAsDateTime(kImportTime - 1);
+    row.Post();
+    rules.TableStart("Items");
+    return rules.AllowAppend(row);
+  };
+  auto stamps = [&] {
+    std::string text;
+    for (const char* name :
+         {"rep_Date_Inserted", "rep_Signature_Inserted", "rep_Date_Updated", "rep_Signature_Updated"}) {
+      const dataset::TField* field = row.FindField(name);
+      text += field == nullptr ? "-" : field->IsNull() ? "NULL" : field->AsString();
+      text += '|';
+    }
+    return text;
+  };
+  ASSERT_TRUE(
+      decide("ID;Integer;0;0;rep_Date_Inserted;DateTime;0;0;rep_Signature_Inserted;String;10;0;"
+             "rep_Date_Updated;DateTime;0;0;rep_Signature_Updated;String;10;0"));
+  const std::string first = stamps();
+  EXPECT_TRUE(first.ends_with("|CLI1|NULL|NULL|")) << first;
+  // Other fields in another order, named in other letter case.
+  ASSERT_TRUE(
+      decide("rep_signature_updated;String;10;0;REP_SIGNATURE_INSERTED;String;10;0;ID;Integer;0;0;"
+             "rep_date_updated;DateTime;0;0;Rep_Date_Inserted;DateTime;0;0"));
+  EXPECT_EQ(stamps(), first);
+  ASSERT_TRUE(
+      decide("ID;Integer;0;0;rep_Date_Inserted;DateTime;0;0;rep_Signature_Inserted;String;10;0;"
+             "rep_Date_Updated;DateTime;0;0"));
+  EXPECT_EQ(stamps(), "NULL|NULL|" + row.FieldByName("rep_Date_Updated").AsString() + "|-|");
+  // A tracking field of another type takes the import time as its own type holds it.
+  const char* text_date =
+      "ID;Integer;0;0;rep_Date_Inserted;String;30;0;rep_Signature_Inserted;String;10;0;"
+      "rep_Date_Updated;DateTime;0;0;rep_Signature_Updated;String;10;0";
+  dataset::TQVMMemoryTable expected;
+  expected.SetFieldLayout(text_date);
+  expected.Open();
+  expected.Append();
+  expected.FieldByName("rep_Date_Inserted").SetAsDateTime(kImportTime);
+  expected.Post();
+  ASSERT_TRUE(decide(text_date));
+  EXPECT_EQ(stamps(), expected.FieldByName("rep_Date_Inserted").AsString() + "|CLI1|NULL|NULL|");
 }
 
 TEST_F(MergeRulesTest, TheFieldRuleWritesOnlyTheFieldsItAllows) {

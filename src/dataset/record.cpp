@@ -184,20 +184,6 @@ void TQVMRecord::Clear() {
   std::memset(buffer_.get(), 0, buffer_size_);
 }
 
-bool TQVMRecord::IsNull(int field_no) const {
-  FieldAt(field_no);
-  const auto bit = static_cast<unsigned>(field_no - 1);
-  return (std::to_integer<unsigned>(buffer_[data_size_ + bit / 8]) & (1U << (bit % 8))) == 0;
-}
-
-void TQVMRecord::SetNull(int field_no, bool null) {
-  FieldAt(field_no);
-  const auto bit = static_cast<unsigned>(field_no - 1);
-  std::byte& flags = buffer_[data_size_ + bit / 8];
-  const auto mask = std::byte{static_cast<unsigned char>(1U << (bit % 8))};
-  flags = null ? (flags & ~mask) : (flags | mask);
-}
-
 void TQVMRecord::ThrowOutside(int field_no) const {
   throw DatasetError("Field number " + std::to_string(field_no) + " is outside the record (1.." +
                      std::to_string(fields_->size()) + ")");

@@ -55,8 +55,18 @@ class TQVMRecord {
 
   /// Frees every blob block, zero-fills the buffer, marks every field null.
   void Clear();
-  bool IsNull(int field_no) const;
-  void SetNull(int field_no, bool null);
+  bool IsNull(int field_no) const {
+    FieldAt(field_no);
+    const auto bit = static_cast<unsigned>(field_no - 1);
+    return (std::to_integer<unsigned>(buffer_[data_size_ + bit / 8]) & (1U << (bit % 8))) == 0;
+  }
+  void SetNull(int field_no, bool null) {
+    FieldAt(field_no);
+    const auto bit = static_cast<unsigned>(field_no - 1);
+    std::byte& flags = buffer_[data_size_ + bit / 8];
+    const auto mask = std::byte{static_cast<unsigned char>(1U << (bit % 8))};
+    flags = null ? (flags & ~mask) : (flags | mask);
+  }
 
   /// Copies the field's slot to `destination` (blob blocks deep-copied); false when null.
   bool GetFieldData(const TFieldDesc& field, std::byte* destination) const;

@@ -185,8 +185,9 @@ void ParallelDeflateWriter::Submit(bool last) {
   job->dictionary = std::move(dictionary_);
   job->last = last;
   const std::size_t keep = std::min(job->input.size(), kParallelDeflateDictionarySize);
+  dictionary_ = TakeSpare(spare_dictionaries_);
   dictionary_.assign(job->input, job->input.size() - keep, keep);
-  block_ = std::string();
+  block_ = TakeSpare(spare_blocks_);
   block_.reserve(kParallelDeflateBlockSize);
   Job* queued = job.get();
   in_flight_.push_back(std::move(job));
@@ -219,6 +220,21 @@ void ParallelDeflateWriter::WriteOldest() {
   target_.Write(job->output.data(), job->output.size());
   adler_ = static_cast<std::uint32_t>(
       adler32_combine(adler_, job->adler, static_cast<z_off_t>(job->input.size())));
+  Recycle(std::move(job->input), spare_blocks_);
+  Recycle(std::move(job->dictionary), spare_dictionaries_);
+}
+
+std::string ParallelDeflateWriter::TakeSpare(std::vector<std::string>& spares) {
+  if (spares.empty()) return {};
+  std::string spare = std::move(spares.back());
+  spares.pop_back();
+  return spare;
+}
+
+void ParallelDeflateWriter::Recycle(std::string&& buffer, std::vector<std::string>& spares) {
+  if (spares.size() > max_in_flight_) return;
+  buffer.clear();
+  spares.push_back(std::move(buffer));
 }
 
 }  // namespace tamaril::replication

@@ -69,6 +69,10 @@ class ParallelDeflateWriter : public dataset::ByteWriter {
   void RunWorker();
   /// Ends the workers and drops blocks not yet started.
   void Stop() noexcept;
+  /// A buffer of `spares` (its room kept), or a new one when there is none.
+  static std::string TakeSpare(std::vector<std::string>& spares);
+  /// Keeps the emptied `buffer` in `spares` for a later block, unless enough are kept.
+  void Recycle(std::string&& buffer, std::vector<std::string>& spares);
 
   dataset::ByteWriter& target_;
   BlockCompressor compressor_;
@@ -80,6 +84,10 @@ class ParallelDeflateWriter : public dataset::ByteWriter {
   std::uint32_t adler_ = 1;
   std::string block_;       ///< written bytes not yet handed to a worker
   std::string dictionary_;  ///< the end of the block handed over last
+  /// Buffers of blocks written out, kept for the next blocks: a block's memory is taken from
+  /// the system once rather than for every block (caller's thread).
+  std::vector<std::string> spare_blocks_;
+  std::vector<std::string> spare_dictionaries_;
 
   std::deque<std::unique_ptr<Job>> in_flight_;  ///< handed-over blocks, oldest first (caller's thread)
   std::mutex mutex_;

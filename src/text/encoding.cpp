@@ -55,7 +55,6 @@ std::string ToAnsi(const icu::UnicodeString& text) {
   return result;
 }
 
-// Plain ASCII is the same bytes in Windows-1250 and UTF-8: most texts need no converter.
 // The length of the ASCII bytes at the start of `text`, looked at eight bytes at a time.
 std::size_t AsciiPrefix(std::string_view text) {
   constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
@@ -69,6 +68,7 @@ std::size_t AsciiPrefix(std::string_view text) {
   return at;
 }
 
+// Plain ASCII is the same bytes in Windows-1250 and UTF-8: most texts need no converter.
 bool IsAscii(std::string_view text) { return AsciiPrefix(text) == text.size(); }
 
 // The bytes above ASCII that go to one code point and come back from it unchanged, both ways.
@@ -100,7 +100,6 @@ const ByteTable& Windows1250Bytes() {
   return table;
 }
 
-// The length of the ASCII bytes `text` starts with.
 // The UTF-8 form of a Windows-1250 text whose every byte is in the table.
 std::optional<std::string> TableAnsiToUtf8(std::string_view ansi) {
   const ByteTable& table = Windows1250Bytes();
